@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Shared by scripts/test and scripts/demo: installs the Debian packages that
+# are missing (only those), then configures and builds with CMake + Ninja.
+set -euo pipefail
+
+TW_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TW_BUILD="${TW_BUILD:-$TW_ROOT/build}"
+
+TW_PACKAGES=(
+    g++ cmake ninja-build pkg-config
+    libgtest-dev
+    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+    libswresample-dev libavfilter-dev libavdevice-dev
+)
+
+tw_missing_packages() {
+    local p
+    for p in "${TW_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            echo "$p"
+        fi
+    done
+}
+
+tw_install_missing() {
+    local missing
+    missing=$(tw_missing_packages)
+    [ -z "$missing" ] && return 0
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    echo "Installing missing packages:" $missing
+    $sudo apt-get update -qq
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}
+
+tw_build() {
+    cmake -S "$TW_ROOT" -B "$TW_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    ninja -C "$TW_BUILD"
+}
