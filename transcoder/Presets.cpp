@@ -5,8 +5,14 @@
 // when they are set (transcoder/LegacyOptions.h).
 #include "transcoder/Presets.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <fstream>
+#include <sstream>
+
+#include "transcoder/FFmpegException.h"
 
 namespace tw {
 
@@ -810,7 +816,84 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
            });
 }
 
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    return s.substr(b, e - b);
+}
+
+/// "\r\n" and lone "\r" become "\n".
+std::string ToLineFeeds(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r') {
+            out += '\n';
+            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+bool IsRegularFile(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
+
+void ApplyPresetOn(TPresetHost& host, const std::string& kind, const std::string& value) {
+    if (kind.empty() || value.empty()) return;
+    const char k = kind[0];
+    std::string presetName;
+    std::string text;
+    const TOptionsPreset* found = nullptr;
+    if (k == 'a' || k == 'v' || k == 's') {
+        found = FindBuiltInPreset(value);
+        presetName = value;
+        const std::string codec = host.CodecName(k);
+        if (!found && !codec.empty()) {
+            presetName = codec + "-" + value;
+            found = FindBuiltInPreset(presetName);
+        }
+    }
+    if (found) {
+        text = std::string(found->Text);
+    } else {
+        presetName = value;
+        if (!IsRegularFile(value)) throw FFmpegException("Preset \"" + value + "\" not found");
+        std::ifstream in(value, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        if (in.bad()) throw FFmpegException("Preset \"" + value + "\" not found");
+        text = all.str();
+    }
+
+    std::istringstream lines(ToLineFeeds(Trim(text)));
+    for (std::string raw; std::getline(lines, raw);) {
+        const std::string line = Trim(raw);
+        if (line.empty() || line[0] == '#') continue;
+        const size_t eq = line.find('=');
+        const std::string key = eq == std::string::npos ? line : line.substr(0, eq);
+        const std::string val = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+        if (eq == std::string::npos || key.empty() || val.empty())
+            throw FFmpegException(presetName + ": Invalid syntax: \"" + line + "\"");
+        if (SameTextIgnoringCase(key, "acodec")) {
+            host.SetAudioCodec(val);
+        } else if (SameTextIgnoringCase(key, "vcodec")) {
+            host.SetVideoCodec(val);
+        } else if (SameTextIgnoringCase(key, "scodec")) {
+            host.SetSubtitleCodec(val);
+        } else if (!host.SetDefaultOption(key, val) && host.RaiseOnUnknownOption()) {
+            throw FFmpegException(host.LastOptionFailure() + "\r\n" + presetName +
+                                  ": Invalid option or argument: \"" + line + "\", parsed as \"" +
+                                  key + "\" = \"" + val + "\"");
+        }
+    }
+}
 
 const std::array<TOptionsPreset, BuiltInPresetCount>& BuiltInPresets() { return kPresets; }
 

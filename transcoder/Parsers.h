@@ -1,0 +1,122 @@
+// transcoder/Parsers.h — value parsers of the engine's options that need more
+// than a number or flag conversion, as free functions on texts.
+//
+// The engine's option operations (SetFrameRate, SetCodecTag, the maps, ...)
+// are built on these; each function here only reads its text and either
+// returns the parsed value or throws, so a failing option changes nothing.
+#pragma once
+
+#include <array>
+#include <climits>
+#include <cstdint>
+#include <ctime>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tw {
+
+/// Grows `a` to `wanted` elements; new elements are value-initialised (zero).
+/// Never shrinks: nothing happens when `a` already has `wanted` elements.
+/// Throws std::length_error "Array too big." when `wanted` is not below
+/// INT_MAX / sizeof(T), std::runtime_error "Could not alloc buffer." when the
+/// memory cannot be had (then `a` is unchanged).
+template <class T>
+void GrowArray(std::vector<T>& a, size_t wanted) {
+    if (wanted >= size_t(INT_MAX) / sizeof(T)) throw std::length_error("Array too big.");
+    if (a.size() >= wanted) return;
+    try {
+        a.resize(wanted);
+    } catch (const std::bad_alloc&) {
+        throw std::runtime_error("Could not alloc buffer.");
+    }
+}
+
+/// A time value of option `option`: a duration ("[-][HH:]MM:SS[.m...]" or
+/// seconds) in microseconds when `isDuration`, else a date in microseconds
+/// since 1970 ("now" allowed). Throws FFmpegException
+/// "Invalid duration specification for <option>: <value>" (or "date").
+/// Needs libavutil bound.
+int64_t ParseTimeValue(const std::string& option, const std::string& value, bool isDuration);
+
+/// "W:H" (two integers, a part that is not an integer counting as 0) or a
+/// decimal number. Returns 0 when the text gives no ratio (second integer not
+/// above 0, not a number, or the number 0). Negative values pass.
+double ParseAspectRatioText(const std::string& text);
+
+/// A codec tag: a text that is a whole 64-bit integer gives its low 32 bits;
+/// else exactly four characters, the first in the lowest byte. Throws
+/// FFmpegException "tag parameter must be 4 chars or int value" otherwise.
+uint32_t ParseCodecTagText(const std::string& text);
+
+/// "map" value: input file, input stream and optionally sync file and sync
+/// stream (integers in C notation, each followed by any one separator).
+struct TParsedStreamMap {
+    int File = 0;
+    int Stream = 0;
+    int SyncFile = 0;
+    int SyncStream = 0;
+};
+TParsedStreamMap ParseStreamMapText(const std::string& text);
+
+/// One side of a "map_meta_data" value: file number and kind letter ('g'
+/// global, 's' stream, 'c' chapter, 'p' program) with its index.
+struct TParsedMetaSide {
+    int File = 0;
+    char Kind = 'g';
+    int Index = 0;
+};
+/// "out[,k[idx]]:in[,k[idx]]" → (output side, input side). Throws
+/// FFmpegException "Invalid metadata type <letter>." for an unknown kind.
+std::pair<TParsedMetaSide, TParsedMetaSide> ParseMetadataMapText(const std::string& text);
+
+/// "map_chapters" value "out:in" → (output file, input file).
+std::pair<int, int> ParseChapterMapText(const std::string& text);
+
+/// Number of streams one input may carry scale factors for.
+inline constexpr int MaxStreams = 20;
+
+/// "itsscale" value "index:scale" → (stream index, scale factor). Throws
+/// FFmpegException "stream index over MAX_STREAMS(20)" for an index outside
+/// 0..MaxStreams-1.
+std::pair<int, double> ParseTsScaleText(const std::string& text);
+
+/// "streamid" value "index:id", both decimal integers, the index 0 or more.
+/// Throws FFmpegException "Invalid value \"<value>\" for option \"<option>\",
+/// required syntax is \"index:value\"".
+std::pair<int, int> ParseStreamIdText(const std::string& option, const std::string& value);
+
+/// 64 comma-separated coefficients, each the integer at the start of its
+/// field; text after the 64th is ignored. Throws FFmpegException
+/// "Syntax error in matrix \"<value>\" at coeff <i>" when field i (0..62) is
+/// not followed by ','.
+std::array<uint16_t, 64> ParseMatrixText(const std::string& text);
+
+/// The filter name of an "absf"/"vbsf"/"sbsf" value: the part before the
+/// first '=' (arguments after it are ignored). Empty when the value is empty
+/// or begins with '=': nothing is to be added then.
+std::string BitstreamFilterNameOf(const std::string& value);
+
+/// Arguments of a "vhook" value: split at '|' when the value holds one, else
+/// at blanks; empty pieces are dropped. The first is the module.
+std::vector<std::string> SplitHookArguments(const std::string& value);
+
+/// The statistics file name for switching "vstats" on: `folder` (with its
+/// trailing separator) + "vstats_" + hhnnss of `now` (local time) + ".log".
+std::string VstatsFileNameFor(const std::string& folder, std::time_t now);
+
+/// The folder of the running executable with a trailing '/', or "" when it
+/// cannot be found.
+std::string ExecutableFolder();
+
+/// One line per pixel format the loaded libavutil knows, after a heading
+/// line: name, number of components and bits per pixel. Needs libavutil.
+std::vector<std::string> PixelFormatListLines();
+
+/// av_get_sample_fmt_string lines for -1 (heading) .. AV_SAMPLE_FMT_NB-1.
+/// Needs libavutil.
+std::vector<std::string> SampleFormatListLines();
+
+}  // namespace tw
