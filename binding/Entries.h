@@ -174,6 +174,7 @@ extern "C" {
     F(avio_seek)                          \
     F(avio_write)                         \
     F(avio_flush)                         \
+    F(avio_feof)                          \
     F(avio_read)                          \
     F(avio_enum_protocols)                \
     F(avio_find_protocol_name)            \
@@ -290,7 +291,15 @@ extern "C" {
     F(av_audio_fifo_read)                  \
     F(av_audio_fifo_size)                  \
     F(av_audio_fifo_drain)                 \
-    F(av_audio_fifo_reset)
+    F(av_audio_fifo_reset)                 \
+    F(av_fifo_alloc2)                      \
+    F(av_fifo_freep2)                      \
+    F(av_fifo_can_read)                    \
+    F(av_fifo_grow2)                       \
+    F(av_fifo_write)                       \
+    F(av_fifo_read)                        \
+    F(av_fifo_drain2)                      \
+    F(av_fifo_reset2)
 
 #define TW_SWSCALE_ENTRIES(F, O, V) \
     F(sws_getContext)               \
