@@ -1,0 +1,77 @@
+// tools/gen_media/ClipSpec.h — what one synthetic clip looks like, and how
+// the generator's command line describes it.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tw::gen {
+
+/// Everything that shapes one generated clip. The defaults are the generator's
+/// defaults: 2 s of 320x240 H.264 at 25 fps with a 440 Hz AAC tone, 44100 Hz
+/// stereo, no B-frames, a key frame every second.
+struct ClipSpec {
+    std::string path;    ///< output file
+    std::string format;  ///< muxer short name; empty: chosen from the extension
+    double duration = 2.0;
+    int width = 320;
+    int height = 240;
+    int fps = 25;
+    int sampleRate = 44100;
+    int channels = 2;
+    bool video = true;
+    bool audio = true;
+    /// Added to every timestamp of every stream, in seconds (0: none).
+    double startTime = 0.0;
+    /// Number of equal chapters "Chapter 1".."Chapter N" (0: none).
+    int chapters = 0;
+    /// Container-level metadata, in the order given.
+    std::vector<std::pair<std::string, std::string>> metadata;
+    /// When set, the finished file is cut to this fraction (0 < f < 1) of its bytes.
+    std::optional<double> truncate;
+    int bframes = 0;
+    /// Key-frame interval in frames; 0 means one per second (fps).
+    int gop = 0;
+    double toneHz = 440.0;
+    std::string videoCodec = "libx264";
+    std::string audioCodec = "aac";
+    /// Selects colours and motion of the picture and shifts the tone, so that
+    /// clips made with different patterns differ visibly and audibly.
+    int pattern = 0;
+    bool quiet = false;
+
+    /// Number of video frames: duration * fps, rounded to the nearest frame.
+    long long VideoFrames() const;
+    /// Number of audio samples per channel: duration * sampleRate, rounded.
+    long long AudioSamples() const;
+};
+
+/// What the command line asks for: one clip, a standard set, or help.
+struct Command {
+    enum class Kind { Clip, Set, Help } kind = Kind::Clip;
+    ClipSpec clip;       ///< Kind::Clip: the clip; Kind::Set: only `quiet` is used
+    std::string setDir;  ///< Kind::Set: the folder to write into
+};
+
+/// Parses the arguments after the program name. Throws UsageError with a
+/// message naming the offending argument when an option is unknown, lacks its
+/// value, has a value out of range, or when the output is missing or its
+/// container cannot be told from the extension (without --format).
+Command ParseCommandLine(const std::vector<std::string>& args);
+
+/// The muxer for a file name's extension: flv, mp4, mpegts (.ts) or matroska
+/// (.mkv); empty for any other extension.
+std::string FormatForExtension(const std::string& path);
+
+/// The usage text printed by --help.
+const char* UsageText();
+
+/// A malformed command line (exit status 2).
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace tw::gen

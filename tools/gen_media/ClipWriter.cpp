@@ -1,0 +1,334 @@
+// tools/gen_media/ClipWriter.cpp — encodes and muxes one synthetic clip.
+#include "ClipWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#include "Handles.h"
+#include "Synth.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+namespace tw::gen {
+
+std::string ErrorText(int err) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, buf, sizeof buf);
+    return buf;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void Fail(const std::string& what, int err) {
+    throw std::runtime_error(what + ": " + ErrorText(err));
+}
+
+/// One encoded stream: its encoder, a reusable frame, and how far it got.
+struct Track {
+    AVStream* stream = nullptr;
+    CodecContextPtr enc;
+    FramePtr frame;
+    long long total = 0;  ///< frames (video) or samples (audio) to send
+    long long sent = 0;   ///< frames or samples sent so far
+    bool drained = false;
+    int64_t offset = 0;  ///< start time in the stream's time base
+
+    /// Time of the next frame, for interleaving the two encoders' input.
+    bool Before(const Track& other) const {
+        return av_compare_ts(sent, enc->time_base, other.sent, other.enc->time_base) <= 0;
+    }
+};
+
+const AVCodec& FindEncoder(const std::string& name, AVMediaType type, const AVOutputFormat& fmt) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    const char* kind = av_get_media_type_string(type);
+    if (!codec)
+        throw std::runtime_error(std::string(kind) + " encoder '" + name + "' is not available");
+    if (codec->type != type)
+        throw std::runtime_error("'" + name + "' is not a " + kind + " encoder");
+    if (avformat_query_codec(&fmt, codec->id, FF_COMPLIANCE_NORMAL) == 0)
+        throw std::runtime_error(std::string("the ") + fmt.name + " container cannot hold " +
+                                 avcodec_get_name(codec->id) + " " + kind);
+    return *codec;
+}
+
+void OpenEncoder(AVFormatContext& oc, Track& t, const AVCodec& codec) {
+    if (oc.oformat->flags & AVFMT_GLOBALHEADER) t.enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int err = avcodec_open2(t.enc.get(), &codec, nullptr);
+    if (err < 0) Fail(std::string("cannot open encoder ") + codec.name, err);
+    t.stream = avformat_new_stream(&oc, nullptr);
+    if (!t.stream) throw std::runtime_error("out of memory creating a stream");
+    t.stream->id = static_cast<int>(oc.nb_streams) - 1;
+    t.stream->time_base = t.enc->time_base;
+    err = avcodec_parameters_from_context(t.stream->codecpar, t.enc.get());
+    if (err < 0) Fail("cannot copy encoder parameters", err);
+}
+
+void AddVideo(AVFormatContext& oc, const ClipSpec& spec, Track& t) {
+    const AVCodec& codec = FindEncoder(spec.videoCodec, AVMEDIA_TYPE_VIDEO, *oc.oformat);
+    if (codec.pix_fmts) {
+        const AVPixelFormat* p = codec.pix_fmts;
+        while (*p != AV_PIX_FMT_NONE && *p != AV_PIX_FMT_YUV420P) ++p;
+        if (*p == AV_PIX_FMT_NONE)
+            throw std::runtime_error("video encoder '" + spec.videoCodec +
+                                     "' does not take yuv420p");
+    }
+    t.enc.reset(avcodec_alloc_context3(&codec));
+    if (!t.enc) throw std::runtime_error("out of memory");
+    AVCodecContext& c = *t.enc;
+    c.width = spec.width;
+    c.height = spec.height;
+    c.pix_fmt = AV_PIX_FMT_YUV420P;
+    c.time_base = AVRational{1, spec.fps};
+    c.framerate = AVRational{spec.fps, 1};
+    c.gop_size = spec.gop > 0 ? spec.gop : spec.fps;
+    c.max_b_frames = spec.bframes;
+    // One thread keeps the output identical from run to run.
+    c.thread_count = 1;
+    if (std::string(codec.name) == "libx264") {
+        av_opt_set(c.priv_data, "preset", spec.bframes > 0 ? "veryfast" : "ultrafast", 0);
+        // The preset's own B-frame count would override the context's.
+        av_opt_set_int(&c, "bf", spec.bframes, 0);
+    }
+    OpenEncoder(oc, t, codec);
+    t.stream->avg_frame_rate = c.framerate;
+
+    t.frame.reset(av_frame_alloc());
+    if (!t.frame) throw std::runtime_error("out of memory");
+    t.frame->format = c.pix_fmt;
+    t.frame->width = c.width;
+    t.frame->height = c.height;
+    if (int err = av_frame_get_buffer(t.frame.get(), 0); err < 0)
+        Fail("cannot allocate a picture", err);
+    t.total = spec.VideoFrames();
+}
+
+void AddAudio(AVFormatContext& oc, const ClipSpec& spec, Track& t) {
+    const AVCodec& codec = FindEncoder(spec.audioCodec, AVMEDIA_TYPE_AUDIO, *oc.oformat);
+    t.enc.reset(avcodec_alloc_context3(&codec));
+    if (!t.enc) throw std::runtime_error("out of memory");
+    AVCodecContext& c = *t.enc;
+
+    c.sample_fmt = AV_SAMPLE_FMT_FLTP;
+    if (codec.sample_fmts) {
+        const AVSampleFormat* f = codec.sample_fmts;
+        while (*f != AV_SAMPLE_FMT_NONE && *f != AV_SAMPLE_FMT_FLTP) ++f;
+        c.sample_fmt = *f != AV_SAMPLE_FMT_NONE ? *f : codec.sample_fmts[0];
+    }
+    if (codec.supported_samplerates) {
+        const int* r = codec.supported_samplerates;
+        while (*r != 0 && *r != spec.sampleRate) ++r;
+        if (*r == 0)
+            throw std::runtime_error("audio encoder '" + spec.audioCodec + "' does not support " +
+                                     std::to_string(spec.sampleRate) + " Hz");
+    }
+    c.sample_rate = spec.sampleRate;
+    av_channel_layout_default(&c.ch_layout, spec.channels);
+    if (codec.ch_layouts) {
+        const AVChannelLayout* l = codec.ch_layouts;
+        while (l->nb_channels != 0 && av_channel_layout_compare(l, &c.ch_layout) != 0) ++l;
+        if (l->nb_channels == 0)
+            throw std::runtime_error("audio encoder '" + spec.audioCodec + "' does not support " +
+                                     std::to_string(spec.channels) + " channels");
+    }
+    c.bit_rate = 64000LL * std::min(spec.channels, 2);
+    c.time_base = AVRational{1, spec.sampleRate};
+    c.thread_count = 1;
+    OpenEncoder(oc, t, codec);
+
+    t.frame.reset(av_frame_alloc());
+    if (!t.frame) throw std::runtime_error("out of memory");
+    t.frame->format = c.sample_fmt;
+    t.frame->sample_rate = c.sample_rate;
+    t.frame->nb_samples = c.frame_size > 0 ? c.frame_size : 1024;
+    if (int err = av_channel_layout_copy(&t.frame->ch_layout, &c.ch_layout); err < 0)
+        Fail("cannot copy the channel layout", err);
+    if (int err = av_frame_get_buffer(t.frame.get(), 0); err < 0)
+        Fail("cannot allocate audio samples", err);
+    t.total = spec.AudioSamples();
+}
+
+void AddChapters(AVFormatContext& oc, const ClipSpec& spec) {
+    if (spec.chapters == 0) return;
+    // The format context owns its chapters and frees them (and their
+    // metadata) with itself, so they are allocated with the library.
+    auto** list = static_cast<AVChapter**>(av_calloc(spec.chapters, sizeof(AVChapter*)));
+    if (!list) throw std::runtime_error("out of memory");
+    oc.chapters = list;
+    const long long totalMs = std::llround(spec.duration * 1000);
+    const long long startMs = std::llround(spec.startTime * 1000);
+    for (int i = 0; i < spec.chapters; ++i) {
+        auto* ch = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+        if (!ch) throw std::runtime_error("out of memory");
+        list[i] = ch;
+        oc.nb_chapters = i + 1;
+        ch->id = i + 1;
+        ch->time_base = AVRational{1, 1000};
+        ch->start = startMs + totalMs * i / spec.chapters;
+        ch->end = startMs + totalMs * (i + 1) / spec.chapters;
+        av_dict_set(&ch->metadata, "title", ("Chapter " + std::to_string(i + 1)).c_str(), 0);
+    }
+}
+
+void WritePackets(AVFormatContext& oc, Track& t, AVPacket& pkt) {
+    for (;;) {
+        int err = avcodec_receive_packet(t.enc.get(), &pkt);
+        if (err == AVERROR(EAGAIN)) return;
+        if (err == AVERROR_EOF) {
+            t.drained = true;
+            return;
+        }
+        if (err < 0) Fail("encoding failed", err);
+        av_packet_rescale_ts(&pkt, t.enc->time_base, t.stream->time_base);
+        if (pkt.pts != AV_NOPTS_VALUE) pkt.pts += t.offset;
+        if (pkt.dts != AV_NOPTS_VALUE) pkt.dts += t.offset;
+        pkt.stream_index = t.stream->index;
+        err = av_interleaved_write_frame(&oc, &pkt);
+        if (err < 0) Fail("cannot write a packet", err);
+    }
+}
+
+/// Sends the next frame, or the end of stream once all frames are sent.
+void EncodeNext(AVFormatContext& oc, Track& t, const ClipSpec& spec, AVPacket& pkt) {
+    AVFrame* frame = nullptr;
+    if (t.sent < t.total) {
+        frame = t.frame.get();
+        if (int err = av_frame_make_writable(frame); err < 0) Fail("cannot reuse a frame", err);
+        frame->pts = t.sent;
+        if (t.enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+            PaintPicture(*frame, t.sent, spec.pattern);
+            t.sent += 1;
+        } else {
+            const int full = t.enc->frame_size > 0 ? t.enc->frame_size : 1024;
+            const int left = static_cast<int>(std::min<long long>(full, t.total - t.sent));
+            const bool shortOk = t.enc->frame_size == 0 ||
+                                 (t.enc->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME |
+                                                                AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
+            frame->nb_samples = left;
+            const double hz = spec.toneHz * (1.0 + 0.25 * (spec.pattern % 4));
+            if (!FillTone(*frame, t.sent, spec.sampleRate, hz))
+                throw std::runtime_error(std::string("sample format ") +
+                                         av_get_sample_fmt_name(t.enc->sample_fmt) +
+                                         " of the audio encoder is not supported");
+            if (left < full && !shortOk) {
+                // The encoder wants whole frames: pad the last one with silence.
+                frame->nb_samples = full;
+                av_samples_set_silence(frame->extended_data, left, full - left,
+                                       frame->ch_layout.nb_channels, t.enc->sample_fmt);
+            }
+            t.sent += left;
+        }
+    }
+    int err = avcodec_send_frame(t.enc.get(), frame);
+    if (err < 0) Fail("encoding failed", err);
+    WritePackets(oc, t, pkt);
+}
+
+std::string Describe(const ClipSpec& spec, const Track& video, const Track& audio) {
+    char line[512];
+    std::string text = spec.path + ": " + spec.format;
+    std::snprintf(line, sizeof line, ", %.2f s", spec.duration);
+    text += line;
+    if (video.enc) {
+        std::snprintf(line, sizeof line, ", %s %dx%d %d fps", avcodec_get_name(video.enc->codec_id),
+                      spec.width, spec.height, spec.fps);
+        text += line;
+    }
+    if (audio.enc) {
+        std::snprintf(line, sizeof line, ", %s %d Hz %d ch", avcodec_get_name(audio.enc->codec_id),
+                      spec.sampleRate, spec.channels);
+        text += line;
+    }
+    if (spec.startTime != 0) {
+        std::snprintf(line, sizeof line, ", start %g s", spec.startTime);
+        text += line;
+    }
+    if (spec.bframes > 0) text += ", " + std::to_string(spec.bframes) + " B-frames";
+    if (spec.chapters > 0) text += ", " + std::to_string(spec.chapters) + " chapters";
+    for (const auto& [k, v] : spec.metadata) text += ", " + k + "=" + v;
+    if (spec.truncate) {
+        std::snprintf(line, sizeof line, ", truncated to %g%%", *spec.truncate * 100);
+        text += line;
+    }
+    return text;
+}
+
+/// Removes the temporary file unless released.
+struct PartialFile {
+    fs::path path;
+    bool keep = false;
+    ~PartialFile() {
+        std::error_code ec;
+        if (!keep) fs::remove(path, ec);
+    }
+};
+
+}  // namespace
+
+std::string WriteClip(const ClipSpec& spec) {
+    const fs::path target(spec.path);
+    PartialFile partial{target.parent_path() / (target.filename().string() + ".part")};
+
+    AVFormatContext* raw = nullptr;
+    int err = avformat_alloc_output_context2(&raw, nullptr, spec.format.c_str(), nullptr);
+    if (err < 0 || !raw) throw std::runtime_error("unknown container format '" + spec.format + "'");
+    OutputContextPtr oc(raw);
+
+    Track video, audio;
+    if (spec.video) AddVideo(*oc, spec, video);
+    if (spec.audio) AddAudio(*oc, spec, audio);
+    AddChapters(*oc, spec);
+    for (const auto& [key, value] : spec.metadata)
+        av_dict_set(&oc->metadata, key.c_str(), value.c_str(), 0);
+
+    if (!(oc->oformat->flags & AVFMT_NOFILE)) {
+        err = avio_open2(&oc->pb, partial.path.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
+        if (err < 0) Fail("cannot write '" + spec.path + "'", err);
+    }
+    err = avformat_write_header(oc.get(), nullptr);
+    if (err < 0) Fail("cannot write the header of '" + spec.path + "'", err);
+
+    // The muxer may have changed the streams' time bases (FLV and Matroska
+    // count in milliseconds), so the start offset is taken afterwards.
+    const int64_t startUs = std::llround(spec.startTime * AV_TIME_BASE);
+    for (Track* t : {&video, &audio})
+        if (t->enc) t->offset = av_rescale_q(startUs, AV_TIME_BASE_Q, t->stream->time_base);
+
+    PacketPtr pkt(av_packet_alloc());
+    if (!pkt) throw std::runtime_error("out of memory");
+    for (;;) {
+        Track* next = nullptr;
+        for (Track* t : {&video, &audio})
+            if (t->enc && !t->drained && (!next || t->Before(*next))) next = t;
+        if (!next) break;
+        EncodeNext(*oc, *next, spec, *pkt);
+    }
+
+    err = av_write_trailer(oc.get());
+    if (err < 0) Fail("cannot finish '" + spec.path + "'", err);
+    if (!(oc->oformat->flags & AVFMT_NOFILE)) {
+        err = avio_closep(&oc->pb);
+        if (err < 0) Fail("cannot write '" + spec.path + "'", err);
+    }
+
+    std::error_code ec;
+    if (spec.truncate) {
+        const auto size = fs::file_size(partial.path, ec);
+        if (!ec) fs::resize_file(partial.path, static_cast<uintmax_t>(size * *spec.truncate), ec);
+        if (ec) throw std::runtime_error("cannot truncate '" + spec.path + "': " + ec.message());
+    }
+    fs::rename(partial.path, target, ec);
+    if (ec) throw std::runtime_error("cannot write '" + spec.path + "': " + ec.message());
+    partial.keep = true;
+    return Describe(spec, video, audio);
+}
+
+}  // namespace tw::gen
