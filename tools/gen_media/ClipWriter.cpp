@@ -40,6 +40,7 @@ struct Track {
     long long sent = 0;   ///< frames or samples sent so far
     bool drained = false;
     int64_t offset = 0;  ///< start time in the stream's time base
+    int64_t lead = 0;    ///< added before the offset, in the encoder's time base
 
     /// Time of the next frame, for interleaving the two encoders' input.
     bool Before(const Track& other) const {
@@ -158,6 +159,10 @@ void AddAudio(AVFormatContext& oc, const ClipSpec& spec, Track& t) {
 
 void AddChapters(AVFormatContext& oc, const ClipSpec& spec) {
     if (spec.chapters == 0) return;
+    // Other muxers drop chapters without a word.
+    const std::string name = oc.oformat->name;
+    if (name != "matroska" && name != "webm" && name != "mp4" && name != "mov")
+        throw std::runtime_error("the " + name + " container cannot store chapters");
     // The format context owns its chapters and frees them (and their
     // metadata) with itself, so they are allocated with the library.
     auto** list = static_cast<AVChapter**>(av_calloc(spec.chapters, sizeof(AVChapter*)));
@@ -187,6 +192,8 @@ void WritePackets(AVFormatContext& oc, Track& t, AVPacket& pkt) {
             return;
         }
         if (err < 0) Fail("encoding failed", err);
+        if (pkt.pts != AV_NOPTS_VALUE) pkt.pts += t.lead;
+        if (pkt.dts != AV_NOPTS_VALUE) pkt.dts += t.lead;
         av_packet_rescale_ts(&pkt, t.enc->time_base, t.stream->time_base);
         if (pkt.pts != AV_NOPTS_VALUE) pkt.pts += t.offset;
         if (pkt.dts != AV_NOPTS_VALUE) pkt.dts += t.offset;
@@ -281,6 +288,9 @@ std::string WriteClip(const ClipSpec& spec) {
     int err = avformat_alloc_output_context2(&raw, nullptr, spec.format.c_str(), nullptr);
     if (err < 0 || !raw) throw std::runtime_error("unknown container format '" + spec.format + "'");
     OutputContextPtr oc(raw);
+    // No random identifiers or version strings: the same command line gives
+    // the same bytes, so tests may compare files.
+    oc->flags |= AVFMT_FLAG_BITEXACT;
 
     Track video, audio;
     if (spec.video) AddVideo(*oc, spec, video);
@@ -301,6 +311,16 @@ std::string WriteClip(const ClipSpec& spec) {
     const int64_t startUs = std::llround(spec.startTime * AV_TIME_BASE);
     for (Track* t : {&video, &audio})
         if (t->enc) t->offset = av_rescale_q(startUs, AV_TIME_BASE_Q, t->stream->time_base);
+
+    // An audio encoder's first packets carry its priming samples and are
+    // stamped before zero. MP4 keeps those times and hides the priming with an
+    // edit list; the other containers cannot store a negative time and would
+    // shift both streams so that video starts late. There the priming is
+    // played like content instead: the audio's first packet lands on the start
+    // time, as the video's first frame does, and the tone follows it by the
+    // encoder's delay (1024 samples for AAC).
+    const std::string muxer = oc->oformat->name;
+    if (audio.enc && muxer != "mp4" && muxer != "mov") audio.lead = audio.enc->initial_padding;
 
     PacketPtr pkt(av_packet_alloc());
     if (!pkt) throw std::runtime_error("out of memory");

@@ -16,7 +16,22 @@ namespace tw::gen {
 /// spec.startTime. The file is written under a temporary name beside the
 /// target and renamed when complete, so a failure never leaves a partial file
 /// and never damages a file already at spec.path. Truncation (spec.truncate)
-/// happens before the rename.
+/// happens before the rename. The same spec always gives the same bytes.
+///
+/// How the containers keep what is asked of them:
+///  - start time: FLV, Matroska and MPEG-TS store the shifted times as they
+///    are; MP4 stores an empty edit before the media, and its audio keeps the
+///    AAC priming (1024 samples) before the start, so it reads back as a start
+///    23 ms early at 44100 Hz.
+///  - audio priming: MP4 hides it with an edit list (the audio's first packet
+///    is stamped before the video's); elsewhere no container can say so, and
+///    the audio's first packet is put at the start time like the first
+///    picture, the priming being decoded as a short silence.
+///  - chapters: Matroska and MP4 only (others fail with an error). MP4 keeps
+///    them in a text track, which reads back as a data stream, and its first
+///    chapter always starts at 0.
+///  - metadata: FLV, Matroska and MP4 keep arbitrary keys (Matroska upper-cases
+///    all but "title"); MPEG-TS keeps none of them.
 ///
 /// Throws std::runtime_error with a message for the user when an encoder is
 /// missing or unsuitable, the container cannot hold a codec, or the file
