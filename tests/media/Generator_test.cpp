@@ -13,11 +13,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using Refusals = std::vector<std::pair<std::vector<std::string>, std::string>>;
+
+/// Runs the generator once per case; each must exit with exitCode and print
+/// the case's message.
+void ExpectRefused(const Refusals& cases, int exitCode) {
+    for (const auto& [args, message] : cases) {
+        const GeneratorRun run = RunGenerator(args);
+        EXPECT_EQ(run.exitCode, exitCode) << message;
+        EXPECT_NE(run.output.find(message), std::string::npos)
+            << "expected '" << message << "' in: " << run.output;
+    }
+}
+
 // Catches: a malformed command line accepted, or refused without saying why.
 TEST(Generator, BadArgumentsExitWithUsageError) {
     TempDir dir;
     const std::string out = dir.File("x.flv");
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+    const Refusals cases = {
         {{}, "no output file"},
         {{"--bogus", out}, "unknown option '--bogus'"},
         {{out, "--fps"}, "--fps: missing value"},
@@ -31,31 +44,21 @@ TEST(Generator, BadArgumentsExitWithUsageError) {
         {{dir.File("x.avi")}, "cannot tell the container"},
         {{out, dir.File("y.flv")}, "more than one output"},
     };
-    for (const auto& [args, message] : cases) {
-        const GeneratorRun run = RunGenerator(args);
-        EXPECT_EQ(run.exitCode, 2) << message;
-        EXPECT_NE(run.output.find(message), std::string::npos)
-            << "expected '" << message << "' in: " << run.output;
-    }
+    ExpectRefused(cases, 2);
     EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
 // Catches: a failed run reported as success, or leaving a partial file.
 TEST(Generator, FailuresExitNonZeroAndLeaveNoFile) {
     TempDir dir;
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+    const Refusals cases = {
         {{"--video-codec", "no-such-encoder", dir.File("a.mkv")}, "'no-such-encoder' is not"},
         {{"--video-codec", "aac", dir.File("b.mkv")}, "not a video encoder"},
         {{"--sample-rate", "12345", dir.File("c.mp4")}, "12345 Hz"},
         {{"--format", "no-such-muxer", dir.File("d.flv")}, "unknown container format"},
         {{dir.File("missing/e.flv")}, "cannot write"},
     };
-    for (const auto& [args, message] : cases) {
-        const GeneratorRun run = RunGenerator(args);
-        EXPECT_EQ(run.exitCode, 1) << message;
-        EXPECT_NE(run.output.find(message), std::string::npos)
-            << "expected '" << message << "' in: " << run.output;
-    }
+    ExpectRefused(cases, 1);
     EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 

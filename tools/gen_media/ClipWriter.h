@@ -27,6 +27,10 @@ namespace tw::gen {
 ///    is stamped before the video's); elsewhere no container can say so, and
 ///    the audio's first packet is put at the start time like the first
 ///    picture, the priming being decoded as a short silence.
+///  - B-frames: the first decode times come before the start. MP4 keeps them
+///    so; Matroska stores no decode times; FLV and MPEG-TS cannot store them,
+///    and the muxer shifts both streams later by the reorder delay (80 ms for
+///    two B-frames at 25 fps).
 ///  - chapters: Matroska and MP4 only (others fail with an error). MP4 keeps
 ///    them in a text track, which reads back as a data stream, and its first
 ///    chapter always starts at 0.
