@@ -107,6 +107,18 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     bool FindCodec(const std::string& name, AVMediaType type, bool encoder, int strict,
                    AVCodecID& id);
 
+    // --- value conversions of the plain options
+    /// "0" is false, every other text (the empty one too) true.
+    static bool ToFlag(const std::string& text);
+    /// A whole decimal integer ("$" or "0x" prefix: hexadecimal; blanks
+    /// around it allowed). Throws "'<text>' is not a valid integer value".
+    static int ToInt(const std::string& text);
+    /// As ToInt with the 64-bit range.
+    static int64_t ToInt64(const std::string& text);
+    /// A whole decimal number with '.' as separator. Throws
+    /// "'<text>' is not a valid floating point value".
+    static double ToFloat(const std::string& text);
+
     // --- field setters used by the encoder instead of option texts
     /// Ignored when empty.
     void SetForcedFormatName(const std::string& name);
