@@ -1,0 +1,233 @@
+// binding/UnicodeProtocol.cpp — file names as the libraries see them, and the
+// "unicode" protocol served through AVIOContexts of our own.
+#include "binding/UnicodeProtocol.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <stdexcept>
+
+#include "binding/Entries.h"
+#include "binding/InterruptCB.h"
+
+namespace tw {
+namespace {
+
+constexpr char kProtocolList[] = ":unicode:stream:gopher:http:pipe:rtp:tcp:udp:";
+constexpr char kWidePrefix[] = "unicode:utf8:";
+constexpr size_t kWidePrefixLen = sizeof(kWidePrefix) - 1;  // 13
+constexpr int kIOBufferSize = 64 * 1024;
+
+std::atomic<bool> WideRegistered{false};
+
+bool IsValidUtf8(const std::string& s) {
+    size_t i = 0;
+    const size_t n = s.size();
+    while (i < n) {
+        const unsigned char c = s[i];
+        int extra;
+        uint32_t cp;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= n) return false;
+        for (int k = 1; k <= extra; ++k) {
+            const unsigned char cc = s[i + k];
+            if ((cc & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        // Overlong forms, surrogates and values past the last code point do
+        // not survive a round trip through the code page.
+        static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+// One open file behind a context of ours.
+struct TWideFile {
+    int Fd = -1;
+};
+
+int WideRead(void* opaque, uint8_t* buf, int size) {
+    auto* f = static_cast<TWideFile*>(opaque);
+    ssize_t n;
+    do {
+        n = ::read(f->Fd, buf, size);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    // Today's libraries take 0 for "try again": the end of the file must be
+    // reported as such.
+    if (n == 0) return AVERROR_EOF;
+    return static_cast<int>(n);
+}
+
+int WideWrite(void* opaque, uint8_t* buf, int size) {
+    auto* f = static_cast<TWideFile*>(opaque);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(f->Fd, buf + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        done += static_cast<int>(n);
+    }
+    return done;
+}
+
+int64_t WideSeek(void* opaque, int64_t pos, int whence) {
+    auto* f = static_cast<TWideFile*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st;
+        if (::fstat(f->Fd, &st) != 0) return -1;
+        return st.st_size;
+    }
+    const int w = whence & ~AVSEEK_FORCE;
+    int how;
+    switch (w) {
+        case SEEK_SET: how = SEEK_SET; break;
+        case SEEK_CUR: how = SEEK_CUR; break;
+        case SEEK_END: how = SEEK_END; break;
+        default: return -1;
+    }
+    const off_t r = ::lseek(f->Fd, pos, how);
+    return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+}  // namespace
+
+bool NeedsWideProtocol(const TPathFileName& name) {
+    const size_t colon = name.find(':');
+    if (colon != std::string::npos) {
+        const std::string scheme = ":" + name.substr(0, colon) + ":";
+        if (std::string_view(kProtocolList).find(scheme) != std::string_view::npos) return false;
+        return true;
+    }
+    return !IsValidUtf8(name);
+}
+
+std::string ToLibraryFileName(const TPathFileName& name) {
+    if (NeedsWideProtocol(name)) return kWidePrefix + name;
+    return name;
+}
+
+bool IsWideProtocolName(const std::string& name) {
+    return name.size() >= kWidePrefixLen + 1 && name.compare(0, kWidePrefixLen, kWidePrefix) == 0;
+}
+
+TPathFileName DecodeWideName(const std::string& name) {
+    std::string rest = name;
+    for (int i = 0; i < 2; ++i) {
+        const size_t colon = rest.find(':');
+        if (colon != std::string::npos) rest.erase(0, colon + 1);
+    }
+    return rest;
+}
+
+TPathFileName FromLibraryFileName(const std::string& name) {
+    return IsWideProtocolName(name) ? DecodeWideName(name) : name;
+}
+
+void RegisterWideProtocol() {
+    if (!lib().avio_enum_protocols || !lib().avio_alloc_context)
+        throw std::logic_error("RegisterWideProtocol: libavformat is not bound");
+    // The protocol lives in this module: registering it means the openers
+    // serve "unicode:" names from now on. It is registered once per process.
+    WideRegistered = true;
+}
+
+int WideProtocolCount() { return WideRegistered.load() ? 1 : 0; }
+
+int OpenWideProtocol(const std::string& url, int mode, AVIOContext** pb) {
+    if (!pb) return AVERROR(ENOENT);
+    *pb = nullptr;
+    const std::string path = DecodeWideName(url);
+    int flags;
+    switch (mode) {
+        case wideRead: flags = O_RDONLY; break;
+        case wideWrite: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+        case wideReadWrite: flags = O_RDWR | O_CREAT | O_TRUNC; break;
+        default: return AVERROR(ENOENT);
+    }
+    if (path.empty()) return AVERROR(ENOENT);
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) return AVERROR(ENOENT);
+    auto* file = new (std::nothrow) TWideFile{fd};
+    auto* buffer = static_cast<unsigned char*>(lib().av_malloc(kIOBufferSize));
+    AVIOContext* ctx = nullptr;
+    if (file && buffer) {
+        const bool writing = mode != wideRead;
+        ctx = lib().avio_alloc_context(buffer, kIOBufferSize, writing ? 1 : 0, file,
+                                       mode == wideWrite ? nullptr : WideRead,
+                                       writing ? WideWrite : nullptr, WideSeek);
+    }
+    if (!ctx) {
+        if (buffer) lib().av_free(buffer);
+        delete file;
+        ::close(fd);
+        return AVERROR(ENOENT);
+    }
+    *pb = ctx;
+    return 0;
+}
+
+bool IsWideProtocolIO(const AVIOContext* pb) { return pb && pb->seek == WideSeek; }
+
+int CloseWideProtocol(AVIOContext** pb) {
+    if (!pb || !*pb) return 0;
+    AVIOContext* ctx = *pb;
+    if (!IsWideProtocolIO(ctx)) return AVERROR(EINVAL);
+    int result = 0;
+    if (ctx->write_flag) {
+        lib().avio_flush(ctx);
+        if (ctx->error < 0) result = ctx->error;
+    }
+    auto* file = static_cast<TWideFile*>(ctx->opaque);
+    if (file) {
+        if (::close(file->Fd) != 0 && result == 0) result = AVERROR(errno);
+        delete file;
+    }
+    lib().av_freep(&ctx->buffer);
+    lib().avio_context_free(pb);
+    *pb = nullptr;
+    return result;
+}
+
+int OpenLibraryIO(const std::string& libraryName, int flags, AVIOContext** pb,
+                  AVDictionary** options) {
+    if (libraryName.compare(0, 8, "unicode:") == 0) {
+        int mode = wideRead;
+        if ((flags & AVIO_FLAG_READ_WRITE) == AVIO_FLAG_READ_WRITE)
+            mode = wideReadWrite;
+        else if (flags & AVIO_FLAG_WRITE)
+            mode = wideWrite;
+        return OpenWideProtocol(libraryName, mode, pb);
+    }
+    const AVIOInterruptCB cb = LibraryInterruptCB();
+    return lib().avio_open2(pb, libraryName.c_str(), flags, &cb, options);
+}
+
+int CloseLibraryIO(AVIOContext** pb) {
+    if (!pb || !*pb) return 0;
+    if (IsWideProtocolIO(*pb)) return CloseWideProtocol(pb);
+    return lib().avio_closep(pb);
+}
+
+}  // namespace tw
