@@ -49,6 +49,7 @@ extern "C" {
     F(avcodec_version)                   \
     F(avcodec_alloc_context3)            \
     F(avcodec_free_context)              \
+    F(avcodec_is_open)                   \
     F(avcodec_get_class)                 \
     F(avcodec_open2)                     \
     F(avcodec_parameters_alloc)          \

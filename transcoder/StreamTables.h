@@ -1,0 +1,169 @@
+// transcoder/StreamTables.h — the working records of one transcode: input
+// files, input streams and output streams.
+//
+// Today's streams carry no codec context: every input stream gets a decoder
+// context built from its parameters when its file is opened (kept in the
+// file tables, see InputDecoders), and every output stream owns its encoder
+// context (Encoder); for a copied stream the muxer reads the parameters that
+// setup fills into the stream's codecpar.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavformat/avformat.h>
+#include <libavutil/fifo.h>
+#include <libavutil/frame.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include "transcoder/OptionState.h"
+
+namespace tw {
+
+/// Frees a codec context (opened or not) through the entry slots, under the
+/// codec lock when it was opened.
+struct CodecContextFree {
+    void operator()(AVCodecContext* c) const;
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+
+struct FrameFree {
+    void operator()(AVFrame* f) const;
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+struct SwsContextFree {
+    void operator()(SwsContext* c) const;
+};
+using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFree>;
+
+struct SwrContextFree {
+    void operator()(SwrContext* c) const;
+};
+using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextFree>;
+
+struct FifoFree {
+    void operator()(AVFifo* f) const;
+};
+using FifoPtr = std::unique_ptr<AVFifo, FifoFree>;
+
+struct FilterGraphFree {
+    void operator()(AVFilterGraph* g) const;
+};
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFree>;
+
+/// One per input file, in input order.
+struct TInputFile {
+    /// The file returned end of file or a read error.
+    bool EofReached = false;
+    /// Index in the input-stream table of this file's stream 0.
+    int FirstStream = 0;
+    /// Number of streams of the file when the transcode began.
+    int StreamCount = 0;
+};
+
+/// Counts and last values of the timestamp correction of decoded data.
+struct TPtsCorrection {
+    int64_t NumFaultyPts = 0;
+    int64_t NumFaultyDts = 0;
+    int64_t LastPts = INT64_MIN;
+    int64_t LastDts = INT64_MIN;
+};
+
+/// One per stream of every input file (file 0 streams 0..n-1, then file 1 ...).
+struct TInputStream {
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    /// The demuxer's stream.
+    AVStream* Stream = nullptr;
+    /// Its decoder context (owned by the file tables; opened by setup when
+    /// decoding is needed).
+    AVCodecContext* Decoder = nullptr;
+    /// True until some output stream is bound to it.
+    bool Discard = true;
+    /// Some output stream re-encodes it.
+    bool DecodingNeeded = false;
+    /// Decoded video pictures (frame number handed to the video input hook).
+    int DecodedFrames = 0;
+    /// Library clock at setup, taken only with rate emulation.
+    int64_t RateEmuStart = 0;
+    /// Expected time of the next packet (µs); no time until the first packet.
+    int64_t NextPts = AV_NOPTS_VALUE;
+    /// Time of the current decoded data (µs).
+    int64_t Pts = 0;
+    TPtsCorrection PtsCorrection;
+    /// True until audio synchronisation first drops or inserts samples.
+    bool IsStart = true;
+    bool MultiFrameWarned = false;
+    /// A packet reached the recording-time limit: no more packets.
+    bool PastRecordingTime = false;
+    /// Join mode: the decoder was flushed when its file ended.
+    bool FlushedAtEof = false;
+    /// Source and sink of this stream's video filter graph.
+    AVFilterContext* FilterInput = nullptr;
+    AVFilterContext* FilterOutput = nullptr;
+    FilterGraphPtr FilterGraph;
+    /// Picture last taken from the filter graph.
+    FramePtr FilterPicture;
+};
+
+/// One per output stream record; created by the output opener with
+/// FileIndex and StreamIndex set, completed by setup.
+struct TOutputStream {
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    /// Index of the bound input stream in the input-stream table.
+    int SourceIndex = -1;
+    /// The muxer's stream.
+    AVStream* Stream = nullptr;
+    /// The encoder context of this stream: the encode path opens it, the copy
+    /// path uses it to carry the parameters that setup fills into codecpar.
+    CodecContextPtr Encoder;
+    bool EncodingNeeded = false;
+    /// Packets or frames written.
+    int FrameNumber = 0;
+    /// Input stream whose time drives synchronisation.
+    TInputStream* SyncInput = nullptr;
+    /// Output position in encoder time-base units (video frames, audio samples).
+    int64_t SyncOpts = 0;
+    TBitstreamFilterChain BitstreamFilters;
+
+    // --- video
+    bool VideoResample = false;
+    FramePtr ResampledPicture;
+    SwsContextPtr Scaler;
+    int ResampleHeight = 0;
+    int ResampleWidth = 0;
+    int ResamplePixFmt = -1;
+    /// Times (encoder time base) that must become key frames.
+    std::vector<int64_t> ForcedKeyFramePts;
+    int ForcedKeyFrameCount() const { return static_cast<int>(ForcedKeyFramePts.size()); }
+    int ForcedKeyFrameIndex = 0;
+
+    // --- audio
+    bool AudioResample = false;
+    SwrContextPtr Resampler;
+    int ResampleSampleFmt = -1;
+    int ResampleChannels = 0;
+    int ResampleSampleRate = 0;
+    /// Sample-format pair the converter was built for; -6 = no pair.
+    int ReformatPair = -6;
+    SwrContextPtr Reformatter;
+    /// Encoder input samples (interleaved bytes) not yet forming a whole frame.
+    FifoPtr Fifo;
+
+    /// First-pass statistics file.
+    FILE* PassLogFile = nullptr;
+    /// Join mode: codec id of the opened encoder, restored before each reopen.
+    int EncoderCodecId = 0;
+    /// Cleared when the input file of this record's set has ended (join mode).
+    bool Active = true;
+};
+
+}  // namespace tw
