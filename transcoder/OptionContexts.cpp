@@ -4,12 +4,20 @@
 #include <stdexcept>
 
 #include "binding/Entries.h"
+#include "binding/LockManager.h"
 #include "transcoder/FFmpegException.h"
 
 namespace tw {
 
 void CodecContextFree::operator()(AVCodecContext* c) const {
-    if (c) lib().avcodec_free_context(&c);
+    if (!c || !lib().avcodec_free_context) return;
+    // Closing an opened codec takes the codec lock, like opening it.
+    if (lib().avcodec_is_open(c)) {
+        CodecLockGuard lock;
+        lib().avcodec_free_context(&c);
+    } else {
+        lib().avcodec_free_context(&c);
+    }
 }
 
 void FormatContextFree::operator()(AVFormatContext* c) const {

@@ -22,26 +22,15 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "transcoder/OptionContexts.h"  // CodecContextPtr, SwsContextPtr
 #include "transcoder/OptionState.h"
 
 namespace tw {
-
-/// Frees a codec context (opened or not) through the entry slots, under the
-/// codec lock when it was opened.
-struct CodecContextFree {
-    void operator()(AVCodecContext* c) const;
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
 
 struct FrameFree {
     void operator()(AVFrame* f) const;
 };
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-struct SwsContextFree {
-    void operator()(SwsContext* c) const;
-};
-using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFree>;
 
 struct SwrContextFree {
     void operator()(SwrContext* c) const;
