@@ -54,13 +54,26 @@ bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string&
         return false;
     }
 
-    // Older spellings (from presets and targets) become today's options.
+    // Older spellings (from presets and targets) become today's options. A
+    // translation may keep the option's own name with the still-valid part
+    // of its value ("flags=-loop"): those are set as they are, not translated
+    // again.
+    static thread_local bool translating = false;
     TLegacyTranslation legacy;
-    if (TranslateLegacyOption(name, value, legacy)) {
-        if (!legacy.NoEffect.empty()) FFLogger()->Log(this, llVerbose, legacy.NoEffect);
-        for (const auto& [n, v] : legacy.Options)
-            if (!SetDefaultOption(n, v)) return false;
-        return true;
+    if (!translating && TranslateLegacyOption(name, value, legacy)) {
+        if (!legacy.NoEffect.empty())
+            FFLogger()->Log(this, llVerbose, legacy.NoEffect + " has no effect any more");
+        translating = true;
+        bool ok = true;
+        try {
+            for (const auto& [n, v] : legacy.Options)
+                if (!(ok = SetDefaultOption(n, v))) break;
+        } catch (...) {
+            translating = false;
+            throw;
+        }
+        translating = false;
+        return ok;
     }
 
     TOptionContexts& oc = *OptionContexts;
