@@ -9,6 +9,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -216,6 +217,23 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     void NewVideoStream();
     void NewAudioStream();
     void NewSubtitleStream();
+
+    // --- opening input files (InputFile.cpp) and the I/O checks (IOChecks.cpp)
+    /// Opens one input with the current option state and records it; its
+    /// stream parameters become the option state's. False with the reason in
+    /// LastError; FFmpegException for an unknown forced format, a failed
+    /// allocation or an impossible stream type.
+    bool OpenInputFile(const std::string& fileName);
+    /// Called after a successful open, before the streams are analysed, so
+    /// the owner can adjust the context (its probe settings, say).
+    std::function<void(TCustomFFmpeg* engine, AVFormatContext* context)>
+        BeforeFindStreamInfoCallback;
+    /// Interrupt checks registered for the calling thread during blocking
+    /// I/O (context: the engine). CheckIOTimeout: the open took longer than
+    /// IOTimeout, or was cancelled (IOStartTime 0). CheckStopRequest: a stop
+    /// was requested.
+    static bool CheckIOTimeout(void* engine);
+    static bool CheckStopRequest(void* engine);
 
   private:
     static int CheckedCapacity(int maxFiles);

@@ -2,6 +2,7 @@
 #include "transcoder/OptionState.h"
 
 #include "binding/Entries.h"
+#include "binding/UnicodeProtocol.h"
 #include "transcoder/FFmpegException.h"
 
 namespace tw {
@@ -48,13 +49,19 @@ void BsfContextFree::operator()(AVBSFContext* c) const {
 }
 
 void InputFormatClose::operator()(AVFormatContext* c) const {
-    if (c) lib().avformat_close_input(&c);
+    if (!c) return;
+    // An input read through our own I/O (the unicode protocol) keeps its I/O
+    // context: the library leaves it to us.
+    AVIOContext* pb = (c->flags & AVFMT_FLAG_CUSTOM_IO) ? c->pb : nullptr;
+    lib().avformat_close_input(&c);
+    if (pb) CloseLibraryIO(&pb);
 }
 
 TFileTables::TFileTables(int maxFiles)
     : InputFiles(maxFiles),
       InputTsOffsets(maxFiles, 0),
       InputTsScales(maxFiles),
+      InputDecoders(maxFiles),
       OutputFiles(maxFiles),
       OutputStreams(maxFiles) {}
 

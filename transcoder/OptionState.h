@@ -22,6 +22,8 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
+#include "transcoder/OptionContexts.h"  // CodecContextPtr
+
 namespace tw {
 
 /// An owned metadata dictionary (empty = no dictionary allocated yet).
@@ -268,6 +270,9 @@ struct TFileTables {
     /// (nullptr = choose by codec id).
     std::vector<const AVCodec*> InputCodecs;
     int InputCodecCount() const { return static_cast<int>(InputCodecs.size()); }
+    /// Per input, one decoder context per stream, built from the stream's
+    /// parameters when the file is opened (streams carry none of their own).
+    std::vector<std::vector<CodecContextPtr>> InputDecoders;
 
     /// Output slots. In join mode several slots share one context, so the
     /// slots share ownership; the output opener installs the deleter that

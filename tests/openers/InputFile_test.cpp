@@ -1,0 +1,184 @@
+// tests/openers/InputFile_test.cpp — opening input files into the engine.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "binding/FFLoad.h"
+#include "diag/FFLog.h"
+#include "tests/support/Media.h"
+#include "tests/support/TempDir.h"
+#include "transcoder/CustomFFmpeg.h"
+
+namespace tw {
+namespace {
+
+class InputFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
+        FFLogger()->TriggerEventInMainThread = false;
+        FFLogger()->SetLogLevel(llInfo);
+        FFLogger()->OnLog = [this](TLogSender, uint32_t, TLogLevel, const std::string& msg) {
+            std::lock_guard<std::mutex> lock(FMutex);
+            Logged.push_back(msg);
+        };
+        E = std::make_unique<TCustomFFmpeg>(20);
+        E->SetVerbose(-1);
+    }
+    void TearDown() override {
+        E.reset();
+        FFLogger()->OnLog = nullptr;
+    }
+    bool LoggedLine(const std::string& text) {
+        std::lock_guard<std::mutex> lock(FMutex);
+        for (const auto& l : Logged)
+            if (l == text) return true;
+        return false;
+    }
+    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
+        return test::GenerateClip(Dir.File(name), args);
+    }
+
+    test::TempDir Dir;
+    std::unique_ptr<TCustomFFmpeg> E;
+    std::mutex FMutex;
+    std::vector<std::string> Logged;
+};
+
+// Catches: the option state keeping the first input's parameters, inputs
+// overwriting each other's slot, or the longest duration lost.
+TEST_F(InputFile, TwoInputsOfDifferentSizes) {
+    ASSERT_TRUE(E->OpenInputFile(Clip("a.flv", {"--duration", "3"}))) << E->LastError;
+    EXPECT_EQ(E->FrameWidth, 320);
+    ASSERT_TRUE(E->OpenInputFile(Clip("b.flv", {"--size", "640x360", "--sample-rate", "48000"})))
+        << E->LastError;
+    EXPECT_EQ(E->InputFileCount, 2);
+    EXPECT_EQ(E->FrameWidth, 640);
+    EXPECT_EQ(E->FrameHeight, 360);
+    EXPECT_NEAR(E->FrameAspectRatio, 640.0 / 360.0, 1e-4);
+    EXPECT_EQ(E->AudioSampleRate, 48000);
+    EXPECT_EQ(E->AudioChannels, 2);
+    EXPECT_EQ(E->FrameRate.num * 1.0 / E->FrameRate.den, 25.0);
+    EXPECT_NE(E->InputFiles[0].get(), E->InputFiles[1].get());
+    ASSERT_EQ(E->InputDecoders[1].size(), 2u);
+    EXPECT_EQ(E->InputCodecCount(), 4);
+    EXPECT_NEAR(E->TotalDuration, 3000000, 100000);  // the longer one
+}
+
+// Catches: the start position applied to every later input, or an offset
+// that ignores the container's own start time.
+TEST_F(InputFile, StartPositionAndOffsets) {
+    E->SetOption("itsoffset", "5");
+    E->SetOption("ss", "1");
+    ASSERT_TRUE(E->OpenInputFile(Clip("start10.ts", {"--start-time", "10"}))) << E->LastError;
+    const int64_t start = E->InputFiles[0]->start_time;
+    EXPECT_NEAR(start, 10000000, 200000);
+    EXPECT_EQ(E->StartTime, 0);
+    EXPECT_EQ(E->InputTsOffsets[0], 5000000 - (1000000 + start));
+    ASSERT_TRUE(E->OpenInputFile(Clip("b.flv"))) << E->LastError;
+    // Not seeked, but the offset still applies.
+    EXPECT_EQ(E->InputTsOffsets[1], 5000000 - E->InputFiles[1]->start_time);
+
+    E->CopyTs = true;
+    ASSERT_TRUE(E->OpenInputFile(Clip("c.flv"))) << E->LastError;
+    EXPECT_EQ(E->InputTsOffsets[2], 5000000);
+}
+
+TEST_F(InputFile, FailuresRecordNothing) {
+    const std::string missing = Dir.File("missing.flv");
+    EXPECT_FALSE(E->OpenInputFile(missing));
+    EXPECT_EQ(E->LastError, missing + ": No such file or directory");
+    EXPECT_EQ(E->InputFileCount, 0);
+
+    const std::string empty = Dir.File("empty.flv");
+    std::ofstream(empty).close();
+    EXPECT_FALSE(E->OpenInputFile(empty));
+    EXPECT_EQ(E->LastError.rfind(empty + ": ", 0), 0u) << E->LastError;
+    EXPECT_EQ(E->InputFileCount, 0);
+
+    E->SetOption("vcodec", "no_such_decoder");
+    EXPECT_FALSE(E->OpenInputFile(Clip("a.flv")));
+    EXPECT_EQ(E->LastError, "Unknown decoder 'no_such_decoder'");
+    EXPECT_TRUE(E->VideoCodecName.empty());  // consumed
+
+    E->SetOption("f", "no_such_format");
+    try {
+        E->OpenInputFile(Clip("b.flv"));
+        FAIL() << "no exception";
+    } catch (const FFmpegException& e) {
+        EXPECT_STREQ(e.what(), "Unknown input format: \"no_such_format\"");
+    }
+    EXPECT_EQ(E->InputFileCount, 0);
+}
+
+TEST_F(InputFile, ATruncatedFileAndOddNamesOpen) {
+    ASSERT_TRUE(E->OpenInputFile(Clip("cut.flv", {"--truncate", "0.5"}))) << E->LastError;
+    const std::string odd = Dir.File("a:b 合并.flv");
+    ASSERT_EQ(rename(Clip("x.flv").c_str(), odd.c_str()), 0);
+    ASSERT_TRUE(E->OpenInputFile(odd)) << E->LastError;
+    EXPECT_EQ(E->InputFileCount, 2);
+    E.reset();  // closes the custom I/O of the second input too
+}
+
+TEST_F(InputFile, TheInputCapacityIsEnforced) {
+    E = std::make_unique<TCustomFFmpeg>(1);
+    E->SetVerbose(-1);
+    const std::string a = Clip("a.flv");
+    ASSERT_TRUE(E->OpenInputFile(a));
+    EXPECT_FALSE(E->OpenInputFile(a));
+    EXPECT_EQ(E->InputFileCount, 1);
+}
+
+// A local server that accepts a connection and never says anything.
+struct SilentServer {
+    int Fd = -1;
+    int Port = 0;
+    SilentServer() {
+        Fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(Fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        listen(Fd, 4);
+        socklen_t len = sizeof addr;
+        getsockname(Fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        Port = ntohs(addr.sin_port);
+    }
+    ~SilentServer() { close(Fd); }
+    std::string Url() const { return "tcp://127.0.0.1:" + std::to_string(Port); }
+};
+
+TEST_F(InputFile, ABlockingOpenTimesOut) {
+    SilentServer server;
+    E->IOTimeout = 300;
+    EXPECT_FALSE(E->OpenInputFile(server.Url()));
+    EXPECT_TRUE(LoggedLine("connecting/reading/writing timeout"));
+    EXPECT_EQ(E->InputFileCount, 0);
+    EXPECT_EQ(E->IOStartTime.load(), INT64_MAX);
+}
+
+// What a stop does to an engine that is opening on the caller's thread.
+TEST_F(InputFile, ABlockingOpenIsCancelled) {
+    SilentServer server;
+    E->IOTimeout = 60000;
+    std::atomic<bool> done{false};
+    std::thread stopper([&] {
+        while (!done && E->IOStartTime.load() == INT64_MAX) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        E->IOStartTime = 0;
+    });
+    EXPECT_FALSE(E->OpenInputFile(server.Url()));
+    done = true;
+    stopper.join();
+    EXPECT_TRUE(LoggedLine("connecting/reading/writing canceled"));
+}
+
+}  // namespace
+}  // namespace tw
