@@ -371,14 +371,17 @@ void TCustomFFmpeg::ApplyPreset(const std::string& kindOption, const std::string
     ApplyPresetOn(host, kindOption, name);
 }
 
-// --- streams added to the last output file
-// Placeholder until the output file and stream creation exist: it refuses
-// rather than pretending a stream was added.
+// --- streams added to the last output file ("newvideo", "newaudio", "newsubtitle")
 
 void TCustomFFmpeg::NewStream(AVMediaType type) {
-    if (OutputFileCount <= 0) throw FFmpegException("No output file to add a stream to");
-    throw FFmpegException(std::string("Adding a ") + lib().av_get_media_type_string(type) +
-                          " stream to an opened output file is not supported");
+    if (OutputFileCount <= 0) throw FFmpegException("At least one output file must be specified");
+    const int slot = OutputFileCount - 1;
+    AVFormatContext* oc = OutputFiles[slot].get();
+    switch (type) {
+        case AVMEDIA_TYPE_VIDEO: NewVideoStream(oc, slot); break;
+        case AVMEDIA_TYPE_AUDIO: NewAudioStream(oc, slot); break;
+        default: NewSubtitleStream(oc, slot); break;
+    }
 }
 
 void TCustomFFmpeg::NewVideoStream() { NewStream(AVMEDIA_TYPE_VIDEO); }

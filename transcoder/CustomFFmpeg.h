@@ -212,7 +212,7 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     void ApplyPreset(const std::string& kindOption, const std::string& name);
 
     /// "newvideo", "newaudio", "newsubtitle": add a stream of that type to
-    /// the last output file. Throws "No output file to add a stream to"
+    /// the last output file. Throws "At least one output file must be specified"
     /// when no output file is open yet.
     void NewVideoStream();
     void NewAudioStream();
@@ -235,8 +235,26 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     static bool CheckIOTimeout(void* engine);
     static bool CheckStopRequest(void* engine);
 
+    // --- the output file and its streams (OutputFile.cpp)
+    /// Creates the output with its streams from the option state and opens
+    /// it for writing. Returns the new OutputFileCount, or -1 with the reason
+    /// in LastError. With join set and several inputs open, the output
+    /// becomes a joined one (JoinMode).
+    int OpenOutputFile(const std::string& fileName, bool join);
+    /// Which media types the inputs hold: the first input only when joining,
+    /// else all. Throws "invalid codec_type of input file".
+    void CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio, bool& hasSubtitle);
+    /// Adds a stream of the type to the context and its record to the slot.
+    void NewVideoStream(AVFormatContext* oc, int slot);
+    void NewAudioStream(AVFormatContext* oc, int slot);
+    void NewSubtitleStream(AVFormatContext* oc, int slot);
+    /// Joined output: one slot per input, all naming the one context, and
+    /// TotalDuration the sum of the inputs' durations. Nothing otherwise.
+    void ExpandJoinedOutput();
+
   private:
     static int CheckedCapacity(int maxFiles);
+    TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
     void ApplyRecordedOptions(void* target, void* optionContext, int requiredFlags,
                               void* privateContext);
     void NewStream(AVMediaType type);

@@ -115,6 +115,9 @@ struct TOutputStream {
     /// path uses it to carry the parameters that setup fills into codecpar.
     CodecContextPtr Encoder;
     bool EncodingNeeded = false;
+    /// Created as a stream copy ("copy" codec): setup copies the input's
+    /// parameters instead of opening an encoder.
+    bool StreamCopy = false;
     /// Packets or frames written.
     int FrameNumber = 0;
     /// Input stream whose time drives synchronisation.

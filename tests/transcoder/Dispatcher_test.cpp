@@ -443,7 +443,7 @@ TEST_F(Dispatcher, TargetAndPresetOptions) {
 // Catches: "newvideo" pretending to succeed without an output file.
 TEST_F(Dispatcher, NewStreamNeedsAnOutputFile) {
     for (const char* n : {"newvideo", "newaudio", "newsubtitle"})
-        EXPECT_EQ(Failure(n, ""), "No output file to add a stream to") << n;
+        EXPECT_EQ(Failure(n, ""), "At least one output file must be specified") << n;
 }
 
 }  // namespace

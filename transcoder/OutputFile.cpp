@@ -1,0 +1,584 @@
+// transcoder/OutputFile.cpp — creating the output file and its streams from
+// the option state, and presenting a joined output once per input.
+#include <cmath>
+#include <cstring>
+
+#include "binding/Entries.h"
+#include "binding/InterruptCB.h"
+#include "binding/UnicodeProtocol.h"
+#include "diag/FFLog.h"
+#include "diag/FFUtils.h"
+#include "transcoder/CustomFFmpeg.h"
+#include "transcoder/StreamTables.h"
+
+namespace tw {
+namespace {
+
+// An output context: the file is closed (through the I/O it was opened
+// with) when the last slot naming the context lets go of it.
+void CloseOutputContext(AVFormatContext* oc) {
+    if (!oc) return;
+    if (oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE) && oc->pb) CloseLibraryIO(&oc->pb);
+    lib().avformat_free_context(oc);
+}
+
+// A sample aspect ratio as a fraction with terms of at most 255.
+AVRational AspectFraction(double value) {
+    int e = static_cast<int>(std::log2(std::fabs(value) + 1e-20));
+    if (e < 0) e = 0;
+    const int64_t d = int64_t(1) << (61 - e);
+    AVRational q{0, 1};
+    lib().av_reduce(&q.num, &q.den, static_cast<int64_t>(value * d + 0.5), d, 255);
+    return q;
+}
+
+double SampleAspect(float aspect, int width, int height) {
+    return width * height != 0 ? static_cast<double>(aspect) * height / width
+                               : static_cast<double>(aspect) * 3 / 4;
+}
+
+bool InList(const AVPixelFormat* list, AVPixelFormat f) {
+    for (; *list != AV_PIX_FMT_NONE; ++list)
+        if (*list == f) return true;
+    return false;
+}
+
+// "start,end,q/start,end,q/...": the rate-control overrides of a video encoder.
+void ParseRcOverride(const std::string& text, AVCodecContext* enc) {
+    std::vector<RcOverride> list;
+    const char* p = text.c_str();
+    while (p && *p) {
+        RcOverride o{};
+        char* end = nullptr;
+        const long start = std::strtol(p, &end, 10);
+        if (end == p || !*end) throw FFmpegException("error parsing rc_override");
+        p = end + 1;
+        const long stop = std::strtol(p, &end, 10);
+        if (end == p || !*end) throw FFmpegException("error parsing rc_override");
+        p = end + 1;
+        const long q = std::strtol(p, &end, 10);
+        o.start_frame = static_cast<int>(start);
+        o.end_frame = static_cast<int>(stop);
+        if (q > 0) {
+            o.qscale = static_cast<int>(q);
+            o.quality_factor = 1.0f;
+        } else {
+            o.qscale = 0;
+            o.quality_factor = -q / 100.0f;
+        }
+        list.push_back(o);
+        p = std::strchr(end, '/');
+        if (p) ++p;
+    }
+    if (list.empty()) return;
+    auto* array = static_cast<RcOverride*>(lib().av_mallocz(list.size() * sizeof(RcOverride)));
+    if (!array) throw FFmpegException("error parsing rc_override");
+    std::memcpy(array, list.data(), list.size() * sizeof(RcOverride));
+    enc->rc_override = array;  // freed with the context
+    enc->rc_override_count = static_cast<int>(list.size());
+}
+
+uint16_t* MatrixCopy(const TMatrix& m) {
+    auto* out = static_cast<uint16_t*>(lib().av_malloc(sizeof(uint16_t) * 64));
+    if (out) std::memcpy(out, m.data(), sizeof(uint16_t) * 64);
+    return out;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio,
+                                          bool& hasSubtitle) {
+    hasVideo = hasAudio = hasSubtitle = false;
+    const int files = join ? std::min(InputFileCount, 1) : InputFileCount;
+    for (int i = 0; i < files; ++i) {
+        const AVFormatContext* ic = InputFiles[i].get();
+        for (unsigned j = 0; j < ic->nb_streams; ++j) {
+            switch (ic->streams[j]->codecpar->codec_type) {
+                case AVMEDIA_TYPE_VIDEO: hasVideo = true; break;
+                case AVMEDIA_TYPE_AUDIO: hasAudio = true; break;
+                case AVMEDIA_TYPE_SUBTITLE: hasSubtitle = true; break;
+                case AVMEDIA_TYPE_DATA:
+                case AVMEDIA_TYPE_ATTACHMENT:
+                case AVMEDIA_TYPE_UNKNOWN: break;
+                default: throw FFmpegException("invalid codec_type of input file");
+            }
+        }
+    }
+}
+
+TOutputStream& TCustomFFmpeg::NewOutputStreamRecord(AVFormatContext* oc, int slot) {
+    auto& list = OutputStreams.at(slot);
+    if (list.size() < oc->nb_streams) list.resize(oc->nb_streams);
+    auto record = std::make_shared<TOutputStream>();
+    record->FileIndex = slot;
+    record->StreamIndex = static_cast<int>(oc->nb_streams) - 1;
+    record->Stream = oc->streams[oc->nb_streams - 1];
+    list.back() = record;
+    return *record;
+}
+
+namespace {
+
+// The first step every kind of stream shares: the stream with its id from
+// the stream-id map, and an empty entry for its encoder.
+AVStream* NewStreamWithId(AVFormatContext* oc, const std::vector<int>& idMap) {
+    const unsigned n = oc->nb_streams;
+    AVStream* st = lib().avformat_new_stream(oc, nullptr);
+    if (!st) throw FFmpegException("Could not alloc stream");
+    st->id = n < idMap.size() ? idMap[n] : 0;
+    return st;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int slot) {
+    AVStream* st;
+    try {
+        st = NewStreamWithId(oc, StreamIdMap);
+    } catch (...) {
+        VideoCodecName.clear();
+        throw;
+    }
+    TOutputStream& ost = NewOutputStreamRecord(oc, slot);
+    OutputCodecs.push_back(nullptr);
+    const AVCodec* codec = nullptr;
+    AVCodecContext* videoOptions = OptionContexts->Codec(AVMEDIA_TYPE_VIDEO);
+    if (!VideoStreamCopy) {
+        if (!VideoCodecName.empty()) {
+            AVCodecID id;
+            if (!FindCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, true,
+                           videoOptions->strict_std_compliance, id)) {
+                VideoCodecName.clear();
+                throw FFmpegException(LastError);
+            }
+            codec = lib().avcodec_find_encoder_by_name(VideoCodecName.c_str());
+            OutputCodecs.back() = codec;
+        } else {
+            const AVCodecID id = lib().av_guess_codec(oc->oformat, nullptr, oc->url, nullptr,
+                                                      AVMEDIA_TYPE_VIDEO);
+            codec = lib().avcodec_find_encoder(id);
+        }
+    }
+
+    ost.Encoder.reset(lib().avcodec_alloc_context3(codec));
+    if (!ost.Encoder) throw FFmpegException("Could not alloc stream");
+    AVCodecContext* enc = ost.Encoder.get();
+    ost.BitstreamFilters = std::move(VideoBitstreamFilters);
+    VideoBitstreamFilters = {};
+    enc->thread_count = ThreadCount;
+    if (VideoCodecTag) enc->codec_tag = VideoCodecTag;
+    if ((VideoGlobalHeader & 1) || (VideoGlobalHeader == 0 && (oc->oformat->flags & AVFMT_GLOBALHEADER))) {
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        videoOptions->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (VideoGlobalHeader & 2) {
+        enc->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+        videoOptions->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    }
+    enc->codec_type = AVMEDIA_TYPE_VIDEO;
+
+    if (VideoStreamCopy) {
+        ost.StreamCopy = true;
+        const AVRational sar = AspectFraction(SampleAspect(FrameAspectRatio, FrameWidth, FrameHeight));
+        enc->sample_aspect_ratio = sar;
+        st->sample_aspect_ratio = sar;
+    } else {
+        AVRational rate = FrameRate.num ? FrameRate : AVRational{25, 1};
+        if (!rate.den) rate.den = 1;
+        enc->codec_id = codec ? codec->id : AV_CODEC_ID_NONE;
+        ApplyContextOptions(enc, videoOptions, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM,
+                            codec);
+        if (codec && codec->supported_framerates && !ForceFps)
+            rate = codec->supported_framerates[lib().av_find_nearest_q_idx(
+                rate, codec->supported_framerates)];
+        enc->time_base = {rate.den, rate.num};
+        enc->framerate = rate;
+        enc->width = FrameWidth;
+        enc->height = FrameHeight;
+        enc->sample_aspect_ratio =
+            AspectFraction(SampleAspect(FrameAspectRatio, enc->width, enc->height));
+        enc->pix_fmt = static_cast<AVPixelFormat>(FramePixFmt);
+        st->sample_aspect_ratio = enc->sample_aspect_ratio;
+
+        if (codec && codec->pix_fmts) {
+            const AVPixelFormat* list = codec->pix_fmts;
+            static constexpr AVPixelFormat kMjpeg[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P,
+                                                       AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P,
+                                                       AV_PIX_FMT_NONE};
+            static constexpr AVPixelFormat kLjpeg[] = {
+                AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV420P,
+                AV_PIX_FMT_YUV422P,  AV_PIX_FMT_YUV444P,  AV_PIX_FMT_BGRA,     AV_PIX_FMT_NONE};
+            if (enc->strict_std_compliance < 0) {
+                if (codec->id == AV_CODEC_ID_MJPEG) list = kMjpeg;
+                if (codec->id == AV_CODEC_ID_LJPEG) list = kLjpeg;
+            }
+            if (!InList(list, enc->pix_fmt)) enc->pix_fmt = list[0];
+        }
+
+        if (IntraOnly) enc->gop_size = 0;
+        if (VideoQscale != 0 || SameQuality) {
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = static_cast<int>(FF_QP2LAMBDA * VideoQscale);
+        }
+        if (IntraMatrix) enc->intra_matrix = MatrixCopy(*IntraMatrix);
+        if (InterMatrix) enc->inter_matrix = MatrixCopy(*InterMatrix);
+        try {
+            ParseRcOverride(VideoRcOverride, enc);
+        } catch (...) {
+            VideoCodecName.clear();
+            throw;
+        }
+        if (enc->rc_initial_buffer_occupancy == 0)
+            enc->rc_initial_buffer_occupancy = enc->rc_buffer_size * 3 / 4;
+        // The motion-estimation threshold has no setting any more.
+        enc->intra_dc_precision = IntraDcPrecision - 8;
+        if (DoPsnr) enc->flags |= AV_CODEC_FLAG_PSNR;
+        if (PassNumber == 1) enc->flags |= AV_CODEC_FLAG_PASS1;
+        if (PassNumber == 2) enc->flags |= AV_CODEC_FLAG_PASS2;
+
+        if (!ForcedKeyFrames.empty()) {
+            size_t from = 0;
+            while (true) {
+                const size_t comma = ForcedKeyFrames.find(',', from);
+                const std::string field = ForcedKeyFrames.substr(from, comma - from);
+                const int64_t t = ParseTime("force_key_frames", field, true);
+                ost.ForcedKeyFramePts.push_back(
+                    lib().av_rescale_q(t, AVRational{1, AV_TIME_BASE}, enc->time_base));
+                if (comma == std::string::npos) break;
+                from = comma + 1;
+            }
+        }
+    }
+    if (!VideoLanguage.empty()) {
+        lib().av_dict_set(&st->metadata, "language", VideoLanguage.c_str(), 0);
+        VideoLanguage.clear();
+    }
+    VideoDisable = false;
+    VideoCodecName.clear();
+    ForcedKeyFrames.clear();
+    VideoStreamCopy = false;
+    FramePixFmt = -1;
+}
+
+void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc, int slot) {
+    AVStream* st;
+    try {
+        st = NewStreamWithId(oc, StreamIdMap);
+    } catch (...) {
+        AudioCodecName.clear();
+        AudioLanguage.clear();
+        throw;
+    }
+    TOutputStream& ost = NewOutputStreamRecord(oc, slot);
+    OutputCodecs.push_back(nullptr);
+    const AVCodec* codec = nullptr;
+    AVCodecContext* audioOptions = OptionContexts->Codec(AVMEDIA_TYPE_AUDIO);
+    if (!AudioStreamCopy) {
+        if (!AudioCodecName.empty()) {
+            AVCodecID id;
+            if (!FindCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, true,
+                           audioOptions->strict_std_compliance, id)) {
+                AudioCodecName.clear();
+                AudioLanguage.clear();
+                throw FFmpegException(LastError);
+            }
+            codec = lib().avcodec_find_encoder_by_name(AudioCodecName.c_str());
+            OutputCodecs.back() = codec;
+        } else {
+            codec = lib().avcodec_find_encoder(lib().av_guess_codec(
+                oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_AUDIO));
+        }
+    }
+    ost.Encoder.reset(lib().avcodec_alloc_context3(codec));
+    if (!ost.Encoder) throw FFmpegException("Could not alloc stream");
+    AVCodecContext* enc = ost.Encoder.get();
+    ost.BitstreamFilters = std::move(AudioBitstreamFilters);
+    AudioBitstreamFilters = {};
+    enc->thread_count = ThreadCount;
+    enc->codec_type = AVMEDIA_TYPE_AUDIO;
+    if (AudioCodecTag) enc->codec_tag = AudioCodecTag;
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER) {
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        audioOptions->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+
+    auto setLayout = [&] {
+        lib().av_channel_layout_uninit(&enc->ch_layout);
+        if (ChannelLayout &&
+            __builtin_popcountll(static_cast<uint64_t>(ChannelLayout)) == AudioChannels)
+            lib().av_channel_layout_from_mask(&enc->ch_layout, static_cast<uint64_t>(ChannelLayout));
+        else
+            lib().av_channel_layout_default(&enc->ch_layout, AudioChannels);
+    };
+    if (AudioStreamCopy) {
+        ost.StreamCopy = true;
+        setLayout();
+        enc->sample_rate = AudioSampleRate;
+    } else {
+        enc->codec_id = codec ? codec->id : AV_CODEC_ID_NONE;
+        ApplyContextOptions(enc, audioOptions, AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM,
+                            codec);
+        if (AudioQscale > -99999) {
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = static_cast<int>(FF_QP2LAMBDA * AudioQscale);
+        }
+        setLayout();
+        enc->sample_fmt = static_cast<AVSampleFormat>(AudioSampleFmt);
+        enc->sample_rate = AudioSampleRate;
+        if (codec && codec->sample_fmts) {
+            bool found = false;
+            for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+                found |= *f == enc->sample_fmt;
+            if (!found) enc->sample_fmt = codec->sample_fmts[0];
+        }
+        if (codec && codec->supported_samplerates) {
+            int best = codec->supported_samplerates[0];
+            for (const int* r = codec->supported_samplerates; *r; ++r)
+                if (std::abs(*r - AudioSampleRate) < std::abs(best - AudioSampleRate)) best = *r;
+            if (best != AudioSampleRate)
+                FFLogger()->LogFmt(this, llWarning,
+                                   "Requested sampling rate unsupported using closest supported (%d)",
+                                   best);
+            enc->sample_rate = best;
+        }
+    }
+    enc->time_base = {1, AudioSampleRate > 0 ? AudioSampleRate : 1};
+    if (!AudioLanguage.empty()) {
+        lib().av_dict_set(&st->metadata, "language", AudioLanguage.c_str(), 0);
+        AudioLanguage.clear();
+    }
+    AudioDisable = false;
+    AudioCodecName.clear();
+    AudioStreamCopy = false;
+}
+
+void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc, int slot) {
+    AVStream* st;
+    try {
+        st = NewStreamWithId(oc, StreamIdMap);
+    } catch (...) {
+        SubtitleCodecName.clear();
+        SubtitleLanguage.clear();
+        throw;
+    }
+    TOutputStream& ost = NewOutputStreamRecord(oc, slot);
+    OutputCodecs.push_back(nullptr);
+    const AVCodec* codec = nullptr;
+    AVCodecContext* subtitleOptions = OptionContexts->Codec(AVMEDIA_TYPE_SUBTITLE);
+    if (!SubtitleStreamCopy) {
+        if (!SubtitleCodecName.empty()) {
+            AVCodecID id;
+            if (!FindCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true,
+                           subtitleOptions->strict_std_compliance, id)) {
+                SubtitleCodecName.clear();
+                SubtitleLanguage.clear();
+                throw FFmpegException(LastError);
+            }
+            codec = lib().avcodec_find_encoder_by_name(SubtitleCodecName.c_str());
+        } else {
+            codec = lib().avcodec_find_encoder(lib().av_guess_codec(
+                oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_SUBTITLE));
+        }
+        OutputCodecs.back() = codec;
+    }
+    ost.Encoder.reset(lib().avcodec_alloc_context3(codec));
+    if (!ost.Encoder) throw FFmpegException("Could not alloc stream");
+    AVCodecContext* enc = ost.Encoder.get();
+    ost.BitstreamFilters = std::move(SubtitleBitstreamFilters);
+    SubtitleBitstreamFilters = {};
+    enc->codec_type = AVMEDIA_TYPE_SUBTITLE;
+    if (SubtitleCodecTag) enc->codec_tag = SubtitleCodecTag;
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER) {
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        subtitleOptions->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (SubtitleStreamCopy) {
+        ost.StreamCopy = true;
+    } else {
+        enc->codec_id = codec ? codec->id : AV_CODEC_ID_NONE;
+        ApplyContextOptions(enc, subtitleOptions,
+                            AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM, codec);
+    }
+    if (!SubtitleLanguage.empty()) {
+        lib().av_dict_set(&st->metadata, "language", SubtitleLanguage.c_str(), 0);
+        SubtitleLanguage.clear();
+    }
+    SubtitleDisable = false;
+    SubtitleCodecName.clear();
+    SubtitleStreamCopy = false;
+}
+
+int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
+    if (JoinMode) {
+        LastError = "Cannot join more than one output file.";
+        return -1;
+    }
+    if (OutputFileCount >= MaxFiles) {
+        LastError = "Cannot open more than " + std::to_string(MaxFiles) + " output files";
+        return -1;
+    }
+    UseVideoFilters = !VideoFilters.empty();
+
+    std::shared_ptr<AVFormatContext> oc(lib().avformat_alloc_context(), CloseOutputContext);
+    if (!oc) throw FFmpegException("avformat_alloc_context failed");
+
+    const std::string libraryName = ToLibraryFileName(fileName);
+    const AVOutputFormat* format;
+    if (!ForcedFormatName.empty()) {
+        format = lib().av_guess_format(ForcedFormatName.c_str(), nullptr, nullptr);
+        if (!format) {
+            LastError = "Requested output format '" + ForcedFormatName +
+                        "' is not a suitable output format";
+            return -1;
+        }
+        ForcedFormatName.clear();
+    } else {
+        // Guess from the name itself: the protocol prefix would hide its extension.
+        format = lib().av_guess_format(nullptr, fileName.c_str(), nullptr);
+        if (!format) {
+            LastError = "Unable to find a suitable output format for '" + fileName + "'";
+            return -1;
+        }
+    }
+    oc->oformat = format;
+    oc->url = lib().av_strdup(libraryName.c_str());
+    if (!oc->url) throw FFmpegException("avformat_alloc_context failed");
+
+    if (std::strcmp(format->name, "ffm") == 0) {
+        LastError = "The ffm output format is not available in this library version";
+        return -1;
+    }
+
+    bool useVideo = VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || !VideoCodecName.empty();
+    bool useAudio = AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
+    bool useSubtitle = SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE ||
+                       !SubtitleCodecName.empty();
+    if (InputFileCount > 0) {
+        bool hasVideo, hasAudio, hasSubtitle;
+        try {
+            CheckInputStreamTypes(join, hasVideo, hasAudio, hasSubtitle);
+        } catch (const std::exception& e) {
+            LastError = std::string("check_audio_video_sub_inputs fail: ") + e.what();
+            return -1;
+        }
+        useVideo = useVideo && hasVideo;
+        useAudio = useAudio && hasAudio;
+        useSubtitle = useSubtitle && hasSubtitle;
+    }
+    if (AudioDisable) useAudio = false;
+    if (VideoDisable) useVideo = false;
+    if (SubtitleDisable) useSubtitle = false;
+
+    const int slot = OutputFileCount;
+    auto createStreams = [&](bool use, const char* what, void (TCustomFFmpeg::*make)(AVFormatContext*, int)) {
+        if (!use) return true;
+        try {
+            (this->*make)(oc.get(), slot);
+        } catch (const std::exception& e) {
+            LastError = std::string(what) + e.what();
+            OutputStreams[slot].clear();
+            return false;
+        }
+        return true;
+    };
+    if (!createStreams(useVideo, "new_video_stream fail: ", &TCustomFFmpeg::NewVideoStream) ||
+        !createStreams(useAudio, "new_audio_stream fail: ", &TCustomFFmpeg::NewAudioStream) ||
+        !createStreams(useSubtitle, "new_subtitle_stream fail: ",
+                       &TCustomFFmpeg::NewSubtitleStream))
+        return -1;
+
+    oc->metadata = nullptr;
+    lib().av_dict_copy(&oc->metadata, Metadata.Get(), 0);
+    Metadata.Clear();
+    // The creation time of the muxers that write one ("timestamp").
+    if (RecordingTimestamp)
+        lib().av_dict_set(&oc->metadata, "creation_time",
+                          std::to_string(RecordingTimestamp * 1000000).c_str(), 0);
+
+    OutputFiles[slot] = oc;
+    ++OutputFileCount;
+    auto unrecord = [&] {
+        --OutputFileCount;
+        OutputFiles[slot].reset();
+        OutputStreams[slot].clear();
+    };
+
+    if ((format->flags & AVFMT_NEEDNUMBER) &&
+        !lib().av_filename_number_test(oc->url)) {
+        LastError = ErrorText(FromLibraryFileName(oc->url), -33);
+        unrecord();
+        return -1;
+    }
+
+    if (!(format->flags & AVFMT_NOFILE)) {
+        const uint32_t thread = CurrentThreadID();
+        IOStartTime = INT64_MAX;
+        InterruptCB()->Register(thread, this, CheckIOTimeout);
+        IOStartTime = lib().av_gettime();
+        AVIOContext* pb = nullptr;
+        const int ret = OpenLibraryIO(libraryName, AVIO_FLAG_WRITE, &pb);
+        IOStartTime = INT64_MAX;
+        InterruptCB()->Unregister(thread, this, CheckIOTimeout);
+        if (ret < 0) {
+            LastError = ErrorText(fileName, ret);
+            unrecord();
+            return -1;
+        }
+        oc->pb = pb;
+    }
+
+    // Muxer settings: today the preload is the muxers' own "muxpreload"
+    // option (where they have one), the output loop the "loop" option.
+    oc->max_delay = static_cast<int>(1000000 * MuxMaxDelay);
+    if (oc->priv_data) {
+        lib().av_opt_set_int(oc->priv_data, "muxpreload",
+                             static_cast<int64_t>(1000000 * MuxPreload), 0);
+        if (LoopOutput >= 0) lib().av_opt_set_int(oc->priv_data, "loop", LoopOutput, 0);
+    }
+    oc->flags |= AVFMT_FLAG_NONBLOCK;
+    oc->interrupt_callback = LibraryInterruptCB();
+    try {
+        ApplyContextOptions(oc.get(), OptionContexts->Format(), AV_OPT_FLAG_ENCODING_PARAM);
+    } catch (const std::exception& e) {
+        LastError = e.what();
+        unrecord();
+        return -1;
+    }
+
+    StreamIdMap.clear();
+    ForcedKeyFrames.clear();
+    if (join && InputFileCount > 1) JoinMode = true;
+    return OutputFileCount;
+}
+
+void TCustomFFmpeg::ExpandJoinedOutput() {
+    if (!JoinMode) return;
+    int64_t sum = 0;
+    for (int i = 0; i < InputFileCount; ++i) {
+        const AVFormatContext* ic = InputFiles[i].get();
+        if (ic && ic->duration != AV_NOPTS_VALUE && ic->duration > 0) sum += ic->duration;
+    }
+    TotalDuration = sum == 0 ? -1 : sum;
+    // Each input needs its slot: the joined output must fit the tables.
+    if (OutputFileCount + InputFileCount - 1 > MaxFiles)
+        throw FFmpegException("Too many input files to join");
+    for (int k = 1; k < InputFileCount; ++k) {
+        const int i = OutputFileCount;
+        OutputFiles[i] = OutputFiles[i - 1];
+        AVFormatContext* oc = OutputFiles[i].get();
+        OutputStreams[i].clear();
+        for (unsigned s = 0; s < oc->nb_streams; ++s) {
+            auto record = std::make_shared<TOutputStream>();
+            record->FileIndex = i;
+            record->StreamIndex = static_cast<int>(s);
+            record->Stream = oc->streams[s];
+            // Copying is a property of the output stream, the same for every input.
+            const auto& first = OutputStreams[i - 1];
+            if (s < first.size() && first[s]) record->StreamCopy = first[s]->StreamCopy;
+            OutputStreams[i].push_back(record);
+        }
+        OutputFileCount = i + 1;
+    }
+}
+
+}  // namespace tw
