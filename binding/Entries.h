@@ -155,6 +155,7 @@ extern "C" {
     F(av_demuxer_iterate)                 \
     F(av_muxer_iterate)                   \
     F(av_codec_get_id)                    \
+    F(av_codec_get_tag2)                    \
     F(av_codec_get_tag)                   \
     F(av_filename_number_test)            \
     F(av_read_frame)                      \

@@ -211,7 +211,7 @@ int CloseWideProtocol(AVIOContext** pb) {
 }
 
 int OpenLibraryIO(const std::string& libraryName, int flags, AVIOContext** pb,
-                  AVDictionary** options) {
+                  AVDictionary** options, const AVIOInterruptCB* interrupt) {
     if (libraryName.compare(0, 8, "unicode:") == 0) {
         int mode = wideRead;
         if ((flags & AVIO_FLAG_READ_WRITE) == AVIO_FLAG_READ_WRITE)
@@ -220,7 +220,7 @@ int OpenLibraryIO(const std::string& libraryName, int flags, AVIOContext** pb,
             mode = wideWrite;
         return OpenWideProtocol(libraryName, mode, pb);
     }
-    const AVIOInterruptCB cb = LibraryInterruptCB();
+    const AVIOInterruptCB cb = interrupt ? *interrupt : LibraryInterruptCB();
     return lib().avio_open2(pb, libraryName.c_str(), flags, &cb, options);
 }
 

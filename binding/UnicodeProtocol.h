@@ -82,8 +82,10 @@ bool IsWideProtocolIO(const AVIOContext* pb);
 /// AVFMT_FLAG_CUSTOM_IO before avformat_open_input, and close it after
 /// avformat_close_input; for an output, set it as pb and close it after the
 /// trailer (avformat_free_context does not close it).
+/// interrupt: the callback handed to avio_open2 instead of
+/// LibraryInterruptCB() (an output passes one that can only stop its open).
 int OpenLibraryIO(const std::string& libraryName, int flags, AVIOContext** pb,
-                  AVDictionary** options = nullptr);
+                  AVDictionary** options = nullptr, const AVIOInterruptCB* interrupt = nullptr);
 /// Closes what OpenLibraryIO opened (CloseWideProtocol or avio_closep);
 /// *pb becomes nullptr; safe on null. Returns 0 or a negative library code.
 int CloseLibraryIO(AVIOContext** pb);

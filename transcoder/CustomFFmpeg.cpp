@@ -101,7 +101,6 @@ TCustomFFmpeg::TCustomFFmpeg(int maxFiles)
     ResetOptions();
 }
 
-TCustomFFmpeg::~TCustomFFmpeg() = default;
 
 void TCustomFFmpeg::ResetOptions() {
     if (!FFLoader().Loaded(WorkLibraryKinds)) return;

@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <string>
 
@@ -18,6 +20,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "transcoder/ConvertThread.h"
 #include "transcoder/FFmpegException.h"
 #include "transcoder/OptionContexts.h"
 #include "transcoder/OptionState.h"
@@ -30,6 +33,8 @@ namespace tw {
 const std::string& LastOptionFailure();
 /// Replaces the text of the last generic option failure of the calling thread.
 void SetLastOptionFailure(const std::string& text);
+
+struct TInputStream;
 
 class TCustomFFmpeg : public TOptionState, public TFileTables {
   public:
@@ -252,7 +257,84 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     /// TotalDuration the sum of the inputs' durations. Nothing otherwise.
     void ExpandJoinedOutput();
 
+    // --- run, stop and events (Engine.cpp, Transcoder.cpp)
+    /// Starts the one run of this engine. With inThread the run gets a
+    /// worker thread, returned not yet started (Resume starts it; the engine
+    /// owns it); without, Run happens on the calling thread and the result is
+    /// null. Null as well when the engine already ran or the file checks fail
+    /// (the terminate notification is then given).
+    TConvertThread* Start(bool inThread, int priority = 0);
+    /// The body of one run: transcode, release the codecs, close the files,
+    /// notify. Never throws; failures end in ErrorRaised/ErrorMessage.
+    void Run();
+    /// Requests a stop; with wait, blocks until the worker has left Run,
+    /// serving the main-thread call queue meanwhile when called on the main
+    /// thread. Without a worker, cancels a blocking open in progress.
+    void Stop(bool wait);
+    /// Stops a running engine, or gives the terminate notification of an
+    /// engine that never ran.
+    void Terminate(bool wait);
+    /// Clears Running, sets Terminated, calls TerminateCallback.
+    void DoTerminate();
+    /// Closes every output (deleting one left empty) and input.
+    void CloseFiles();
+
+    /// Callback slots, called on the thread that runs the engine.
+    std::function<void(TCustomFFmpeg* engine, int fileIndex, int64_t totalDuration,
+                       int64_t currentTime, int64_t totalSize, float bitRate, float quality,
+                       int fps, int frameNumber)>
+        ProgressCallback;
+    std::function<void(TCustomFFmpeg* engine)> TerminateCallback;
+    /// Decoded audio: buffer, sample format, channels, sample rate, size in
+    /// bytes, time in microseconds. The handler may change the samples.
+    std::function<void(TCustomFFmpeg* engine, uint8_t* buffer, int sampleFormat, int channels,
+                       int sampleRate, int size, int64_t pts)>
+        AudioHookCallback;
+    /// Video hooks and preview: the picture, its time and frame number; the
+    /// handler may set stopHook to stop being called, update when it changed
+    /// the picture.
+    std::function<void(TCustomFFmpeg* engine, AVFrame* picture, bool& stopHook, bool& update,
+                       int64_t pts, int frameNumber)>
+        VideoInputHookCallback;
+    std::function<void(TCustomFFmpeg* engine, AVFrame* picture, bool& stopHook, bool& update,
+                       int64_t pts, int frameNumber)>
+        VideoOutputHookCallback;
+    std::function<void(TCustomFFmpeg* engine, AVFrame* picture, int64_t pts, int frameNumber)>
+        PreviewCallback;
+    /// Preview pictures asked for by the encoder.
+    std::atomic<bool> PreviewRequested = false;
+
+    // --- run counters (read by the progress report)
+    int64_t VideoSize = 0;
+    int64_t AudioSize = 0;
+    int64_t ExtraSize = 0;
+    int DupFrames = 0;
+    int DropFrames = 0;
+    /// Bytes of the output bit buffer (grows with the largest picture).
+    int BitBufferSize = 262144;
+
+    // --- audio and video output (AudioOut.cpp, VideoOut.cpp)
+    void DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, uint8_t* buf,
+                    int size);
+    void PreProcessVideoFrame(TInputStream* ist, AVFrame* picture);
+    int DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* picture);
+    int BuildFilterGraph(TInputStream* ist, TOutputStream* ost);
+
   private:
+    friend class TConvertThread;
+    friend class TDoTerminateThread;
+    std::unique_ptr<TConvertThread> FWorker;
+    std::unique_ptr<TDoTerminateThread> FTerminator;
+    // Signalled while no worker is inside Run / no terminate thread runs.
+    std::mutex FEventLock;
+    std::condition_variable FEventChanged;
+    bool FWorkerDone = true;
+    bool FTerminateDone = true;
+    void SetWorkerDone(bool done);
+    void SetTerminateDone(bool done);
+    void RecordFailure(const std::exception& e);
+    void RecordFailure(const std::string& message);
+
     static int CheckedCapacity(int maxFiles);
     TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
     void ApplyRecordedOptions(void* target, void* optionContext, int requiredFlags,

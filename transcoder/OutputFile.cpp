@@ -84,6 +84,10 @@ uint16_t* MatrixCopy(const TMatrix& m) {
     return out;
 }
 
+// The interrupt of an output's I/O: it may stop the open (time-out, cancel)
+// but never a write afterwards; a stop request must not cut the trailer off.
+int OutputOpenInterrupt(void* engine) { return TCustomFFmpeg::CheckIOTimeout(engine) ? 1 : 0; }
+
 }  // namespace
 
 void TCustomFFmpeg::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio,
@@ -516,7 +520,8 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
         InterruptCB()->Register(thread, this, CheckIOTimeout);
         IOStartTime = lib().av_gettime();
         AVIOContext* pb = nullptr;
-        const int ret = OpenLibraryIO(libraryName, AVIO_FLAG_WRITE, &pb);
+        const AVIOInterruptCB interrupt{OutputOpenInterrupt, this};
+        const int ret = OpenLibraryIO(libraryName, AVIO_FLAG_WRITE, &pb, nullptr, &interrupt);
         IOStartTime = INT64_MAX;
         InterruptCB()->Unregister(thread, this, CheckIOTimeout);
         if (ret < 0) {
@@ -536,7 +541,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
         if (LoopOutput >= 0) lib().av_opt_set_int(oc->priv_data, "loop", LoopOutput, 0);
     }
     oc->flags |= AVFMT_FLAG_NONBLOCK;
-    oc->interrupt_callback = LibraryInterruptCB();
+    oc->interrupt_callback = AVIOInterruptCB{OutputOpenInterrupt, this};
     try {
         ApplyContextOptions(oc.get(), OptionContexts->Format(), AV_OPT_FLAG_ENCODING_PARAM);
     } catch (const std::exception& e) {

@@ -1,0 +1,221 @@
+// transcoder/Engine.cpp — the engine's life: start, run, stop, terminate and
+// closing the files.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "binding/Entries.h"
+#include "binding/FFLoad.h"
+#include "binding/UnicodeProtocol.h"
+#include "diag/FFLog.h"
+#include "diag/MainThread.h"
+#include "transcoder/ConvertThread.h"
+#include "transcoder/CustomFFmpeg.h"
+#include "transcoder/StreamTables.h"
+#include "transcoder/Transcoder.h"
+
+namespace tw {
+
+// --- threads
+
+TConvertThread::~TConvertThread() {
+    if (FThread.joinable()) FThread.join();
+}
+
+void TConvertThread::Resume() {
+    if (FStarted) return;
+    FStarted = true;
+    FThread = std::thread([this] { Execute(); });
+}
+
+void TConvertThread::Execute() {
+    FEngine.SetWorkerDone(false);
+    try {
+        FEngine.Run();
+    } catch (...) {
+        // Run records its own failures; nothing may escape a thread.
+    }
+    FEngine.SetWorkerDone(true);
+}
+
+TDoTerminateThread::TDoTerminateThread(TCustomFFmpeg& engine) {
+    engine.SetTerminateDone(false);
+    FThread = std::thread([&engine] {
+        try {
+            engine.DoTerminate();
+        } catch (...) {
+        }
+        engine.SetTerminateDone(true);
+    });
+}
+
+TDoTerminateThread::~TDoTerminateThread() {
+    if (FThread.joinable()) FThread.join();
+}
+
+// --- engine
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+    try {
+        Stop(true);
+    } catch (...) {
+    }
+    FWorker.reset();      // joins the finished worker
+    FTerminator.reset();  // and a terminate thread still delivering
+    try {
+        CloseFiles();
+    } catch (...) {
+    }
+}
+
+void TCustomFFmpeg::SetWorkerDone(bool done) {
+    std::lock_guard<std::mutex> lock(FEventLock);
+    FWorkerDone = done;
+    FEventChanged.notify_all();
+}
+
+void TCustomFFmpeg::SetTerminateDone(bool done) {
+    std::lock_guard<std::mutex> lock(FEventLock);
+    FTerminateDone = done;
+    FEventChanged.notify_all();
+}
+
+void TCustomFFmpeg::RecordFailure(const std::string& message) {
+    FFLogger()->Log(this, llQuiet, message);
+    ErrorRaised = true;
+    ErrorMessage = message;
+}
+
+void TCustomFFmpeg::RecordFailure(const std::exception& e) { RecordFailure(std::string(e.what())); }
+
+TConvertThread* TCustomFFmpeg::Start(bool inThread, int priority) {
+    if (Running || Terminated) return nullptr;
+    try {
+        if (OutputFileCount == 0) {
+            CloseFiles();
+            throw FFmpegException("At least one output file must be specified");
+        }
+        if (InputFileCount == 0) {
+            CloseFiles();
+            throw FFmpegException("At least one input file must be specified");
+        }
+    } catch (const std::exception& e) {
+        RecordFailure(e);
+        DoTerminate();
+        return nullptr;
+    }
+    Running = true;
+    StopRequested = false;
+    Finished = false;
+    Terminated = false;
+    if (!inThread) {
+        Run();
+        return nullptr;
+    }
+    FWorker = std::make_unique<TConvertThread>(*this, priority);
+    // The worker counts as inside Run from its creation: a Stop before it is
+    // resumed must wait for it.
+    SetWorkerDone(false);
+    return FWorker.get();
+}
+
+void TCustomFFmpeg::Run() {
+    Finished = false;
+    try {
+        TTranscoder(*this).Transcode();
+    } catch (const std::exception& e) {
+        RecordFailure(e);
+    } catch (...) {
+        RecordFailure("Unknown failure");
+    }
+    try {
+        CloseFiles();
+    } catch (const std::exception& e) {
+        RecordFailure(e);
+    }
+    try {
+        DoTerminate();
+    } catch (const std::exception& e) {
+        RecordFailure(e);
+    }
+}
+
+void TCustomFFmpeg::Stop(bool wait) {
+    StopRequested = true;
+    if (FWorker) {
+        FWorker->Resume();
+        if (!wait) return;
+        std::unique_lock<std::mutex> lock(FEventLock);
+        while (!FWorkerDone) {
+            if (IsMainThread()) {
+                // A worker blocked in a call that must run on this thread can
+                // only finish when the queue is served.
+                lock.unlock();
+                WaitAndDrainMainThreadCalls(std::chrono::milliseconds(20));
+                lock.lock();
+            } else {
+                FEventChanged.wait_for(lock, std::chrono::milliseconds(20));
+            }
+        }
+    } else {
+        IOStartTime = 0;
+    }
+}
+
+void TCustomFFmpeg::Terminate(bool wait) {
+    if (Running) {
+        Stop(wait);
+        return;
+    }
+    if (Terminated || FTerminator) return;
+    FTerminator = std::make_unique<TDoTerminateThread>(*this);
+    if (wait) {
+        std::unique_lock<std::mutex> lock(FEventLock);
+        FEventChanged.wait(lock, [this] { return FTerminateDone; });
+    }
+}
+
+void TCustomFFmpeg::DoTerminate() {
+    Running = false;
+    Terminated = true;
+    if (TerminateCallback) TerminateCallback(this);
+}
+
+void TCustomFFmpeg::CloseFiles() {
+    if (!FFLoader().Loaded(WorkLibraryKinds)) return;
+    // Joined slots share one context: close it once, through the last
+    // reference.
+    std::vector<std::string> written;
+    for (int i = 0; i < MaxFiles; ++i) {
+        auto& oc = OutputFiles[i];
+        if (!oc) continue;
+        if (oc.use_count() == 1 && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE) && oc->url)
+            written.push_back(FromLibraryFileName(oc->url));
+        oc.reset();
+        OutputStreams[i].clear();
+    }
+    OutputFileCount = 0;
+    // An output nothing was written to (the setup failed before its header)
+    // is not left behind.
+    for (const std::string& name : written) {
+        struct stat st;
+        if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+            ::unlink(name.c_str());
+    }
+    for (int i = 0; i < MaxFiles; ++i) {
+        InputDecoders[i].clear();
+        InputFiles[i].reset();
+        InputTsScales[i].clear();
+    }
+    InputFileCount = 0;
+    InputCodecs.clear();
+    OutputCodecs.clear();
+    StreamMaps.clear();
+    MetadataMaps.clear();
+    ChapterMaps.clear();
+    StreamIdMap.clear();
+    ForcedKeyFrames.clear();
+}
+
+}  // namespace tw

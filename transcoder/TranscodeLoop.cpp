@@ -1,0 +1,373 @@
+// transcoder/TranscodeLoop.cpp — the packet loop: which input to read, the
+// timestamp offsets and scales, joining one input after another, the end of
+// the run and the progress reports.
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "binding/Entries.h"
+#include "binding/InterruptCB.h"
+#include "binding/LockManager.h"
+#include "diag/FFLog.h"
+#include "diag/FFUtils.h"
+#include "diag/MainThread.h"
+#include "transcoder/Transcoder.h"
+
+namespace tw {
+
+extern std::mutex CodecListLock;
+
+namespace {
+
+int FrameLimitIndex(AVMediaType type) {
+    switch (type) {
+        case AVMEDIA_TYPE_VIDEO: return mfVideo;
+        case AVMEDIA_TYPE_AUDIO: return mfAudio;
+        case AVMEDIA_TYPE_DATA: return mfData;
+        case AVMEDIA_TYPE_SUBTITLE: return mfSubtitle;
+        default: return -1;
+    }
+}
+
+}  // namespace
+
+double TTranscoder::CurrentTime(const TOutputStream& ost) const {
+    auto it = FStreamEnd.find(ost.Stream);
+    if (it == FStreamEnd.end()) return 0.0;
+    return it->second * av_q2d(ost.Stream->time_base);
+}
+
+void TTranscoder::Loop() {
+    FTimerStart = lib().av_gettime();
+    int64_t lastReport = FTimerStart;
+    int file = 0;
+    std::fill(FNoPacket.begin(), FNoPacket.end(), false);
+    FNoPacketCount = 0;
+    if (!IsMainThread()) {
+        InterruptCB()->Register(CurrentThreadID(), &E, TCustomFFmpeg::CheckStopRequest);
+        FStopCheckRegistered = true;
+    }
+    PacketPtr pkt(lib().av_packet_alloc());
+    if (!pkt) throw FFmpegException("av_mallocz fail");
+
+    auto limitReached = [&](const TOutputStream& ost) {
+        const int idx = FrameLimitIndex(ost.Stream->codecpar->codec_type);
+        return idx >= 0 && ost.FrameNumber >= E.MaxFrames[idx];
+    };
+
+    while (!E.StopRequested) {
+        // 1. choose the file
+        if (E.JoinMode) {
+            for (int i = 0; i < FStreamsPerOutput; ++i) {
+                const size_t r = static_cast<size_t>(file) * FStreamsPerOutput + i;
+                if (r < FOutputs.size() && limitReached(*FOutputs[r])) {
+                    file = -1;
+                    break;
+                }
+            }
+        } else {
+            file = -1;
+            double ipts_min = 1e100, opts_min = 1e100;
+            for (TOutputStream* ost : FOutputs) {
+                const TInputStream& ist = *FInputs[ost->SourceIndex];
+                if (ist.PastRecordingTime || FNoPacket[ist.FileIndex]) continue;
+                const double opts = CurrentTime(*ost);
+                const double ipts = static_cast<double>(ist.Pts);
+                if (!FFiles[ist.FileIndex].EofReached) {
+                    if (ipts < ipts_min) {
+                        ipts_min = ipts;
+                        if (E.InputSync) file = ist.FileIndex;
+                    }
+                    if (opts < opts_min) {
+                        opts_min = opts;
+                        if (!E.InputSync) file = ist.FileIndex;
+                    }
+                }
+                if (limitReached(*ost)) {
+                    file = -1;
+                    break;
+                }
+            }
+        }
+        // 2. nothing to read
+        if (file < 0) {
+            if (E.JoinMode || FNoPacketCount == 0) break;
+            std::fill(FNoPacket.begin(), FNoPacket.end(), false);
+            FNoPacketCount = 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        // 3. size limit
+        if (E.FileSizeLimit && Output(0)->pb &&
+            lib().avio_seek(Output(0)->pb, 0, SEEK_CUR) >= E.FileSizeLimit)
+            break;
+        // 4. read
+        AVFormatContext* ic = E.InputFiles[file].get();
+        const int ret = lib().av_read_frame(ic, pkt.get());
+        if (ret == AVERROR(EAGAIN)) {
+            FNoPacket[file] = true;
+            ++FNoPacketCount;
+            continue;
+        }
+        if (ret < 0) {
+            FFiles[file].EofReached = true;
+            if (E.Shortest && !E.JoinMode) break;
+            if (!E.JoinMode) continue;
+            if (!SwitchFile(file)) break;
+            continue;
+        }
+        std::fill(FNoPacket.begin(), FNoPacket.end(), false);
+        FNoPacketCount = 0;
+
+        // 5. dump
+        if (E.PacketDump)
+            lib().av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt.get(), E.HexDump,
+                                   ic->streams[pkt->stream_index]);
+        // 6. streams that appeared later, or nobody wants
+        const TInputFile& f = FFiles[file];
+        if (pkt->stream_index >= f.StreamCount) {
+            lib().av_packet_unref(pkt.get());
+            continue;
+        }
+        const int index = f.FirstStream + pkt->stream_index;
+        TInputStream& ist = *FInputs[index];
+        if (ist.Discard) {
+            lib().av_packet_unref(pkt.get());
+            continue;
+        }
+        // 7. offset, 8. scale
+        const AVRational tb = ist.Stream->time_base;
+        const AVRational us{1, 1000000};
+        const int64_t offset = lib().av_rescale_q(E.InputTsOffsets[file], us, tb);
+        if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
+        if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+        const auto& scales = E.InputTsScales[file];
+        if (pkt->stream_index < static_cast<int>(scales.size()) && scales[pkt->stream_index] != 0) {
+            const double s = scales[pkt->stream_index];
+            if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llrint(pkt->pts * s);
+            if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::llrint(pkt->dts * s);
+        }
+        // 9. discontinuities of formats that have them
+        if ((ic->iformat->flags & AVFMT_TS_DISCONT) && pkt->dts != AV_NOPTS_VALUE &&
+            ist.NextPts != AV_NOPTS_VALUE) {
+            const int64_t t = lib().av_rescale_q(pkt->dts, tb, us);
+            const int64_t delta = t - ist.NextPts;
+            if ((std::llabs(delta) > static_cast<int64_t>(E.DtsDeltaThreshold * 1000000) ||
+                 t + 1 < ist.Pts) &&
+                !E.CopyTs) {
+                E.InputTsOffsets[file] -= delta;
+                if (E.Verbose > 2)
+                    FFLogger()->LogFmt(&E, llVerbose, "timestamp discontinuity %" PRId64
+                                       ", new offset= %" PRId64, delta, E.InputTsOffsets[file]);
+                const int64_t d = lib().av_rescale_q(delta, us, tb);
+                pkt->dts -= d;
+                if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
+            }
+        }
+        // 10. recording time
+        if (E.RecordingTime != INT64_MAX) {
+            const int64_t limit = E.RecordingTime + E.StartTime;
+            const bool past =
+                pkt->pts != AV_NOPTS_VALUE
+                    ? lib().av_rescale_q(pkt->pts, tb, us) >= limit
+                    : (pkt->dts != AV_NOPTS_VALUE && lib().av_rescale_q(pkt->dts, tb, us) >= limit);
+            if (past) {
+                ist.PastRecordingTime = true;
+                lib().av_packet_unref(pkt.get());
+                continue;
+            }
+        }
+        // 11. process
+        if (ProcessPacket(ist, index, pkt.get()) < 0) {
+            const std::string text = "Error while decoding stream #" + std::to_string(ist.FileIndex) +
+                                     "." + std::to_string(ist.StreamIndex) + " (" +
+                                     MediaTypeName(ist.Stream->codecpar->codec_type) + ")";
+            if (E.ExitOnError) {
+                lib().av_packet_unref(pkt.get());
+                throw FFmpegException(text);
+            }
+            if (E.Verbose >= 0) FFLogger()->Log(&E, llVerbose, text);
+            lib().av_packet_unref(pkt.get());
+            continue;
+        }
+        lib().av_packet_unref(pkt.get());
+        // 13. progress
+        const int64_t now = lib().av_gettime();
+        if (now - lastReport > E.ProgressIntervalUs) {
+            lastReport = now;
+            Report(false, file);
+        }
+    }
+}
+
+bool TTranscoder::SwitchFile(int& file) {
+    const int k = file;
+    const int n = static_cast<int>(FFiles.size());
+    const TInputFile& f = FFiles[k];
+    for (int s = f.FirstStream; s < f.FirstStream + f.StreamCount; ++s) {
+        TInputStream& ist = *FInputs[s];
+        if (!ist.DecodingNeeded) continue;
+        ProcessPacket(ist, s, nullptr);
+        lib().avcodec_flush_buffers(ist.Decoder);
+        ist.FlushedAtEof = true;
+    }
+    const int per = FStreamsPerOutput;
+    for (int i = 0; i < per && i < static_cast<int>(FOutputs.size()); ++i) {
+        TOutputStream& ost = *FOutputs[i];
+        if (ost.EncodingNeeded && ost.Encoder) lib().avcodec_flush_buffers(ost.Encoder.get());
+    }
+    if (k < n - 1) {
+        // Every input starts with freshly opened encoders.
+        for (int i = 0; i < per && i < static_cast<int>(FOutputs.size()); ++i) {
+            TOutputStream& ost = *FOutputs[i];
+            if (!ost.EncodingNeeded || !ost.Encoder) continue;
+            const std::string where = "output stream #" + std::to_string(ost.FileIndex) + "." +
+                                      std::to_string(ost.StreamIndex) + " (" +
+                                      MediaTypeName(ost.Encoder->codec_type) + ")";
+            // A closed context cannot be opened again: make a fresh one with
+            // the same settings.
+            CodecContextPtr fresh(lib().avcodec_alloc_context3(nullptr));
+            AVCodecContext* old = ost.Encoder.get();
+            const AVCodec* codec = i < static_cast<int>(E.OutputCodecs.size()) && E.OutputCodecs[i]
+                                       ? E.OutputCodecs[i]
+                                       : lib().avcodec_find_encoder(
+                                             static_cast<AVCodecID>(ost.EncoderCodecId));
+            if (!codec) throw FFmpegException("Unsupported codec for " + where);
+            fresh.reset(lib().avcodec_alloc_context3(codec));
+            if (!fresh) throw FFmpegException("Unsupported codec for " + where);
+            AVCodecParameters* par = lib().avcodec_parameters_alloc();
+            lib().avcodec_parameters_from_context(par, old);
+            lib().avcodec_parameters_to_context(fresh.get(), par);
+            lib().avcodec_parameters_free(&par);
+            fresh->time_base = old->time_base;
+            fresh->framerate = old->framerate;
+            fresh->flags = old->flags;
+            fresh->flags2 = old->flags2;
+            fresh->thread_count = old->thread_count;
+            fresh->global_quality = old->global_quality;
+            fresh->gop_size = old->gop_size;
+            fresh->max_b_frames = old->max_b_frames;
+            fresh->codec_id = static_cast<AVCodecID>(ost.EncoderCodecId);
+            {
+                std::lock_guard<std::mutex> lock(CodecListLock);
+                ost.Encoder = std::move(fresh);
+            }
+            int ret;
+            {
+                CodecLockGuard lock;
+                ret = lib().avcodec_open2(ost.Encoder.get(), codec, nullptr);
+            }
+            if (ret < 0)
+                throw FFmpegException("Error while opening codec for " + where +
+                                      " - maybe incorrect parameters such as bit_rate, rate, "
+                                      "width or height");
+        }
+    }
+    // Frame numbering and synchronisation carry over into the next file.
+    for (size_t r = static_cast<size_t>(k + 1) * per; r < FOutputs.size(); ++r) {
+        FOutputs[r]->SyncOpts = FOutputs[r - per]->SyncOpts;
+        FOutputs[r]->FrameNumber = FOutputs[r - per]->FrameNumber;
+    }
+    double end = 0.0;
+    for (int i = 0; i < per; ++i) {
+        const size_t r = static_cast<size_t>(k) * per + i;
+        if (r >= FOutputs.size()) break;
+        end = std::max(end, CurrentTime(*FOutputs[r]));
+        FOutputs[r]->Active = false;
+    }
+    if (k == n - 1) return false;
+    E.InputTsOffsets[k + 1] += std::llrint(1000000.0 * end);
+    file = k + 1;
+    return true;
+}
+
+void TTranscoder::CloseEncoders() {
+    const size_t count = E.JoinMode ? FStreamsPerOutput : FOutputs.size();
+    std::lock_guard<std::mutex> lock(CodecListLock);
+    for (size_t i = 0; i < count && i < FOutputs.size(); ++i) {
+        TOutputStream* ost = FOutputs[i];
+        if (!ost->EncodingNeeded) continue;
+        auto it = std::find(FOpenEncoders.begin(), FOpenEncoders.end(), ost);
+        if (it == FOpenEncoders.end()) continue;
+        FOpenEncoders.erase(it);
+        ost->Encoder.reset();
+    }
+}
+
+void TTranscoder::CloseDecoders() {
+    // Closed with the working tables (Release): the contexts belong to the
+    // file tables.
+}
+
+void TTranscoder::AfterLoop() {
+    for (size_t i = 0; i < FInputs.size(); ++i) {
+        TInputStream& ist = *FInputs[i];
+        if (ist.DecodingNeeded && !ist.FlushedAtEof) ProcessPacket(ist, static_cast<int>(i), nullptr);
+    }
+    const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+    for (int i = 0; i < outputs; ++i) lib().av_write_trailer(Output(i));
+    Report(true, -1);
+    CloseEncoders();
+    CloseDecoders();
+    E.Finished = !E.StopRequested;
+}
+
+void TTranscoder::Report(bool final, int fileIndex) {
+    AVFormatContext* oc = Output(0);
+    int64_t totalSize = 0;
+    if (oc->pb) {
+        totalSize = lib().avio_size(oc->pb);
+        if (totalSize < 0) totalSize = lib().avio_seek(oc->pb, 0, SEEK_CUR);
+    }
+    char buf[1024] = {};
+    auto append = [&](const char* fmt, auto... args) {
+        const size_t len = std::strlen(buf);
+        std::snprintf(buf + len, sizeof buf - len, fmt, args...);
+    };
+    double ti1 = 1e10;
+    bool videoReported = false;
+    int frameNumber = -1, fps = -1;
+    float quality = -1;
+    for (TOutputStream* ost : FOutputs) {
+        const bool video = (ost->Encoder ? ost->Encoder->codec_type
+                                         : ost->Stream->codecpar->codec_type) == AVMEDIA_TYPE_VIDEO;
+        // Quality of the last encoded picture; a copy has none.
+        const float q = !ost->EncodingNeeded || !ost->Encoder
+                            ? -1.0f
+                            : static_cast<float>(ost->Encoder->global_quality) / FF_QP2LAMBDA;
+        if (videoReported && video) append("q=%2.1f ", q);
+        if (!videoReported && video && ost->Active) {
+            const double t = (lib().av_gettime() - FTimerStart) / 1000000.0;
+            frameNumber = ost->FrameNumber;
+            if (frameNumber < 1) return;
+            fps = t > 1.0 ? static_cast<int>(frameNumber / t + 0.5) : 0;
+            quality = q;
+            append("frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, quality);
+            if (final) append("L");
+            videoReported = true;
+        }
+        const double ct = CurrentTime(*ost);
+        if (ct > 0 && ct < ti1) ti1 = ct;
+    }
+    if (ti1 < 0.01) ti1 = 0.01;
+    if (!E.ProgressCallback && E.Verbose <= 0 && !final) return;
+    const float bitRate = static_cast<float>(totalSize * 8 / ti1 / 1000.0);
+    append("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", totalSize / 1024.0, ti1, bitRate);
+    if (E.DupFrames || E.DropFrames) append(" dup=%d drop=%d", E.DupFrames, E.DropFrames);
+    if (E.ProgressCallback) {
+        E.ProgressCallback(&E, fileIndex, E.TotalDuration, static_cast<int64_t>(ti1 * 1000000),
+                           totalSize, bitRate, quality, fps, frameNumber);
+    } else if (E.Verbose >= 0) {
+        FFLogger()->Log(&E, llVerbose, buf);
+    }
+    if (final && E.Verbose >= 0) {
+        const double sum = static_cast<double>(E.VideoSize + E.AudioSize + E.ExtraSize);
+        FFLogger()->LogFmt(&E, llVerbose,
+                           "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead "
+                           "%f%%\r\n",
+                           E.VideoSize / 1024.0, E.AudioSize / 1024.0, E.ExtraSize / 1024.0,
+                           sum > 0 ? (totalSize - sum) * 100.0 / sum : 0.0);
+    }
+}
+
+}  // namespace tw

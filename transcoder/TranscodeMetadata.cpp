@@ -1,0 +1,151 @@
+// transcoder/TranscodeMetadata.cpp — the last setup steps: metadata and
+// chapters as the maps ask, the output headers and the stream-mapping log.
+#include <algorithm>
+#include <cstring>
+
+#include "binding/Entries.h"
+#include "diag/FFLog.h"
+#include "diag/FFUtils.h"
+#include "transcoder/Transcoder.h"
+
+namespace tw {
+
+void TTranscoder::MapMetadata() {
+    auto target = [&](AVFormatContext* ctx, const TMetadataMapSide& side) -> AVDictionary** {
+        auto invalid = [&](const char* what, int index) {
+            FailWithMapping(std::string("Invalid ") + what + " index " + std::to_string(index) +
+                            " while processing metadata maps");
+        };
+        switch (side.Kind) {
+            case 'c':
+                if (side.Index < 0 || side.Index >= static_cast<int>(ctx->nb_chapters))
+                    invalid("chapter", side.Index);
+                return &ctx->chapters[side.Index]->metadata;
+            case 'p':
+                if (side.Index < 0 || side.Index >= static_cast<int>(ctx->nb_programs))
+                    invalid("program", side.Index);
+                return &ctx->programs[side.Index]->metadata;
+            case 's':
+                if (side.Index < 0 || side.Index >= static_cast<int>(ctx->nb_streams))
+                    invalid("stream", side.Index);
+                return &ctx->streams[side.Index]->metadata;
+            default:
+                return &ctx->metadata;
+        }
+    };
+    for (const TMetadataMap& m : E.MetadataMaps) {
+        if (m.Out.File < 0 || m.In.File < 0) continue;
+        if (m.Out.File >= E.OutputFileCount)
+            FailWithMapping("Invalid output file index " + std::to_string(m.Out.File) +
+                            " while processing metadata maps");
+        if (m.In.File >= E.InputFileCount)
+            FailWithMapping("Invalid input file index " + std::to_string(m.In.File) +
+                            " while processing metadata maps");
+        AVDictionary** out = target(Output(m.Out.File), m.Out);
+        AVDictionary** in = target(E.InputFiles[m.In.File].get(), m.In);
+        lib().av_dict_copy(out, *in, AV_DICT_DONT_OVERWRITE);
+    }
+    if (E.MetadataGlobalAutocopy && E.InputFileCount > 0) {
+        const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+        for (int i = 0; i < outputs; ++i)
+            lib().av_dict_copy(&Output(i)->metadata, E.InputFiles[0]->metadata,
+                               AV_DICT_DONT_OVERWRITE);
+    }
+}
+
+void TTranscoder::CopyChapters(int input, int output) {
+    AVFormatContext* is = E.InputFiles[input].get();
+    AVFormatContext* os = Output(output);
+    for (unsigned i = 0; i < is->nb_chapters; ++i) {
+        const AVChapter* in = is->chapters[i];
+        const AVRational us{1, 1000000};
+        const int64_t offset = lib().av_rescale_q(E.StartTime - E.InputTsOffsets[input], us,
+                                                  in->time_base);
+        const int64_t limit = E.RecordingTime == INT64_MAX
+                                  ? INT64_MAX
+                                  : lib().av_rescale_q(E.RecordingTime, us, in->time_base);
+        if (in->end < offset) continue;
+        if (limit != INT64_MAX && in->start > offset + limit) break;
+        auto* out = static_cast<AVChapter*>(lib().av_mallocz(sizeof(AVChapter)));
+        if (!out) throw FFmpegException("av_mallocz fail");
+        out->id = in->id;
+        out->time_base = in->time_base;
+        out->start = std::max<int64_t>(0, in->start - offset);
+        out->end = std::min(in->end - offset, limit);
+        if (E.MetadataChaptersAutocopy) lib().av_dict_copy(&out->metadata, in->metadata, 0);
+        void* grown = lib().av_realloc(os->chapters, sizeof(AVChapter*) * (os->nb_chapters + 1));
+        if (!grown) {
+            lib().av_dict_free(&out->metadata);
+            lib().av_free(out);
+            throw FFmpegException("av_realloc fail");
+        }
+        os->chapters = static_cast<AVChapter**>(grown);
+        os->chapters[os->nb_chapters++] = out;  // freed with the output context
+    }
+}
+
+void TTranscoder::MapChapters() {
+    for (const TChapterMap& m : E.ChapterMaps) {
+        if (m.InFile < 0 || m.OutFile < 0) continue;
+        if (m.InFile >= E.InputFileCount)
+            FailWithMapping("Invalid input file index " + std::to_string(m.InFile) +
+                            " in chapter mapping.");
+        if (m.OutFile >= E.OutputFileCount)
+            FailWithMapping("Invalid output file index " + std::to_string(m.OutFile) +
+                            " in chapter mapping.");
+        CopyChapters(m.InFile, m.OutFile);
+    }
+    if (!E.ChapterMaps.empty()) return;
+    for (int i = 0; i < E.InputFileCount; ++i) {
+        if (E.InputFiles[i]->nb_chapters == 0) continue;
+        const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+        for (int j = 0; j < outputs; ++j) CopyChapters(i, j);
+        break;
+    }
+}
+
+void TTranscoder::WriteHeaders() {
+    const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+    bool allRtp = outputs > 0;
+    for (int i = 0; i < outputs; ++i) {
+        AVFormatContext* oc = Output(i);
+        if (lib().avformat_write_header(oc, nullptr) < 0)
+            FailWithMapping("Could not write header for output file #" + std::to_string(i) +
+                            " (incorrect codec parameters ?)");
+        allRtp = allRtp && std::strcmp(oc->oformat->name, "rtp") == 0;
+    }
+    if (allRtp) {
+        std::vector<AVFormatContext*> list;
+        for (int i = 0; i < outputs; ++i) list.push_back(Output(i));
+        char sdp[2048] = {};
+        lib().av_sdp_create(list.data(), outputs, sdp, sizeof sdp);
+        std::string text(sdp);
+        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+        FFLogger()->Log(&E, llInfo, "SDP:\r\n" + text);
+    }
+}
+
+void TTranscoder::LogStreamMapping() {
+    const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+    for (int i = 0; i < outputs; ++i) lib().av_dump_format(Output(i), i, Output(i)->url, 1);
+    if (E.Verbose < 0) return;
+    FFLogger()->Log(&E, llVerbose, "Stream mapping:");
+    for (TOutputStream* ost : FOutputs) {
+        if (ost->SourceIndex < 0 || ost->SourceIndex >= static_cast<int>(FInputs.size())) continue;
+        const TInputStream& ist = *FInputs[ost->SourceIndex];
+        const int type = ost->Encoder ? ost->Encoder->codec_type
+                                      : ost->Stream ? ost->Stream->codecpar->codec_type : -1;
+        char line[256];
+        std::snprintf(line, sizeof line, "  Stream #%d.%d -> #%d.%d (%s)", ist.FileIndex,
+                      ist.StreamIndex, E.JoinMode ? 0 : ost->FileIndex, ost->StreamIndex,
+                      MediaTypeName(type).c_str());
+        FFLogger()->Log(&E, llVerbose, line);
+        if (ost->SyncInput && ost->SyncInput != &ist) {
+            std::snprintf(line, sizeof line, " [sync #%d.%d (%s)]", ost->SyncInput->FileIndex,
+                          ost->SyncInput->StreamIndex, MediaTypeName(type).c_str());
+            FFLogger()->Log(&E, llVerbose, line);
+        }
+    }
+}
+
+}  // namespace tw

@@ -1,0 +1,299 @@
+// transcoder/TranscodePackets.cpp — one packet of an input stream: its
+// clock, decoding when some output re-encodes it, and serving every output
+// bound to it (stream copy here; re-encoding through the audio and video
+// outputs); the packet writer with its bitstream filters.
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "binding/Entries.h"
+#include "diag/FFLog.h"
+#include "diag/FFUtils.h"
+#include "transcoder/Transcoder.h"
+
+namespace tw {
+
+namespace {
+
+// Picture times of a decoder: the reordered presentation time when it has
+// proved more reliable than the decoding time, else the decoding time.
+int64_t CorrectTimestamp(TPtsCorrection& c, int64_t dts, int64_t pts) {
+    if (dts != AV_NOPTS_VALUE) {
+        if (dts <= c.LastDts) ++c.NumFaultyDts;
+        c.LastDts = dts;
+    }
+    if (pts != AV_NOPTS_VALUE) {
+        if (pts <= c.LastPts) ++c.NumFaultyPts;
+        c.LastPts = pts;
+    }
+    if (pts != AV_NOPTS_VALUE && (c.NumFaultyPts <= c.NumFaultyDts || dts == AV_NOPTS_VALUE))
+        return pts;
+    return dts;
+}
+
+}  // namespace
+
+void TTranscoder::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
+                              TBitstreamFilterChain& bsfs) {
+    for (BsfContextPtr& bsf : bsfs.Filters) {
+        AVBSFContext* ctx = bsf.get();
+        auto fail = [&](int code) {
+            const std::string text =
+                std::string(ctx->filter->name) + " failed for stream " +
+                std::to_string(pkt->stream_index) + ", codec " +
+                (avctx && avctx->codec ? avctx->codec->name : "copy") + ": " + ErrorMessage(code);
+            if (E.ExitOnError) throw FFmpegException(text);
+            FFLogger()->Log(&E, llError, text);
+        };
+        // A filter learns its input when it first sees a packet of the stream.
+        if (!ctx->par_in->codec_id || ctx->par_in->codec_type == AVMEDIA_TYPE_UNKNOWN) {
+            lib().avcodec_parameters_copy(ctx->par_in, s->streams[pkt->stream_index]->codecpar);
+            ctx->time_base_in = s->streams[pkt->stream_index]->time_base;
+            const int ret = lib().av_bsf_init(ctx);
+            if (ret < 0) {
+                fail(ret);
+                continue;
+            }
+        }
+        AVPacket* copy = lib().av_packet_clone(pkt);
+        int ret = copy ? lib().av_bsf_send_packet(ctx, copy) : AVERROR(ENOMEM);
+        lib().av_packet_free(&copy);
+        if (ret >= 0) {
+            const int stream = pkt->stream_index;
+            lib().av_packet_unref(pkt);
+            ret = lib().av_bsf_receive_packet(ctx, pkt);
+            pkt->stream_index = stream;
+            if (ret == AVERROR(EAGAIN)) return;  // the filter holds it for now
+        }
+        if (ret < 0) fail(ret);
+    }
+    // What the muxer has reached on this stream, for the loop and reports.
+    AVStream* st = s->streams[pkt->stream_index];
+    const int64_t t = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+    if (t != AV_NOPTS_VALUE) {
+        const int64_t end = t + std::max<int64_t>(pkt->duration, 0);
+        int64_t& cur = FStreamEnd[st];
+        cur = std::max(cur, end);
+    }
+    const int ret = lib().av_interleaved_write_frame(s, pkt);
+    if (ret < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", ret));
+}
+
+void TTranscoder::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* pkt) {
+    const AVRational us{1, 1000000};
+    AVStream* out = ost.Stream;
+    const AVRational itb = ist.Stream->time_base;
+    const AVRational otb = out->time_base;
+    const int64_t startOffset = lib().av_rescale_q(E.StartTime, us, otb);
+    if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !E.CopyInitialNonKeyframes)
+        return;
+    const bool video = out->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    if (video) {
+        E.VideoSize += pkt->size;
+        ++ost.SyncOpts;
+    } else if (out->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+        E.AudioSize += pkt->size;
+    }
+    AVPacket* opkt = FOutPacket.get();
+    if (lib().av_packet_ref(opkt, pkt) < 0) throw FFmpegException("av_mallocz fail");
+    opkt->stream_index = ost.StreamIndex;
+    opkt->pts = pkt->pts != AV_NOPTS_VALUE ? lib().av_rescale_q(pkt->pts, itb, otb) - startOffset
+                                           : AV_NOPTS_VALUE;
+    opkt->dts = (pkt->dts != AV_NOPTS_VALUE ? lib().av_rescale_q(pkt->dts, itb, otb)
+                                            : lib().av_rescale_q(ist.Pts, us, otb)) -
+                startOffset;
+    opkt->duration = lib().av_rescale_q(pkt->duration, itb, otb);
+    opkt->pos = -1;
+    AVFormatContext* s = Output(ost.FileIndex);
+    WritePacket(s, opkt, nullptr, ost.BitstreamFilters);
+    lib().av_packet_unref(opkt);
+    ++ost.FrameNumber;
+}
+
+int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
+    (void)index;
+    const AVRational us{1, 1000000};
+    if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
+    const AVRational tb = ist.Stream->time_base;
+    const AVCodecParameters* par = ist.Stream->codecpar;
+    if (pkt && pkt->dts != AV_NOPTS_VALUE)
+        ist.Pts = ist.NextPts = lib().av_rescale_q(pkt->dts, tb, us);
+
+    auto serve = [&](AVFrame* frame, AVSubtitle* sub) {
+        if (E.StartTime != 0 && ist.Pts < E.StartTime) return;
+        for (TOutputStream* ost : FOutputs) {
+            if (ost->SourceIndex < 0 || FInputs[ost->SourceIndex].get() != &ist) continue;
+            AVFormatContext* s = Output(ost->FileIndex);
+            if (!ost->EncodingNeeded) {
+                if (pkt) CopyPacket(*ost, ist, pkt);
+                continue;
+            }
+            switch (par->codec_type) {
+                case AVMEDIA_TYPE_AUDIO:
+                    if (frame) {
+                        // The audio output counts bytes of interleaved samples.
+                        const int bps = lib().av_get_bytes_per_sample(
+                            static_cast<AVSampleFormat>(frame->format));
+                        const int ch = frame->ch_layout.nb_channels;
+                        const size_t size = static_cast<size_t>(frame->nb_samples) * bps * ch;
+                        if (FAudioBuffer.size() < std::max<size_t>(size, 192000))
+                            FAudioBuffer.resize(std::max<size_t>(size, 192000));
+                        if (lib().av_sample_fmt_is_planar(static_cast<AVSampleFormat>(frame->format))) {
+                            for (int n = 0; n < frame->nb_samples; ++n)
+                                for (int c = 0; c < ch; ++c)
+                                    std::memcpy(&FAudioBuffer[(size_t(n) * ch + c) * bps],
+                                                frame->extended_data[c] + size_t(n) * bps, bps);
+                        } else {
+                            std::memcpy(FAudioBuffer.data(), frame->extended_data[0], size);
+                        }
+                        E.DoAudioOut(s, ost, &ist, FAudioBuffer.data(), static_cast<int>(size));
+                    }
+                    break;
+                case AVMEDIA_TYPE_VIDEO:
+                    if (frame) E.DoVideoOut(s, ost, &ist, frame);
+                    break;
+                case AVMEDIA_TYPE_SUBTITLE:
+                    if (sub) SubtitleOut(*ost, ist, sub, pkt ? pkt->pts : AV_NOPTS_VALUE);
+                    break;
+                default:
+                    throw FFmpegException("invalid codec_type");
+            }
+        }
+    };
+
+    auto rateEmulation = [&] {
+        if (!E.RateEmulation) return;
+        const int64_t elapsed = lib().av_gettime() - ist.RateEmuStart;
+        if (ist.Pts - elapsed > 1000)
+            std::this_thread::sleep_for(std::chrono::microseconds(ist.Pts - elapsed));
+    };
+
+    if (!ist.DecodingNeeded) {
+        if (!pkt) return 0;
+        // The clock moves by one frame of the stream.
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0 && par->frame_size > 0)
+            ist.NextPts += int64_t(1000000) * par->frame_size / par->sample_rate;
+        else if (par->codec_type == AVMEDIA_TYPE_VIDEO && ist.Stream->r_frame_rate.num)
+            ist.NextPts += lib().av_rescale_q(1, av_inv_q(ist.Stream->r_frame_rate), us);
+        rateEmulation();
+        serve(nullptr, nullptr);
+        return 0;
+    }
+
+    AVCodecContext* dec = ist.Decoder;
+    if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+        if (!pkt) return 0;
+        AVSubtitle sub{};
+        int got = 0;
+        if (lib().avcodec_decode_subtitle2(dec, &sub, &got, pkt) < 0) return -1;
+        if (got) {
+            serve(nullptr, &sub);
+            lib().avsubtitle_free(&sub);
+        }
+        return 0;
+    }
+    if (par->codec_type != AVMEDIA_TYPE_AUDIO && par->codec_type != AVMEDIA_TYPE_VIDEO) return -1;
+
+    // One packet may give several frames; without a packet the decoder gives
+    // what it still holds.
+    int ret = lib().avcodec_send_packet(dec, pkt);
+    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN)) return -1;
+    AVFrame* frame = FFrame.get();
+    while (true) {
+        ret = lib().avcodec_receive_frame(dec, frame);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
+        if (ret < 0) return -1;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+            ist.Pts = ist.NextPts;
+            if (dec->sample_rate > 0)
+                ist.NextPts += int64_t(1000000) * frame->nb_samples / dec->sample_rate;
+            if (E.AudioHookCallback) {
+                // The hook sees the first plane; it may change it in place.
+                E.AudioHookCallback(&E, frame->extended_data[0], frame->format,
+                                    frame->ch_layout.nb_channels, frame->sample_rate,
+                                    frame->nb_samples *
+                                        lib().av_get_bytes_per_sample(
+                                            static_cast<AVSampleFormat>(frame->format)),
+                                    ist.Pts);
+            }
+        } else {
+            const int64_t t = CorrectTimestamp(
+                ist.PtsCorrection, frame->pkt_dts,
+                frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp);
+            if (t != AV_NOPTS_VALUE) ist.Pts = ist.NextPts = lib().av_rescale_q(t, tb, us);
+            if (ist.Stream->r_frame_rate.num) {
+                const int ticks = 1 + frame->repeat_pict;
+                ist.NextPts += lib().av_rescale_q(ticks, av_inv_q(ist.Stream->r_frame_rate), us);
+            }
+            E.PreProcessVideoFrame(&ist, frame);
+        }
+        rateEmulation();
+        serve(frame, nullptr);
+        lib().av_frame_unref(frame);
+    }
+    if (!pkt) {
+        for (TOutputStream* ost : FOutputs)
+            if (ost->EncodingNeeded && ost->SourceIndex >= 0 &&
+                FInputs[ost->SourceIndex].get() == &ist)
+                DrainEncoder(*ost, ist);
+    }
+    return 0;
+}
+
+void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
+    (void)ist;
+    AVCodecContext* enc = ost.Encoder.get();
+    if (!enc || !lib().avcodec_is_open(enc)) return;
+    if (enc->codec_type == AVMEDIA_TYPE_AUDIO && enc->frame_size <= 1) return;
+    AVFormatContext* s = Output(ost.FileIndex);
+    int ret = lib().avcodec_send_frame(enc, nullptr);
+    if (ret < 0 && ret != AVERROR_EOF) return;
+    AVPacket* pkt = FOutPacket.get();
+    while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
+        if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
+            E.AudioSize += pkt->size;
+        else
+            E.VideoSize += pkt->size;
+        pkt->stream_index = ost.StreamIndex;
+        lib().av_packet_rescale_ts(pkt, enc->time_base, ost.Stream->time_base);
+        if (ost.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, ost.PassLogFile);
+        WritePacket(s, pkt, enc, ost.BitstreamFilters);
+        lib().av_packet_unref(pkt);
+    }
+    if (ret != AVERROR_EOF && ret != AVERROR(EAGAIN))
+        throw FFmpegException(enc->codec_type == AVMEDIA_TYPE_AUDIO ? "Audio encoding failed"
+                                                                    : "Video encoding failed");
+}
+
+void TTranscoder::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts) {
+    if (pts == AV_NOPTS_VALUE) {
+        if (E.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
+        FFLogger()->Log(&E, llError, "Subtitle packets must have a pts");
+        return;
+    }
+    AVCodecContext* enc = ost.Encoder.get();
+    if (!enc) return;
+    static std::vector<uint8_t> buffer(1048576);  // shared by the process, kept
+    const AVRational us{1, 1000000};
+    const bool dvb = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
+    for (int pass = 0; pass < (dvb ? 2 : 1); ++pass) {
+        sub->pts = lib().av_rescale_q(pts, ist.Stream->time_base, us) +
+                   int64_t(sub->start_display_time) * 1000;
+        sub->end_display_time -= sub->start_display_time;
+        sub->start_display_time = 0;
+        const int size = lib().avcodec_encode_subtitle(enc, buffer.data(),
+                                                       static_cast<int>(buffer.size()), sub);
+        if (size < 0) throw FFmpegException("Subtitle encoding failed");
+        AVPacket* pkt = FOutPacket.get();
+        if (lib().av_new_packet(pkt, size) < 0) throw FFmpegException("Subtitle encoding failed");
+        std::memcpy(pkt->data, buffer.data(), size);
+        pkt->stream_index = ost.StreamIndex;
+        pkt->pts = lib().av_rescale_q(sub->pts, us, ost.Stream->time_base);
+        if (dvb) pkt->pts += 90 * (pass == 0 ? sub->start_display_time : sub->end_display_time);
+        pkt->dts = pkt->pts;
+        WritePacket(Output(ost.FileIndex), pkt, enc, ost.BitstreamFilters);
+        lib().av_packet_unref(pkt);
+    }
+}
+
+}  // namespace tw

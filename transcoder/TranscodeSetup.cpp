@@ -1,0 +1,513 @@
+// transcoder/TranscodeSetup.cpp — the setup of a transcode: the input and
+// output tables, binding each output stream to an input stream, the copy and
+// encode parameters, opening encoders and decoders, and the release step.
+#include <cinttypes>
+#include <climits>
+#include <cstring>
+#include <mutex>
+
+#include "binding/Entries.h"
+#include "binding/InterruptCB.h"
+#include "binding/LockManager.h"
+#include "diag/FFLog.h"
+#include "diag/FFUtils.h"
+#include "diag/MainThread.h"
+#include "transcoder/Transcoder.h"
+
+namespace tw {
+
+// Guards the lists of opened codecs of every engine.
+std::mutex CodecListLock;
+
+void PacketFree::operator()(AVPacket* p) const {
+    if (p) lib().av_packet_free(&p);
+}
+
+TTranscoder::~TTranscoder() {
+    try {
+        Release();
+    } catch (...) {
+    }
+}
+
+void TTranscoder::FailWithMapping(const std::string& message) {
+    LogStreamMapping();
+    FFLogger()->Log(&E, llError, message);
+    throw FFmpegException(message);
+}
+
+void TTranscoder::BuildInputTables() {
+    int count = 0;
+    for (int i = 0; i < E.InputFileCount; ++i) {
+        AVFormatContext* ic = E.InputFiles[i].get();
+        TInputFile f;
+        f.FirstStream = count;
+        f.StreamCount = static_cast<int>(ic->nb_streams);
+        FFiles.push_back(f);
+        for (unsigned j = 0; j < ic->nb_streams; ++j) {
+            auto ist = std::make_unique<TInputStream>();
+            ist->Stream = ic->streams[j];
+            ist->Decoder = j < E.InputDecoders[i].size() ? E.InputDecoders[i][j].get() : nullptr;
+            ist->FileIndex = i;
+            ist->StreamIndex = static_cast<int>(j);
+            ist->Discard = true;
+            if (E.RateEmulation) ist->RateEmuStart = lib().av_gettime();
+            FInputs.push_back(std::move(ist));
+        }
+        count += f.StreamCount;
+    }
+    FNoPacket.assign(FFiles.size(), false);
+}
+
+void TTranscoder::BuildOutputTables() {
+    for (int i = 0; i < E.OutputFileCount; ++i) {
+        AVFormatContext* oc = Output(i);
+        if (oc->nb_streams == 0 && !(oc->oformat->flags & AVFMT_NOSTREAMS)) {
+            lib().av_dump_format(oc, i, oc->url, 1);
+            throw FFmpegException("Output file #" + std::to_string(i) +
+                                  " does not contain any stream");
+        }
+    }
+    FStreamsPerOutput = E.OutputFileCount > 0 ? static_cast<int>(Output(0)->nb_streams) : 0;
+    for (int i = 0; i < E.OutputFileCount; ++i)
+        for (auto& rec : E.OutputStreams[i])
+            if (rec) FOutputs.push_back(rec.get());
+
+    const int maps = E.StreamMapCount();
+    if (maps > 0 && maps != static_cast<int>(FOutputs.size()))
+        throw FFmpegException("Number of stream maps must match number of output streams");
+    for (const TStreamMap& m : E.StreamMaps) {
+        if (m.File < 0 || m.File >= static_cast<int>(FFiles.size()) || m.Stream < 0 ||
+            m.Stream >= FFiles[m.File].StreamCount)
+            throw FFmpegException("Could not find input stream #" + std::to_string(m.File) + "." +
+                                  std::to_string(m.Stream));
+        if (m.SyncFile < 0 || m.SyncFile >= static_cast<int>(FFiles.size()) || m.SyncStream < 0 ||
+            m.SyncStream >= FFiles[m.SyncFile].StreamCount)
+            throw FFmpegException("Could not find sync stream #" + std::to_string(m.SyncFile) +
+                                  "." + std::to_string(m.SyncStream));
+    }
+
+    size_t n = 0;
+    for (int j = 0; j < E.OutputFileCount; ++j) {
+        AVFormatContext* oc = Output(j);
+        for (unsigned k = 0; k < oc->nb_streams && n < FOutputs.size(); ++k, ++n) {
+            TOutputStream& ost = *FOutputs[n];
+            ost.Stream = oc->streams[k];
+            if (maps > 0)
+                BindWithMap(ost, static_cast<int>(n));
+            else
+                BindWithoutMap(ost, j);
+            TInputStream& ist = *FInputs[ost.SourceIndex];
+            ist.Discard = false;
+            if (maps > 0) {
+                const TStreamMap& m = E.StreamMaps[n];
+                ost.SyncInput = FInputs[FFiles[m.SyncFile].FirstStream + m.SyncStream].get();
+            } else {
+                ost.SyncInput = &ist;
+            }
+            ost.Active = true;
+        }
+    }
+    for (TOutputStream* ost : FOutputs) SetupCodec(*ost);
+
+    if (E.BitBufferSize < 0) throw FFmpegException("Cannot allocate " + std::to_string(E.BitBufferSize) + " bytes output buffer");
+}
+
+// The media type of an output record: its encoder context carries it (the
+// muxer's parameters are filled only at setup), else the first set's record.
+static AVMediaType OutputType(const TOutputStream& ost, const std::vector<TOutputStream*>& all,
+                              int perOutput, size_t index) {
+    if (ost.Encoder) return ost.Encoder->codec_type;
+    if (perOutput > 0) {
+        const TOutputStream* first = all[index % perOutput];
+        if (first->Encoder) return first->Encoder->codec_type;
+    }
+    return ost.Stream->codecpar->codec_type;
+}
+
+void TTranscoder::BindWithMap(TOutputStream& ost, int mapIndex) {
+    const TStreamMap& m = E.StreamMaps[mapIndex];
+    ost.SourceIndex = FFiles[m.File].FirstStream + m.Stream;
+    const AVMediaType in = FInputs[ost.SourceIndex]->Stream->codecpar->codec_type;
+    const AVMediaType out = OutputType(ost, FOutputs, FStreamsPerOutput, mapIndex);
+    if (in != out) {
+        lib().av_dump_format(Output(ost.FileIndex), ost.FileIndex, Output(ost.FileIndex)->url, 1);
+        throw FFmpegException("Codec type mismatch for mapping #" + std::to_string(m.File) + "." +
+                              std::to_string(m.Stream) + " (" + MediaTypeName(in) + ") -> #" +
+                              std::to_string(ost.FileIndex) + "." +
+                              std::to_string(ost.StreamIndex) + " (" + MediaTypeName(out) + ")");
+    }
+}
+
+void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
+    size_t index = 0;
+    for (; index < FOutputs.size(); ++index)
+        if (FOutputs[index] == &ost) break;
+    const AVMediaType type = OutputType(ost, FOutputs, FStreamsPerOutput, index);
+    auto inProgram = [&](const TInputStream& ist) {
+        if (E.ProgramId == 0) return true;
+        const AVFormatContext* ic = E.InputFiles[ist.FileIndex].get();
+        for (unsigned p = 0; p < ic->nb_programs; ++p) {
+            const AVProgram* prog = ic->programs[p];
+            if (prog->id != E.ProgramId) continue;
+            for (unsigned k = 0; k < prog->nb_stream_indexes; ++k)
+                if (static_cast<int>(prog->stream_index[k]) == ist.StreamIndex) return true;
+        }
+        return false;
+    };
+    // The candidate the demuxer knows most about: today's libraries keep
+    // their probe counts to themselves, so the frame count the container
+    // declares stands for it (equal counts keep the earlier stream).
+    int best = -1;
+    int64_t bestFrames = -1;
+    for (size_t i = 0; i < FInputs.size(); ++i) {
+        const TInputStream& ist = *FInputs[i];
+        if (!ist.Discard || ist.Stream->discard == AVDISCARD_ALL) continue;
+        if (ist.Stream->codecpar->codec_type != type || !inProgram(ist)) continue;
+        if (E.JoinMode && ist.FileIndex != entry) continue;
+        const int64_t frames = ist.Stream->nb_frames;
+        if (best < 0 || frames > bestFrames) {
+            best = static_cast<int>(i);
+            bestFrames = frames;
+        }
+    }
+    if (best < 0 && E.ProgramId == 0 && !E.JoinMode) {
+        for (size_t i = 0; i < FInputs.size(); ++i) {
+            const TInputStream& ist = *FInputs[i];
+            if (ist.Stream->codecpar->codec_type == type && ist.Stream->discard != AVDISCARD_ALL)
+                best = static_cast<int>(i);
+        }
+    }
+    if (best < 0) {
+        lib().av_dump_format(Output(ost.FileIndex), ost.FileIndex, Output(ost.FileIndex)->url, 1);
+        throw FFmpegException("Could not find input stream matching output stream #" +
+                              std::to_string(ost.FileIndex) + "." +
+                              std::to_string(ost.StreamIndex) + " (" + MediaTypeName(type) + ")");
+    }
+    ost.SourceIndex = best;
+}
+
+void TTranscoder::SetupCodec(TOutputStream& ost) {
+    TInputStream& ist = *FInputs[ost.SourceIndex];
+    AVStream* ost_st = ost.Stream;
+    AVStream* ist_st = ist.Stream;
+    if (E.MetadataStreamsAutocopy)
+        lib().av_dict_copy(&ost_st->metadata, ist_st->metadata, AV_DICT_DONT_OVERWRITE);
+    ost_st->disposition = ist_st->disposition;
+
+    // Records of later sets in join mode share the first set's encoder.
+    size_t index = 0;
+    for (; index < FOutputs.size(); ++index)
+        if (FOutputs[index] == &ost) break;
+    TOutputStream& first = FStreamsPerOutput > 0 ? *FOutputs[index % FStreamsPerOutput] : ost;
+    const bool copy = first.StreamCopy;
+    if (copy) {
+        SetupCopy(ost, ist);
+    } else if (&first == &ost) {
+        SetupEncode(ost, ist);
+        OpenPassLog(ost, static_cast<int>(index));
+    } else {
+        // A later set of a joined output: it decodes its own input and feeds
+        // the first set's encoder.
+        ost.EncodingNeeded = true;
+        ist.DecodingNeeded = true;
+        ost.ReformatPair = -6;
+        if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && first.Encoder) {
+            ost.AudioResample = ist.Stream->codecpar->sample_rate != first.Encoder->sample_rate ||
+                                E.AudioSyncMethod > 1;
+        }
+    }
+    const AVCodecParameters* par = ost_st->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO || (first.Encoder && first.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)) {
+        const int w = first.Encoder && !copy ? first.Encoder->width : par->width;
+        const int h = first.Encoder && !copy ? first.Encoder->height : par->height;
+        const int64_t need = int64_t(w) * h * 6 + 200;
+        if (need > E.BitBufferSize) E.BitBufferSize = need > INT_MAX ? INT_MAX : static_cast<int>(need);
+    }
+}
+
+void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
+    AVCodecParameters* in = ist.Stream->codecpar;
+    AVCodecParameters* out = ost.Stream->codecpar;
+    if (int64_t(in->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE > INT_MAX)
+        throw FFmpegException("icodec.extradata_size is invalid (too large)");
+    const uint32_t keepTag = out->codec_tag;
+    const AVCodecID previousId = out->codec_id;
+    if (lib().avcodec_parameters_copy(out, in) < 0) throw FFmpegException("av_mallocz fail");
+    // The tag: the input's when the container has no tag table, or maps the
+    // input's tag to this codec, or has no tag of its own for it.
+    out->codec_tag = keepTag;
+    if (previousId != AV_CODEC_ID_NONE && previousId != in->codec_id) out->codec_tag = 0;
+    if (!out->codec_tag) {
+        const AVOutputFormat* of = Output(ost.FileIndex)->oformat;
+        unsigned int tag = 0;
+        if (!of->codec_tag ||
+            lib().av_codec_get_id(of->codec_tag, in->codec_tag) == in->codec_id ||
+            !lib().av_codec_get_tag2(of->codec_tag, in->codec_id, &tag))
+            out->codec_tag = in->codec_tag;
+    }
+
+    // Time base of the copy: the frame duration when the container's own
+    // time base is finer than a millisecond, unless told to keep it.
+    const AVRational streamTb = ist.Stream->time_base;
+    AVRational codecTb{0, 1};
+    if (in->codec_type == AVMEDIA_TYPE_VIDEO && ist.Stream->r_frame_rate.num)
+        codecTb = av_inv_q(ist.Stream->r_frame_rate);
+    else if (in->codec_type == AVMEDIA_TYPE_AUDIO && in->sample_rate > 0)
+        codecTb = {1, in->sample_rate};
+    AVRational tb = streamTb;
+    if (!E.CopyTb && codecTb.num && av_q2d(codecTb) > av_q2d(streamTb) && av_q2d(streamTb) < 0.001)
+        tb = codecTb;
+    ost.Stream->time_base = tb;
+
+    switch (in->codec_type) {
+        case AVMEDIA_TYPE_VIDEO:
+            if (E.VideoInputHookCallback || E.VideoOutputHookCallback)
+                throw FFmpegException(
+                    "-vcodec copy and VideoHook are incompatible (frames are not decoded)");
+            if (!E.FrameHooks.empty())
+                throw FFmpegException(
+                    "-vcodec copy and -vhook are incompatible (frames are not decoded)");
+            if (E.PreviewRequested)
+                throw FFmpegException(
+                    "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+            if (ost.Stream->sample_aspect_ratio.num)
+                out->sample_aspect_ratio = ost.Stream->sample_aspect_ratio;
+            break;
+        case AVMEDIA_TYPE_AUDIO:
+            if (E.AudioVolume != 256)
+                throw FFmpegException(
+                    "-acodec copy and -vol are incompatible (frames are not decoded)");
+            if (E.AudioHookCallback)
+                throw FFmpegException(
+                    "-acodec copy and AudioHook are incompatible (frames are not decoded)");
+            if ((out->block_align == 1 && out->codec_id == AV_CODEC_ID_MP3) ||
+                out->codec_id == AV_CODEC_ID_AC3)
+                out->block_align = 0;
+            break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            break;
+        default:
+            throw FFmpegException("invalid codec_type of output stream");
+    }
+}
+
+void TTranscoder::SetupEncode(TOutputStream& ost, TInputStream& ist) {
+    AVCodecContext* enc = ost.Encoder.get();
+    AVCodecContext* dec = ist.Decoder;
+    if (!enc || !dec) throw FFmpegException("invalid codec_type of output stream");
+    enc->bits_per_raw_sample = dec->bits_per_raw_sample;
+    enc->chroma_sample_location = dec->chroma_sample_location;
+    switch (enc->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            ost.Fifo.reset(lib().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
+            if (!ost.Fifo) throw FFmpegException("av_fifo_alloc fail");
+            ost.ReformatPair = -6;
+            ost.AudioResample = dec->sample_rate != enc->sample_rate || E.AudioSyncMethod > 1;
+            ost.EncodingNeeded = true;
+            ist.DecodingNeeded = true;
+            ost.ResampleSampleFmt = dec->sample_fmt;
+            ost.ResampleChannels = dec->ch_layout.nb_channels;
+            ost.ResampleSampleRate = dec->sample_rate;
+            break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            ost.EncodingNeeded = true;
+            ist.DecodingNeeded = true;
+            break;
+        case AVMEDIA_TYPE_VIDEO:
+            if (enc->pix_fmt == AV_PIX_FMT_NONE)
+                throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
+            ost.VideoResample = dec->width != enc->width || dec->height != enc->height ||
+                                dec->pix_fmt != enc->pix_fmt;
+            if (ost.VideoResample) enc->bits_per_raw_sample = 0;
+            ost.ResampleHeight = dec->height;
+            ost.ResampleWidth = dec->width;
+            ost.ResamplePixFmt = dec->pix_fmt;
+            ost.EncodingNeeded = true;
+            ist.DecodingNeeded = true;
+            if (E.UseVideoFilters && E.BuildFilterGraph(&ist, &ost) < 0)
+                throw FFmpegException("Error opening filters!");
+            break;
+        default:
+            throw FFmpegException("invalid codec_type of output stream");
+    }
+}
+
+void TTranscoder::OpenPassLog(TOutputStream& ost, int index) {
+    AVCodecContext* enc = ost.Encoder.get();
+    if (!ost.EncodingNeeded || !enc ||
+        !(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+        return;
+    std::string name = (E.PassLogFilePrefix.empty() ? std::string("ffmpeg2pass")
+                                                     : E.PassLogFilePrefix) +
+                       "-" + std::to_string(index) + ".log";
+    if (name.size() >= 1024) name.resize(1023);
+    if (enc->flags & AV_CODEC_FLAG_PASS1) {
+        ost.PassLogFile = std::fopen(name.c_str(), "wb");
+        if (!ost.PassLogFile)
+            throw FFmpegException("Cannot write log file " + name + " for pass-1 encoding");
+    } else {
+        FILE* f = std::fopen(name.c_str(), "rb");
+        if (!f)
+            throw FFmpegException("Cannot read file: Error reading log file \"" + name +
+                                  "\" for pass-2 encoding");
+        std::string text;
+        char buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+        std::fclose(f);
+        char* copy = lib().av_strdup(text.c_str());
+        if (!copy)
+            throw FFmpegException("Could not allocate file buffer: Error reading log file \"" +
+                                  name + "\" for pass-2 encoding");
+        enc->stats_in = copy;  // freed with the context
+    }
+}
+
+void TTranscoder::OpenEncoders() {
+    const size_t count = E.JoinMode ? FStreamsPerOutput : FOutputs.size();
+    for (size_t i = 0; i < count && i < FOutputs.size(); ++i) {
+        TOutputStream& ost = *FOutputs[i];
+        if (!ost.EncodingNeeded) continue;
+        AVCodecContext* enc = ost.Encoder.get();
+        const AVCodec* codec = i < E.OutputCodecs.size() && E.OutputCodecs[i]
+                                   ? E.OutputCodecs[i]
+                                   : lib().avcodec_find_encoder(enc->codec_id);
+        const std::string where = "output stream #" + std::to_string(ost.FileIndex) + "." +
+                                  std::to_string(ost.StreamIndex) + " (" +
+                                  MediaTypeName(enc->codec_type) + ")";
+        if (!codec)
+            FailWithMapping("Encoder (codec id " + std::to_string(enc->codec_id) +
+                            ") not found for " + where);
+        TInputStream& ist = *FInputs[ost.SourceIndex];
+        if (ist.Decoder && ist.Decoder->subtitle_header) {
+            enc->subtitle_header = static_cast<uint8_t*>(
+                lib().av_mallocz(ist.Decoder->subtitle_header_size + 1));
+            if (!enc->subtitle_header) FailWithMapping("av_malloc failed");
+            std::memcpy(enc->subtitle_header, ist.Decoder->subtitle_header,
+                        ist.Decoder->subtitle_header_size);
+            enc->subtitle_header_size = ist.Decoder->subtitle_header_size;
+        }
+        if (E.JoinMode) ost.EncoderCodecId = enc->codec_id;
+        int ret;
+        {
+            CodecLockGuard lock;
+            ret = lib().avcodec_open2(enc, codec, nullptr);
+        }
+        if (ret < 0)
+            FailWithMapping("Error while opening encoder for " + where +
+                            " - maybe incorrect parameters such as bit_rate, rate, width or "
+                            "height. Please check error log message to find out more detail "
+                            "information.");
+        {
+            std::lock_guard<std::mutex> lock(CodecListLock);
+            FOpenEncoders.push_back(&ost);
+        }
+        E.ExtraSize += enc->extradata_size;
+        // The muxer writes what the encoder says in its header.
+        lib().avcodec_parameters_from_context(ost.Stream->codecpar, enc);
+        ost.Stream->time_base = enc->time_base;
+    }
+}
+
+void TTranscoder::OpenDecoders() {
+    for (size_t i = 0; i < FInputs.size(); ++i) {
+        TInputStream& ist = *FInputs[i];
+        if (!ist.DecodingNeeded) continue;
+        const AVCodec* codec = i < E.InputCodecs.size() && E.InputCodecs[i]
+                                   ? E.InputCodecs[i]
+                                   : lib().avcodec_find_decoder(ist.Decoder->codec_id);
+        const std::string where = "input stream #" + std::to_string(ist.FileIndex) + "." +
+                                  std::to_string(ist.StreamIndex) + " (" +
+                                  MediaTypeName(ist.Decoder->codec_type) + ")";
+        if (!codec)
+            FailWithMapping("Decoder (codec id " + std::to_string(ist.Decoder->codec_id) +
+                            ") not found for " + where);
+        int ret;
+        {
+            CodecLockGuard lock;
+            ret = lib().avcodec_open2(ist.Decoder, codec, nullptr);
+        }
+        if (ret < 0) FailWithMapping("Error while opening decoder for " + where);
+        std::lock_guard<std::mutex> lock(CodecListLock);
+        FOpenDecoders.push_back(&ist);
+    }
+}
+
+void TTranscoder::InitInputTiming() {
+    for (auto& p : FInputs) {
+        TInputStream& ist = *p;
+        const AVRational rate = ist.Stream->avg_frame_rate;
+        const int delay = ist.Stream->codecpar->video_delay;
+        ist.Pts = rate.num ? -llrint(delay * 1000000.0 / av_q2d(rate)) : 0;
+        ist.NextPts = AV_NOPTS_VALUE;
+        ist.PtsCorrection = TPtsCorrection{};
+        ist.IsStart = true;
+    }
+}
+
+void TTranscoder::Release() {
+    if (FReleased) return;
+    FReleased = true;
+    {
+        std::lock_guard<std::mutex> lock(CodecListLock);
+        // Closing a decoder means making it a fresh, closed context again:
+        // the file tables own it and the next run or CloseFiles frees it.
+        for (TInputStream* ist : FOpenDecoders) {
+            if (!ist->Decoder) continue;
+            AVCodecContext* fresh = lib().avcodec_alloc_context3(nullptr);
+            if (fresh && lib().avcodec_parameters_to_context(fresh, ist->Stream->codecpar) >= 0) {
+                for (auto& file : E.InputDecoders)
+                    for (auto& d : file)
+                        if (d.get() == ist->Decoder) {
+                            d.reset(fresh);
+                            fresh = nullptr;
+                        }
+            }
+            if (fresh) lib().avcodec_free_context(&fresh);
+        }
+        FOpenDecoders.clear();
+        for (TOutputStream* ost : FOpenEncoders) ost->Encoder.reset();
+        FOpenEncoders.clear();
+    }
+    FInputs.clear();
+    FFiles.clear();
+    for (TOutputStream* ost : FOutputs) {
+        if (ost->PassLogFile) std::fclose(ost->PassLogFile);
+        ost->PassLogFile = nullptr;
+        ost->Fifo.reset();
+        ost->ResampledPicture.reset();
+        ost->Scaler.reset();
+        ost->Resampler.reset();
+        ost->Reformatter.reset();
+        ost->ForcedKeyFramePts.clear();
+    }
+    FOutputs.clear();
+    if (FStopCheckRegistered) {
+        InterruptCB()->Unregister(CurrentThreadID(), &E, TCustomFFmpeg::CheckStopRequest);
+        FStopCheckRegistered = false;
+    }
+}
+
+void TTranscoder::Transcode() {
+    E.VideoSize = E.AudioSize = E.ExtraSize = 0;
+    E.DupFrames = E.DropFrames = 0;
+    E.BitBufferSize = 262144;
+    FFrame.reset(lib().av_frame_alloc());
+    FOutPacket.reset(lib().av_packet_alloc());
+    if (!FFrame || !FOutPacket) throw FFmpegException("av_mallocz fail");
+    BuildInputTables();
+    BuildOutputTables();
+    OpenEncoders();
+    OpenDecoders();
+    InitInputTiming();
+    MapMetadata();
+    MapChapters();
+    WriteHeaders();
+    LogStreamMapping();
+    Loop();
+    AfterLoop();
+    Release();
+}
+
+}  // namespace tw

@@ -1,0 +1,99 @@
+// transcoder/Transcoder.h — one transcode of an engine: the working tables,
+// the setup that binds outputs to inputs, the packet loop that plays the
+// inputs (one after another when they are joined), and the packet processing.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "transcoder/CustomFFmpeg.h"
+#include "transcoder/StreamTables.h"
+
+namespace tw {
+
+struct PacketFree {
+    void operator()(AVPacket* p) const;
+};
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+
+class TTranscoder {
+  public:
+    explicit TTranscoder(TCustomFFmpeg& engine) : E(engine) {}
+    ~TTranscoder();
+    TTranscoder(const TTranscoder&) = delete;
+    TTranscoder& operator=(const TTranscoder&) = delete;
+
+    /// Setup, loop, trailers and final report. Throws FFmpegException; the
+    /// working tables are released in every case.
+    void Transcode();
+
+  private:
+    // setup (TranscodeSetup.cpp)
+    void BuildInputTables();
+    void BuildOutputTables();
+    void BindWithMap(TOutputStream& ost, int mapIndex);
+    void BindWithoutMap(TOutputStream& ost, int entry);
+    void SetupCodec(TOutputStream& ost);
+    void SetupCopy(TOutputStream& ost, TInputStream& ist);
+    void SetupEncode(TOutputStream& ost, TInputStream& ist);
+    void OpenPassLog(TOutputStream& ost, int index);
+    void OpenEncoders();
+    void OpenDecoders();
+    void InitInputTiming();
+    void Release();
+    [[noreturn]] void FailWithMapping(const std::string& message);
+
+    // metadata, chapters, headers (TranscodeMetadata.cpp)
+    void MapMetadata();
+    void CopyChapters(int input, int output);
+    void MapChapters();
+    void WriteHeaders();
+    void LogStreamMapping();
+    AVFormatContext* Output(int entry) const { return E.OutputFiles[entry].get(); }
+
+    // loop (TranscodeLoop.cpp)
+    void Loop();
+    bool SwitchFile(int& file);
+    void AfterLoop();
+    void Report(bool final, int fileIndex);
+    double CurrentTime(const TOutputStream& ost) const;
+    void CloseEncoders();
+    void CloseDecoders();
+
+    // packets (TranscodePackets.cpp)
+    int ProcessPacket(TInputStream& ist, int index, AVPacket* pkt);
+    void CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* pkt);
+    void DrainEncoder(TOutputStream& ost, TInputStream& ist);
+    void SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts);
+
+  public:
+    /// Writes a packet through the record's bitstream filters and the
+    /// interleaving muxer; records the stream's current time.
+    void WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
+                     TBitstreamFilterChain& bsfs);
+
+  private:
+    TCustomFFmpeg& E;
+    std::vector<TInputFile> FFiles;
+    std::vector<std::unique_ptr<TInputStream>> FInputs;
+    // All records of output entry 0, then entry 1, ...
+    std::vector<TOutputStream*> FOutputs;
+    int FStreamsPerOutput = 0;
+    std::vector<bool> FNoPacket;
+    int FNoPacketCount = 0;
+    std::vector<TOutputStream*> FOpenEncoders;
+    std::vector<TInputStream*> FOpenDecoders;
+    // End of what the muxer has of each output stream, in its time base.
+    std::map<const AVStream*, int64_t> FStreamEnd;
+    int64_t FTimerStart = 0;
+    bool FStopCheckRegistered = false;
+    bool FReleased = false;
+    // Reused per packet: decoding never allocates a frame or packet per call.
+    FramePtr FFrame;
+    PacketPtr FOutPacket;
+    std::vector<uint8_t> FAudioBuffer;
+};
+
+}  // namespace tw
