@@ -1,0 +1,409 @@
+// encoder/FFEncode.cpp — tasks, the task list, the encoder's operations and
+// the relays that turn engine callbacks into events.
+#include "encoder/FFEncode.h"
+
+#include <stdexcept>
+
+#include "binding/FFLoad.h"
+#include "diag/MainThread.h"
+
+namespace tw {
+
+// --- tasks
+
+TFFmpeg::TFFmpeg(int maxFiles)
+    : TCustomFFmpeg(maxFiles),
+      TaskDecoders(maxFiles),
+      InputOptionsCopy(maxFiles),
+      OutputOptionsCopy(maxFiles) {}
+
+TFFmpeg::~TFFmpeg() {
+    // Nothing may call back into an encoder that is letting go of the task.
+    ProgressCallback = nullptr;
+    AudioHookCallback = nullptr;
+    VideoInputHookCallback = nullptr;
+    VideoOutputHookCallback = nullptr;
+    PreviewCallback = nullptr;
+    BeforeFindStreamInfoCallback = nullptr;
+    // The terminate notification of a task that never ran is still given
+    // (the engine's destructor stops and closes it), so it stays connected
+    // until then; decoders go before the inputs they describe.
+    for (auto& d : TaskDecoders) d.reset();
+}
+
+TFFDecoder& TFFmpeg::TaskDecoder(int index) {
+    auto& d = TaskDecoders.at(index);
+    if (!d) d = std::make_unique<TFFDecoder>();
+    return *d;
+}
+
+int TFFmpegList::Add(std::unique_ptr<TFFmpeg> task) {
+    FTasks.push_back(std::move(task));
+    return static_cast<int>(FTasks.size()) - 1;
+}
+
+TFFmpeg& TFFmpegList::Get(int index) const {
+    if (index < 0 || index >= Count())
+        throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+    return *FTasks[index];
+}
+
+int TFFmpegList::IndexOf(const TCustomFFmpeg* task) const {
+    for (size_t i = 0; i < FTasks.size(); ++i)
+        if (FTasks[i].get() == task) return static_cast<int>(i);
+    return -1;
+}
+
+void TFFmpegList::Stop(bool wait) {
+    for (auto& t : FTasks) t->Terminate(wait);
+}
+
+// --- encoder
+
+TCustomEncoder::TCustomEncoder() { Version = "3.9"; }
+
+TCustomEncoder::~TCustomEncoder() {
+    OnAudioHook = nullptr;
+    OnVideoInputHook = nullptr;
+    OnVideoOutputHook = nullptr;
+    OnPreviewBitmap = nullptr;
+    OnProgress = nullptr;
+    OnTerminate = nullptr;
+    // Let a relay still inside a lock finish first.
+    { std::lock_guard<std::mutex> l(FAudioHookLock); }
+    { std::lock_guard<std::mutex> l(FPreviewLock); }
+    { std::lock_guard<std::mutex> l(FProgressLock); }
+    { std::lock_guard<std::recursive_mutex> l(FTerminateLock); }
+    { std::lock_guard<std::mutex> l(FVideoHookLock); }
+    PendingCount = 0;
+    FTasks.Clear();  // each engine stops, closes and notifies
+    // No notification thread outlives the encoder.
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> l(FThreadsLock);
+        threads.swap(FNotifyThreads);
+    }
+    for (auto& t : threads)
+        if (t.joinable()) t.join();
+}
+
+void TCustomEncoder::BusyCheck(const char* operation) const {
+    if (Working) throw std::runtime_error(std::string("Cannot ") + operation + " while working.");
+}
+
+bool TCustomEncoder::LibrariesLoaded() const { return FFLoader().Loaded(WorkLibraryKinds); }
+
+bool TCustomEncoder::LoadLibraries(const std::string& folder) {
+    FFLoader().SetLibraryPath(folder);
+    const bool ok = FFLoader().Load(WorkLibraryKinds);
+    if (!ok) LastError = FFLoader().LastErrMsg();
+    return ok;
+}
+
+void TCustomEncoder::ConnectTask(TFFmpeg& task) {
+    task.ProgressCallback = [this](TCustomFFmpeg* t, int file, int64_t total, int64_t current,
+                                   int64_t size, float bitRate, float quality, int fps,
+                                   int frame) {
+        ProgressRelay(t, file, total, current, size, bitRate, quality, fps, frame);
+    };
+    task.TerminateCallback = [this](TCustomFFmpeg* t) { TerminateRelay(t); };
+}
+
+int TCustomEncoder::AddTask(const std::string& fileName, TInputOptions* options) {
+    BusyCheck("AddTask");
+    auto task = std::make_unique<TFFmpeg>(TaskCapacity);
+    task->RaiseOnUnknownOption = RaiseOnUnknownOption;
+    try {
+        task->SetVerbose(TaskVerbose);
+        task->PreviewRequested = Preview || PreviewBitmap;
+        task->BeforeFindStreamInfoCallback = [this](TCustomFFmpeg* t, AVFormatContext* ic) {
+            if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(t, ic);
+        };
+        task->PreviewCallback = [this](TCustomFFmpeg* t, AVFrame* p, int64_t pts, int frame) {
+            PreviewRelay(t, p, pts, frame);
+        };
+        if (options) {
+            ApplyInputOptions(*task, *options, fileName);
+            task->InputOptionsCopy[task->InputFileCount] = std::make_unique<TInputOptions>(*options);
+        }
+        task->IOTimeout = IOTimeout;
+        if (!task->OpenInputFile(fileName)) {
+            LastError = task->LastError;
+            return -1;
+        }
+        const int input = task->InputFileCount - 1;
+        task->TaskDecoder(input).AttachContext(task->InputFiles[input].get());
+        ConnectTask(*task);
+    } catch (const std::exception& e) {
+        LastError = e.what();
+        return -1;
+    }
+    return FTasks.Add(std::move(task));
+}
+
+bool TCustomEncoder::AddInputFile(int taskIndex, const std::string& fileName,
+                                  TInputOptions* options) {
+    BusyCheck("AddInputFile");
+    TFFmpeg& task = FTasks.Get(taskIndex);
+    if (task.InputFileCount >= task.MaxFiles) {
+        LastError = "max input files " + std::to_string(task.MaxFiles) + " reached";
+        return false;
+    }
+    const int index = task.InputFileCount;
+    try {
+        task.RaiseOnUnknownOption = RaiseOnUnknownOption;
+        if (options) {
+            ApplyInputOptions(task, *options, fileName);
+            task.InputOptionsCopy[index] = std::make_unique<TInputOptions>(*options);
+        } else {
+            task.InputOptionsCopy[index].reset();
+        }
+        task.IOTimeout = IOTimeout;
+        if (!task.OpenInputFile(fileName)) {
+            task.InputOptionsCopy[index].reset();
+            LastError = task.LastError;
+            return false;
+        }
+        task.TaskDecoder(index).AttachContext(task.InputFiles[index].get());
+    } catch (const std::exception& e) {
+        LastError = e.what();
+        return false;
+    }
+    return true;
+}
+
+bool TCustomEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
+                                   TOutputOptions* options) {
+    BusyCheck("SetOutputFile");
+    TFFmpeg& task = FTasks.Get(taskIndex);
+    if (task.OutputFileCount >= task.MaxFiles) {
+        LastError = "max output files " + std::to_string(task.MaxFiles) + " reached";
+        return false;
+    }
+    const int index = task.OutputFileCount;
+    task.RaiseOnUnknownOption = RaiseOnUnknownOption;
+    TStreamDefaultList list;
+    try {
+        bool join = false;
+        if (options) {
+            if (options->FileName.empty()) options->FileName = fileName;
+            task.OutputOptionsCopy[index] = std::make_unique<TOutputOptions>(*options);
+            ApplyOutputOptionsBeforeOpen(task, *options, list);
+            join = options->Join;
+            if (options->AudioHook)
+                task.AudioHookCallback = [this](TCustomFFmpeg* t, uint8_t* b, int f, int c, int r,
+                                                int s, int64_t pts) {
+                    AudioHookRelay(t, b, f, c, r, s, pts);
+                };
+            if (options->VideoInputHook)
+                task.VideoInputHookCallback = [this](TCustomFFmpeg* t, AVFrame* p, bool& stop,
+                                                     bool& update, int64_t pts, int frame) {
+                    VideoInputHookRelay(t, p, stop, update, pts, frame);
+                };
+            if (options->VideoOutputHook)
+                task.VideoOutputHookCallback = [this](TCustomFFmpeg* t, AVFrame* p, bool& stop,
+                                                      bool& update, int64_t pts, int frame) {
+                    VideoOutputHookRelay(t, p, stop, update, pts, frame);
+                };
+        } else {
+            task.OutputOptionsCopy[index].reset();
+        }
+        task.IOTimeout = IOTimeout;
+        if (task.OpenOutputFile(fileName, join) < 0) {
+            LastError = task.LastError;
+            task.OutputOptionsCopy[index].reset();
+            return false;
+        }
+        if (options) {
+            ApplyNewStreamOptions(task, options->ExtOptions, list);
+            if (join) task.ExpandJoinedOutput();
+        }
+    } catch (const std::exception& e) {
+        LastError = e.what();
+        return false;
+    }
+    return true;
+}
+
+void TCustomEncoder::StartNext() {
+    if (PendingCount <= 0) return;
+    --PendingCount;
+    TFFmpeg& task = FTasks.Get(NextTask);
+    task.ProgressIntervalUs = int64_t(FProgressInterval) * 1000;
+    // NextTask moves on before the task can end and start the next one.
+    ++NextTask;
+    if (Threaded) {
+        if (TConvertThread* worker = task.Start(true, ThreadPriority)) worker->Resume();
+    } else {
+        task.Start(false);
+    }
+}
+
+void TCustomEncoder::Start(int maxRunning) {
+    BusyCheck("StartTask");
+    {
+        std::lock_guard<std::recursive_mutex> lock(FTerminateLock);
+        FinishedCount = 0;
+        NextTask = 0;
+        PendingCount = TaskCount();
+        Done = false;
+        Threaded = maxRunning > 0;
+        Working = true;
+    }
+    // An empty job is done at once rather than keeping the encoder busy.
+    if (TaskCount() == 0) {
+        std::lock_guard<std::recursive_mutex> lock(FTerminateLock);
+        AllTasksDone();
+        return;
+    }
+    while (PendingCount > 0) {
+        if (Threaded) {
+            std::lock_guard<std::recursive_mutex> lock(FTerminateLock);
+            StartNext();
+        } else {
+            StartNext();
+        }
+        if (Threaded && --maxRunning == 0) break;
+    }
+}
+
+void TCustomEncoder::Stop(bool wait) {
+    PendingCount = 0;
+    if (Working) FTasks.Stop(wait);
+}
+
+void TCustomEncoder::ClearTasks() {
+    if (Working && !Done) throw std::runtime_error("Cannot ClearTasks while working.");
+    FTasks.Clear();
+    {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard<std::mutex> l(FThreadsLock);
+            threads.swap(FNotifyThreads);
+        }
+        for (auto& t : threads)
+            if (t.joinable()) t.join();
+    }
+    LastError.clear();
+    FinishedCount = 0;
+    NextTask = -1;
+    PendingCount = 0;
+    Done = false;
+    Threaded = false;
+    Working = false;
+}
+
+void TCustomEncoder::SyncCall(const std::function<void()>& fn) {
+    if (IsMainThread())
+        fn();
+    else
+        RunOnMainThread(fn);
+}
+
+// --- relays
+
+void TCustomEncoder::ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t totalDuration,
+                                   int64_t currentTime, int64_t totalSize, float bitRate,
+                                   float quality, int fps, int frameNumber) {
+    if (!OnProgress) return;
+    std::lock_guard<std::mutex> lock(FProgressLock);
+    FProgressInfo = TProgressInfo{FTasks.IndexOf(task), fileIndex, frameNumber, fps, quality,
+                                  bitRate, totalSize, currentTime, totalDuration};
+    auto deliver = [this] {
+        if (OnProgress) OnProgress(this, &FProgressInfo);
+    };
+    if (TriggerEventInMainThread)
+        SyncCall(deliver);
+    else
+        deliver();
+}
+
+void TCustomEncoder::PreviewRelay(TCustomFFmpeg* task, AVFrame* picture, int64_t pts,
+                                  int frameNumber) {
+    if (!OnPreviewBitmap) return;
+    std::lock_guard<std::mutex> lock(FPreviewLock);
+    FPreviewInfo = TPreviewInfo{FTasks.IndexOf(task), picture, frameNumber, pts};
+    auto deliver = [this] {
+        if (OnPreviewBitmap) OnPreviewBitmap(this, FPreviewInfo);
+    };
+    if (TriggerEventInMainThread)
+        SyncCall(deliver);
+    else
+        deliver();
+}
+
+void TCustomEncoder::VideoInputHookRelay(TCustomFFmpeg* task, AVFrame* picture, bool& stopHook,
+                                         bool& update, int64_t pts, int frameNumber) {
+    if (!OnVideoInputHook) return;
+    std::lock_guard<std::mutex> lock(FVideoHookLock);
+    FHookInfo = THookInfo{FTasks.IndexOf(task), picture, frameNumber, pts, update, stopHook};
+    OnVideoInputHook(this, &FHookInfo);
+    update = FHookInfo.Update;
+    stopHook = FHookInfo.StopHook;
+}
+
+void TCustomEncoder::VideoOutputHookRelay(TCustomFFmpeg* task, AVFrame* picture, bool& stopHook,
+                                          bool& update, int64_t pts, int frameNumber) {
+    if (!OnVideoOutputHook) return;
+    std::lock_guard<std::mutex> lock(FVideoHookLock);
+    FHookInfo = THookInfo{FTasks.IndexOf(task), picture, frameNumber, pts, update, stopHook};
+    OnVideoOutputHook(this, &FHookInfo);
+    update = FHookInfo.Update;
+    stopHook = FHookInfo.StopHook;
+}
+
+void TCustomEncoder::AudioHookRelay(TCustomFFmpeg* task, uint8_t* buffer, int sampleFormat,
+                                    int channels, int sampleRate, int size, int64_t pts) {
+    if (!OnAudioHook) return;
+    std::lock_guard<std::mutex> lock(FAudioHookLock);
+    OnAudioHook(this, FTasks.IndexOf(task), pts, buffer, size, sampleRate, channels, sampleFormat);
+}
+
+void TCustomEncoder::DeliverTerminate(const TTerminateInfo& info, bool waitForDelivered) {
+    // A notification thread of our own: never the main thread, never the worker.
+    TTerminateEvent handler = OnTerminate;
+    std::lock_guard<std::mutex> l(FThreadsLock);
+    FNotifyThreads.emplace_back([this, handler, info, waitForDelivered] {
+        if (waitForDelivered)
+            while (!TerminateDelivered) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        try {
+            if (handler) handler(this, info);
+        } catch (...) {
+        }
+        TerminateDelivered = true;
+    });
+}
+
+void TCustomEncoder::TerminateRelay(TCustomFFmpeg* task) {
+    std::lock_guard<std::recursive_mutex> lock(FTerminateLock);
+    TerminateDelivered = true;
+    if (OnTerminate) {
+        FTerminateInfo =
+            TTerminateInfo{FTasks.IndexOf(task), task->Finished, task->ErrorRaised, task->ErrorMessage};
+        if (!Threaded && Working) {
+            OnTerminate(this, FTerminateInfo);
+        } else {
+            TerminateDelivered = false;
+            DeliverTerminate(FTerminateInfo, false);
+        }
+    }
+    ++FinishedCount;
+    if (PendingCount > 0) {
+        if (Threaded) StartNext();
+    } else if (Working && FinishedCount >= TaskCount()) {
+        AllTasksDone();
+    }
+}
+
+void TCustomEncoder::AllTasksDone() {
+    if (OnTerminate) {
+        FTerminateInfo = TTerminateInfo{-1, true, false, {}};
+        if (!Threaded && Working)
+            OnTerminate(this, FTerminateInfo);
+        else
+            DeliverTerminate(FTerminateInfo, true);
+    }
+    Done = true;
+}
+
+}  // namespace tw

@@ -1,0 +1,189 @@
+// encoder/FFEncode.h — the encoder component: a list of tasks (one engine
+// each) that are configured, started, stopped and reported on as events.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diag/FFBaseComponent.h"
+#include "encoder/OptionRecords.h"
+#include "probe/FFDecode.h"
+#include "transcoder/CustomFFmpeg.h"
+
+namespace tw {
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+struct TProgressInfo {
+    int TaskIndex = -1;
+    int FileIndex = -1;
+    int FrameNumber = -1;
+    int FPS = -1;
+    float Quality = -1;
+    float BitRate = 0;
+    int64_t TotalSize = 0;
+    int64_t CurrentTime = 0;
+    int64_t TotalDuration = -1;
+};
+using PProgressInfo = TProgressInfo*;
+
+struct TTerminateInfo {
+    int TaskIndex = -1;
+    bool Finished = false;
+    bool ErrorRaised = false;
+    std::string ErrorMessage;
+};
+
+struct TPreviewInfo {
+    int TaskIndex = -1;
+    AVFrame* Bitmap = nullptr;  // the picture until the bitmap type exists
+    int FrameNumber = 0;
+    int64_t PTS = 0;
+};
+
+struct THookInfo {
+    int TaskIndex = -1;
+    AVFrame* Bitmap = nullptr;
+    int FrameNumber = 0;
+    int64_t PTS = 0;
+    bool Update = true;
+    bool StopHook = false;
+};
+using PHookInfo = THookInfo*;
+
+class TCustomEncoder;
+using TProgressEvent = std::function<void(TCustomEncoder* Sender, PProgressInfo AProgressInfo)>;
+using TTerminateEvent =
+    std::function<void(TCustomEncoder* Sender, const TTerminateInfo& ATerminateInfo)>;
+using TPreviewBitmapEvent =
+    std::function<void(TCustomEncoder* Sender, const TPreviewInfo& APreviewInfo)>;
+using TVideoHookEvent = std::function<void(TCustomEncoder* Sender, PHookInfo AHookInfo)>;
+using TAudioHookEvent =
+    std::function<void(TCustomEncoder* Sender, int ATaskIndex, int64_t APTS, uint8_t* ASample,
+                       int ASize, int ASampleRate, int AChannels, int ASampleFormat)>;
+using TBeforeFindStreamInfoEvent =
+    std::function<void(TCustomFFmpeg* Sender, AVFormatContext* AFormatContext)>;
+
+/// One task: an engine with the records that described its files.
+class TFFmpeg : public TCustomFFmpeg {
+  public:
+    explicit TFFmpeg(int maxFiles);
+    ~TFFmpeg() override;
+    /// The probing decoder of input index (created on first use).
+    TFFDecoder& TaskDecoder(int index);
+    std::vector<std::unique_ptr<TFFDecoder>> TaskDecoders;
+    std::vector<std::unique_ptr<TInputOptions>> InputOptionsCopy;
+    std::vector<std::unique_ptr<TOutputOptions>> OutputOptionsCopy;
+};
+
+/// An owning list of tasks.
+class TFFmpegList {
+  public:
+    int Add(std::unique_ptr<TFFmpeg> task);
+    /// Throws std::out_of_range "List index out of bounds (%d)".
+    TFFmpeg& Get(int index) const;
+    int IndexOf(const TCustomFFmpeg* task) const;
+    int Count() const { return static_cast<int>(FTasks.size()); }
+    void Clear() { FTasks.clear(); }
+    void Stop(bool wait);
+
+  private:
+    std::vector<std::unique_ptr<TFFmpeg>> FTasks;
+};
+
+class TCustomEncoder : public TFFBaseComponent {
+  public:
+    TCustomEncoder();
+    ~TCustomEncoder() override;
+
+    bool LibrariesLoaded() const;
+    bool LoadLibraries(const std::string& folder);
+    int AddTask(const std::string& fileName, TInputOptions* options = nullptr);
+    bool AddInputFile(int taskIndex, const std::string& fileName, TInputOptions* options = nullptr);
+    bool SetOutputFile(int taskIndex, const std::string& fileName,
+                       TOutputOptions* options = nullptr);
+    /// maxRunning <= 0: every task on the calling thread, one after another.
+    void Start(int maxRunning);
+    void Stop(bool wait);
+    void ClearTasks();
+    TFFmpeg& Tasks(int index) const { return FTasks.Get(index); }
+    int TaskCount() const { return FTasks.Count(); }
+
+    int ProgressInterval() const { return FProgressInterval; }
+    /// 100 or less is stored as 100.
+    void SetProgressInterval(int ms) { FProgressInterval = ms <= 100 ? 100 : ms; }
+
+    std::string LastError;
+    int TaskCapacity = 20;
+    bool RaiseOnUnknownOption = true;
+    bool Preview = false;
+    bool PreviewBitmap = false;
+    int IOTimeout = 10000;
+    TThreadPriority ThreadPriority = tpNormal;
+    bool TriggerEventInMainThread = true;
+    int TaskVerbose = 1;
+    TFFDecoder Decoder;
+
+    // Run bookkeeping; read without lock by polling callers.
+    std::atomic<int> FinishedCount{0};
+    std::atomic<int> NextTask{-1};
+    std::atomic<int> PendingCount{0};
+    std::atomic<bool> Done{false};
+    std::atomic<bool> Threaded{false};
+    std::atomic<bool> Working{false};
+
+    TProgressEvent OnProgress;
+    TTerminateEvent OnTerminate;
+    TPreviewBitmapEvent OnPreviewBitmap;
+    TVideoHookEvent OnVideoInputHook;
+    TVideoHookEvent OnVideoOutputHook;
+    TAudioHookEvent OnAudioHook;
+    TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+
+  protected:
+    // Relays from the engines' callback slots.
+    virtual void VideoInputHookRelay(TCustomFFmpeg* task, AVFrame* picture, bool& stopHook,
+                                     bool& update, int64_t pts, int frameNumber);
+    virtual void VideoOutputHookRelay(TCustomFFmpeg* task, AVFrame* picture, bool& stopHook,
+                                      bool& update, int64_t pts, int frameNumber);
+    virtual void PreviewRelay(TCustomFFmpeg* task, AVFrame* picture, int64_t pts, int frameNumber);
+    virtual void ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t totalDuration,
+                               int64_t currentTime, int64_t totalSize, float bitRate,
+                               float quality, int fps, int frameNumber);
+    virtual void TerminateRelay(TCustomFFmpeg* task);
+    void AudioHookRelay(TCustomFFmpeg* task, uint8_t* buffer, int sampleFormat, int channels,
+                        int sampleRate, int size, int64_t pts);
+
+  private:
+    void BusyCheck(const char* operation) const;
+    void StartNext();
+    void AllTasksDone();
+    void ConnectTask(TFFmpeg& task);
+    /// Runs on the main thread and waits, or directly when this is the main thread.
+    void SyncCall(const std::function<void()>& fn);
+    void DeliverTerminate(const TTerminateInfo& info, bool waitForDelivered);
+
+    TFFmpegList FTasks;
+    int FProgressInterval = 500;
+    std::mutex FAudioHookLock, FPreviewLock, FProgressLock, FVideoHookLock;
+    std::recursive_mutex FTerminateLock;
+    TProgressInfo FProgressInfo;
+    TPreviewInfo FPreviewInfo;
+    THookInfo FHookInfo;
+    TTerminateInfo FTerminateInfo;
+    std::atomic<bool> TerminateDelivered{true};
+    // Notification threads: joined before the encoder goes away.
+    std::mutex FThreadsLock;
+    std::vector<std::thread> FNotifyThreads;
+};
+
+/// The component as placed on a window: the published properties and events
+/// are those of TCustomEncoder.
+class TFFEncoder : public TCustomEncoder {};
+
+}  // namespace tw

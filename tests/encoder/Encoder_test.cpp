@@ -1,0 +1,235 @@
+// tests/encoder/Encoder_test.cpp — the encoder component: tasks, busy rules,
+// running several tasks, events and their threads; the option records.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "binding/FFLoad.h"
+#include "diag/FFLog.h"
+#include "diag/MainThread.h"
+#include "encoder/FFEncode.h"
+#include "tests/support/Media.h"
+#include "tests/support/TempDir.h"
+
+namespace tw {
+namespace {
+
+class Encoder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
+        FFLogger()->TriggerEventInMainThread = false;
+        Enc.TaskVerbose = -1;
+    }
+    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
+        return test::GenerateClip(Dir.File(name), args);
+    }
+    // A task copying one clip into its own FLV.
+    int CopyTask(const std::string& input, const std::string& output) {
+        const int t = Enc.AddTask(input);
+        EXPECT_GE(t, 0) << Enc.LastError;
+        TOutputOptions o;
+        o.VideoCodec = "copy";
+        o.AudioCodec = "copy";
+        EXPECT_TRUE(Enc.SetOutputFile(t, output, &o)) << Enc.LastError;
+        return t;
+    }
+    void WaitDone() {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!Enc.Done && std::chrono::steady_clock::now() < limit)
+            WaitAndDrainMainThreadCalls(std::chrono::milliseconds(10));
+        ASSERT_TRUE(Enc.Done);
+    }
+    test::TempDir Dir;
+    TFFEncoder Enc;
+};
+
+TEST_F(Encoder, DefaultsAndProgressInterval) {
+    EXPECT_EQ(Enc.Version, "3.9");
+    EXPECT_EQ(Enc.ProgressInterval(), 500);
+    Enc.SetProgressInterval(50);
+    EXPECT_EQ(Enc.ProgressInterval(), 100);
+    Enc.SetProgressInterval(101);
+    EXPECT_EQ(Enc.ProgressInterval(), 101);
+    EXPECT_TRUE(Enc.LibrariesLoaded());
+}
+
+// Catches: a failed AddTask leaving a task, a limit off by one, a second
+// joined output accepted.
+TEST_F(Encoder, AddingFilesAndItsLimits) {
+    EXPECT_EQ(Enc.AddTask(Dir.File("missing.flv")), -1);
+    EXPECT_EQ(Enc.LastError, Dir.File("missing.flv") + ": No such file or directory");
+    EXPECT_EQ(Enc.TaskCount(), 0);
+
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const int t = Enc.AddTask(a);
+    ASSERT_EQ(t, 0);
+    for (int i = 1; i < 20; ++i) ASSERT_TRUE(Enc.AddInputFile(t, a)) << i << Enc.LastError;
+    EXPECT_FALSE(Enc.AddInputFile(t, a));
+    EXPECT_EQ(Enc.LastError, "max input files 20 reached");
+    EXPECT_EQ(Enc.Tasks(t).InputFileCount, 20);
+
+    TOutputOptions o;
+    o.VideoCodec = "copy";
+    o.AudioCodec = "copy";
+    o.Join = true;
+    ASSERT_TRUE(Enc.SetOutputFile(t, Dir.File("joined.flv"), &o)) << Enc.LastError;
+    EXPECT_EQ(Enc.Tasks(t).OutputFileCount, 20);
+    TOutputOptions again = o;
+    EXPECT_FALSE(Enc.SetOutputFile(t, Dir.File("second.flv"), &again));
+    EXPECT_FALSE(Enc.LastError.empty());
+    EXPECT_THROW(Enc.Tasks(5), std::out_of_range);
+}
+
+TEST_F(Encoder, SynchronousRunNotifiesOnTheCallingThreadAndStaysBusy) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    CopyTask(a, Dir.File("o1.flv"));
+    CopyTask(a, Dir.File("o2.flv"));
+    std::vector<int> indexes;
+    std::set<std::thread::id> threads;
+    Enc.OnTerminate = [&](TCustomEncoder*, const TTerminateInfo& info) {
+        indexes.push_back(info.TaskIndex);
+        threads.insert(std::this_thread::get_id());
+        if (info.TaskIndex >= 0) {
+            EXPECT_TRUE(info.Finished) << info.ErrorMessage;
+        }
+    };
+    Enc.Start(0);
+    EXPECT_TRUE(Enc.Done);
+    EXPECT_EQ(indexes, (std::vector<int>{0, 1, -1}));
+    ASSERT_EQ(threads.size(), 1u);
+    EXPECT_EQ(*threads.begin(), std::this_thread::get_id());
+
+    try {
+        Enc.AddTask(a);
+        FAIL() << "no exception";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Cannot AddTask while working.");
+    }
+    Enc.ClearTasks();
+    EXPECT_EQ(Enc.TaskCount(), 0);
+    EXPECT_GE(Enc.AddTask(a), 0);
+}
+
+TEST_F(Encoder, AnEmptyJobIsDoneAtOnce) {
+    Enc.Start(2);
+    EXPECT_TRUE(Enc.Done);
+    EXPECT_NO_THROW(Enc.ClearTasks());
+}
+
+// Catches: more tasks running than allowed, a job that never gets done, or
+// events on the wrong threads.
+TEST_F(Encoder, ThreadedRunOfFiveTasksTwoAtATime) {
+    const std::string a = Clip("a.flv", {"--duration", "2"});
+    for (int i = 0; i < 5; ++i) CopyTask(a, Dir.File("o" + std::to_string(i) + ".flv"));
+    std::atomic<int> maxRunning{0};
+    std::atomic<int> notifications{0};
+    std::atomic<bool> terminateOnMain{false};
+    std::atomic<bool> progressOffMain{false};
+    std::mutex m;
+    std::set<std::thread::id> terminateThreads;
+    auto sample = [&] {
+        int running = 0;
+        for (int i = 0; i < Enc.TaskCount(); ++i) running += Enc.Tasks(i).Running ? 1 : 0;
+        int seen = maxRunning;
+        while (running > seen && !maxRunning.compare_exchange_weak(seen, running)) {
+        }
+    };
+    Enc.SetProgressInterval(100);
+    Enc.OnProgress = [&](TCustomEncoder*, PProgressInfo info) {
+        if (!IsMainThread()) progressOffMain = true;
+        EXPECT_GE(info->TaskIndex, 0);
+        sample();
+    };
+    Enc.OnTerminate = [&](TCustomEncoder*, const TTerminateInfo& info) {
+        if (IsMainThread()) terminateOnMain = true;
+        std::lock_guard<std::mutex> l(m);
+        terminateThreads.insert(std::this_thread::get_id());
+        if (info.TaskIndex >= 0) ++notifications;
+        sample();
+    };
+    Enc.Start(2);
+    sample();
+    WaitDone();
+    EXPECT_LE(maxRunning, 2);
+    // The final notification may still be on its way when Done is set.
+    Enc.ClearTasks();
+    EXPECT_EQ(notifications, 5);
+    EXPECT_FALSE(terminateOnMain);
+    EXPECT_FALSE(progressOffMain);
+}
+
+TEST_F(Encoder, StopDuringARunOfThreeTasks) {
+    const std::string longClip = Clip("long.flv", {"--duration", "30"});
+    for (int i = 0; i < 3; ++i) CopyTask(longClip, Dir.File("o" + std::to_string(i) + ".flv"));
+    std::mutex m;
+    std::vector<TTerminateInfo> infos;
+    Enc.OnTerminate = [&](TCustomEncoder*, const TTerminateInfo& info) {
+        std::lock_guard<std::mutex> l(m);
+        infos.push_back(info);
+    };
+    Enc.Start(1);
+    Enc.Stop(true);
+    WaitDone();
+    Enc.ClearTasks();  // joins the notification threads
+    ASSERT_EQ(infos.size(), 4u);
+    int stopped = 0;
+    for (const auto& i : infos)
+        if (i.TaskIndex >= 0 && !i.Finished) ++stopped;
+    EXPECT_GE(stopped, 2);  // the two that never ran at least
+}
+
+TEST_F(Encoder, ATaskWithoutOutputStillNotifies) {
+    ASSERT_EQ(Enc.AddTask(Clip("a.flv", {"--duration", "1"})), 0);
+    std::vector<TTerminateInfo> infos;
+    Enc.OnTerminate = [&](TCustomEncoder*, const TTerminateInfo& i) { infos.push_back(i); };
+    Enc.Start(0);
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_FALSE(infos[0].Finished);
+    EXPECT_TRUE(infos[0].ErrorRaised);
+    EXPECT_EQ(infos[0].ErrorMessage, "At least one output file must be specified");
+    EXPECT_TRUE(Enc.Done);
+}
+
+// --- option records
+
+TEST(ExtOptions, SplittingRules) {
+    auto lines = SplitExtOptions("astrict=experimental\r\n");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], (std::pair<std::string, std::string>{"astrict", "experimental"}));
+    lines = SplitExtOptions("vcodec=libx264<CRLF>vpre=libx264-default");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].first, "vpre");
+    lines = SplitExtOptions("ACODEC=MP3\nVF=scale=320:240\n\nnoequals");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], (std::pair<std::string, std::string>{"acodec", "MP3"}));
+    EXPECT_EQ(lines[1], (std::pair<std::string, std::string>{"vf", "scale=320:240"}));
+    EXPECT_EQ(lines[2], (std::pair<std::string, std::string>{"", ""}));
+    EXPECT_EQ(lines[3], (std::pair<std::string, std::string>{"noequals", ""}));
+}
+
+TEST(ExtOptions, StreamDefaultsPreferTheRecordFields) {
+    TOutputOptions o;
+    o.AudioCodec = "mp3";
+    o.ExtOptions = "acodec=aac\nvcodec=libx264\nvfilters=scale=2:2";
+    TStreamDefaultList list;
+    CollectStreamDefaults(list, o);
+    EXPECT_EQ(list.Value("def_acodec"), "mp3");
+    EXPECT_EQ(list.Value("DEF_VCODEC"), "libx264");
+    EXPECT_EQ(list.Value("def_vf"), "scale=2:2");
+}
+
+TEST(ExtOptions, DateTimeConversion) {
+    setenv("TZ", "UTC", 1);
+    EXPECT_EQ(DateTimeToUnix(25569.0), 0);
+    EXPECT_EQ(DateTimeToUnix(25570.5), 86400 + 43200);
+}
+
+}  // namespace
+}  // namespace tw
