@@ -274,7 +274,8 @@ void TCustomEncoder::Stop(bool wait) {
 
 void TCustomEncoder::ClearTasks() {
     if (Working && !Done) throw std::runtime_error("Cannot ClearTasks while working.");
-    FTasks.Clear();
+    // Handlers still being called from notification threads finish first,
+    // so none of them sees the list while it is emptied.
     {
         std::vector<std::thread> threads;
         {
@@ -284,6 +285,15 @@ void TCustomEncoder::ClearTasks() {
         for (auto& t : threads)
             if (t.joinable()) t.join();
     }
+    // The last task may still be leaving its terminate relay: empty the list
+    // under the relay's lock, then let the tasks go (their engines wait for
+    // their workers).
+    std::vector<std::unique_ptr<TFFmpeg>> tasks;
+    {
+        std::lock_guard<std::recursive_mutex> lock(FTerminateLock);
+        tasks = FTasks.TakeAll();
+    }
+    tasks.clear();
     LastError.clear();
     FinishedCount = 0;
     NextTask = -1;

@@ -90,6 +90,8 @@ class TFFmpegList {
     int IndexOf(const TCustomFFmpeg* task) const;
     int Count() const { return static_cast<int>(FTasks.size()); }
     void Clear() { FTasks.clear(); }
+    /// Empties the list, handing its tasks to the caller.
+    std::vector<std::unique_ptr<TFFmpeg>> TakeAll() { return std::move(FTasks); }
     void Stop(bool wait);
 
   private:

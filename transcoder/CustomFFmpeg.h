@@ -52,13 +52,14 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     // --- run control (fields only; the run itself is built on them)
     /// Capacity: maximum number of input files and, separately, of output files.
     const int MaxFiles;
-    bool Running = false;
+    // Read by other threads (the encoder, a stopping caller) while a run goes on.
+    std::atomic<bool> Running = false;
     /// Written by the stopping thread, polled by the running one.
     std::atomic<bool> StopRequested = false;
-    bool Finished = false;
-    bool Terminated = false;
+    std::atomic<bool> Finished = false;
+    std::atomic<bool> Terminated = false;
     bool JoinMode = false;
-    bool ErrorRaised = false;
+    std::atomic<bool> ErrorRaised = false;
     std::string ErrorMessage;
     /// Last failure text of the file openers and of FindCodec.
     std::string LastError;
