@@ -1,0 +1,225 @@
+// app/JoinDriver.cpp — the join driver.
+#include "app/JoinDriver.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+
+#include "binding/Entries.h"
+#include "diag/MainThread.h"
+
+namespace tw {
+
+std::string GetLibraryFolder() {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    std::string exe(path, static_cast<size_t>(n));
+    const std::string folder = exe.substr(0, exe.rfind('/') + 1) + "LibAV";
+    struct stat st;
+    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return folder + "/";
+    return {};
+}
+
+std::string SecondsToHMS(int seconds) {
+    const int s = seconds % 60;
+    const int m = ((seconds - s) / 60) % 60;
+    const int h = ((seconds - s) / 60 - m) / 60;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2d:%.2d:%.2d", h, m, s);
+    return buf;
+}
+
+std::string ProgressText(const TProgressInfo& info) {
+    const int64_t total = info.TotalDuration;
+    if (total <= 0) return {};
+    // 10^16 is the engine's "no media time yet".
+    const int64_t current = info.CurrentTime >= 10000000000000000LL ? 0 : info.CurrentTime;
+    const int64_t percent = current * 100 / total;
+    const int64_t seconds = current / 1000000;
+    return std::to_string(percent) + "% " + SecondsToHMS(static_cast<int>(seconds)) + " " +
+           std::to_string(info.TotalSize / 1024) + "kb";
+}
+
+TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int threads) {
+    TOutputOptions o;
+    o.ForceFormat = "flv";
+    if (fastJoin) {
+        o.VideoCodec = "copy";
+        o.AudioCodec = "copy";
+    } else {
+        o.VideoCodec = "libx264";
+        if (lib().avcodec_find_encoder_by_name && lib().avcodec_find_encoder_by_name("libfaac")) {
+            o.AudioCodec = "libfaac";
+        } else {
+            o.AudioCodec = "aac";
+            o.ExtOptions = "astrict=experimental\r\n" + o.ExtOptions;
+        }
+        if (threads > 0) o.ExtOptions += "threads=" + std::to_string(threads) + "\r\n";
+    }
+    // Players can only seek a merged FLV whose header carries the final
+    // duration, size and a key-frame index.
+    o.ExtOptions += "flvflags=add_keyframe_index\r\n";
+    TAudioStreamInfo audio;
+    TVideoStreamInfo video;
+    first.GetAudioStreamInfo(-1, audio);
+    o.AudioChannels = audio.Channels;
+    first.GetAudioStreamInfo(-1, audio);
+    o.AudioSampleRate = audio.SampleRate;
+    first.GetVideoStreamInfo(-1, video);
+    o.VideoBitrate = video.BitRate;
+    first.GetAudioStreamInfo(-1, audio);
+    o.AudioBitrate = audio.BitRate;
+    o.VideoPreset = "libx264-default";
+    o.Join = true;
+    return o;
+}
+
+int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
+              const std::string& outputFile, std::string& message, const TJoinSettings& settings,
+              const std::function<void()>& onWait) {
+    message.clear();
+    if (encoder.Working && !encoder.Done) {
+        message = "Encoder Busy!";
+        return jrError;
+    }
+    encoder.ClearTasks();
+    if (files.empty() || !encoder.Decoder.LoadFile(files[0])) {
+        message = "LoadFile Error: " + encoder.Decoder.LastError;
+        return jrError;
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        TInputOptions in;
+        const bool ok = i == 0 ? encoder.AddTask(files[0], &in) >= 0
+                               : encoder.AddInputFile(0, files[i], &in);
+        if (!ok) {
+            message = "AddTask Error: " + encoder.LastError;
+            return jrError;
+        }
+    }
+    TOutputOptions out = MergeOutputOptions(encoder.Decoder, settings.FastJoin, settings.Threads);
+    if (!encoder.SetOutputFile(0, outputFile, &out)) {
+        message = "SetOutputFile Error: " + encoder.LastError;
+        return jrError;
+    }
+    encoder.Start(1);
+    // Wait without burning a processor: the call queue wakes us when there
+    // is something to run, and at least every 100 ms.
+    while (!encoder.Done) {
+        if (IsMainThread())
+            WaitAndDrainMainThreadCalls(std::chrono::milliseconds(100));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (onWait) onWait();
+    }
+    TFFmpeg& task = encoder.Tasks(0);
+    if (task.ErrorRaised) {
+        message = "FatalException: " + task.ErrorMessage;
+        return jrError;
+    }
+    if (task.Finished) return jrDone;
+    message = "用户停止";
+    return jrStopped;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+namespace {
+
+// The merged file opens and lasts as long as its sources together (within
+// a second); only then may the sources go.
+bool VerifyOutput(TFFEncoder& encoder, const std::vector<std::string>& files,
+                  const std::string& output, std::string& why) {
+    TFFDecoder probe;
+    int64_t sum = 0;
+    for (const auto& f : files) {
+        if (!probe.LoadFile(f) || !probe.FormatContext() ||
+            probe.FormatContext()->duration == AV_NOPTS_VALUE) {
+            why = f + ": duration unknown";
+            return false;
+        }
+        sum += probe.FormatContext()->duration;
+    }
+    (void)encoder;
+    if (!probe.LoadFile(output)) {
+        why = probe.LastError;
+        return false;
+    }
+    const int64_t d = probe.FormatContext()->duration;
+    if (d == AV_NOPTS_VALUE || std::llabs(d - sum) > 1000000) {
+        why = output + ": its duration does not match the sources";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
+                    const std::string& outputFile, const TJoinSettings& settings,
+                    const std::function<void()>& onWait) {
+    if (outputFile.empty()) {
+        user.Tell("请设定“合并到文件”");
+        return jrError;
+    }
+    // Checked before anything is deleted: an old output must not be gone
+    // when no merge follows, and a source must never be overwritten.
+    if (files.empty()) {
+        user.Tell("请增加视频文件");
+        return jrError;
+    }
+    for (const auto& f : files)
+        if (SameFile(f, outputFile)) {
+            user.Tell(outputFile + "是源文件组中的文件，不能作为合并到文件");
+            return jrError;
+        }
+    struct stat st;
+    if (::stat(outputFile.c_str(), &st) == 0) {
+        if (!user.AskYesNo(outputFile + "已经存在，是否覆盖？")) return jrError;
+        ::unlink(outputFile.c_str());
+        if (::stat(outputFile.c_str(), &st) == 0) {
+            user.Tell(outputFile + "已经存在，并且不可覆盖");
+            return jrError;
+        }
+    }
+    std::string message;
+    int result;
+    try {
+        result = JoinFiles(encoder, files, outputFile, message, settings, onWait);
+    } catch (...) {
+        user.SetStateText("");
+        throw;
+    }
+    user.SetStateText("");
+    if (result == jrError) {
+        user.Tell(message);
+    } else if (result == jrDone) {
+        user.Tell("合并成功");
+        if (settings.DeleteSources) {
+            std::string why;
+            if (!VerifyOutput(encoder, files, outputFile, why)) {
+                user.Tell("合并后的文件未通过检查，源文件未删除：" + why);
+                return result;
+            }
+            std::string failed;
+            for (const auto& f : files)
+                if (::unlink(f.c_str()) != 0 && ::access(f.c_str(), F_OK) == 0) failed += f + "\n";
+            if (!failed.empty()) {
+                user.Tell("合并成功，但以下源文件未能删除：\n" + failed);
+            } else {
+                files.clear();
+                user.Tell("合并后删除源文件组，成功");
+            }
+        }
+    }
+    return result;
+}
+
+}  // namespace tw

@@ -1,0 +1,73 @@
+// app/JoinDriver.h — the join driver: an ordered list of sources, an output
+// name and the fast-merge switch become one encoder job; shared by the
+// window and the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "encoder/FFEncode.h"
+
+namespace tw {
+
+/// Result codes of JoinFiles.
+enum TJoinResult { jrError = -1, jrDone = 0, jrStopped = 1 };
+
+/// How the driver asks and tells the user (the window: message boxes and
+/// the state label; the command line: a terminal; tests: a script).
+class TJoinUser {
+  public:
+    virtual ~TJoinUser() = default;
+    /// A yes/no question; true only for yes.
+    virtual bool AskYesNo(const std::string& text) = 0;
+    /// A message with an OK button.
+    virtual void Tell(const std::string& text) = 0;
+    /// The state line (progress); empty clears it.
+    virtual void SetStateText(const std::string& text) = 0;
+};
+
+struct TJoinSettings {
+    bool FastJoin = false;
+    bool DeleteSources = false;
+    /// Decoder and encoder threads of a re-encoding merge (0 = the library's
+    /// default).
+    int Threads = 0;
+};
+
+/// The folder the libraries are loaded from: LibAV beside the executable
+/// (with a trailing separator) when it exists, else "" (the loader then uses
+/// the system's library search).
+std::string GetLibraryFolder();
+
+/// "%.2d:%.2d:%.2d" of hours, minutes, seconds (hours not limited).
+std::string SecondsToHMS(int seconds);
+
+/// The state text of a progress report: "50% 00:01:23 4882kb"; empty when
+/// the total is unknown (the label keeps its text). A report without a media
+/// time yet shows 0% and 00:00:00.
+std::string ProgressText(const TProgressInfo& info);
+
+/// The output options of a merge (FLV, copy or H.264 + AAC, the first
+/// file's audio and bit-rate values, the key-frame index for seeking).
+TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads);
+
+/// Runs the job; returns a TJoinResult with the text in message. While it
+/// waits it serves the main-thread call queue at least every 100 ms.
+/// onWait is called on every pass of the wait (for a stop request, say).
+int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
+              const std::string& outputFile, std::string& message,
+              const TJoinSettings& settings, const std::function<void()>& onWait = {});
+
+/// True when both names lead to the same existing file, however written.
+bool SameFile(const std::string& a, const std::string& b);
+
+/// The checks and messages around a merge (the Join button): empty output
+/// name, empty list, output among the sources, existing output (asked),
+/// the merge itself, then the verified deletion of the sources. Returns the
+/// merge's result, or jrError when a check stopped it.
+int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
+                    const std::string& outputFile, const TJoinSettings& settings,
+                    const std::function<void()>& onWait = {});
+
+}  // namespace tw

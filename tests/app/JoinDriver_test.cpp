@@ -1,0 +1,208 @@
+// tests/app/JoinDriver_test.cpp — the join driver with a scripted user, and
+// the tarnwick-join command line end to end.
+#include "app/JoinDriver.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "binding/FFLoad.h"
+#include "diag/FFLog.h"
+#include "tests/support/Media.h"
+#include "tests/support/TempDir.h"
+
+namespace tw {
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+TEST(DriverTexts, TimesAndProgress) {
+    EXPECT_EQ(SecondsToHMS(3725), "01:02:05");
+    EXPECT_EQ(SecondsToHMS(360000), "100:00:00");
+    EXPECT_EQ(SecondsToHMS(0), "00:00:00");
+    TProgressInfo info;
+    info.CurrentTime = 83500000;
+    info.TotalDuration = 167000000;
+    info.TotalSize = 5000000;
+    EXPECT_EQ(ProgressText(info), "50% 00:01:23 4882kb");
+    info.CurrentTime = 10000000000000000LL;  // no media time yet
+    EXPECT_EQ(ProgressText(info), "0% 00:00:00 4882kb");
+    info.TotalDuration = 0;
+    EXPECT_EQ(ProgressText(info), "");
+    info.TotalDuration = 100000000;
+    info.CurrentTime = 150000000;
+    EXPECT_EQ(ProgressText(info).substr(0, 5), "150% ");
+}
+
+// A user whose answers are scripted and whose messages are kept.
+struct ScriptedUser : TJoinUser {
+    bool Answer = false;
+    std::vector<std::string> Asked, Told;
+    bool AskYesNo(const std::string& text) override {
+        Asked.push_back(text);
+        return Answer;
+    }
+    void Tell(const std::string& text) override { Told.push_back(text); }
+    void SetStateText(const std::string&) override {}
+};
+
+class Driver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
+        FFLogger()->TriggerEventInMainThread = false;
+        Enc.TaskVerbose = -1;
+    }
+    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
+        return test::GenerateClip(Dir.File(name), args);
+    }
+    test::TempDir Dir;
+    TFFEncoder Enc;
+    ScriptedUser User;
+    TJoinSettings Fast{true, false, 0};
+};
+
+TEST_F(Driver, OutputOptionsOfBothModes) {
+    TFFDecoder d;
+    ASSERT_TRUE(d.LoadFile(Clip("a.flv", {"--sample-rate", "48000"})));
+    TOutputOptions fast = MergeOutputOptions(d, true, 0);
+    EXPECT_EQ(fast.ForceFormat, "flv");
+    EXPECT_EQ(fast.VideoCodec, "copy");
+    EXPECT_EQ(fast.AudioCodec, "copy");
+    EXPECT_EQ(fast.VideoPreset, "libx264-default");
+    EXPECT_EQ(fast.AudioChannels, 2);
+    EXPECT_EQ(fast.AudioSampleRate, 48000);
+    EXPECT_GE(fast.VideoBitrate, 0);  // the container may not know it (0)
+    EXPECT_TRUE(fast.Join);
+    EXPECT_NE(fast.ExtOptions.find("flvflags=add_keyframe_index"), std::string::npos);
+    TOutputOptions slow = MergeOutputOptions(d, false, 3);
+    EXPECT_EQ(slow.VideoCodec, "libx264");
+    EXPECT_EQ(slow.AudioCodec, "aac");  // this libavcodec has no libfaac
+    EXPECT_EQ(slow.ExtOptions.rfind("astrict=experimental\r\n", 0), 0u);
+    EXPECT_NE(slow.ExtOptions.find("threads=3"), std::string::npos);
+
+    ASSERT_TRUE(d.LoadFile(Clip("v.flv", {"--no-audio"})));
+    TOutputOptions silent = MergeOutputOptions(d, true, 0);
+    EXPECT_EQ(silent.AudioChannels, -1);
+    EXPECT_EQ(silent.AudioSampleRate, -1);
+    EXPECT_EQ(silent.AudioBitrate, -1);
+}
+
+// Catches: an old output deleted although no merge follows, a source taken
+// as the output, checks in the wrong order.
+TEST_F(Driver, ChecksBeforeAnythingIsDeleted) {
+    std::vector<std::string> none;
+    EXPECT_EQ(MergeWithChecks(User, Enc, none, "", Fast), jrError);
+    EXPECT_EQ(User.Told.back(), "请设定“合并到文件”");
+
+    const std::string old = Dir.File("old.flv");
+    std::ofstream(old) << "precious";
+    EXPECT_EQ(MergeWithChecks(User, Enc, none, old, Fast), jrError);
+    EXPECT_EQ(User.Told.back(), "请增加视频文件");
+    EXPECT_TRUE(User.Asked.empty());
+    EXPECT_TRUE(Exists(old));
+
+    std::vector<std::string> files{Clip("a.flv")};
+    User.Answer = true;
+    const std::string sameFile = Dir.Path() + "/./a.flv";
+    EXPECT_EQ(MergeWithChecks(User, Enc, files, sameFile, Fast), jrError);
+    EXPECT_EQ(User.Told.back(), sameFile + "是源文件组中的文件，不能作为合并到文件");
+    EXPECT_TRUE(Exists(files[0]));
+
+    User.Answer = false;
+    EXPECT_EQ(MergeWithChecks(User, Enc, files, old, Fast), jrError);
+    ASSERT_EQ(User.Asked.size(), 1u);
+    EXPECT_EQ(User.Asked[0], old + "已经存在，是否覆盖？");
+    EXPECT_TRUE(Exists(old));
+}
+
+TEST_F(Driver, FastMergeThenVerifiedDeletionOfTheSources) {
+    std::vector<std::string> files{Clip("a.flv"), Clip("b.flv", {"--pattern", "1"})};
+    const std::string out = Dir.File("out.flv");
+    TJoinSettings settings = Fast;
+    settings.DeleteSources = true;
+    ASSERT_EQ(MergeWithChecks(User, Enc, files, out, settings), jrDone)
+        << (User.Told.empty() ? "" : User.Told.back());
+    EXPECT_EQ(User.Told, (std::vector<std::string>{"合并成功", "合并后删除源文件组，成功"}));
+    EXPECT_TRUE(files.empty());
+    EXPECT_FALSE(Exists(Dir.File("a.flv")));
+    const test::MediaInfo info = test::ReadMediaInfo(out);
+    ASSERT_TRUE(info.Ok());
+    ASSERT_TRUE(info.duration);
+    EXPECT_NEAR(*info.duration, 4.0, 0.15);
+}
+
+TEST_F(Driver, FailuresAndTheirPrefixes) {
+    std::string message;
+    EXPECT_EQ(JoinFiles(Enc, {Dir.File("missing.flv")}, Dir.File("o.flv"), message, Fast), jrError);
+    EXPECT_EQ(message, "LoadFile Error: " + Dir.File("missing.flv") + ": No such file or directory");
+    EXPECT_FALSE(Exists(Dir.File("o.flv")));
+
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    std::vector<std::string> many(21, a);
+    EXPECT_EQ(JoinFiles(Enc, many, Dir.File("o.flv"), message, Fast), jrError);
+    EXPECT_EQ(message, "AddTask Error: max input files 20 reached");
+
+    EXPECT_EQ(JoinFiles(Enc, {a}, Dir.File("no/such/dir/o.flv"), message, Fast), jrError);
+    EXPECT_EQ(message.rfind("SetOutputFile Error: ", 0), 0u) << message;
+
+    // One file: a task with one input, copied alone.
+    EXPECT_EQ(JoinFiles(Enc, {a}, Dir.File("one.flv"), message, Fast), jrDone) << message;
+    EXPECT_EQ(Enc.TaskCount(), 1);
+    const test::MediaInfo one = test::ReadMediaInfo(Dir.File("one.flv"));
+    ASSERT_TRUE(one.Ok());
+    EXPECT_EQ(one.Video()->packets, test::ReadMediaInfo(a).Video()->packets);
+}
+
+// --- the command line
+
+int RunJoin(const std::vector<std::string>& args, std::string* output = nullptr) {
+    std::string cmd = std::string(TW_BUILD_DIR) + "/app/tarnwick-join";
+    for (const auto& a : args) cmd += " '" + a + "'";
+    cmd += " </dev/null 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    const int status = pclose(p);
+    if (output) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Driver, CommandLine) {
+    const std::string a = Clip("a.flv"), b = Clip("b.flv", {"--pattern", "1"});
+    const std::string out = Dir.File("out.flv");
+    std::string text;
+    EXPECT_EQ(RunJoin({"-f", "-q", "-o", out, a, b}, &text), 0) << text;
+    EXPECT_TRUE(test::ReadMediaInfo(out).Ok());
+    EXPECT_EQ(RunJoin({"-f", "-q", "-o", out, a, b}, &text), 1);  // exists, no terminal to ask
+    EXPECT_NE(text.find(out + "已经存在，是否覆盖？"), std::string::npos) << text;
+    EXPECT_EQ(RunJoin({"-f", "-y", "-q", "-o", out, a, b}, &text), 0) << text;
+
+    const std::string none = Dir.File("none.flv");
+    EXPECT_EQ(RunJoin({"-f", "-o", none, Dir.File("missing.flv")}, &text), 1);
+    EXPECT_NE(text.find("LoadFile Error: "), std::string::npos) << text;
+    EXPECT_FALSE(Exists(none));
+
+    EXPECT_EQ(RunJoin({"--bogus"}), 2);
+    EXPECT_EQ(RunJoin({"-o", out}), 2);
+    EXPECT_EQ(RunJoin({"--threads", "x", "-o", out, a}), 2);
+
+    const std::string c = Clip("c.flv", {"--size", "640x360"});
+    EXPECT_EQ(RunJoin({"--probe", a, c}, &text), 0);
+    EXPECT_NE(text.find("640x360*"), std::string::npos) << text;
+    EXPECT_EQ(RunJoin({"-f", "--check", "-q", "-o", Dir.File("x.flv"), a, c}, &text), 1);
+    EXPECT_FALSE(Exists(Dir.File("x.flv")));
+}
+
+}  // namespace
+}  // namespace tw
