@@ -109,11 +109,11 @@ int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
     // Wait without burning a processor: the call queue wakes us when there
     // is something to run, and at least every 100 ms.
     while (!encoder.Done) {
+        if (onWait) onWait();
         if (IsMainThread())
             WaitAndDrainMainThreadCalls(std::chrono::milliseconds(100));
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (onWait) onWait();
     }
     TFFmpeg& task = encoder.Tasks(0);
     if (task.ErrorRaised) {

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "diag/MainThread.h"
 
 using namespace tw;
 
@@ -43,7 +46,22 @@ constexpr const char* kUsage =
 
 std::atomic<bool> gStop{false};
 
-void OnSignal(int) { gStop = true; }
+// Ctrl-C and SIGTERM are taken by a thread of their own (sigwait), which can
+// wake the main thread's wait at once; a signal handler could not.
+void WatchStopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set] {
+        int sig = 0;
+        if (sigwait(&set, &sig) == 0) {
+            gStop = true;
+            WakeMainThread();
+        }
+    }).detach();
+}
 
 struct TArgs {
     bool Fast = false, Overwrite = false, DeleteSources = false, Quiet = false;
@@ -195,6 +213,8 @@ std::string ProgressLine(const TProgressInfo& info, std::chrono::steady_clock::t
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any other thread exists, so that every thread inherits the mask.
+    WatchStopSignals();
     TArgs args;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -271,8 +291,6 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
     TCommandLineUser user(args);
     const auto start = std::chrono::steady_clock::now();
     encoder.OnProgress = [&](TCustomEncoder*, PProgressInfo info) {
@@ -289,7 +307,7 @@ int main(int argc, char** argv) {
             encoder.Stop(true);
         }
     });
-    if (result == jrStopped || gStop) {
+    if (result == jrStopped) {
         std::fprintf(stderr, "stopped: %s keeps what was merged so far\n", args.Output.c_str());
         return 130;
     }

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <fstream>
@@ -202,6 +205,37 @@ TEST_F(Driver, CommandLine) {
     EXPECT_NE(text.find("640x360*"), std::string::npos) << text;
     EXPECT_EQ(RunJoin({"-f", "--check", "-q", "-o", Dir.File("x.flv"), a, c}, &text), 1);
     EXPECT_FALSE(Exists(Dir.File("x.flv")));
+}
+
+// Catches: Ctrl-C killing the merge half-way (no trailer) or reported as an
+// ordinary error.
+TEST_F(Driver, CtrlCStopsWithAPlayablePartialFile) {
+    const std::string clip = Clip("long.flv", {"--duration", "30", "--size", "640x360"});
+    const std::string out = Dir.File("partial.flv");
+    std::vector<std::string> args = {std::string(TW_BUILD_DIR) + "/app/tarnwick-join", "-f", "-q",
+                                     "-o", out};
+    for (int i = 0; i < 20; ++i) args.push_back(clip);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    // The output exists from the moment it is set up; the merge starts then.
+    while (!Exists(out)) usleep(500);
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const test::MediaInfo info = test::ReadMediaInfo(out);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_TRUE(info.readError.empty()) << info.readError;
+    ASSERT_NE(info.Video(), nullptr);
+    EXPECT_LT(info.Video()->packets, 20 * 750);  // not the whole merge
 }
 
 }  // namespace
