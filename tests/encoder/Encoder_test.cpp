@@ -126,8 +126,15 @@ TEST_F(Encoder, AnEmptyJobIsDoneAtOnce) {
 // Catches: more tasks running than allowed, a job that never gets done, or
 // events on the wrong threads.
 TEST_F(Encoder, ThreadedRunOfFiveTasksTwoAtATime) {
-    const std::string a = Clip("a.flv", {"--duration", "2"});
-    for (int i = 0; i < 5; ++i) CopyTask(a, Dir.File("o" + std::to_string(i) + ".flv"));
+    // Task i copies a clip of i + 1 seconds: its reports carry that total.
+    std::vector<int64_t> totals;
+    for (int i = 0; i < 5; ++i) {
+        const std::string clip =
+            Clip("c" + std::to_string(i) + ".flv", {"--duration", std::to_string(i + 1)});
+        CopyTask(clip, Dir.File("o" + std::to_string(i) + ".flv"));
+        totals.push_back(Enc.Tasks(i).TotalDuration);
+    }
+    std::atomic<bool> mixed{false};
     std::atomic<int> maxRunning{0};
     std::atomic<int> notifications{0};
     std::atomic<bool> terminateOnMain{false};
@@ -144,7 +151,7 @@ TEST_F(Encoder, ThreadedRunOfFiveTasksTwoAtATime) {
     Enc.SetProgressInterval(100);
     Enc.OnProgress = [&](TCustomEncoder*, PProgressInfo info) {
         if (!IsMainThread()) progressOffMain = true;
-        EXPECT_GE(info->TaskIndex, 0);
+        if (info->TaskIndex < 0 || info->TotalDuration != totals.at(info->TaskIndex)) mixed = true;
         sample();
     };
     Enc.OnTerminate = [&](TCustomEncoder*, const TTerminateInfo& info) {
@@ -163,6 +170,7 @@ TEST_F(Encoder, ThreadedRunOfFiveTasksTwoAtATime) {
     EXPECT_EQ(notifications, 5);
     EXPECT_FALSE(terminateOnMain);
     EXPECT_FALSE(progressOffMain);
+    EXPECT_FALSE(mixed);
 }
 
 TEST_F(Encoder, StopDuringARunOfThreeTasks) {
