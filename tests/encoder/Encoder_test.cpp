@@ -173,6 +173,31 @@ TEST_F(Encoder, ThreadedRunOfFiveTasksTwoAtATime) {
     EXPECT_FALSE(mixed);
 }
 
+TEST_F(Encoder, TerminateNeverRunsOnTheWorker) {
+    CopyTask(Clip("a.flv", {"--duration", "3"}), Dir.File("o.flv"));
+    Enc.TriggerEventInMainThread = false;  // progress on the worker itself
+    Enc.SetProgressInterval(100);
+    std::mutex m;
+    std::set<std::thread::id> workers, terminators;
+    Enc.OnProgress = [&](TCustomEncoder*, PProgressInfo) {
+        std::lock_guard<std::mutex> l(m);
+        workers.insert(std::this_thread::get_id());
+    };
+    Enc.OnTerminate = [&](TCustomEncoder*, const TTerminateInfo&) {
+        std::lock_guard<std::mutex> l(m);
+        terminators.insert(std::this_thread::get_id());
+    };
+    Enc.Start(1);
+    WaitDone();
+    Enc.ClearTasks();
+    ASSERT_FALSE(workers.empty());
+    ASSERT_FALSE(terminators.empty());
+    for (const auto& id : terminators) {
+        EXPECT_EQ(workers.count(id), 0u);
+        EXPECT_NE(id, std::this_thread::get_id());
+    }
+}
+
 TEST_F(Encoder, StopDuringARunOfThreeTasks) {
     const std::string longClip = Clip("long.flv", {"--duration", "30"});
     for (int i = 0; i < 3; ++i) CopyTask(longClip, Dir.File("o" + std::to_string(i) + ".flv"));
