@@ -1,10 +1,230 @@
-// transcoder/AudioOut.cpp — re-encoding audio.
+// transcoder/AudioOut.cpp — re-encoding audio: conversion to the encoder's
+// rate, layout and format, keeping the audio in time with its input, and
+// whole encoder frames out of a FIFO.
+//
+// The path counts bytes of interleaved samples, as the decoder's output is
+// handed in; the encoder's planar format is only produced at the very end.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "binding/Entries.h"
+#include "diag/FFLog.h"
 #include "transcoder/CustomFFmpeg.h"
+#include "transcoder/StreamTables.h"
 
 namespace tw {
+namespace {
 
-void TCustomFFmpeg::DoAudioOut(AVFormatContext*, TOutputStream*, TInputStream*, uint8_t*, int) {
-    throw FFmpegException("Re-encoding audio is not available yet: use stream copy");
+// Interleaved bytes of one frame into the encoder's (possibly planar) frame.
+void FillFrame(AVFrame* frame, const uint8_t* data, int samples, int channels, int bps,
+               bool planar) {
+    if (!planar) {
+        std::memcpy(frame->data[0], data, size_t(samples) * channels * bps);
+        return;
+    }
+    for (int c = 0; c < channels; ++c) {
+        uint8_t* out = frame->extended_data[c];
+        for (int n = 0; n < samples; ++n)
+            std::memcpy(out + size_t(n) * bps, data + (size_t(n) * channels + c) * bps, bps);
+    }
+}
+
+}  // namespace
+
+void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
+                               uint8_t* buf, int size) {
+    TOutputStream& er = *EncoderRecord(ost);
+    AVCodecContext* enc = er.Encoder.get();
+    AVCodecContext* dec = ist->Decoder;
+    if (!enc) throw FFmpegException("Audio encoding failed");
+    const AVSampleFormat encPacked = lib().av_get_packed_sample_fmt(enc->sample_fmt);
+    const int osize = lib().av_get_bytes_per_sample(encPacked);
+    const int echannels = enc->ch_layout.nb_channels;
+    const int frameBytes = std::max(enc->frame_size, 1) * osize * echannels;
+    AVFifo* fifo = er.Fifo.get();
+    if (!fifo) {
+        er.Fifo.reset(lib().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
+        fifo = er.Fifo.get();
+        if (!fifo) throw FFmpegException("av_fifo_alloc fail");
+    }
+    std::vector<uint8_t> converted;
+
+    if (buf && size > 0) {
+        // The decoder's samples, interleaved, as they come in.
+        const AVSampleFormat decPacked = lib().av_get_packed_sample_fmt(dec->sample_fmt);
+        const int isize = lib().av_get_bytes_per_sample(decPacked);
+        const int dchannels = dec->ch_layout.nb_channels;
+        if (isize <= 0 || dchannels <= 0) return;
+
+        // A new input layout (another file of a join, or a change in the
+        // stream) gets a new converter.
+        const bool changed = ost->ResampleSampleFmt != dec->sample_fmt ||
+                             ost->ResampleChannels != dchannels ||
+                             ost->ResampleSampleRate != dec->sample_rate;
+        if (changed && ost->Resampler) {
+            char oldName[32], newName[32];
+            std::snprintf(oldName, sizeof oldName, "%s",
+                          lib().av_get_sample_fmt_name(
+                              static_cast<AVSampleFormat>(ost->ResampleSampleFmt))
+                              ?: "none");
+            std::snprintf(newName, sizeof newName, "%s",
+                          lib().av_get_sample_fmt_name(dec->sample_fmt) ?: "none");
+            FFLogger()->LogFmt(this, llInfo,
+                               "Input stream #%d.%d frame changed from rate:%d fmt:%s ch:%d to "
+                               "rate:%d fmt:%s ch:%d",
+                               ist->FileIndex, ist->StreamIndex, ost->ResampleSampleRate, oldName,
+                               ost->ResampleChannels, dec->sample_rate, newName, dchannels);
+            ost->Resampler.reset();
+        }
+        if (changed) {
+            ost->ResampleSampleFmt = dec->sample_fmt;
+            ost->ResampleChannels = dchannels;
+            ost->ResampleSampleRate = dec->sample_rate;
+        }
+        const bool same = decPacked == encPacked && dchannels == echannels &&
+                          dec->sample_rate == enc->sample_rate && AudioSyncMethod <= 1;
+        if (!same && !ost->Resampler) {
+            SwrContext* swr = nullptr;
+            AVChannelLayout inLayout{};
+            lib().av_channel_layout_copy(&inLayout, &dec->ch_layout);
+            if (inLayout.order == AV_CHANNEL_ORDER_UNSPEC)
+                lib().av_channel_layout_default(&inLayout, dchannels);
+            int ret = lib().swr_alloc_set_opts2(&swr, &enc->ch_layout, encPacked, enc->sample_rate,
+                                                &inLayout, decPacked, dec->sample_rate, 0, nullptr);
+            lib().av_channel_layout_uninit(&inLayout);
+            if (ret >= 0) {
+                // The resampler of the day: filter length 16, 2^10 phases,
+                // no linear interpolation, cutoff 0.8.
+                lib().av_opt_set_int(swr, "filter_size", 16, 0);
+                lib().av_opt_set_int(swr, "phase_shift", 10, 0);
+                lib().av_opt_set_int(swr, "linear_interp", 0, 0);
+                lib().av_opt_set_double(swr, "cutoff", 0.8, 0);
+                ret = lib().swr_init(swr);
+            }
+            ost->Resampler.reset(swr);
+            if (ret < 0)
+                throw FFmpegException("Can not resample " + std::to_string(dchannels) +
+                                      " channels @ " + std::to_string(dec->sample_rate) +
+                                      " Hz to " + std::to_string(echannels) + " channels @ " +
+                                      std::to_string(enc->sample_rate) + " Hz");
+            ost->AudioResample = true;
+        }
+
+        // Keep the audio in time with its input.
+        const double syncTime = (ost->SyncInput->Pts - StartTime) / 1000000.0;
+        const int64_t queued = lib().av_fifo_can_read(fifo) / (osize * echannels);
+        std::vector<uint8_t> padded;
+        if (AudioSyncMethod == 0) {
+            er.SyncOpts = std::llrint(syncTime * enc->sample_rate) - queued;
+        } else {
+            const double delta = syncTime * enc->sample_rate - er.SyncOpts - queued;
+            const double idelta = delta * dec->sample_rate / enc->sample_rate;
+            int64_t byteDelta = static_cast<int64_t>(idelta) * isize * dchannels;
+            if (std::fabs(delta) > 50) {
+                if (ist->IsStart || std::fabs(delta) > AudioDriftThreshold * enc->sample_rate) {
+                    if (byteDelta < 0) {
+                        byteDelta = std::max<int64_t>(byteDelta, -size);
+                        size += static_cast<int>(byteDelta);
+                        buf -= byteDelta;
+                        if (Verbose > 2)
+                            FFLogger()->LogFmt(this, llVerbose, "discarding %d audio samples",
+                                               static_cast<int>(-delta));
+                        ist->IsStart = false;
+                        if (size <= 0) return;
+                    } else {
+                        ist->IsStart = false;
+                        padded.assign(size_t(byteDelta) + size, 0);
+                        std::memcpy(padded.data() + byteDelta, buf, size);
+                        buf = padded.data();
+                        size += static_cast<int>(byteDelta);
+                        if (Verbose > 2)
+                            FFLogger()->LogFmt(this, llVerbose,
+                                               "adding %d audio samples of silence",
+                                               static_cast<int>(delta));
+                    }
+                } else if (AudioSyncMethod > 1 && ost->Resampler) {
+                    const int comp = std::clamp(static_cast<int>(delta), -AudioSyncMethod,
+                                                AudioSyncMethod);
+                    if (Verbose > 2)
+                        FFLogger()->LogFmt(this, llVerbose,
+                                           "compensating audio timestamp drift:%f "
+                                           "compensation:%d in:%d",
+                                           delta, comp, enc->sample_rate);
+                    lib().swr_set_compensation(ost->Resampler.get(), comp, enc->sample_rate);
+                }
+            }
+        }
+
+        if (ost->Resampler) {
+            const int inSamples = size / (isize * dchannels);
+            const int outMax = static_cast<int>(
+                int64_t(inSamples) * enc->sample_rate / dec->sample_rate + 256 + inSamples / 8);
+            converted.resize(size_t(outMax) * osize * echannels);
+            uint8_t* out = converted.data();
+            const uint8_t* in = buf;
+            const int got = lib().swr_convert(ost->Resampler.get(), &out, outMax, &in, inSamples);
+            if (got < 0) throw FFmpegException("Audio encoding failed");
+            converted.resize(size_t(got) * osize * echannels);
+            buf = converted.data();
+            size = static_cast<int>(converted.size());
+        }
+        if (lib().av_fifo_write(fifo, buf, size) < 0)
+            throw FFmpegException("av_fifo_realloc2() failed");
+    }
+
+    // Whole encoder frames out of the FIFO; at the end (no buffer) also the
+    // rest, as a short last frame or padded with silence.
+    const bool flushing = !buf;
+    std::vector<uint8_t> frameData(frameBytes);
+    FramePtr frame(lib().av_frame_alloc());
+    AVPacket* pkt = lib().av_packet_alloc();
+    if (!frame || !pkt) throw FFmpegException("Out of memory in do_audio_out");
+    struct PacketGuard {
+        AVPacket*& P;
+        ~PacketGuard() { lib().av_packet_free(&P); }
+    } guard{pkt};
+    const bool planar = lib().av_sample_fmt_is_planar(enc->sample_fmt);
+    while (true) {
+        size_t have = lib().av_fifo_can_read(fifo);
+        if (have == 0) break;
+        if (have < size_t(frameBytes) && !flushing) break;
+        int samples = std::max(enc->frame_size, 1);
+        if (have < size_t(frameBytes)) {
+            const int left = static_cast<int>(have) / (osize * echannels);
+            std::fill(frameData.begin(), frameData.end(), 0);
+            if (enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) samples = left;
+            lib().av_fifo_read(fifo, frameData.data(), have);
+            if (left == 0) break;
+        } else {
+            lib().av_fifo_read(fifo, frameData.data(), frameBytes);
+        }
+        lib().av_frame_unref(frame.get());
+        frame->nb_samples = samples;
+        frame->format = enc->sample_fmt;
+        frame->sample_rate = enc->sample_rate;
+        lib().av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
+        if (lib().av_frame_get_buffer(frame.get(), 0) < 0)
+            throw FFmpegException("Out of memory in do_audio_out");
+        FillFrame(frame.get(), frameData.data(), samples, echannels, osize, planar);
+        frame->pts = er.SyncOpts;
+        er.SyncOpts += samples;
+        ost->SyncOpts = er.SyncOpts;
+        if (lib().avcodec_send_frame(enc, frame.get()) < 0)
+            throw FFmpegException("Audio encoding failed");
+        int ret;
+        while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
+            AudioSize += pkt->size;
+            pkt->stream_index = ost->StreamIndex;
+            lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
+            pkt->flags |= AV_PKT_FLAG_KEY;
+            WritePacket(s, pkt, enc, er.BitstreamFilters);
+            lib().av_packet_unref(pkt);
+        }
+        if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
+            throw FFmpegException("Audio encoding failed");
+    }
 }
 
 }  // namespace tw

@@ -314,6 +314,16 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     /// Bytes of the output bit buffer (grows with the largest picture).
     int BitBufferSize = 262144;
 
+    /// Writes an output packet through the running transcode's writer
+    /// (bitstream filters, interleaving muxer, stream clock).
+    void WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
+                     TBitstreamFilterChain& bsfs);
+    /// The record holding the encoder a record feeds: itself, or in join
+    /// mode the first set's record of the same output stream.
+    TOutputStream* EncoderRecord(TOutputStream* ost);
+    /// The transcode in progress (set by it for its duration).
+    class TTranscoder* CurrentTranscode = nullptr;
+
     // --- audio and video output (AudioOut.cpp, VideoOut.cpp)
     void DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, uint8_t* buf,
                     int size);

@@ -204,6 +204,10 @@ bool TTranscoder::SwitchFile(int& file) {
     const int k = file;
     const int n = static_cast<int>(FFiles.size());
     const TInputFile& f = FFiles[k];
+    // The encoders are not drained, reset and reopened between inputs: they
+    // go on with the next input, so frame times stay continuous and the
+    // audio encoder's priming is paid once, not at every join.
+    FDrainEncoders = k == n - 1;
     for (int s = f.FirstStream; s < f.FirstStream + f.StreamCount; ++s) {
         TInputStream& ist = *FInputs[s];
         if (!ist.DecodingNeeded) continue;
@@ -211,58 +215,8 @@ bool TTranscoder::SwitchFile(int& file) {
         lib().avcodec_flush_buffers(ist.Decoder);
         ist.FlushedAtEof = true;
     }
+    FDrainEncoders = true;
     const int per = FStreamsPerOutput;
-    for (int i = 0; i < per && i < static_cast<int>(FOutputs.size()); ++i) {
-        TOutputStream& ost = *FOutputs[i];
-        if (ost.EncodingNeeded && ost.Encoder) lib().avcodec_flush_buffers(ost.Encoder.get());
-    }
-    if (k < n - 1) {
-        // Every input starts with freshly opened encoders.
-        for (int i = 0; i < per && i < static_cast<int>(FOutputs.size()); ++i) {
-            TOutputStream& ost = *FOutputs[i];
-            if (!ost.EncodingNeeded || !ost.Encoder) continue;
-            const std::string where = "output stream #" + std::to_string(ost.FileIndex) + "." +
-                                      std::to_string(ost.StreamIndex) + " (" +
-                                      MediaTypeName(ost.Encoder->codec_type) + ")";
-            // A closed context cannot be opened again: make a fresh one with
-            // the same settings.
-            CodecContextPtr fresh(lib().avcodec_alloc_context3(nullptr));
-            AVCodecContext* old = ost.Encoder.get();
-            const AVCodec* codec = i < static_cast<int>(E.OutputCodecs.size()) && E.OutputCodecs[i]
-                                       ? E.OutputCodecs[i]
-                                       : lib().avcodec_find_encoder(
-                                             static_cast<AVCodecID>(ost.EncoderCodecId));
-            if (!codec) throw FFmpegException("Unsupported codec for " + where);
-            fresh.reset(lib().avcodec_alloc_context3(codec));
-            if (!fresh) throw FFmpegException("Unsupported codec for " + where);
-            AVCodecParameters* par = lib().avcodec_parameters_alloc();
-            lib().avcodec_parameters_from_context(par, old);
-            lib().avcodec_parameters_to_context(fresh.get(), par);
-            lib().avcodec_parameters_free(&par);
-            fresh->time_base = old->time_base;
-            fresh->framerate = old->framerate;
-            fresh->flags = old->flags;
-            fresh->flags2 = old->flags2;
-            fresh->thread_count = old->thread_count;
-            fresh->global_quality = old->global_quality;
-            fresh->gop_size = old->gop_size;
-            fresh->max_b_frames = old->max_b_frames;
-            fresh->codec_id = static_cast<AVCodecID>(ost.EncoderCodecId);
-            {
-                std::lock_guard<std::mutex> lock(CodecListLock);
-                ost.Encoder = std::move(fresh);
-            }
-            int ret;
-            {
-                CodecLockGuard lock;
-                ret = lib().avcodec_open2(ost.Encoder.get(), codec, nullptr);
-            }
-            if (ret < 0)
-                throw FFmpegException("Error while opening codec for " + where +
-                                      " - maybe incorrect parameters such as bit_rate, rate, "
-                                      "width or height");
-        }
-    }
     // Frame numbering and synchronisation carry over into the next file.
     for (size_t r = static_cast<size_t>(k + 1) * per; r < FOutputs.size(); ++r) {
         FOutputs[r]->SyncOpts = FOutputs[r - per]->SyncOpts;
@@ -272,8 +226,25 @@ bool TTranscoder::SwitchFile(int& file) {
     for (int i = 0; i < per; ++i) {
         const size_t r = static_cast<size_t>(k) * per + i;
         if (r >= FOutputs.size()) break;
-        end = std::max(end, CurrentTime(*FOutputs[r]));
-        FOutputs[r]->Active = false;
+        TOutputStream& ost = *FOutputs[r];
+        double t = CurrentTime(ost);
+        // An encoder holds frames back: what was fed to it counts, not what
+        // it has written so far.
+        TOutputStream& er = *E.EncoderRecord(&ost);
+        if (ost.EncodingNeeded && er.Encoder) {
+            const AVCodecContext* enc = er.Encoder.get();
+            double fed = ost.SyncOpts * av_q2d(enc->time_base);
+            if (enc->codec_type == AVMEDIA_TYPE_AUDIO && er.Fifo && enc->sample_rate > 0) {
+                const int bytes = lib().av_get_bytes_per_sample(
+                                      lib().av_get_packed_sample_fmt(enc->sample_fmt)) *
+                                  enc->ch_layout.nb_channels;
+                if (bytes > 0)
+                    fed += double(lib().av_fifo_can_read(er.Fifo.get())) / bytes / enc->sample_rate;
+            }
+            t = std::max(t, fed);
+        }
+        end = std::max(end, t);
+        ost.Active = false;
     }
     if (k == n - 1) return false;
     E.InputTsOffsets[k + 1] += std::llrint(1000000.0 * end);

@@ -231,7 +231,7 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
         serve(frame, nullptr);
         lib().av_frame_unref(frame);
     }
-    if (!pkt) {
+    if (!pkt && FDrainEncoders) {
         for (TOutputStream* ost : FOutputs)
             if (ost->EncodingNeeded && ost->SourceIndex >= 0 &&
                 FInputs[ost->SourceIndex].get() == &ist)
@@ -241,10 +241,14 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
 }
 
 void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
-    (void)ist;
-    AVCodecContext* enc = ost.Encoder.get();
+    TOutputStream& er = *E.EncoderRecord(&ost);
+    AVCodecContext* enc = er.Encoder.get();
     if (!enc || !lib().avcodec_is_open(enc)) return;
-    if (enc->codec_type == AVMEDIA_TYPE_AUDIO && enc->frame_size <= 1) return;
+    if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+        // What waits in the FIFO goes out first, as a last short frame.
+        E.DoAudioOut(Output(ost.FileIndex), &ost, &ist, nullptr, 0);
+        if (enc->frame_size <= 1) return;
+    }
     AVFormatContext* s = Output(ost.FileIndex);
     int ret = lib().avcodec_send_frame(enc, nullptr);
     if (ret < 0 && ret != AVERROR_EOF) return;
@@ -255,9 +259,9 @@ void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
         else
             E.VideoSize += pkt->size;
         pkt->stream_index = ost.StreamIndex;
-        lib().av_packet_rescale_ts(pkt, enc->time_base, ost.Stream->time_base);
-        if (ost.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, ost.PassLogFile);
-        WritePacket(s, pkt, enc, ost.BitstreamFilters);
+        lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
+        if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile);
+        WritePacket(s, pkt, enc, er.BitstreamFilters);
         lib().av_packet_unref(pkt);
     }
     if (ret != AVERROR_EOF && ret != AVERROR(EAGAIN))

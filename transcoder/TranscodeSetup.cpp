@@ -28,6 +28,21 @@ TTranscoder::~TTranscoder() {
         Release();
     } catch (...) {
     }
+    E.CurrentTranscode = nullptr;
+}
+
+void TCustomFFmpeg::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
+                                TBitstreamFilterChain& bsfs) {
+    if (!CurrentTranscode) throw FFmpegException("av_interleaved_write_frame(): no transcode");
+    CurrentTranscode->WritePacket(s, pkt, avctx, bsfs);
+}
+
+TOutputStream* TCustomFFmpeg::EncoderRecord(TOutputStream* ost) {
+    if (ost->Encoder || !JoinMode) return ost;
+    const auto& first = OutputStreams[0];
+    if (ost->StreamIndex < static_cast<int>(first.size()) && first[ost->StreamIndex])
+        return first[ost->StreamIndex].get();
+    return ost;
 }
 
 void TTranscoder::FailWithMapping(const std::string& message) {

@@ -20,7 +20,7 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 
 class TTranscoder {
   public:
-    explicit TTranscoder(TCustomFFmpeg& engine) : E(engine) {}
+    explicit TTranscoder(TCustomFFmpeg& engine) : E(engine) { E.CurrentTranscode = this; }
     ~TTranscoder();
     TTranscoder(const TTranscoder&) = delete;
     TTranscoder& operator=(const TTranscoder&) = delete;
@@ -90,6 +90,9 @@ class TTranscoder {
     int64_t FTimerStart = 0;
     bool FStopCheckRegistered = false;
     bool FReleased = false;
+    // False while a joined input ends that is not the last: its decoders
+    // are drained, the encoders go on with the next input.
+    bool FDrainEncoders = true;
     // Reused per packet: decoding never allocates a frame or packet per call.
     FramePtr FFrame;
     PacketPtr FOutPacket;

@@ -1,0 +1,81 @@
+// tests/reencode/ReencodeJoin_test.cpp — joining by re-encoding to H.264 and
+// AAC: sources of different sizes, sample rates and start times.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "binding/FFLoad.h"
+#include "diag/FFLog.h"
+#include "tests/support/Media.h"
+#include "tests/support/TempDir.h"
+#include "transcoder/CustomFFmpeg.h"
+
+namespace tw {
+namespace {
+
+class ReencodeJoin : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
+        FFLogger()->TriggerEventInMainThread = false;
+    }
+    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
+        return test::GenerateClip(Dir.File(name), args);
+    }
+    // A joined H.264 + AAC output, set up as the merge does it.
+    void Join(const std::vector<std::string>& inputs, const std::string& out) {
+        TCustomFFmpeg e(20);
+        e.SetVerbose(-1);
+        for (const auto& in : inputs) ASSERT_TRUE(e.OpenInputFile(in)) << e.LastError;
+        e.SetOption("f", "flv");
+        e.SetOption("vcodec", "libx264");
+        e.SetOption("acodec", "aac");
+        e.SetOption("vpre", "libx264-default");
+        e.SetOption("ar", "44100");
+        ASSERT_EQ(e.OpenOutputFile(out, true), 1) << e.LastError;
+        e.ExpandJoinedOutput();
+        e.Start(false);
+        ASSERT_FALSE(e.ErrorRaised) << e.ErrorMessage;
+        ASSERT_TRUE(e.Finished);
+    }
+    test::TempDir Dir;
+};
+
+// Catches: lost or doubled time at the joins, audio drifting away from the
+// video, a source size or rate the encoder cannot take.
+TEST_F(ReencodeJoin, DifferentSizesRatesAndStartTimes) {
+    const std::vector<std::string> inputs = {
+        Clip("a.flv"), Clip("big.flv", {"--size", "640x360", "--pattern", "1"}),
+        Clip("r48.flv", {"--sample-rate", "48000", "--pattern", "2"}),
+        Clip("s10.ts", {"--start-time", "10", "--pattern", "3"})};
+    const std::string out = Dir.File("joined.flv");
+    Join(inputs, out);
+    const test::MediaInfo info = test::ReadMediaInfo(out, {.decode = true});
+    ASSERT_TRUE(info.Ok()) << info.error;
+    ASSERT_NE(info.Video(), nullptr);
+    ASSERT_NE(info.Audio(), nullptr);
+    EXPECT_EQ(info.Video()->codec, "h264");
+    EXPECT_EQ(info.Audio()->codec, "aac");
+    EXPECT_EQ(info.Audio()->sampleRate, 44100);
+    EXPECT_EQ(info.Video()->decodeErrors, 0);
+    EXPECT_TRUE(info.Video()->dtsMonotonic);
+    EXPECT_TRUE(info.Audio()->dtsMonotonic);
+    ASSERT_TRUE(info.Video()->endTime && info.Audio()->endTime);
+    // Each source lasts until its longer stream ends; the next starts there.
+    double sum = 0;
+    for (const auto& in : inputs) {
+        const test::MediaInfo src = test::ReadMediaInfo(in);
+        const double start = std::min(*src.Video()->firstPts, *src.Audio()->firstPts);
+        sum += std::max(*src.Video()->endTime, *src.Audio()->endTime) - start;
+    }
+    EXPECT_NEAR(std::max(*info.Video()->endTime, *info.Audio()->endTime), sum, 0.1);
+    EXPECT_NEAR(*info.Audio()->endTime, *info.Video()->endTime, 0.1);
+    // Every picture of every source is there once.
+    EXPECT_NEAR(info.Video()->decodedFrames, 4 * 50, 2);
+}
+
+}  // namespace
+}  // namespace tw
