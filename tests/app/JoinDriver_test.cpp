@@ -200,6 +200,15 @@ TEST_F(Driver, CommandLine) {
     EXPECT_EQ(RunJoin({"-o", out}), 2);
     EXPECT_EQ(RunJoin({"--threads", "x", "-o", out, a}), 2);
 
+    const std::string reencoded = Dir.File("re.flv");
+    EXPECT_EQ(RunJoin({"-q", "--threads", "2", "-o", reencoded, a, b}, &text), 0) << text;
+    const test::MediaInfo re = test::ReadMediaInfo(reencoded);
+    ASSERT_TRUE(re.Ok()) << re.error;
+    EXPECT_EQ(re.Video()->codec, "h264");
+    EXPECT_EQ(re.Audio()->codec, "aac");
+    ASSERT_TRUE(re.duration);
+    EXPECT_NEAR(*re.duration, 4.0, 0.2);
+
     const std::string c = Clip("c.flv", {"--size", "640x360"});
     EXPECT_EQ(RunJoin({"--probe", a, c}, &text), 0);
     EXPECT_NE(text.find("640x360*"), std::string::npos) << text;
