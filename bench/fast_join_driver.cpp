@@ -1,6 +1,6 @@
 // bench/fast_join_driver.cpp — joins its inputs into one FLV by stream copy
 // with the engine, the way a fast merge does, and prints how long it took.
-//   fast_join_driver OUTPUT INPUT...
+//   fast_join_driver [--reencode] [--threads N] OUTPUT INPUT...
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -11,8 +11,16 @@
 
 int main(int argc, char** argv) {
     using namespace tw;
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT INPUT...\n", argv[0]);
+    bool reencode = false;
+    std::string threads;
+    int first = 1;
+    while (first < argc && argv[first][0] == '-') {
+        const std::string a = argv[first++];
+        if (a == "--reencode") reencode = true;
+        if (a == "--threads" && first < argc) threads = argv[first++];
+    }
+    if (argc - first < 2) {
+        std::fprintf(stderr, "usage: %s [--reencode] [--threads N] OUTPUT INPUT...\n", argv[0]);
         return 2;
     }
     const auto t0 = std::chrono::steady_clock::now();
@@ -24,14 +32,23 @@ int main(int argc, char** argv) {
     const auto t1 = std::chrono::steady_clock::now();
     TCustomFFmpeg engine(20);
     engine.SetVerbose(-1);
-    for (int i = 2; i < argc; ++i)
+    if (!threads.empty()) engine.SetOption("threads", threads);
+    for (int i = first + 1; i < argc; ++i)
         if (!engine.OpenInputFile(argv[i])) {
             std::fprintf(stderr, "%s\n", engine.LastError.c_str());
             return 1;
         }
-    engine.SetOption("vcodec", "copy");
-    engine.SetOption("acodec", "copy");
-    if (engine.OpenOutputFile(argv[1], true) < 0) {
+    if (reencode) {
+        // The merge's own settings: H.264 with the default preset, AAC.
+        engine.SetOption("vcodec", "libx264");
+        engine.SetOption("acodec", "aac");
+        engine.SetOption("vpre", "libx264-default");
+        if (!threads.empty()) engine.SetOption("threads", threads);
+    } else {
+        engine.SetOption("vcodec", "copy");
+        engine.SetOption("acodec", "copy");
+    }
+    if (engine.OpenOutputFile(argv[first], true) < 0) {
         std::fprintf(stderr, "%s\n", engine.LastError.c_str());
         return 1;
     }
