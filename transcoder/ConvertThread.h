@@ -3,6 +3,8 @@
 // notification of an engine that never ran.
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 namespace tw {
@@ -20,7 +22,7 @@ class TConvertThread {
 
     /// Starts the thread once; later calls do nothing.
     void Resume();
-    bool Suspended() const { return !FThread.joinable() && !FStarted; }
+    bool Suspended() const { return !FStarted; }
     int Priority() const { return FPriority; }
     std::thread::id Id() const { return FThread.get_id(); }
 
@@ -28,7 +30,8 @@ class TConvertThread {
     void Execute();
     TCustomFFmpeg& FEngine;
     const int FPriority;
-    bool FStarted = false;
+    std::once_flag FStartOnce;
+    std::atomic<bool> FStarted = false;
     std::thread FThread;
 };
 

@@ -24,9 +24,11 @@ TConvertThread::~TConvertThread() {
 }
 
 void TConvertThread::Resume() {
-    if (FStarted) return;
-    FStarted = true;
-    FThread = std::thread([this] { Execute(); });
+    // The encoder resumes and a stopping caller may resume at the same time.
+    std::call_once(FStartOnce, [this] {
+        FStarted = true;
+        FThread = std::thread([this] { Execute(); });
+    });
 }
 
 void TConvertThread::Execute() {
@@ -178,7 +180,8 @@ void TCustomFFmpeg::Terminate(bool wait) {
 
 void TCustomFFmpeg::DoTerminate() {
     Running = false;
-    Terminated = true;
+    // One notification per engine, whichever path gets here first.
+    if (Terminated.exchange(true)) return;
     if (TerminateCallback) TerminateCallback(this);
 }
 
