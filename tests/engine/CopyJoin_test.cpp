@@ -266,5 +266,30 @@ TEST_F(CopyJoin, AnEngineThatNeverRanIsTerminatedOnce) {
     EXPECT_EQ(Terminations, 1);
 }
 
+// Catches: a worker started twice when the encoder resumes it while a
+// stopping caller does, a Stop that returns before a never-resumed worker
+// has run, and a second terminate notification from a direct DoTerminate.
+TEST_F(CopyJoin, AStopBeforeTheWorkerWasResumed) {
+    const std::string out = Dir.File("early.flv");
+    auto e = NewEngine();
+    ASSERT_TRUE(Prepare(*e, {Clip("a.flv"), Clip("b.flv")}, out));
+    TConvertThread* worker = e->Start(true);
+    ASSERT_NE(worker, nullptr);
+    EXPECT_TRUE(worker->Suspended());
+    std::thread resumer([worker] { worker->Resume(); });
+    e->Stop(true);
+    resumer.join();
+    worker->Resume();
+    EXPECT_FALSE(worker->Suspended());
+    EXPECT_FALSE(e->Running);
+    EXPECT_TRUE(e->Terminated);
+    EXPECT_FALSE(e->Finished);
+    EXPECT_EQ(Terminations, 1);
+    e->DoTerminate();
+    e->Terminate(true);
+    e.reset();
+    EXPECT_EQ(Terminations, 1);
+}
+
 }  // namespace
 }  // namespace tw
