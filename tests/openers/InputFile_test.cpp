@@ -127,6 +127,17 @@ TEST_F(InputFile, ATruncatedFileAndOddNamesOpen) {
     E.reset();  // closes the custom I/O of the second input too
 }
 
+// Catches: an unknown duration (the no-time value) taken for a length.
+TEST_F(InputFile, AFileWithoutDurationLeavesTheTotalAlone) {
+    ASSERT_TRUE(E->OpenInputFile(Clip("a.flv"))) << E->LastError;
+    const int64_t total = E->TotalDuration;
+    EXPECT_GT(total, 0);
+    ASSERT_TRUE(E->OpenInputFile(Clip("raw.h264", {"--no-audio", "--format", "h264"})))
+        << E->LastError;
+    EXPECT_EQ(E->InputFiles[1]->duration, AV_NOPTS_VALUE);
+    EXPECT_EQ(E->TotalDuration, total);
+}
+
 TEST_F(InputFile, TheInputCapacityIsEnforced) {
     E = std::make_unique<TCustomFFmpeg>(1);
     E->SetVerbose(-1);
