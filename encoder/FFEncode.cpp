@@ -77,7 +77,10 @@ TCustomEncoder::~TCustomEncoder() {
     { std::lock_guard<std::mutex> l(FVideoHookLock); }
     PendingCount = 0;
     FTasks.Clear();  // each engine stops, closes and notifies
-    // No notification thread outlives the encoder.
+    JoinNotifyThreads();  // no notification thread outlives the encoder
+}
+
+void TCustomEncoder::JoinNotifyThreads() {
     std::vector<std::thread> threads;
     {
         std::lock_guard<std::mutex> l(FThreadsLock);
@@ -276,15 +279,7 @@ void TCustomEncoder::ClearTasks() {
     if (Working && !Done) throw std::runtime_error("Cannot ClearTasks while working.");
     // Handlers still being called from notification threads finish first,
     // so none of them sees the list while it is emptied.
-    {
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard<std::mutex> l(FThreadsLock);
-            threads.swap(FNotifyThreads);
-        }
-        for (auto& t : threads)
-            if (t.joinable()) t.join();
-    }
+    JoinNotifyThreads();
     // The last task may still be leaving its terminate relay: empty the list
     // under the relay's lock, then let the tasks go (their engines wait for
     // their workers).

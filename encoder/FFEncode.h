@@ -169,6 +169,7 @@ class TCustomEncoder : public TFFBaseComponent {
     /// Runs on the main thread and waits, or directly when this is the main thread.
     void SyncCall(const std::function<void()>& fn);
     void DeliverTerminate(const TTerminateInfo& info, bool waitForDelivered);
+    void JoinNotifyThreads();
 
     TFFmpegList FTasks;
     int FProgressInterval = 500;

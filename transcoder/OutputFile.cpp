@@ -133,6 +133,31 @@ AVStream* NewStreamWithId(AVFormatContext* oc, const std::vector<int>& idMap) {
     return st;
 }
 
+// The encoder a new stream of the type gets: the one named in the option
+// state, or the format's default for the type. An unknown, mistyped or
+// experimental name consumes the name (and the language, when given) and
+// raises the lookup's text.
+const AVCodec* ChooseEncoder(TCustomFFmpeg& e, AVFormatContext* oc, AVMediaType type,
+                             std::string& name, std::string* language) {
+    if (name.empty())
+        return lib().avcodec_find_encoder(
+            lib().av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, type));
+    AVCodecID id;
+    if (!e.FindCodec(name, type, true, e.OptionContexts->Codec(type)->strict_std_compliance, id)) {
+        name.clear();
+        if (language) language->clear();
+        throw FFmpegException(e.LastError);
+    }
+    return lib().avcodec_find_encoder_by_name(name.c_str());
+}
+
+// The stream's language from the option state, which is then consumed.
+void TakeLanguage(AVStream* st, std::string& language) {
+    if (language.empty()) return;
+    lib().av_dict_set(&st->metadata, "language", language.c_str(), 0);
+    language.clear();
+}
+
 }  // namespace
 
 void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int slot) {
@@ -148,20 +173,9 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int slot) {
     const AVCodec* codec = nullptr;
     AVCodecContext* videoOptions = OptionContexts->Codec(AVMEDIA_TYPE_VIDEO);
     if (!VideoStreamCopy) {
-        if (!VideoCodecName.empty()) {
-            AVCodecID id;
-            if (!FindCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, true,
-                           videoOptions->strict_std_compliance, id)) {
-                VideoCodecName.clear();
-                throw FFmpegException(LastError);
-            }
-            codec = lib().avcodec_find_encoder_by_name(VideoCodecName.c_str());
-            OutputCodecs.back() = codec;
-        } else {
-            const AVCodecID id = lib().av_guess_codec(oc->oformat, nullptr, oc->url, nullptr,
-                                                      AVMEDIA_TYPE_VIDEO);
-            codec = lib().avcodec_find_encoder(id);
-        }
+        const bool named = !VideoCodecName.empty();
+        codec = ChooseEncoder(*this, oc, AVMEDIA_TYPE_VIDEO, VideoCodecName, nullptr);
+        if (named) OutputCodecs.back() = codec;
     }
 
     ost.Encoder.reset(lib().avcodec_alloc_context3(codec));
@@ -253,10 +267,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int slot) {
             }
         }
     }
-    if (!VideoLanguage.empty()) {
-        lib().av_dict_set(&st->metadata, "language", VideoLanguage.c_str(), 0);
-        VideoLanguage.clear();
-    }
+    TakeLanguage(st, VideoLanguage);
     VideoDisable = false;
     VideoCodecName.clear();
     ForcedKeyFrames.clear();
@@ -278,20 +289,9 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc, int slot) {
     const AVCodec* codec = nullptr;
     AVCodecContext* audioOptions = OptionContexts->Codec(AVMEDIA_TYPE_AUDIO);
     if (!AudioStreamCopy) {
-        if (!AudioCodecName.empty()) {
-            AVCodecID id;
-            if (!FindCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, true,
-                           audioOptions->strict_std_compliance, id)) {
-                AudioCodecName.clear();
-                AudioLanguage.clear();
-                throw FFmpegException(LastError);
-            }
-            codec = lib().avcodec_find_encoder_by_name(AudioCodecName.c_str());
-            OutputCodecs.back() = codec;
-        } else {
-            codec = lib().avcodec_find_encoder(lib().av_guess_codec(
-                oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_AUDIO));
-        }
+        const bool named = !AudioCodecName.empty();
+        codec = ChooseEncoder(*this, oc, AVMEDIA_TYPE_AUDIO, AudioCodecName, &AudioLanguage);
+        if (named) OutputCodecs.back() = codec;
     }
     ost.Encoder.reset(lib().avcodec_alloc_context3(codec));
     if (!ost.Encoder) throw FFmpegException("Could not alloc stream");
@@ -347,10 +347,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc, int slot) {
         }
     }
     enc->time_base = {1, AudioSampleRate > 0 ? AudioSampleRate : 1};
-    if (!AudioLanguage.empty()) {
-        lib().av_dict_set(&st->metadata, "language", AudioLanguage.c_str(), 0);
-        AudioLanguage.clear();
-    }
+    TakeLanguage(st, AudioLanguage);
     AudioDisable = false;
     AudioCodecName.clear();
     AudioStreamCopy = false;
@@ -370,19 +367,8 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc, int slot) {
     const AVCodec* codec = nullptr;
     AVCodecContext* subtitleOptions = OptionContexts->Codec(AVMEDIA_TYPE_SUBTITLE);
     if (!SubtitleStreamCopy) {
-        if (!SubtitleCodecName.empty()) {
-            AVCodecID id;
-            if (!FindCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true,
-                           subtitleOptions->strict_std_compliance, id)) {
-                SubtitleCodecName.clear();
-                SubtitleLanguage.clear();
-                throw FFmpegException(LastError);
-            }
-            codec = lib().avcodec_find_encoder_by_name(SubtitleCodecName.c_str());
-        } else {
-            codec = lib().avcodec_find_encoder(lib().av_guess_codec(
-                oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_SUBTITLE));
-        }
+        codec = ChooseEncoder(*this, oc, AVMEDIA_TYPE_SUBTITLE, SubtitleCodecName,
+                              &SubtitleLanguage);
         OutputCodecs.back() = codec;
     }
     ost.Encoder.reset(lib().avcodec_alloc_context3(codec));
@@ -403,10 +389,7 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc, int slot) {
         ApplyContextOptions(enc, subtitleOptions,
                             AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM, codec);
     }
-    if (!SubtitleLanguage.empty()) {
-        lib().av_dict_set(&st->metadata, "language", SubtitleLanguage.c_str(), 0);
-        SubtitleLanguage.clear();
-    }
+    TakeLanguage(st, SubtitleLanguage);
     SubtitleDisable = false;
     SubtitleCodecName.clear();
     SubtitleStreamCopy = false;
