@@ -123,6 +123,8 @@ extern "C" {
     F(avfilter_get_by_name)            \
     F(avfilter_graph_alloc)            \
     F(avfilter_graph_create_filter)    \
+    F(avfilter_graph_alloc_filter)     \
+    F(avfilter_init_str)               \
     F(avfilter_graph_parse_ptr)        \
     F(avfilter_graph_config)           \
     F(avfilter_graph_free)             \
@@ -133,7 +135,10 @@ extern "C" {
     F(av_buffersrc_parameters_alloc)   \
     F(av_buffersrc_parameters_set)     \
     F(av_buffersink_get_frame)         \
-    F(av_buffersink_get_frame_flags)
+    F(av_buffersink_get_frame_flags)   \
+    F(av_buffersink_get_w)             \
+    F(av_buffersink_get_h)             \
+    F(av_buffersink_get_time_base)
 
 #define TW_AVFORMAT_ENTRIES(F, O, V)      \
     F(avformat_version)                   \

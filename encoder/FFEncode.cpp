@@ -58,9 +58,46 @@ void TFFmpegList::Stop(bool wait) {
     for (auto& t : FTasks) t->Terminate(wait);
 }
 
+void TFFmpegList::SetPreviewFlag(int bit, bool on) {
+    for (auto& t : FTasks) {
+        const int flags = t->PreviewFlags();
+        t->SetPreviewFlags(on ? flags | bit : flags & ~bit);
+    }
+}
+
+namespace {
+
+// Handlers draw on the bitmap with its canvas held.
+class TCanvasLock {
+  public:
+    explicit TCanvasLock(TBitmap* bitmap) : FBitmap(bitmap) {
+        if (FBitmap) FBitmap->LockCanvas();
+    }
+    ~TCanvasLock() {
+        if (FBitmap) FBitmap->UnlockCanvas();
+    }
+    TCanvasLock(const TCanvasLock&) = delete;
+    TCanvasLock& operator=(const TCanvasLock&) = delete;
+
+  private:
+    TBitmap* FBitmap;
+};
+
+}  // namespace
+
 // --- encoder
 
 TCustomEncoder::TCustomEncoder() { Version = "3.9"; }
+
+void TCustomEncoder::SetPreview(bool on) {
+    FTasks.SetPreviewFlag(TCustomFFmpeg::pfWindow, on);
+    Preview = on;
+}
+
+void TCustomEncoder::SetPreviewBitmap(bool on) {
+    FTasks.SetPreviewFlag(TCustomFFmpeg::pfBitmap, on);
+    PreviewBitmap = on;
+}
 
 TCustomEncoder::~TCustomEncoder() {
     OnAudioHook = nullptr;
@@ -118,11 +155,12 @@ int TCustomEncoder::AddTask(const std::string& fileName, TInputOptions* options)
     task->RaiseOnUnknownOption = RaiseOnUnknownOption;
     try {
         task->SetVerbose(TaskVerbose);
-        task->PreviewRequested = Preview || PreviewBitmap;
+        task->SetPreviewFlags((Preview ? TCustomFFmpeg::pfWindow : 0) |
+                              (PreviewBitmap ? TCustomFFmpeg::pfBitmap : 0));
         task->BeforeFindStreamInfoCallback = [this](TCustomFFmpeg* t, AVFormatContext* ic) {
             if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(t, ic);
         };
-        task->PreviewCallback = [this](TCustomFFmpeg* t, AVFrame* p, int64_t pts, int frame) {
+        task->PreviewCallback = [this](TCustomFFmpeg* t, TBitmap* p, int64_t pts, int frame) {
             PreviewRelay(t, p, pts, frame);
         };
         if (options) {
@@ -199,12 +237,12 @@ bool TCustomEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
                     AudioHookRelay(t, b, f, c, r, s, pts);
                 };
             if (options->VideoInputHook)
-                task.VideoInputHookCallback = [this](TCustomFFmpeg* t, AVFrame* p, bool& stop,
+                task.VideoInputHookCallback = [this](TCustomFFmpeg* t, TBitmap* p, bool& stop,
                                                      bool& update, int64_t pts, int frame) {
                     VideoInputHookRelay(t, p, stop, update, pts, frame);
                 };
             if (options->VideoOutputHook)
-                task.VideoOutputHookCallback = [this](TCustomFFmpeg* t, AVFrame* p, bool& stop,
+                task.VideoOutputHookCallback = [this](TCustomFFmpeg* t, TBitmap* p, bool& stop,
                                                       bool& update, int64_t pts, int frame) {
                     VideoOutputHookRelay(t, p, stop, update, pts, frame);
                 };
@@ -323,13 +361,15 @@ void TCustomEncoder::ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t t
         deliver();
 }
 
-void TCustomEncoder::PreviewRelay(TCustomFFmpeg* task, AVFrame* picture, int64_t pts,
+void TCustomEncoder::PreviewRelay(TCustomFFmpeg* task, TBitmap* bitmap, int64_t pts,
                                   int frameNumber) {
     if (!OnPreviewBitmap) return;
     std::lock_guard<std::mutex> lock(FPreviewLock);
-    FPreviewInfo = TPreviewInfo{FTasks.IndexOf(task), picture, frameNumber, pts};
-    auto deliver = [this] {
-        if (OnPreviewBitmap) OnPreviewBitmap(this, FPreviewInfo);
+    FPreviewInfo = TPreviewInfo{FTasks.IndexOf(task), bitmap, frameNumber, pts};
+    auto deliver = [this, bitmap] {
+        if (!OnPreviewBitmap) return;
+        TCanvasLock canvas(bitmap);
+        OnPreviewBitmap(this, FPreviewInfo);
     };
     if (TriggerEventInMainThread)
         SyncCall(deliver);
@@ -337,22 +377,28 @@ void TCustomEncoder::PreviewRelay(TCustomFFmpeg* task, AVFrame* picture, int64_t
         deliver();
 }
 
-void TCustomEncoder::VideoInputHookRelay(TCustomFFmpeg* task, AVFrame* picture, bool& stopHook,
+void TCustomEncoder::VideoInputHookRelay(TCustomFFmpeg* task, TBitmap* bitmap, bool& stopHook,
                                          bool& update, int64_t pts, int frameNumber) {
     if (!OnVideoInputHook) return;
     std::lock_guard<std::mutex> lock(FVideoHookLock);
-    FHookInfo = THookInfo{FTasks.IndexOf(task), picture, frameNumber, pts, update, stopHook};
-    OnVideoInputHook(this, &FHookInfo);
+    FHookInfo = THookInfo{FTasks.IndexOf(task), bitmap, frameNumber, pts, update, stopHook};
+    {
+        TCanvasLock canvas(bitmap);
+        OnVideoInputHook(this, &FHookInfo);
+    }
     update = FHookInfo.Update;
     stopHook = FHookInfo.StopHook;
 }
 
-void TCustomEncoder::VideoOutputHookRelay(TCustomFFmpeg* task, AVFrame* picture, bool& stopHook,
+void TCustomEncoder::VideoOutputHookRelay(TCustomFFmpeg* task, TBitmap* bitmap, bool& stopHook,
                                           bool& update, int64_t pts, int frameNumber) {
     if (!OnVideoOutputHook) return;
     std::lock_guard<std::mutex> lock(FVideoHookLock);
-    FHookInfo = THookInfo{FTasks.IndexOf(task), picture, frameNumber, pts, update, stopHook};
-    OnVideoOutputHook(this, &FHookInfo);
+    FHookInfo = THookInfo{FTasks.IndexOf(task), bitmap, frameNumber, pts, update, stopHook};
+    {
+        TCanvasLock canvas(bitmap);
+        OnVideoOutputHook(this, &FHookInfo);
+    }
     update = FHookInfo.Update;
     stopHook = FHookInfo.StopHook;
 }

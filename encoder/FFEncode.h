@@ -41,14 +41,14 @@ struct TTerminateInfo {
 
 struct TPreviewInfo {
     int TaskIndex = -1;
-    AVFrame* Bitmap = nullptr;  // the picture until the bitmap type exists
+    TBitmap* Bitmap = nullptr;
     int FrameNumber = 0;
     int64_t PTS = 0;
 };
 
 struct THookInfo {
     int TaskIndex = -1;
-    AVFrame* Bitmap = nullptr;
+    TBitmap* Bitmap = nullptr;
     int FrameNumber = 0;
     int64_t PTS = 0;
     bool Update = true;
@@ -93,6 +93,8 @@ class TFFmpegList {
     /// Empties the list, handing its tasks to the caller.
     std::vector<std::unique_ptr<TFFmpeg>> TakeAll() { return std::move(FTasks); }
     void Stop(bool wait);
+    /// Sets or clears one preview flag bit on every task.
+    void SetPreviewFlag(int bit, bool on);
 
   private:
     std::vector<std::unique_ptr<TFFmpeg>> FTasks;
@@ -125,6 +127,9 @@ class TCustomEncoder : public TFFBaseComponent {
     bool RaiseOnUnknownOption = true;
     bool Preview = false;
     bool PreviewBitmap = false;
+    /// Change the preview of every existing task too (also while running).
+    void SetPreview(bool on);
+    void SetPreviewBitmap(bool on);
     int IOTimeout = 10000;
     TThreadPriority ThreadPriority = tpNormal;
     bool TriggerEventInMainThread = true;
@@ -149,11 +154,11 @@ class TCustomEncoder : public TFFBaseComponent {
 
   protected:
     // Relays from the engines' callback slots.
-    virtual void VideoInputHookRelay(TCustomFFmpeg* task, AVFrame* picture, bool& stopHook,
+    virtual void VideoInputHookRelay(TCustomFFmpeg* task, TBitmap* bitmap, bool& stopHook,
                                      bool& update, int64_t pts, int frameNumber);
-    virtual void VideoOutputHookRelay(TCustomFFmpeg* task, AVFrame* picture, bool& stopHook,
+    virtual void VideoOutputHookRelay(TCustomFFmpeg* task, TBitmap* bitmap, bool& stopHook,
                                       bool& update, int64_t pts, int frameNumber);
-    virtual void PreviewRelay(TCustomFFmpeg* task, AVFrame* picture, int64_t pts, int frameNumber);
+    virtual void PreviewRelay(TCustomFFmpeg* task, TBitmap* bitmap, int64_t pts, int frameNumber);
     virtual void ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t totalDuration,
                                int64_t currentTime, int64_t totalSize, float bitRate,
                                float quality, int fps, int frameNumber);

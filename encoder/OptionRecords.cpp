@@ -193,9 +193,7 @@ void ApplyOutputOptionsBeforeOpen(TCustomFFmpeg& t, TOutputOptions& o, TStreamDe
     ApplyOutputOptions(t, o);
     t.SetFrameSize(list.Value("def_s"));
     t.SetVideoFilters(list.Value("def_vf"));
-    const int bits = o.HookBitsPixel;
-    if (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32)
-        throw FFmpegException("Invalid BitsPixel " + std::to_string(bits));
+    t.SetHookBitsPixel(o.HookBitsPixel);
 }
 
 void ApplyNewStreamOptions(TCustomFFmpeg& t, const std::string& text, TStreamDefaultList& list) {

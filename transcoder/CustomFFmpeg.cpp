@@ -1,6 +1,7 @@
 // transcoder/CustomFFmpeg.cpp — construction, option reset, field setters and
 // the operations of single options over the value parsers.
 #include "transcoder/CustomFFmpeg.h"
+#include "transcoder/PictureState.h"
 
 #include <ctime>
 #include <stdexcept>
@@ -97,7 +98,9 @@ int TCustomFFmpeg::CheckedCapacity(int maxFiles) {
 }
 
 TCustomFFmpeg::TCustomFFmpeg(int maxFiles)
-    : TFileTables(CheckedCapacity(maxFiles)), MaxFiles(maxFiles) {
+    : TFileTables(CheckedCapacity(maxFiles)),
+      MaxFiles(maxFiles),
+      FPicture(std::make_unique<TPictureState>()) {
     ResetOptions();
 }
 
@@ -108,6 +111,7 @@ void TCustomFFmpeg::ResetOptions() {
     auto contexts = std::make_unique<TOptionContexts>(TOptionState{}.SwsFlags);
     static_cast<TOptionState&>(*this) = TOptionState{};
     OptionContexts = std::move(contexts);
+    SetPreviewFlags(0, false);
     Running = false;
     StopRequested = false;
     Finished = false;
@@ -334,6 +338,11 @@ void TCustomFFmpeg::AddFrameHook(const std::string& text) {
     static constexpr size_t kMaxHookArgs = 66;
     TFrameHookArgs args = SplitHookArguments(text);
     if (args.empty() || args.size() > kMaxHookArgs)
+        throw FFmpegException("Failed to add video hook function: " + text);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (tw::AddFrameHook(FrameHookList, static_cast<int>(args.size()), argv.data()) != 0)
         throw FFmpegException("Failed to add video hook function: " + text);
     FrameHooks.push_back(std::move(args));
     UsingFrameHooks = true;

@@ -20,6 +20,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "diag/Bitmap.h"
+#include "diag/FrameHook.h"
 #include "transcoder/ConvertThread.h"
 #include "transcoder/FFmpegException.h"
 #include "transcoder/OptionContexts.h"
@@ -35,6 +37,9 @@ const std::string& LastOptionFailure();
 void SetLastOptionFailure(const std::string& text);
 
 struct TInputStream;
+struct TPictureState;
+
+class TFormatConverter;
 
 class TCustomFFmpeg : public TOptionState, public TFileTables {
   public:
@@ -291,19 +296,32 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     std::function<void(TCustomFFmpeg* engine, uint8_t* buffer, int sampleFormat, int channels,
                        int sampleRate, int size, int64_t pts)>
         AudioHookCallback;
-    /// Video hooks and preview: the picture, its time and frame number; the
-    /// handler may set stopHook to stop being called, update when it changed
-    /// the picture.
-    std::function<void(TCustomFFmpeg* engine, AVFrame* picture, bool& stopHook, bool& update,
+    /// Video hooks: the picture as a bitmap, its time (µs) and frame number;
+    /// the handler may draw on the bitmap and set update to have it written
+    /// back, and set stopHook to stop being called for the rest of the run.
+    std::function<void(TCustomFFmpeg* engine, TBitmap* bitmap, bool& stopHook, bool& update,
                        int64_t pts, int frameNumber)>
         VideoInputHookCallback;
-    std::function<void(TCustomFFmpeg* engine, AVFrame* picture, bool& stopHook, bool& update,
+    std::function<void(TCustomFFmpeg* engine, TBitmap* bitmap, bool& stopHook, bool& update,
                        int64_t pts, int frameNumber)>
         VideoOutputHookCallback;
-    std::function<void(TCustomFFmpeg* engine, AVFrame* picture, int64_t pts, int frameNumber)>
+    /// A preview picture as a bitmap (preview flag pfBitmap).
+    std::function<void(TCustomFFmpeg* engine, TBitmap* bitmap, int64_t pts, int frameNumber)>
         PreviewCallback;
-    /// Preview pictures asked for by the encoder.
-    std::atomic<bool> PreviewRequested = false;
+
+    // --- preview and hooks (VideoHooks.cpp)
+    /// Preview flags: the preview window, preview bitmaps to PreviewCallback.
+    static constexpr int pfWindow = 1;
+    static constexpr int pfBitmap = 2;
+    int PreviewFlags() const;
+    /// Any thread, also while a run goes on. Switching the window off closes
+    /// it. byEncoder: the next preview converts the picture afresh.
+    void SetPreviewFlags(int flags, bool byEncoder = true);
+    /// Bits per pixel of the hook and preview bitmaps (8, 15, 16, 24, 32);
+    /// throws "Invalid BitsPixel <n>".
+    void SetHookBitsPixel(int bits);
+    /// Frame-hook modules added by "vhook", released when the run ends.
+    TFrameHookList FrameHookList;
 
     // --- run counters (read by the progress report)
     int64_t VideoSize = 0;
@@ -311,6 +329,9 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     int64_t ExtraSize = 0;
     int DupFrames = 0;
     int DropFrames = 0;
+    /// Frames were dropped or duplicated since the last report line was
+    /// logged: the next report with a progress handler logs its line too.
+    bool ReportLogRequested = false;
     /// Bytes of the output bit buffer (grows with the largest picture).
     int BitBufferSize = 262144;
 
@@ -330,12 +351,23 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     void PreProcessVideoFrame(TInputStream* ist, AVFrame* picture);
     int DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* picture);
     int BuildFilterGraph(TInputStream* ist, TOutputStream* ost);
+    /// One line of the video statistics file after a video output that
+    /// produced bytes (VstatsFileName set).
+    void WriteVideoStats(TOutputStream* ost, int frameSize);
+    /// Frees the picture state of a run: hook buffers, the preview window,
+    /// the statistics file and the frame hooks.
+    void ReleasePictureState();
 
   private:
     friend class TConvertThread;
     friend class TDoTerminateThread;
     std::unique_ptr<TConvertThread> FWorker;
     std::unique_ptr<TDoTerminateThread> FTerminator;
+    std::unique_ptr<TPictureState> FPicture;
+    bool CallVideoHook(bool input, TFormatConverter& converter, AVFrame* picture, int64_t pts,
+                       int frameNumber);
+    bool OutputHook(AVFrame* frame, int64_t pts, int frameNumber);
+    void Preview(AVFrame* picture, bool converted, int64_t pts, int frameNumber);
     // Signalled while no worker is inside Run / no terminate thread runs.
     std::mutex FEventLock;
     std::condition_variable FEventChanged;

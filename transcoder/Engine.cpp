@@ -12,6 +12,7 @@
 #include "diag/MainThread.h"
 #include "transcoder/ConvertThread.h"
 #include "transcoder/CustomFFmpeg.h"
+#include "transcoder/PictureState.h"
 #include "transcoder/StreamTables.h"
 #include "transcoder/Transcoder.h"
 
@@ -130,6 +131,11 @@ void TCustomFFmpeg::Run() {
         RecordFailure(e);
     } catch (...) {
         RecordFailure("Unknown failure");
+    }
+    try {
+        ReleasePictureState();
+    } catch (const std::exception& e) {
+        RecordFailure(e);
     }
     try {
         CloseFiles();

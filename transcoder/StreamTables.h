@@ -100,6 +100,8 @@ struct TInputStream {
     FilterGraphPtr FilterGraph;
     /// Picture last taken from the filter graph.
     FramePtr FilterPicture;
+    /// The end of the stream was pushed into the graph.
+    bool FilterFlushed = false;
 };
 
 /// One per output stream record; created by the output opener with
@@ -137,6 +139,11 @@ struct TOutputStream {
     std::vector<int64_t> ForcedKeyFramePts;
     int ForcedKeyFrameCount() const { return static_cast<int>(ForcedKeyFramePts.size()); }
     int ForcedKeyFrameIndex = 0;
+    /// Statistics of the last coded picture: quality (lambda, -1 = none yet),
+    /// picture type and the squared error of the first plane.
+    int CodedQuality = -1;
+    int CodedPictType = 0;
+    int64_t CodedError0 = 0;
 
     // --- audio
     bool AudioResample = false;

@@ -303,9 +303,11 @@ void TTranscoder::Report(bool final, int fileIndex) {
         const bool video = (ost->Encoder ? ost->Encoder->codec_type
                                          : ost->Stream->codecpar->codec_type) == AVMEDIA_TYPE_VIDEO;
         // Quality of the last encoded picture; a copy has none.
-        const float q = !ost->EncodingNeeded || !ost->Encoder
-                            ? -1.0f
-                            : static_cast<float>(ost->Encoder->global_quality) / FF_QP2LAMBDA;
+        const TOutputStream* er = ost->EncodingNeeded ? E.EncoderRecord(ost) : nullptr;
+        const float q = !er || !er->Encoder ? -1.0f
+                        : er->CodedQuality >= 0
+                            ? static_cast<float>(er->CodedQuality) / FF_QP2LAMBDA
+                            : static_cast<float>(er->Encoder->global_quality) / FF_QP2LAMBDA;
         if (videoReported && video) append("q=%2.1f ", q);
         if (!videoReported && video && ost->Active) {
             const double t = (lib().av_gettime() - FTimerStart) / 1000000.0;
@@ -324,7 +326,13 @@ void TTranscoder::Report(bool final, int fileIndex) {
     if (!E.ProgressCallback && E.Verbose <= 0 && !final) return;
     const float bitRate = static_cast<float>(totalSize * 8 / ti1 / 1000.0);
     append("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", totalSize / 1024.0, ti1, bitRate);
-    if (E.DupFrames || E.DropFrames) append(" dup=%d drop=%d", E.DupFrames, E.DropFrames);
+    if (E.DupFrames || E.DropFrames) {
+        append(" dup=%d drop=%d", E.DupFrames, E.DropFrames);
+        if (E.ReportLogRequested && E.Verbose >= 0 && E.ProgressCallback) {
+            E.ReportLogRequested = false;
+            FFLogger()->Log(&E, llVerbose, buf);
+        }
+    }
     if (E.ProgressCallback) {
         E.ProgressCallback(&E, fileIndex, E.TotalDuration, static_cast<int64_t>(ti1 * 1000000),
                            totalSize, bitRate, quality, fps, frameNumber);

@@ -9,6 +9,7 @@
 #include "binding/Entries.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
+#include "transcoder/AudioVolume.h"
 #include "transcoder/Transcoder.h"
 
 namespace tw {
@@ -110,6 +111,37 @@ void TTranscoder::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPack
     ++ost.FrameNumber;
 }
 
+void TTranscoder::InterleaveAudio(const AVFrame* frame) {
+    // The audio output counts bytes of interleaved samples.
+    const int bps = lib().av_get_bytes_per_sample(static_cast<AVSampleFormat>(frame->format));
+    const int ch = frame->ch_layout.nb_channels;
+    const size_t size = static_cast<size_t>(frame->nb_samples) * bps * ch;
+    if (FAudioBuffer.size() < std::max<size_t>(size, 192000))
+        FAudioBuffer.resize(std::max<size_t>(size, 192000));
+    if (lib().av_sample_fmt_is_planar(static_cast<AVSampleFormat>(frame->format)) && ch > 1) {
+        for (int n = 0; n < frame->nb_samples; ++n)
+            for (int c = 0; c < ch; ++c)
+                std::memcpy(&FAudioBuffer[(size_t(n) * ch + c) * bps],
+                            frame->extended_data[c] + size_t(n) * bps, bps);
+    } else {
+        std::memcpy(FAudioBuffer.data(), frame->extended_data[0], size);
+    }
+    FAudioBytes = size;
+}
+
+template <typename Serve>
+void TTranscoder::ServeFiltered(TInputStream& ist, Serve& serve) {
+    AVFrame* picture = ist.FilterPicture.get();
+    while (lib().av_buffersink_get_frame(ist.FilterOutput, picture) >= 0) {
+        if (picture->pts != AV_NOPTS_VALUE)
+            ist.Pts = lib().av_rescale_q(picture->pts,
+                                         lib().av_buffersink_get_time_base(ist.FilterOutput),
+                                         AVRational{1, 1000000});
+        serve(picture, nullptr);
+        lib().av_frame_unref(picture);
+    }
+}
+
 int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
     (void)index;
     const AVRational us{1, 1000000};
@@ -130,27 +162,18 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
             }
             switch (par->codec_type) {
                 case AVMEDIA_TYPE_AUDIO:
-                    if (frame) {
-                        // The audio output counts bytes of interleaved samples.
-                        const int bps = lib().av_get_bytes_per_sample(
-                            static_cast<AVSampleFormat>(frame->format));
-                        const int ch = frame->ch_layout.nb_channels;
-                        const size_t size = static_cast<size_t>(frame->nb_samples) * bps * ch;
-                        if (FAudioBuffer.size() < std::max<size_t>(size, 192000))
-                            FAudioBuffer.resize(std::max<size_t>(size, 192000));
-                        if (lib().av_sample_fmt_is_planar(static_cast<AVSampleFormat>(frame->format))) {
-                            for (int n = 0; n < frame->nb_samples; ++n)
-                                for (int c = 0; c < ch; ++c)
-                                    std::memcpy(&FAudioBuffer[(size_t(n) * ch + c) * bps],
-                                                frame->extended_data[c] + size_t(n) * bps, bps);
-                        } else {
-                            std::memcpy(FAudioBuffer.data(), frame->extended_data[0], size);
-                        }
-                        E.DoAudioOut(s, ost, &ist, FAudioBuffer.data(), static_cast<int>(size));
-                    }
+                    if (frame)
+                        E.DoAudioOut(s, ost, &ist, FAudioBuffer.data(),
+                                     static_cast<int>(FAudioBytes));
                     break;
                 case AVMEDIA_TYPE_VIDEO:
-                    if (frame) E.DoVideoOut(s, ost, &ist, frame);
+                    if (frame) {
+                        if (ist.FilterOutput && frame->sample_aspect_ratio.num)
+                            E.EncoderRecord(ost)->Encoder->sample_aspect_ratio =
+                                frame->sample_aspect_ratio;
+                        const int bytes = E.DoVideoOut(s, ost, &ist, frame);
+                        if (bytes > 0 && !E.VstatsFileName.empty()) E.WriteVideoStats(ost, bytes);
+                    }
                     break;
                 case AVMEDIA_TYPE_SUBTITLE:
                     if (sub) SubtitleOut(*ost, ist, sub, pkt ? pkt->pts : AV_NOPTS_VALUE);
@@ -207,15 +230,13 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
             ist.Pts = ist.NextPts;
             if (dec->sample_rate > 0)
                 ist.NextPts += int64_t(1000000) * frame->nb_samples / dec->sample_rate;
-            if (E.AudioHookCallback) {
-                // The hook sees the first plane; it may change it in place.
-                E.AudioHookCallback(&E, frame->extended_data[0], frame->format,
-                                    frame->ch_layout.nb_channels, frame->sample_rate,
-                                    frame->nb_samples *
-                                        lib().av_get_bytes_per_sample(
-                                            static_cast<AVSampleFormat>(frame->format)),
-                                    ist.Pts);
-            }
+            InterleaveAudio(frame);
+            const AVSampleFormat packed =
+                lib().av_get_packed_sample_fmt(static_cast<AVSampleFormat>(frame->format));
+            if (E.AudioHookCallback)
+                E.AudioHookCallback(&E, FAudioBuffer.data(), packed, frame->ch_layout.nb_channels,
+                                    frame->sample_rate, static_cast<int>(FAudioBytes), ist.Pts);
+            ApplyVolume(FAudioBuffer.data(), FAudioBytes, packed, E.AudioVolume);
         } else {
             const int64_t t = CorrectTimestamp(
                 ist.PtsCorrection, frame->pkt_dts,
@@ -226,10 +247,25 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
                 ist.NextPts += lib().av_rescale_q(ticks, av_inv_q(ist.Stream->r_frame_rate), us);
             }
             E.PreProcessVideoFrame(&ist, frame);
+            if (ist.FilterInput) {
+                // The graph scales; its pictures are served as they come out.
+                frame->pts = ist.Pts;
+                frame->sample_aspect_ratio = dec->sample_aspect_ratio;
+                if (lib().av_buffersrc_add_frame_flags(ist.FilterInput, frame, 0) < 0) return -1;
+                rateEmulation();
+                ServeFiltered(ist, serve);
+                continue;
+            }
         }
         rateEmulation();
         serve(frame, nullptr);
         lib().av_frame_unref(frame);
+    }
+    if (!pkt && ist.FilterInput && !ist.FilterFlushed) {
+        // End of the stream: what the graph still holds comes out now.
+        ist.FilterFlushed = true;
+        if (lib().av_buffersrc_add_frame_flags(ist.FilterInput, nullptr, 0) >= 0)
+            ServeFiltered(ist, serve);
     }
     if (!pkt && FDrainEncoders) {
         for (TOutputStream* ost : FOutputs)

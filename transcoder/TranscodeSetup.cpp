@@ -231,6 +231,18 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
             ost.AudioResample = ist.Stream->codecpar->sample_rate != first.Encoder->sample_rate ||
                                 E.AudioSyncMethod > 1;
         }
+        AVCodecContext* dec = ist.Decoder;
+        AVCodecContext* enc = first.Encoder.get();
+        if (dec && enc && enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+            // Its pictures are scaled to the output size unless they have it.
+            ost.VideoResample = dec->width != enc->width || dec->height != enc->height ||
+                                dec->pix_fmt != enc->pix_fmt;
+            ost.ResampleWidth = dec->width;
+            ost.ResampleHeight = dec->height;
+            ost.ResamplePixFmt = dec->pix_fmt;
+            if (E.UseVideoFilters && E.BuildFilterGraph(&ist, &ost) < 0)
+                throw FFmpegException("Error opening filters!");
+        }
     }
     const AVCodecParameters* par = ost_st->codecpar;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO || (first.Encoder && first.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)) {
@@ -280,10 +292,10 @@ void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
             if (E.VideoInputHookCallback || E.VideoOutputHookCallback)
                 throw FFmpegException(
                     "-vcodec copy and VideoHook are incompatible (frames are not decoded)");
-            if (!E.FrameHooks.empty())
+            if (!E.FrameHookList.Empty())
                 throw FFmpegException(
                     "-vcodec copy and -vhook are incompatible (frames are not decoded)");
-            if (E.PreviewRequested)
+            if (E.PreviewFlags() != 0)
                 throw FFmpegException(
                     "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
             if (ost.Stream->sample_aspect_ratio.num)

@@ -64,6 +64,11 @@ class TTranscoder {
 
     // packets (TranscodePackets.cpp)
     int ProcessPacket(TInputStream& ist, int index, AVPacket* pkt);
+    /// Decoded samples into FAudioBuffer as interleaved bytes (FAudioBytes).
+    void InterleaveAudio(const AVFrame* frame);
+    /// Serves every picture the stream's filter graph has ready.
+    template <typename Serve>
+    void ServeFiltered(TInputStream& ist, Serve& serve);
     void CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* pkt);
     void DrainEncoder(TOutputStream& ost, TInputStream& ist);
     void SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts);
@@ -97,6 +102,8 @@ class TTranscoder {
     FramePtr FFrame;
     PacketPtr FOutPacket;
     std::vector<uint8_t> FAudioBuffer;
+    /// Bytes of the decoded samples in FAudioBuffer.
+    size_t FAudioBytes = 0;
 };
 
 }  // namespace tw

@@ -1,18 +1,47 @@
 // transcoder/VideoOut.cpp — re-encoding video: how many output frames a
-// decoded picture becomes, scaling to the encoder's size and format, forced
-// key frames, and encoding.
+// decoded picture becomes, scaling to the encoder's size and format, the
+// output hook and the preview, forced key frames, encoding and the video
+// statistics file.
 #include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/opt.h>
+}
 
 #include "binding/Entries.h"
 #include "diag/FFLog.h"
 #include "transcoder/CustomFFmpeg.h"
+#include "transcoder/PictureState.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
 
-void TCustomFFmpeg::PreProcessVideoFrame(TInputStream* ist, AVFrame*) { ++ist->DecodedFrames; }
+namespace {
 
-int TCustomFFmpeg::BuildFilterGraph(TInputStream*, TOutputStream*) { return AVERROR(ENOSYS); }
+// Scaler flags as the "sws_flags" option left them.
+int CurrentScalerFlags(TCustomFFmpeg& e) {
+    int64_t flags = 0;
+    if (e.OptionContexts && e.OptionContexts->Scaler() &&
+        lib().av_opt_get_int(e.OptionContexts->Scaler(), "sws_flags", 0, &flags) >= 0)
+        e.SwsFlags = static_cast<int>(flags);
+    return e.SwsFlags;
+}
+
+// The encoder's statistics of the last coded picture: quality (lambda) and
+// picture type.
+void TakeCodedStats(TOutputStream& er, const AVPacket* pkt) {
+    size_t size = 0;
+    const uint8_t* sd = lib().av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size);
+    if (!sd || size < 5) return;
+    er.CodedQuality = static_cast<int>(sd[0] | sd[1] << 8 | sd[2] << 16 | uint32_t(sd[3]) << 24);
+    er.CodedPictType = sd[4];
+    // Then the error count (one byte, two reserved) and the errors of each
+    // plane (64-bit each), filled when the encoder computes PSNR.
+    if (size >= 16) std::memcpy(&er.CodedError0, sd + 8, sizeof er.CodedError0);
+}
+
+}  // namespace
 
 int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
                               AVFrame* picture) {
@@ -43,55 +72,65 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
         }
         if (n == 0) {
             ++DropFrames;
+            ReportLogRequested = true;
             if (Verbose > 2) FFLogger()->Log(this, llVerbose, "*** drop!");
         } else if (n > 1) {
             DupFrames += n - 1;
+            ReportLogRequested = true;
             if (Verbose > 2) FFLogger()->LogFmt(this, llVerbose, "*** %d dup!", n - 1);
         }
     }
     n = static_cast<int>(std::min<int64_t>(n, int64_t(MaxFrames[mfVideo]) - ost->FrameNumber));
     if (n <= 0) return 0;
 
-    // 4. Scaling, per record: each input of a join has its own size.
+    // 4. Scaling, per record: each input of a join has its own size. A
+    // filter graph has scaled the picture already.
     AVFrame* final = picture;
-    if (picture->width != enc->width || picture->height != enc->height ||
-        picture->format != enc->pix_fmt) {
-        if (ost->ResampleWidth && (picture->width != ost->ResampleWidth ||
-                                   picture->height != ost->ResampleHeight ||
-                                   picture->format != ost->ResamplePixFmt) &&
-            ost->Scaler) {
+    if (!ist->FilterOutput) {
+        if (picture->width != ost->ResampleWidth || picture->height != ost->ResampleHeight ||
+            picture->format != ost->ResamplePixFmt) {
             FFLogger()->LogFmt(this, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s",
                                ist->FileIndex, ist->StreamIndex, picture->width, picture->height,
                                lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format))
                                    ?: "none");
+            const bool fitsEncoder = picture->width == enc->width &&
+                                     picture->height == enc->height &&
+                                     picture->format == enc->pix_fmt;
+            // Without scaling set up only a picture the encoder takes as it is
+            // can go on.
+            if (!ost->VideoResample && !fitsEncoder) throw FFmpegException("Assertion failure");
             ost->Scaler.reset();
-        }
-        if (!ost->Scaler) {
-            ost->Scaler.reset(lib().sws_getContext(
-                picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
-                enc->width, enc->height, enc->pix_fmt, SwsFlags, nullptr, nullptr, nullptr));
-            if (!ost->Scaler) throw FFmpegException("Cannot get resampling context");
             ost->ResampleWidth = picture->width;
             ost->ResampleHeight = picture->height;
             ost->ResamplePixFmt = picture->format;
-            ost->VideoResample = true;
+            ost->VideoResample = !fitsEncoder;
         }
-        if (!ost->ResampledPicture) {
-            ost->ResampledPicture.reset(lib().av_frame_alloc());
-            if (!ost->ResampledPicture) throw FFmpegException("Cannot allocate temp picture, check pix fmt");
+        if (ost->VideoResample) {
+            if (!ost->Scaler) {
+                ost->Scaler.reset(lib().sws_getContext(
+                    picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
+                    enc->width, enc->height, enc->pix_fmt, CurrentScalerFlags(*this), nullptr,
+                    nullptr, nullptr));
+                if (!ost->Scaler) throw FFmpegException("Cannot get resampling context");
+            }
+            if (!ost->ResampledPicture) {
+                ost->ResampledPicture.reset(lib().av_frame_alloc());
+                if (!ost->ResampledPicture)
+                    throw FFmpegException("Cannot allocate temp picture, check pix fmt");
+            }
+            AVFrame* out = ost->ResampledPicture.get();
+            if (!out->buf[0] || lib().av_frame_make_writable(out) < 0) {
+                lib().av_frame_unref(out);
+                out->format = enc->pix_fmt;
+                out->width = enc->width;
+                out->height = enc->height;
+                if (lib().av_frame_get_buffer(out, 0) < 0)
+                    throw FFmpegException("Cannot allocate temp picture, check pix fmt");
+            }
+            lib().sws_scale(ost->Scaler.get(), picture->data, picture->linesize, 0,
+                            picture->height, out->data, out->linesize);
+            final = out;
         }
-        AVFrame* out = ost->ResampledPicture.get();
-        if (lib().av_frame_make_writable(out) < 0 || out->width != enc->width) {
-            lib().av_frame_unref(out);
-            out->format = enc->pix_fmt;
-            out->width = enc->width;
-            out->height = enc->height;
-            if (lib().av_frame_get_buffer(out, 0) < 0)
-                throw FFmpegException("Cannot allocate temp picture, check pix fmt");
-        }
-        lib().sws_scale(ost->Scaler.get(), picture->data, picture->linesize, 0, picture->height,
-                        out->data, out->linesize);
-        final = out;
     }
 
     // 5. Encode n times.
@@ -102,24 +141,36 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
         AVPacket*& P;
         ~PacketGuard() { lib().av_packet_free(&P); }
     } guard{pkt};
+    const bool interlacedCoding =
+        enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME);
     for (int i = 0; i < n && !StopRequested; ++i) {
         FramePtr frame(lib().av_frame_clone(final));
         if (!frame) throw FFmpegException("Video encoding failed");
         frame->pts = ost->SyncOpts;
-        frame->pict_type = AV_PICTURE_TYPE_NONE;
         frame->interlaced_frame = picture->interlaced_frame;
-        if (TopFieldFirst >= 0) frame->top_field_first = TopFieldFirst;
+        if (interlacedCoding)
+            frame->top_field_first = TopFieldFirst == -1 ? picture->top_field_first : TopFieldFirst;
+        frame->quality = SameQuality ? picture->quality : enc->global_quality;
+        if (MeThreshold == 0) frame->pict_type = AV_PICTURE_TYPE_NONE;
         if (er.ForcedKeyFrameIndex < er.ForcedKeyFrameCount() &&
             frame->pts >= er.ForcedKeyFramePts[er.ForcedKeyFrameIndex]) {
             frame->pict_type = AV_PICTURE_TYPE_I;
             ++er.ForcedKeyFrameIndex;
         }
+        const int64_t frameTimeUs = lib().av_rescale_q(frame->pts, enc->time_base, {1, 1000000});
+
+        bool converted = false;
+        if (VideoOutputHookCallback)
+            converted = OutputHook(frame.get(), frameTimeUs, ost->FrameNumber + 1);
+        Preview(frame.get(), converted, frameTimeUs, ost->FrameNumber + 1);
+
         if (lib().avcodec_send_frame(enc, frame.get()) < 0)
             throw FFmpegException("Video encoding failed");
         int ret;
         while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
             produced += pkt->size;
             VideoSize += pkt->size;
+            TakeCodedStats(er, pkt);
             pkt->stream_index = ost->StreamIndex;
             lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
             if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile);
@@ -132,6 +183,34 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
         ++ost->FrameNumber;
     }
     return produced;
+}
+
+void TCustomFFmpeg::WriteVideoStats(TOutputStream* ost, int frameSize) {
+    if (VstatsFileName.empty() || frameSize <= 0) return;
+    TOutputStream& er = *EncoderRecord(ost);
+    AVCodecContext* enc = er.Encoder.get();
+    if (!enc) return;
+    TPictureState& ps = *FPicture;
+    if (!ps.Vstats) {
+        ps.Vstats.reset(std::fopen(VstatsFileName.c_str(), "w"));
+        if (!ps.Vstats) throw FFmpegException("fopen fail: " + VstatsFileName);
+    }
+    std::FILE* f = ps.Vstats.get();
+    if (enc->codec_type != AVMEDIA_TYPE_VIDEO) return;
+    std::fprintf(f, "frame= %5d q= %2.1f ", ost->FrameNumber, er.CodedQuality / 118.0);
+    if (enc->flags & AV_CODEC_FLAG_PSNR)
+        std::fprintf(f, "PSNR= %6.2f ",
+                     -10.0 * std::log10(double(er.CodedError0) /
+                                        (double(enc->width) * enc->height * 255.0 * 255.0)));
+    std::fprintf(f, "f_size= %6d ", frameSize);
+    double ti1 = ost->SyncOpts * av_q2d(enc->time_base);
+    if (ti1 < 0.01) ti1 = 0.01;
+    const double bitrate = frameSize * 8 / av_q2d(enc->time_base) / 1000.0;
+    const double avgBitrate = VideoSize * 8 / ti1 / 1000.0;
+    std::fprintf(f, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                 VideoSize / 1024.0, ti1, bitrate, avgBitrate);
+    std::fprintf(f, "type= %c\n",
+                 lib().av_get_picture_type_char(static_cast<AVPictureType>(er.CodedPictType)));
 }
 
 }  // namespace tw

@@ -405,9 +405,13 @@ TEST_F(Dispatcher, ParsedEntries) {
     E.SetOption("vstats", "0");
     EXPECT_EQ(E.VstatsFileName, "");
 
-    E.SetOption("vhook", "hook.so|-a|b");
+    // The example module takes its fill value; further arguments are its own.
+    const std::string hook = std::string(TW_BUILD_DIR) + "/hooks/twhook_fill.so";
+    E.SetOption("vhook", hook + "|7|b");
     ASSERT_EQ(E.FrameHooks.size(), 1u);
-    EXPECT_EQ(E.FrameHooks[0], (std::vector<std::string>{"hook.so", "-a", "b"}));
+    EXPECT_EQ(E.FrameHooks[0], (std::vector<std::string>{hook, "7", "b"}));
+    EXPECT_FALSE(E.FrameHookList.Empty());
+    EXPECT_EQ(Failure("vhook", "no-such-hook.so"), "Failed to add video hook function: no-such-hook.so");
     EXPECT_TRUE(E.UsingFrameHooks);
     EXPECT_EQ(Failure("vhook", " "), "Failed to add video hook function:  ");
 }
