@@ -11,6 +11,7 @@ TW_PACKAGES=(
     libgtest-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
     libswresample-dev libavfilter-dev libavdevice-dev
+    qt6-base-dev
 )
 
 tw_missing_packages() {
