@@ -10,6 +10,7 @@
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "tests/support/Media.h"
+#include "tests/support/Pictures.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"
 
@@ -40,6 +41,23 @@ class ReencodeJoin : public ::testing::Test {
         e.Start(false);
         ASSERT_FALSE(e.ErrorRaised) << e.ErrorMessage;
         ASSERT_TRUE(e.Finished);
+    }
+    // At every join the next source's first audio and video lie within one
+    // video frame of each other.
+    void ExpectJoinsAligned(const std::vector<std::string>& inputs, const std::string& out) {
+        const std::vector<double> video = test::PacketTimes(out, "video");
+        const std::vector<double> audio = test::PacketTimes(out, "audio");
+        double join = 0;
+        for (size_t k = 0; k + 1 < inputs.size(); ++k) {
+            const test::MediaInfo src = test::ReadMediaInfo(inputs[k]);
+            const double start = std::min(*src.Video()->firstPts, *src.Audio()->firstPts);
+            join += std::max(*src.Video()->endTime, *src.Audio()->endTime) - start;
+            const double v = test::FirstAtOrAfter(video, join, 0.03);
+            const double a = test::FirstAtOrAfter(audio, join, 0.03);
+            ASSERT_GE(v, 0) << "join " << k;
+            ASSERT_GE(a, 0) << "join " << k;
+            EXPECT_NEAR(v, a, 0.04) << "join " << k << " at " << join;
+        }
     }
     test::TempDir Dir;
 };
@@ -75,6 +93,26 @@ TEST_F(ReencodeJoin, DifferentSizesRatesAndStartTimes) {
     EXPECT_NEAR(*info.Audio()->endTime, *info.Video()->endTime, 0.1);
     // Every picture of every source is there once.
     EXPECT_NEAR(info.Video()->decodedFrames, 4 * 50, 2);
+    ExpectJoinsAligned(inputs, out);
+}
+
+// Catches: the plain case (sources alike) losing or doubling time.
+TEST_F(ReencodeJoin, SameEncoding) {
+    const std::vector<std::string> inputs = {Clip("a.flv"), Clip("b.flv", {"--pattern", "1"}),
+                                             Clip("c.flv", {"--pattern", "2"})};
+    const std::string out = Dir.File("joined.flv");
+    Join(inputs, out);
+    const test::MediaInfo info = test::ReadMediaInfo(out, {.decode = true});
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_NEAR(info.Video()->decodedFrames, 3 * 50, 2);
+    double sum = 0;  // each source lasts until its longer stream ends
+    for (const auto& in : inputs) {
+        const test::MediaInfo src = test::ReadMediaInfo(in);
+        sum += std::max(*src.Video()->endTime, *src.Audio()->endTime);
+    }
+    EXPECT_NEAR(std::max(*info.Video()->endTime, *info.Audio()->endTime), sum, 0.1);
+    EXPECT_NEAR(*info.Audio()->endTime, *info.Video()->endTime, 0.1);
+    ExpectJoinsAligned(inputs, out);
 }
 
 }  // namespace

@@ -48,4 +48,30 @@ std::vector<double> MeanLumas(const std::string& path, int maxFrames) {
     return out;
 }
 
+std::vector<double> PacketTimes(const std::string& path, const std::string& type) {
+    std::vector<double> out;
+    AVFormatContext* ic = nullptr;
+    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return out;
+    const AVMediaType want = type == "audio" ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO;
+    const int idx = avformat_find_stream_info(ic, nullptr) >= 0
+                        ? av_find_best_stream(ic, want, -1, -1, nullptr, 0)
+                        : -1;
+    AVPacket* pkt = av_packet_alloc();
+    while (idx >= 0 && av_read_frame(ic, pkt) >= 0) {
+        if (pkt->stream_index == idx && pkt->pts != AV_NOPTS_VALUE)
+            out.push_back(pkt->pts * av_q2d(ic->streams[idx]->time_base));
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&ic);
+    return out;
+}
+
+double FirstAtOrAfter(const std::vector<double>& times, double t, double slack) {
+    double best = -1;
+    for (double x : times)
+        if (x >= t - slack && (best < 0 || x < best)) best = x;
+    return best;
+}
+
 }  // namespace tw::test
