@@ -117,6 +117,45 @@ TEST_F(Encoder, SynchronousRunNotifiesOnTheCallingThreadAndStaysBusy) {
     EXPECT_GE(Enc.AddTask(a), 0);
 }
 
+// Catches: hook events without the bitmap in the chosen layout, preview
+// bitmaps not reaching the event, or an invalid layout accepted.
+TEST_F(Encoder, HookAndPreviewEventsCarryBitmaps) {
+    const std::string a = Clip("a.flv", {"--duration", "1", "--no-audio"});
+    const int t = Enc.AddTask(a);
+    ASSERT_GE(t, 0) << Enc.LastError;
+    TOutputOptions o;
+    o.VideoCodec = "libx264";
+    o.VideoInputHook = true;
+    o.HookBitsPixel = 32;
+    ASSERT_TRUE(Enc.SetOutputFile(t, Dir.File("o.flv"), &o)) << Enc.LastError;
+    Enc.Tasks(t).PreviewIntervalUs = -1;
+    Enc.SetPreviewBitmap(true);
+    int hooks = 0, previews = 0;
+    TPixelLayout layout = TPixelLayout::pf8bit;
+    Enc.OnVideoInputHook = [&](TCustomEncoder*, PHookInfo info) {
+        ++hooks;
+        EXPECT_EQ(info->TaskIndex, 0);
+        EXPECT_EQ(info->FrameNumber, hooks);
+        ASSERT_NE(info->Bitmap, nullptr);
+        layout = info->Bitmap->PixelFormat();
+        info->Update = false;
+    };
+    Enc.OnPreviewBitmap = [&](TCustomEncoder*, const TPreviewInfo& info) {
+        ++previews;
+        EXPECT_EQ(info.Bitmap->Width(), 320);
+    };
+    Enc.Start(0);
+    EXPECT_EQ(hooks, 25);
+    EXPECT_EQ(previews, 25);
+    EXPECT_EQ(layout, TPixelLayout::pf32bit);
+
+    Enc.ClearTasks();
+    const int u = Enc.AddTask(a);
+    o.HookBitsPixel = 12;
+    EXPECT_FALSE(Enc.SetOutputFile(u, Dir.File("p.flv"), &o));
+    EXPECT_NE(Enc.LastError.find("Invalid BitsPixel 12"), std::string::npos) << Enc.LastError;
+}
+
 TEST_F(Encoder, AnEmptyJobIsDoneAtOnce) {
     Enc.Start(2);
     EXPECT_TRUE(Enc.Done);
