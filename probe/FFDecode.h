@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 extern "C" {
@@ -11,6 +12,7 @@ extern "C" {
 
 #include "binding/UnicodeProtocol.h"
 #include "diag/FFBaseComponent.h"
+#include "diag/FormatConverter.h"
 
 namespace tw {
 
@@ -116,7 +118,12 @@ class TCustomDecoder : public TFFBaseComponent {
 /// a picture converter for thumbnails; probing itself needs none.
 class TFFDecoder : public TCustomDecoder {
   public:
-    TFFDecoder() = default;
+    TFFDecoder() : FConverter(std::make_unique<TFormatConverter>()) {}
+    /// Turns pictures of the probed file into bitmaps for the application.
+    TFormatConverter& Converter() { return *FConverter; }
+
+  private:
+    std::unique_ptr<TFormatConverter> FConverter;
 };
 
 }  // namespace tw
