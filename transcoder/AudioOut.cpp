@@ -63,7 +63,7 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
         const bool changed = ost->ResampleSampleFmt != dec->sample_fmt ||
                              ost->ResampleChannels != dchannels ||
                              ost->ResampleSampleRate != dec->sample_rate;
-        if (changed && ost->Resampler) {
+        if (changed) {
             char oldName[32], newName[32];
             std::snprintf(oldName, sizeof oldName, "%s",
                           lib().av_get_sample_fmt_name(
@@ -77,8 +77,6 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
                                ist->FileIndex, ist->StreamIndex, ost->ResampleSampleRate, oldName,
                                ost->ResampleChannels, dec->sample_rate, newName, dchannels);
             ost->Resampler.reset();
-        }
-        if (changed) {
             ost->ResampleSampleFmt = dec->sample_fmt;
             ost->ResampleChannels = dchannels;
             ost->ResampleSampleRate = dec->sample_rate;

@@ -227,11 +227,16 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
         ost.EncodingNeeded = true;
         ist.DecodingNeeded = true;
         ost.ReformatPair = -6;
+        AVCodecContext* dec = ist.Decoder;
         if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && first.Encoder) {
             ost.AudioResample = ist.Stream->codecpar->sample_rate != first.Encoder->sample_rate ||
                                 E.AudioSyncMethod > 1;
+            if (dec) {
+                ost.ResampleSampleFmt = dec->sample_fmt;
+                ost.ResampleChannels = dec->ch_layout.nb_channels;
+                ost.ResampleSampleRate = dec->sample_rate;
+            }
         }
-        AVCodecContext* dec = ist.Decoder;
         AVCodecContext* enc = first.Encoder.get();
         if (dec && enc && enc->codec_type == AVMEDIA_TYPE_VIDEO) {
             // Its pictures are scaled to the output size unless they have it.
