@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "binding/AsyncFileWriter.h"
 #include "binding/Entries.h"
 #include "binding/InterruptCB.h"
 
@@ -220,13 +221,26 @@ int OpenLibraryIO(const std::string& libraryName, int flags, AVIOContext** pb,
             mode = wideWrite;
         return OpenWideProtocol(libraryName, mode, pb);
     }
+    // A local file written from start to end: its writes go to a thread of
+    // their own (the open itself cannot block like a network open).
+    if (flags == AVIO_FLAG_WRITE && !libraryName.empty() &&
+        libraryName.find(':') == std::string::npos)
+        return OpenAsyncFile(libraryName, pb);
     const AVIOInterruptCB cb = interrupt ? *interrupt : LibraryInterruptCB();
     return lib().avio_open2(pb, libraryName.c_str(), flags, &cb, options);
+}
+
+int FlushLibraryIO(AVIOContext* pb) {
+    if (!pb) return 0;
+    if (IsAsyncFileIO(pb)) return DrainAsyncFile(pb);
+    lib().avio_flush(pb);
+    return pb->error;
 }
 
 int CloseLibraryIO(AVIOContext** pb) {
     if (!pb || !*pb) return 0;
     if (IsWideProtocolIO(*pb)) return CloseWideProtocol(pb);
+    if (IsAsyncFileIO(*pb)) return CloseAsyncFile(pb);
     return lib().avio_closep(pb);
 }
 

@@ -75,8 +75,10 @@ bool IsWideProtocolIO(const AVIOContext* pb);
 /// flags: AVIO_FLAG_READ, AVIO_FLAG_WRITE or AVIO_FLAG_READ_WRITE, as for
 /// avio_open2. Names of the "unicode" protocol (starting "unicode:") are
 /// served by OpenWideProtocol (READ -> wideRead, WRITE -> wideWrite,
-/// READ_WRITE -> wideReadWrite; options are not used); every other name by
-/// avio_open2 with LibraryInterruptCB() and the options. Returns 0 or a
+/// READ_WRITE -> wideReadWrite; options are not used); a local file name
+/// (no colon) opened write-only by OpenAsyncFile (its writes on a thread of
+/// their own; options are not used); every other name by avio_open2 with
+/// LibraryInterruptCB() and the options. Returns 0 or a
 /// negative library code. *pb belongs to the caller: close it with
 /// CloseLibraryIO. For an input, set it as the format context's pb with
 /// AVFMT_FLAG_CUSTOM_IO before avformat_open_input, and close it after
@@ -86,9 +88,13 @@ bool IsWideProtocolIO(const AVIOContext* pb);
 /// LibraryInterruptCB() (an output passes one that can only stop its open).
 int OpenLibraryIO(const std::string& libraryName, int flags, AVIOContext** pb,
                   AVDictionary** options = nullptr, const AVIOInterruptCB* interrupt = nullptr);
-/// Closes what OpenLibraryIO opened (CloseWideProtocol or avio_closep);
-/// *pb becomes nullptr; safe on null. Returns 0 or a negative library code.
+/// Closes what OpenLibraryIO opened (CloseWideProtocol, CloseAsyncFile or
+/// avio_closep); *pb becomes nullptr; safe on null. Returns 0 or a negative
+/// library code.
 int CloseLibraryIO(AVIOContext** pb);
+/// Flushes what OpenLibraryIO opened for writing and waits until it is in
+/// the file. Returns 0 or the first write failure.
+int FlushLibraryIO(AVIOContext* pb);
 
 /// Owns an AVIOContext made by OpenLibraryIO or OpenWideProtocol.
 struct TLibraryIOClose {

@@ -8,6 +8,7 @@
 #include "binding/Entries.h"
 #include "binding/InterruptCB.h"
 #include "binding/LockManager.h"
+#include "binding/UnicodeProtocol.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "diag/MainThread.h"
@@ -276,10 +277,20 @@ void TTranscoder::AfterLoop() {
         if (ist.DecodingNeeded && !ist.FlushedAtEof) ProcessPacket(ist, static_cast<int>(i), nullptr);
     }
     const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
-    for (int i = 0; i < outputs; ++i) lib().av_write_trailer(Output(i));
+    // A trailer that cannot be written, or data that never reached the file
+    // (a full disk), fails the run instead of passing for a finished one.
+    int failure = 0;
+    for (int i = 0; i < outputs; ++i) {
+        AVFormatContext* oc = Output(i);
+        int ret = lib().av_write_trailer(oc);
+        if (ret >= 0 && oc->pb && !(oc->oformat->flags & AVFMT_NOFILE))
+            ret = FlushLibraryIO(oc->pb);
+        if (ret < 0 && failure == 0) failure = ret;
+    }
     Report(true, -1);
     CloseEncoders();
     CloseDecoders();
+    if (failure < 0) throw FFmpegException(ErrorText("av_write_trailer()", failure));
     E.Finished = !E.StopRequested;
 }
 

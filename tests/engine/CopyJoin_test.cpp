@@ -255,6 +255,20 @@ TEST_F(CopyJoin, FailuresOfARun) {
         struct stat st;
         EXPECT_NE(stat(out.c_str(), &st), 0) << "empty output left behind";
     }
+    if (access("/dev/full", W_OK) == 0) {
+        // A full disk fails the run, also when only the last writes fail.
+        auto e = NewEngine();
+        ASSERT_TRUE(e->OpenInputFile(Clip("a.flv")));
+        e->SetOption("f", "flv");
+        e->SetOption("vcodec", "copy");
+        e->SetOption("acodec", "copy");
+        ASSERT_EQ(e->OpenOutputFile("/dev/full", false), 1) << e->LastError;
+        e->Start(false);
+        EXPECT_TRUE(e->ErrorRaised);
+        EXPECT_FALSE(e->Finished);
+        EXPECT_NE(e->ErrorMessage.find("No space left on device"), std::string::npos)
+            << e->ErrorMessage;
+    }
 }
 
 TEST_F(CopyJoin, AnEngineThatNeverRanIsTerminatedOnce) {
