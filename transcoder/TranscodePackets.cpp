@@ -313,7 +313,9 @@ void TTranscoder::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle*
     }
     AVCodecContext* enc = ost.Encoder.get();
     if (!enc) return;
-    static std::vector<uint8_t> buffer(1048576);  // shared by the process, kept
+    // One buffer per transcode: engines on other threads have their own.
+    std::vector<uint8_t>& buffer = FSubtitleBuffer;
+    if (buffer.empty()) buffer.resize(1048576);
     const AVRational us{1, 1000000};
     const bool dvb = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
     for (int pass = 0; pass < (dvb ? 2 : 1); ++pass) {

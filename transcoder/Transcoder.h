@@ -104,6 +104,8 @@ class TTranscoder {
     std::vector<uint8_t> FAudioBuffer;
     /// Bytes of the decoded samples in FAudioBuffer.
     size_t FAudioBytes = 0;
+    /// Encoded subtitles (allocated with the first one).
+    std::vector<uint8_t> FSubtitleBuffer;
 };
 
 }  // namespace tw

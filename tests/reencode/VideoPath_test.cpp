@@ -52,7 +52,7 @@ class VideoPath : public ::testing::Test {
             return false;
         }
         e.SetOption("vcodec", "libx264");
-        e.SetOption("vpre", "libx264-default");
+        if (WithPreset) e.SetOption("vpre", "libx264-default");
         if (before) before(e);
         if (e.OpenOutputFile(out, false) != 1) {
             Error = e.LastError;
@@ -77,6 +77,7 @@ class VideoPath : public ::testing::Test {
     test::TempDir Dir;
     std::string Error;
     int Dups = 0, Drops = 0, FlagsAfter = -1;
+    bool WithPreset = true;
     std::vector<std::string> Lines;
 
   private:
@@ -342,6 +343,35 @@ TEST_F(VideoPath, VideoStatisticsFileHasOneLinePerCodedPicture) {
         e.SetOption("vstats_file", Dir.File("no/such/folder/vstats.log"));
     }));
     EXPECT_EQ(Error, "fopen fail: " + Dir.File("no/such/folder/vstats.log"));
+}
+
+// Catches: first-pass statistics not written, or a second pass that cannot
+// read them back.
+TEST_F(VideoPath, TwoPassesShareTheirStatistics) {
+    const std::string src = Clip("src.flv");
+    const std::string prefix = Dir.File("stats");
+    WithPreset = false;  // the encoder of these passes is not libx264
+    for (const char* pass : {"1", "2"}) {
+        ASSERT_TRUE(Encode(src, Dir.File(std::string("pass") + pass + ".flv"), [&](TCustomFFmpeg& e) {
+            e.SetOption("vcodec", "flv");
+            e.SetOption("b", "200000");
+            e.SetOption("pass", pass);
+            e.SetOption("passlogfile", prefix);
+        })) << "pass " << pass << ": " << Error;
+        if (*pass == '1') {
+            std::ifstream log(prefix + "-0.log");
+            std::string first;
+            std::getline(log, first);
+            EXPECT_NE(first.find("in:"), std::string::npos) << first;  // one line per picture
+        }
+    }
+    EXPECT_EQ(test::ReadMediaInfo(Dir.File("pass2.flv")).Video()->packets, 25);
+    EXPECT_FALSE(Encode(src, Dir.File("pass2b.flv"), [&](TCustomFFmpeg& e) {
+        e.SetOption("vcodec", "flv");
+        e.SetOption("pass", "2");
+        e.SetOption("passlogfile", Dir.File("nostats"));
+    }));
+    EXPECT_NE(Error.find("for pass-2 encoding"), std::string::npos) << Error;
 }
 
 // Catches: 16-bit volume without the rounding and clipping of the option,
