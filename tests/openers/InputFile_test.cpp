@@ -12,6 +12,7 @@
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"
@@ -23,33 +24,18 @@ class InputFile : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
         FFLogger()->SetLogLevel(llInfo);
-        FFLogger()->OnLog = [this](TLogSender, uint32_t, TLogLevel, const std::string& msg) {
-            std::lock_guard<std::mutex> lock(FMutex);
-            Logged.push_back(msg);
-        };
         E = std::make_unique<TCustomFFmpeg>(20);
         E->SetVerbose(-1);
     }
-    void TearDown() override {
-        E.reset();
-        FFLogger()->OnLog = nullptr;
-    }
-    bool LoggedLine(const std::string& text) {
-        std::lock_guard<std::mutex> lock(FMutex);
-        for (const auto& l : Logged)
-            if (l == text) return true;
-        return false;
-    }
+    void TearDown() override { E.reset(); }
     std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
         return test::GenerateClip(Dir.File(name), args);
     }
 
+    test::LogCapture Log;
     test::TempDir Dir;
     std::unique_ptr<TCustomFFmpeg> E;
-    std::mutex FMutex;
-    std::vector<std::string> Logged;
 };
 
 // Catches: the option state keeping the first input's parameters, inputs
@@ -170,7 +156,7 @@ TEST_F(InputFile, ABlockingOpenTimesOut) {
     SilentServer server;
     E->IOTimeout = 300;
     EXPECT_FALSE(E->OpenInputFile(server.Url()));
-    EXPECT_TRUE(LoggedLine("connecting/reading/writing timeout"));
+    EXPECT_TRUE(Log.Has("connecting/reading/writing timeout"));
     EXPECT_EQ(E->InputFileCount, 0);
     EXPECT_EQ(E->IOStartTime.load(), INT64_MAX);
 }
@@ -188,7 +174,7 @@ TEST_F(InputFile, ABlockingOpenIsCancelled) {
     EXPECT_FALSE(E->OpenInputFile(server.Url()));
     done = true;
     stopper.join();
-    EXPECT_TRUE(LoggedLine("connecting/reading/writing canceled"));
+    EXPECT_TRUE(Log.Has("connecting/reading/writing canceled"));
 }
 
 }  // namespace

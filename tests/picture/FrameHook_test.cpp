@@ -9,9 +9,9 @@
 
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
-#include "diag/FFLog.h"
 #include "diag/FrameHook.h"
 #include "diag/Previewer.h"
+#include "tests/support/LogCapture.h"
 
 using namespace tw;
 
@@ -40,18 +40,8 @@ class FrameHooks : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-        FFLogger()->OnLog = [this](TLogSender, uint32_t, TLogLevel, const std::string& msg) {
-            Lines.push_back(msg);
-        };
     }
-    void TearDown() override { FFLogger()->OnLog = nullptr; }
-    bool Logged(const std::string& text) const {
-        for (const std::string& l : Lines)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
-    std::vector<std::string> Lines;
+    test::LogCapture Log;
 };
 
 }  // namespace
@@ -85,13 +75,13 @@ TEST_F(FrameHooks, FailuresGiveTheirCodeAndLogLine) {
 
     const std::string broken = HookPath("twhook_noprocess");
     EXPECT_EQ(Add(list, {broken}), -2);
-    EXPECT_TRUE(Logged("Failed to find Process entrypoint in " + broken));
+    EXPECT_TRUE(Log.Contains("Failed to find Process entrypoint in " + broken));
 
     EXPECT_EQ(Add(list, {HookPath("twhook_missing")}), -1);
-    EXPECT_TRUE(Logged("twhook_missing"));
+    EXPECT_TRUE(Log.Contains("twhook_missing"));
 
     EXPECT_EQ(Add(list, {HookPath("twhook_fill"), "999"}), -22);
-    EXPECT_TRUE(Logged("Failed to Configure " + HookPath("twhook_fill")));
+    EXPECT_TRUE(Log.Contains("Failed to Configure " + HookPath("twhook_fill")));
     EXPECT_TRUE(list.Empty());
 }
 

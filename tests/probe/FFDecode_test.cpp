@@ -11,6 +11,7 @@
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 
@@ -27,22 +28,12 @@ class Probe : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
         FFLogger()->SetLogLevel(llInfo);
-        FFLogger()->OnLog = [this](TLogSender sender, uint32_t, TLogLevel level,
-                                   const std::string& msg) {
-            if (sender == &D) Logged.push_back({level, msg});
-        };
     }
-    void TearDown() override { FFLogger()->OnLog = nullptr; }
 
-    struct Line {
-        TLogLevel Level;
-        std::string Text;
-    };
     test::TempDir Dir;
     TFFDecoder D;
-    std::vector<Line> Logged;
+    test::LogCapture Log{&D};  // only the component's own lines
 };
 
 // Copies a clip's video and audio, writing its audio twice: one video and two
@@ -129,15 +120,15 @@ TEST_F(Probe, GetterFailuresReportAndLeaveMinusOne) {
     TVideoStreamInfo video;
     EXPECT_FALSE(D.GetVideoStreamInfo(video));
     EXPECT_EQ(D.LastError, "file not loaded.");
-    ASSERT_EQ(Logged.size(), 1u);
-    EXPECT_EQ(Logged[0].Level, llWarning);
+    ASSERT_EQ(Log.Lines().size(), 1u);
+    EXPECT_EQ(Log.Lines()[0].Level, llWarning);
 
     ASSERT_TRUE(D.LoadFile(test::GenerateClip(Dir.File("a.flv"))));
     ASSERT_TRUE(D.GetVideoStreamInfo(video));
     const int audio = D.FirstAudioStream();
     EXPECT_FALSE(D.GetVideoStreamInfo(audio, video));
     EXPECT_EQ(D.LastError, "stream #" + std::to_string(audio) + " is not video stream.");
-    EXPECT_EQ(Logged.back().Level, llError);
+    EXPECT_EQ(Log.Lines().back().Level, llError);
     EXPECT_EQ(video.Width, -1);
     EXPECT_EQ(video.AspectRatio, -1.0f);
     EXPECT_TRUE(video.CodecName.empty());

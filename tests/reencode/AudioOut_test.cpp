@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "binding/FFLoad.h"
-#include "diag/FFLog.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"
@@ -21,13 +20,7 @@ class AudioOut : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-        FFLogger()->OnLog = [this](TLogSender, uint32_t, TLogLevel, const std::string& msg) {
-            std::lock_guard<std::mutex> lock(FLock);
-            Lines.push_back(msg);
-        };
     }
-    void TearDown() override { FFLogger()->OnLog = nullptr; }
     bool Encode(const std::string& in, const std::string& out, const std::string& acodec) {
         TCustomFFmpeg e(4);
         e.SetVerbose(-1);
@@ -40,18 +33,9 @@ class AudioOut : public ::testing::Test {
         Error = e.ErrorMessage;
         return !e.ErrorRaised;
     }
-    int LinesWith(const std::string& text) {
-        std::lock_guard<std::mutex> lock(FLock);
-        int n = 0;
-        for (const std::string& l : Lines) n += l.find(text) != std::string::npos;
-        return n;
-    }
+    test::LogCapture Log;
     test::TempDir Dir;
     std::string Error;
-    std::vector<std::string> Lines;
-
-  private:
-    std::mutex FLock;
 };
 
 // Catches: a rate change mid-stream not noticed (audio played at the wrong
@@ -68,7 +52,7 @@ TEST_F(AudioOut, RateChangeInTheMiddleGetsANewResampler) {
             << std::ifstream(b, std::ios::binary).rdbuf();
     }
     ASSERT_TRUE(Encode(both, Dir.File("out.mkv"), "aac")) << Error;
-    EXPECT_EQ(LinesWith("frame changed from rate:44100 fmt:fltp ch:2 to rate:48000 fmt:fltp ch:2"),
+    EXPECT_EQ(Log.Count("frame changed from rate:44100 fmt:fltp ch:2 to rate:48000 fmt:fltp ch:2"),
               1);
     const test::MediaInfo info = test::ReadMediaInfo(Dir.File("out.mkv"), {.decode = true});
     ASSERT_TRUE(info.Ok()) << info.error;

@@ -5,13 +5,12 @@
 
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
-#include "diag/FFLog.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Media.h"
 #include "tests/support/Pictures.h"
 #include "tests/support/TempDir.h"
@@ -29,13 +28,7 @@ class VideoPath : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-        FFLogger()->OnLog = [this](TLogSender, uint32_t, TLogLevel, const std::string& msg) {
-            std::lock_guard<std::mutex> lock(FLinesLock);
-            Lines.push_back(msg);
-        };
     }
-    void TearDown() override { FFLogger()->OnLog = nullptr; }
 
     std::string Clip(const std::string& name, std::vector<std::string> args = {}) {
         args.insert(args.begin(), {"--no-audio", "--duration", "1"});  // later ones win
@@ -66,22 +59,13 @@ class VideoPath : public ::testing::Test {
         FlagsAfter = e.PreviewFlags();
         return !e.ErrorRaised;
     }
-    int LinesWith(const std::string& text) {
-        std::lock_guard<std::mutex> lock(FLinesLock);
-        int n = 0;
-        for (const std::string& l : Lines) n += l.find(text) != std::string::npos;
-        return n;
-    }
     std::string HookModule() const { return std::string(TW_BUILD_DIR) + "/hooks/twhook_fill.so"; }
 
+    test::LogCapture Log;
     test::TempDir Dir;
     std::string Error;
     int Dups = 0, Drops = 0, FlagsAfter = -1;
     bool WithPreset = true;
-    std::vector<std::string> Lines;
-
-  private:
-    std::mutex FLinesLock;
 };
 
 double Mean(const std::vector<double>& v) {
@@ -132,7 +116,7 @@ TEST_F(VideoPath, InputHookEditsStopsAndSurvivesItsHandler) {
         };
     })) << Error;
     EXPECT_EQ(calls, 25);
-    EXPECT_EQ(LinesWith("Error occurs VideoHook event: boom"), 25);
+    EXPECT_EQ(Log.Count("Error occurs VideoHook event: boom"), 25);
     // The picture went on unchanged.
     EXPECT_NEAR(Mean(test::MeanLumas(Dir.File("threw.flv"), 25)), source, 3);
 }
@@ -276,7 +260,7 @@ TEST_F(VideoPath, SizeChangeMidStream) {
     ASSERT_TRUE(Encode(both, Dir.File("scaled.flv"), [&](TCustomFFmpeg& e) {
         e.SetOption("s", "256x192");
     })) << Error;
-    EXPECT_EQ(LinesWith("frame size changed to 160x120, yuv420p"), 1);
+    EXPECT_EQ(Log.Count("frame size changed to 160x120, yuv420p"), 1);
     EXPECT_EQ(test::ReadMediaInfo(Dir.File("scaled.flv"), {.decode = true}).Video()->decodedFrames,
               50);
 
@@ -315,7 +299,7 @@ TEST_F(VideoPath, DeinterlaceBlendsNeighbouringLines) {
     ASSERT_TRUE(Encode(clip, Dir.File("di.flv"), [](TCustomFFmpeg& e) {
         e.SetOption("deinterlace", "1");
     })) << Error;
-    EXPECT_EQ(LinesWith("Deinterlacing failed."), 0);
+    EXPECT_EQ(Log.Count("Deinterlacing failed."), 0);
     EXPECT_EQ(test::ReadMediaInfo(Dir.File("di.flv")).Video()->packets, 25);
 }
 

@@ -9,6 +9,7 @@
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/LogCapture.h"
 #include "transcoder/CustomFFmpeg.h"
 
 namespace tw {
@@ -126,10 +127,7 @@ TEST_F(GenericOptions, PrivateOptionsAreRecordedWithTheirValue) {
 
 // Catches: older spellings not translated, or a dropped part not reported.
 TEST_F(GenericOptions, OlderSpellingsAreTranslated) {
-    std::vector<std::string> lines;
-    FFLogger()->OnLog = [&](TLogSender, uint32_t, TLogLevel level, const std::string& m) {
-        if (level == llVerbose) lines.push_back(m);
-    };
+    test::LogCapture log;
     ASSERT_TRUE(E.SetDefaultOption("directpred", "1"));
     ASSERT_EQ(Oc().RecordedCount(), 1);
     EXPECT_EQ(Oc().Recorded()[0].Name, "direct-pred");
@@ -137,8 +135,9 @@ TEST_F(GenericOptions, OlderSpellingsAreTranslated) {
 
     ASSERT_TRUE(E.SetDefaultOption("flags", "+gmc"));
     EXPECT_EQ(Oc().RecordedCount(), 1);
-    EXPECT_EQ(lines.size(), 1u);
-    FFLogger()->OnLog = nullptr;
+    int verbose = 0;
+    for (const test::LogCapture::Line& l : log.Lines()) verbose += l.Level == llVerbose;
+    EXPECT_EQ(verbose, 1);
 }
 
 // Catches: the debug rule missing.

@@ -9,33 +9,19 @@
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/LogCapture.h"
 #include "transcoder/CustomFFmpeg.h"
 
 namespace tw {
 namespace {
 
-struct LogLine {
-    TLogLevel Level;
-    std::string Text;
-};
 
 class Dispatcher : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds));
-        FFLogger()->TriggerEventInMainThread = false;
         FFLogger()->SetLogLevel(llInfo);
         E.ResetOptions();  // the engine was built before the libraries were loaded
-        FFLogger()->OnLog = [this](TLogSender, uint32_t, TLogLevel level, const std::string& m) {
-            Lines.push_back({level, m});
-        };
-    }
-    void TearDown() override { FFLogger()->OnLog = nullptr; }
-
-    bool Logged(TLogLevel level, const std::string& text) const {
-        for (const LogLine& l : Lines)
-            if (l.Level == level && l.Text == text) return true;
-        return false;
     }
 
     int64_t VideoB() const {
@@ -60,7 +46,7 @@ class Dispatcher : public ::testing::Test {
     }
 
     TCustomFFmpeg E{20};
-    std::vector<LogLine> Lines;
+    test::LogCapture Log;
 };
 
 // Catches: an entry that writes the wrong field, or two fields swapped within
@@ -151,16 +137,16 @@ TEST_F(Dispatcher, PlainEntriesWriteTheirOwnField) {
 TEST_F(Dispatcher, NoActionEntriesOnlyLog) {
     for (const char* name : {"L", "h", "version", "formats", "codecs", "bsfs", "protocols",
                              "filters", "i", "y", "benchmark"}) {
-        Lines.clear();
+        Log.Clear();
         E.SetOption(name, "whatever.flv");
-        EXPECT_TRUE(Logged(llInfo, std::string("Do nothing: option - ") + name)) << name;
+        EXPECT_TRUE(Log.Has(llInfo, std::string("Do nothing: option - ") + name)) << name;
     }
     EXPECT_EQ(E.OptionContexts->RecordedCount(), 0);
     EXPECT_EQ(E.ForcedFormatName, "");
 
-    Lines.clear();
+    Log.Clear();
     E.SetOption("timelimit", "10");
-    EXPECT_TRUE(Logged(llWarning, "Warning: -timelimit not implemented on Windows"));
+    EXPECT_TRUE(Log.Has(llWarning, "Warning: -timelimit not implemented on Windows"));
     EXPECT_EQ(E.OptionContexts->RecordedCount(), 0);
 }
 
@@ -171,14 +157,14 @@ TEST_F(Dispatcher, BitRateOptionsSetTheirMediaTypeAndWarnWhenLow) {
     E.SetOption("vb", "1000k");
     EXPECT_EQ(VideoB(), 1000000);
     EXPECT_EQ(AudioB(), audioBefore);
-    EXPECT_FALSE(Logged(llWarning,
+    EXPECT_FALSE(Log.Has(llWarning,
                         "WARNING: The bitrate parameter is set too low. It takes "
                         "bits/s as argument, not kbits/s"));
 
     E.SetOption("ab", "500");
     EXPECT_EQ(AudioB(), 500);
     EXPECT_EQ(VideoB(), 1000000);
-    EXPECT_TRUE(Logged(llWarning,
+    EXPECT_TRUE(Log.Has(llWarning,
                        "WARNING: The bitrate parameter is set too low. It takes "
                        "bits/s as argument, not kbits/s"));
 
@@ -255,12 +241,12 @@ TEST_F(Dispatcher, ThreadsWarnsOnlyWhenVerbose) {
         "using thread emulation.";
     E.SetOption("threads", "4");
     EXPECT_EQ(E.ThreadCount, 4);
-    EXPECT_TRUE(Logged(llVerbose, warning));
-    Lines.clear();
+    EXPECT_TRUE(Log.Has(llVerbose, warning));
+    Log.Clear();
     E.SetOption("v", "-1");
     E.SetOption("threads", "2");
     EXPECT_EQ(E.ThreadCount, 2);
-    EXPECT_FALSE(Logged(llVerbose, warning));
+    EXPECT_FALSE(Log.Has(llVerbose, warning));
 }
 
 // Catches: "copy" stored as a codec name, or an empty value clearing a choice.

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "diag/FFLog.h"
+#include "tests/support/LogCapture.h"
 #include "transcoder/Presets.h"
 
 namespace tw {
@@ -75,22 +76,7 @@ std::string ErrorOf(const std::function<void()>& f) {
     return "<no error>";
 }
 
-/// Captures the logger's lines while alive.
-struct LogCapture {
-    std::vector<std::pair<TLogLevel, std::string>> Lines;
-    LogCapture() {
-        FFLogger()->TriggerEventInMainThread = false;
-        FFLogger()->OnLog = [this](TLogSender, uint32_t, TLogLevel l, const std::string& m) {
-            Lines.emplace_back(l, m);
-        };
-    }
-    ~LogCapture() { FFLogger()->OnLog = nullptr; }
-    bool Has(TLogLevel level, const std::string& text) const {
-        for (const auto& [l, m] : Lines)
-            if (l == level && m == text) return true;
-        return false;
-    }
-};
+using test::LogCapture;
 
 TEST(Targets, PalVcdSetsEverythingWithoutFrameRate) {
     FakeHost h;  // FrameRate 25/0: an explicit norm must not look at it
