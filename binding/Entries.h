@@ -303,6 +303,7 @@ extern "C" {
     F(av_fifo_freep2)                      \
     F(av_fifo_can_read)                    \
     F(av_fifo_grow2)                       \
+    F(av_fifo_auto_grow_limit)             \
     F(av_fifo_write)                       \
     F(av_fifo_read)                        \
     F(av_fifo_drain2)                      \
