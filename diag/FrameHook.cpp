@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -59,16 +60,23 @@ int AddFrameHook(TFrameHookList& list, int argc, char* argv[]) {
     if (argc < 1 || !argv || !argv[0]) return -2;
     const std::string fileName = argv[0];
 
+    // A relative name would be read against the module's folder once that
+    // is current: load by the absolute name.
+    std::string loadName = fileName;
+    if (fileName.find('/') != std::string::npos) {
+        char resolved[PATH_MAX];
+        if (realpath(fileName.c_str(), resolved)) loadName = resolved;
+    }
     TModuleHandle handle = nullptr;
     {
-        TModuleFolderScope scope(FolderPart(fileName));
+        TModuleFolderScope scope(FolderPart(loadName));
         auto& cache = ModuleCache();
         auto it = cache.find(fileName);
         if (it == cache.end()) {
             TModule module;
             std::string error;
             const bool loaded = fileName.find('/') != std::string::npos
-                                    ? LoadModuleAt(fileName, module, error)
+                                    ? LoadModuleAt(loadName, module, error)
                                     : LoadModuleByName(fileName, module, error);
             if (!loaded) {
                 lib().av_log(nullptr, AV_LOG_ERROR, "%s\n", error.c_str());

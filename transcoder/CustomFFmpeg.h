@@ -351,6 +351,7 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     void PreProcessVideoFrame(TInputStream* ist, AVFrame* picture);
     int DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* picture);
     int BuildFilterGraph(TInputStream* ist, TOutputStream* ost);
+    int CurrentSwsFlags();
     /// One line of the video statistics file after a video output that
     /// produced bytes (VstatsFileName set).
     void WriteVideoStats(TOutputStream* ost, int frameSize);

@@ -35,8 +35,11 @@ int DeinterlacePicture(AVFrame* dst, const AVFrame* src) {
     const auto format = static_cast<AVPixelFormat>(src->format);
     const AVPixFmtDescriptor* desc = lib().av_pix_fmt_desc_get(format);
     if (!desc) return AVERROR(EINVAL);
-    const bool packed = desc->nb_components > 1 && !(desc->flags & AV_PIX_FMT_FLAG_PLANAR);
-    if (packed ||
+    // Every component in a plane of its own (NV12's interleaved chroma is
+    // not): the blend works on plain rows of bytes.
+    bool shared = desc->nb_components > 1 && !(desc->flags & AV_PIX_FMT_FLAG_PLANAR);
+    for (int c = 0; c < desc->nb_components; ++c) shared |= desc->comp[c].step != 1;
+    if (shared ||
         (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL |
                         AV_PIX_FMT_FLAG_BITSTREAM)) ||
         desc->comp[0].depth != 8)

@@ -31,7 +31,7 @@ int TCustomFFmpeg::BuildFilterGraph(TInputStream* ist, TOutputStream* ost) {
     ist->FilterPicture.reset(lib().av_frame_alloc());
     if (!ist->FilterGraph || !ist->FilterPicture) return AVERROR(ENOMEM);
     AVFilterGraph* graph = ist->FilterGraph.get();
-    const int swsFlags = SwsFlags;
+    const int swsFlags = CurrentSwsFlags();
 
     // The source takes named options today (the positional form is gone):
     // decoder size and format, microsecond time base.

@@ -11,6 +11,8 @@ namespace tw {
 
 void CodecContextFree::operator()(AVCodecContext* c) const {
     if (!c || !lib().avcodec_free_context) return;
+    // The second pass's statistics text is ours: the library never frees it.
+    lib().av_freep(&c->stats_in);
     // Closing an opened codec takes the codec lock, like opening it.
     if (lib().avcodec_is_open(c)) {
         CodecLockGuard lock;

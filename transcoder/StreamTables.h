@@ -140,10 +140,11 @@ struct TOutputStream {
     int ForcedKeyFrameCount() const { return static_cast<int>(ForcedKeyFramePts.size()); }
     int ForcedKeyFrameIndex = 0;
     /// Statistics of the last coded picture: quality (lambda, -1 = none yet),
-    /// picture type and the squared error of the first plane.
+    /// picture type and the squared errors of the planes (with PSNR).
     int CodedQuality = -1;
     int CodedPictType = 0;
-    int64_t CodedError0 = 0;
+    int64_t CodedError[3] = {};     // of the last coded picture, per plane
+    int64_t CodedErrorSum[3] = {};  // running totals
 
     // --- audio
     bool AudioResample = false;

@@ -1,6 +1,8 @@
 // transcoder/TranscodeLoop.cpp — the packet loop: which input to read, the
 // timestamp offsets and scales, joining one input after another, the end of
 // the run and the progress reports.
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -17,6 +19,15 @@
 namespace tw {
 
 extern std::mutex CodecListLock;
+
+namespace {
+
+// Video quantizers seen by the reports ("qphist"), for the whole process.
+std::array<std::atomic<int>, 52> QpHistogramCounts{};
+
+double Psnr(double error) { return -10.0 * std::log10(error); }
+
+}  // namespace
 
 namespace {
 
@@ -126,16 +137,13 @@ void TTranscoder::Loop() {
                                    ic->streams[pkt->stream_index]);
         // 6. streams that appeared later, or nobody wants
         const TInputFile& f = FFiles[file];
-        if (pkt->stream_index >= f.StreamCount) {
+        if (pkt->stream_index >= f.StreamCount || FInputs[f.FirstStream + pkt->stream_index]->Discard) {
             lib().av_packet_unref(pkt.get());
+            ProgressCheck(lastReport, file);
             continue;
         }
         const int index = f.FirstStream + pkt->stream_index;
         TInputStream& ist = *FInputs[index];
-        if (ist.Discard) {
-            lib().av_packet_unref(pkt.get());
-            continue;
-        }
         // 7. offset, 8. scale
         const AVRational tb = ist.Stream->time_base;
         const AVRational us{1, 1000000};
@@ -175,6 +183,7 @@ void TTranscoder::Loop() {
             if (past) {
                 ist.PastRecordingTime = true;
                 lib().av_packet_unref(pkt.get());
+                ProgressCheck(lastReport, file);
                 continue;
             }
         }
@@ -192,12 +201,15 @@ void TTranscoder::Loop() {
             continue;
         }
         lib().av_packet_unref(pkt.get());
-        // 13. progress
-        const int64_t now = lib().av_gettime();
-        if (now - lastReport > E.ProgressIntervalUs) {
-            lastReport = now;
-            Report(false, file);
-        }
+        ProgressCheck(lastReport, file);
+    }
+}
+
+void TTranscoder::ProgressCheck(int64_t& lastReport, int file) {
+    const int64_t now = lib().av_gettime();
+    if (now - lastReport > E.ProgressIntervalUs) {
+        lastReport = now;
+        Report(false, file);
     }
 }
 
@@ -217,6 +229,7 @@ bool TTranscoder::SwitchFile(int& file) {
         ist.FlushedAtEof = true;
     }
     FDrainEncoders = true;
+    if (k == n - 1) return false;  // the last set stays active for the final report
     const int per = FStreamsPerOutput;
     // Frame numbering and synchronisation carry over into the next file.
     for (size_t r = static_cast<size_t>(k + 1) * per; r < FOutputs.size(); ++r) {
@@ -247,7 +260,6 @@ bool TTranscoder::SwitchFile(int& file) {
         end = std::max(end, t);
         ost.Active = false;
     }
-    if (k == n - 1) return false;
     E.InputTsOffsets[k + 1] += std::llrint(1000000.0 * end);
     file = k + 1;
     return true;
@@ -328,6 +340,28 @@ void TTranscoder::Report(bool final, int fileIndex) {
             quality = q;
             append("frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, quality);
             if (final) append("L");
+            if (E.QpHistogram) {
+                const long qp = std::lrint(quality);
+                if (qp >= 0 && qp < 52) ++QpHistogramCounts[qp];
+                for (int j = 0; j < 32; ++j)
+                    append("%X", static_cast<int>(std::lrint(std::log2(QpHistogramCounts[j] + 1))));
+            }
+            if (er && er->Encoder && (er->Encoder->flags & AV_CODEC_FLAG_PSNR)) {
+                // The last picture's errors, or the totals over every frame.
+                const AVCodecContext* enc = er->Encoder.get();
+                double errorSum = 0, scaleSum = 0;
+                append("PSNR=");
+                for (int j = 0; j < 3; ++j) {
+                    const double error = double(final ? er->CodedErrorSum[j] : er->CodedError[j]);
+                    double scale = double(enc->width) * enc->height * 255.0 * 255.0;
+                    if (j > 0) scale /= 4;
+                    if (final) scale *= frameNumber;
+                    errorSum += error;
+                    scaleSum += scale;
+                    append("%c:%2.2f ", "YUV"[j], Psnr(error / scale));
+                }
+                append("*:%2.2f ", Psnr(errorSum / scaleSum));
+            }
             videoReported = true;
         }
         const double ct = CurrentTime(*ost);

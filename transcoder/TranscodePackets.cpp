@@ -35,9 +35,9 @@ int64_t CorrectTimestamp(TPtsCorrection& c, int64_t dts, int64_t pts) {
 }  // namespace
 
 void TTranscoder::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                              TBitstreamFilterChain& bsfs) {
-    for (BsfContextPtr& bsf : bsfs.Filters) {
-        AVBSFContext* ctx = bsf.get();
+                              TBitstreamFilterChain& bsfs, size_t firstFilter) {
+    for (size_t i = firstFilter; i < bsfs.Filters.size(); ++i) {
+        AVBSFContext* ctx = bsfs.Filters[i].get();
         auto fail = [&](int code) {
             const std::string text =
                 std::string(ctx->filter->name) + " failed for stream " +
@@ -56,17 +56,28 @@ void TTranscoder::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext*
                 continue;
             }
         }
-        AVPacket* copy = lib().av_packet_clone(pkt);
-        int ret = copy ? lib().av_bsf_send_packet(ctx, copy) : AVERROR(ENOMEM);
-        lib().av_packet_free(&copy);
-        if (ret >= 0) {
-            const int stream = pkt->stream_index;
-            lib().av_packet_unref(pkt);
-            ret = lib().av_bsf_receive_packet(ctx, pkt);
-            pkt->stream_index = stream;
-            if (ret == AVERROR(EAGAIN)) return;  // the filter holds it for now
+        PacketPtr copy(lib().av_packet_clone(pkt));
+        int ret = copy ? lib().av_bsf_send_packet(ctx, copy.get()) : AVERROR(ENOMEM);
+        if (ret < 0) {
+            fail(ret);
+            continue;  // a filter that fails passes the packet on unchanged
         }
-        if (ret < 0) fail(ret);
+        // One packet in may give none (held for now), one or several out;
+        // each goes on through the rest of the chain.
+        bool gave = false;
+        while (true) {
+            PacketPtr out(lib().av_packet_alloc());
+            ret = out ? lib().av_bsf_receive_packet(ctx, out.get()) : AVERROR(ENOMEM);
+            if (ret < 0) break;
+            gave = true;
+            out->stream_index = pkt->stream_index;
+            WritePacket(s, out.get(), avctx, bsfs, i + 1);
+        }
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF || gave) {
+            if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) fail(ret);
+            return;
+        }
+        fail(ret);  // nothing came out: the packet goes on unchanged
     }
     // What the muxer has reached on this stream, for the loop and reports.
     AVStream* st = s->streams[pkt->stream_index];
@@ -194,6 +205,7 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
     if (!ist.DecodingNeeded) {
         if (!pkt) return 0;
         // The clock moves by one frame of the stream.
+        ist.Pts = ist.NextPts;
         if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0 && par->frame_size > 0)
             ist.NextPts += int64_t(1000000) * par->frame_size / par->sample_rate;
         else if (par->codec_type == AVMEDIA_TYPE_VIDEO && ist.Stream->r_frame_rate.num)
@@ -222,12 +234,19 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
     int ret = lib().avcodec_send_packet(dec, pkt);
     if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN)) return -1;
     AVFrame* frame = FFrame.get();
-    while (true) {
+    for (int frames = 0;; ++frames) {
         ret = lib().avcodec_receive_frame(dec, frame);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
         if (ret < 0) return -1;
+        ist.Pts = ist.NextPts;
         if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
-            ist.Pts = ist.NextPts;
+            // A video packet is one picture; an audio packet may carry several
+            // frames, which older muxers did not expect.
+            if (pkt && frames > 0 && (E.Verbose > 1 || (E.Verbose > 0 && !ist.MultiFrameWarned))) {
+                FFLogger()->LogFmt(&E, llError, "Multiple frames in a packet from stream %d",
+                                   pkt->stream_index);
+                ist.MultiFrameWarned = true;
+            }
             if (dec->sample_rate > 0)
                 ist.NextPts += int64_t(1000000) * frame->nb_samples / dec->sample_rate;
             InterleaveAudio(frame);
@@ -287,7 +306,9 @@ void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
     }
     AVFormatContext* s = Output(ost.FileIndex);
     int ret = lib().avcodec_send_frame(enc, nullptr);
-    if (ret < 0 && ret != AVERROR_EOF) return;
+    if (ret < 0 && ret != AVERROR_EOF)
+        throw FFmpegException(enc->codec_type == AVMEDIA_TYPE_AUDIO ? "Audio encoding failed"
+                                                                    : "Video encoding failed");
     AVPacket* pkt = FOutPacket.get();
     while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
         if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
@@ -311,7 +332,8 @@ void TTranscoder::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle*
         FFLogger()->Log(&E, llError, "Subtitle packets must have a pts");
         return;
     }
-    AVCodecContext* enc = ost.Encoder.get();
+    // The sets of a join share the first set's encoder.
+    AVCodecContext* enc = E.EncoderRecord(&ost)->Encoder.get();
     if (!enc) return;
     // One buffer per transcode: engines on other threads have their own.
     std::vector<uint8_t>& buffer = FSubtitleBuffer;

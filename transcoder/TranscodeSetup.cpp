@@ -392,7 +392,7 @@ void TTranscoder::OpenPassLog(TOutputStream& ost, int index) {
         if (!copy)
             throw FFmpegException("Could not allocate file buffer: Error reading log file \"" +
                                   name + "\" for pass-2 encoding");
-        enc->stats_in = copy;  // freed with the context
+        enc->stats_in = copy;  // freed with the context by its deleter
     }
 }
 

@@ -58,6 +58,7 @@ class TTranscoder {
     bool SwitchFile(int& file);
     void AfterLoop();
     void Report(bool final, int fileIndex);
+    void ProgressCheck(int64_t& lastReport, int file);
     double CurrentTime(const TOutputStream& ost) const;
     void CloseEncoders();
     void CloseDecoders();
@@ -77,7 +78,8 @@ class TTranscoder {
     /// Writes a packet through the record's bitstream filters and the
     /// interleaving muxer; records the stream's current time.
     void WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                     TBitstreamFilterChain& bsfs);
+                     TBitstreamFilterChain& bsfs,
+                     size_t firstFilter = 0);
 
   private:
     TCustomFFmpeg& E;

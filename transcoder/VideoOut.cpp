@@ -2,6 +2,7 @@
 // decoded picture becomes, scaling to the encoder's size and format, the
 // output hook and the preview, forced key frames, encoding and the video
 // statistics file.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -19,15 +20,6 @@ namespace tw {
 
 namespace {
 
-// Scaler flags as the "sws_flags" option left them.
-int CurrentScalerFlags(TCustomFFmpeg& e) {
-    int64_t flags = 0;
-    if (e.OptionContexts && e.OptionContexts->Scaler() &&
-        lib().av_opt_get_int(e.OptionContexts->Scaler(), "sws_flags", 0, &flags) >= 0)
-        e.SwsFlags = static_cast<int>(flags);
-    return e.SwsFlags;
-}
-
 // The encoder's statistics of the last coded picture: quality (lambda) and
 // picture type.
 void TakeCodedStats(TOutputStream& er, const AVPacket* pkt) {
@@ -38,10 +30,23 @@ void TakeCodedStats(TOutputStream& er, const AVPacket* pkt) {
     er.CodedPictType = sd[4];
     // Then the error count (one byte, two reserved) and the errors of each
     // plane (64-bit each), filled when the encoder computes PSNR.
-    if (size >= 16) std::memcpy(&er.CodedError0, sd + 8, sizeof er.CodedError0);
+    const int planes = std::min<int>(sd[5], 3);
+    for (int i = 0; i < planes && size >= 8 + 8 * size_t(i + 1); ++i) {
+        std::memcpy(&er.CodedError[i], sd + 8 + 8 * i, sizeof er.CodedError[i]);
+        er.CodedErrorSum[i] += er.CodedError[i];
+    }
 }
 
 }  // namespace
+
+// Scaler flags as the "sws_flags" option left them.
+int TCustomFFmpeg::CurrentSwsFlags() {
+    int64_t flags = 0;
+    if (OptionContexts && OptionContexts->Scaler() &&
+        lib().av_opt_get_int(OptionContexts->Scaler(), "sws_flags", 0, &flags) >= 0)
+        SwsFlags = static_cast<int>(flags);
+    return SwsFlags;
+}
 
 int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
                               AVFrame* picture) {
@@ -103,13 +108,12 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
             ost->ResampleWidth = picture->width;
             ost->ResampleHeight = picture->height;
             ost->ResamplePixFmt = picture->format;
-            ost->VideoResample = !fitsEncoder;
         }
         if (ost->VideoResample) {
             if (!ost->Scaler) {
                 ost->Scaler.reset(lib().sws_getContext(
                     picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
-                    enc->width, enc->height, enc->pix_fmt, CurrentScalerFlags(*this), nullptr,
+                    enc->width, enc->height, enc->pix_fmt, CurrentSwsFlags(), nullptr,
                     nullptr, nullptr));
                 if (!ost->Scaler) throw FFmpegException("Cannot get resampling context");
             }
@@ -168,7 +172,7 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
             throw FFmpegException("Video encoding failed");
         int ret;
         while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
-            produced += pkt->size;
+            produced = pkt->size;  // the statistics speak of the last frame
             VideoSize += pkt->size;
             TakeCodedStats(er, pkt);
             pkt->stream_index = ost->StreamIndex;
@@ -200,7 +204,7 @@ void TCustomFFmpeg::WriteVideoStats(TOutputStream* ost, int frameSize) {
     std::fprintf(f, "frame= %5d q= %2.1f ", ost->FrameNumber, er.CodedQuality / 118.0);
     if (enc->flags & AV_CODEC_FLAG_PSNR)
         std::fprintf(f, "PSNR= %6.2f ",
-                     -10.0 * std::log10(double(er.CodedError0) /
+                     -10.0 * std::log10(double(er.CodedError[0]) /
                                         (double(enc->width) * enc->height * 255.0 * 255.0)));
     std::fprintf(f, "f_size= %6d ", frameSize);
     double ti1 = ost->SyncOpts * av_q2d(enc->time_base);
