@@ -145,6 +145,7 @@ struct TOutputStream {
     int CodedPictType = 0;
     int64_t CodedError[3] = {};     // of the last coded picture, per plane
     int64_t CodedErrorSum[3] = {};  // running totals
+    int CodedErrorPlanes = 0;       // planes the encoder reports errors for
 
     // --- audio
     bool AudioResample = false;

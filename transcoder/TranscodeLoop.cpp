@@ -346,8 +346,10 @@ void TTranscoder::Report(bool final, int fileIndex) {
                 for (int j = 0; j < 32; ++j)
                     append("%X", static_cast<int>(std::lrint(std::log2(QpHistogramCounts[j] + 1))));
             }
-            if (er && er->Encoder && (er->Encoder->flags & AV_CODEC_FLAG_PSNR)) {
-                // The last picture's errors, or the totals over every frame.
+            if (er && er->Encoder && (er->Encoder->flags & AV_CODEC_FLAG_PSNR) &&
+                er->CodedErrorPlanes >= 3) {
+                // The last picture's errors, or the totals over every frame;
+                // only from encoders that give them (libx264 keeps its own).
                 const AVCodecContext* enc = er->Encoder.get();
                 double errorSum = 0, scaleSum = 0;
                 append("PSNR=");

@@ -31,6 +31,7 @@ void TakeCodedStats(TOutputStream& er, const AVPacket* pkt) {
     // Then the error count (one byte, two reserved) and the errors of each
     // plane (64-bit each), filled when the encoder computes PSNR.
     const int planes = std::min<int>(sd[5], 3);
+    er.CodedErrorPlanes = planes;
     for (int i = 0; i < planes && size >= 8 + 8 * size_t(i + 1); ++i) {
         std::memcpy(&er.CodedError[i], sd + 8 + 8 * i, sizeof er.CodedError[i]);
         er.CodedErrorSum[i] += er.CodedError[i];

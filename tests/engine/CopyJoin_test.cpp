@@ -86,6 +86,12 @@ TEST_F(CopyJoin, ThreeFlvClips) {
     const std::string out = Dir.File("joined.flv");
     auto e = NewEngine();
     ASSERT_TRUE(Prepare(*e, inputs, out));
+    int lastFile = 0, lastFrames = 0;
+    e->ProgressCallback = [&](TCustomFFmpeg*, int file, int64_t, int64_t, int64_t, float, float,
+                              int, int frames) {
+        lastFile = file;
+        lastFrames = frames;
+    };
     e->Start(false);
     EXPECT_TRUE(e->Finished);
     EXPECT_FALSE(e->ErrorRaised) << e->ErrorMessage;
@@ -108,6 +114,9 @@ TEST_F(CopyJoin, ThreeFlvClips) {
     ASSERT_NE(joined.Audio(), nullptr);
     EXPECT_EQ(joined.Video()->packets, videoPackets);
     EXPECT_EQ(joined.Audio()->packets, audioPackets);
+    // The final report speaks of every picture of the join.
+    EXPECT_EQ(lastFile, -1);
+    EXPECT_EQ(lastFrames, videoPackets);
     EXPECT_TRUE(joined.Video()->dtsMonotonic);
     EXPECT_TRUE(joined.Audio()->dtsMonotonic);
     ASSERT_TRUE(joined.duration);

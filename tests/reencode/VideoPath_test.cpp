@@ -3,6 +3,8 @@
 // size changes, deinterlacing, the preview and the statistics file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -294,6 +296,14 @@ TEST_F(VideoPath, DeinterlaceBlendsNeighbouringLines) {
     rgb->height = 6;
     ASSERT_GE(lib().av_frame_get_buffer(rgb.get(), 0), 0);
     EXPECT_LT(DeinterlacePicture(rgb.get(), rgb.get()), 0);
+    // So are formats whose chroma shares one plane: half of each row would
+    // be blended and the rest left as it was.
+    FramePtr nv12(lib().av_frame_alloc());
+    nv12->format = AV_PIX_FMT_NV12;
+    nv12->width = 8;
+    nv12->height = 6;
+    ASSERT_GE(lib().av_frame_get_buffer(nv12.get(), 0), 0);
+    EXPECT_LT(DeinterlacePicture(nv12.get(), nv12.get()), 0);
 
     const std::string clip = Clip("src.flv");
     ASSERT_TRUE(Encode(clip, Dir.File("di.flv"), [](TCustomFFmpeg& e) {
@@ -327,6 +337,40 @@ TEST_F(VideoPath, VideoStatisticsFileHasOneLinePerCodedPicture) {
         e.SetOption("vstats_file", Dir.File("no/such/folder/vstats.log"));
     }));
     EXPECT_EQ(Error, "fopen fail: " + Dir.File("no/such/folder/vstats.log"));
+}
+
+// Catches: the final report line without the quantizer histogram or the
+// PSNR of the whole run, or PSNR values taken from one plane only.
+TEST_F(VideoPath, FinalReportCarriesHistogramAndPsnr) {
+    FFLogger()->SetLogLevel(llVerbose);
+    WithPreset = false;  // an encoder that reports its errors per plane
+    ASSERT_TRUE(Encode(Clip("src.flv"), Dir.File("out.flv"), [](TCustomFFmpeg& e) {
+        e.SetVerbose(0);
+        e.SetOption("vcodec", "flv");
+        e.SetOption("qphist", "1");
+        e.SetOption("psnr", "1");
+    })) << Error;
+    std::string final;
+    for (const test::LogCapture::Line& l : Log.Lines())
+        if (l.Text.find("frame=") != std::string::npos && l.Text.find(" L") != std::string::npos)
+            final = l.Text;
+    ASSERT_FALSE(final.empty());
+    // "L", then 32 hexadecimal digits of the histogram, then the planes.
+    const size_t l = final.find(" L");
+    ASSERT_GT(final.size(), l + 2 + 32);
+    EXPECT_EQ(final.substr(l + 2, 32).find_first_not_of("0123456789ABCDEF"), std::string::npos)
+        << final;
+    double y = 0, u = 0, v = 0, all = 0;
+    ASSERT_EQ(std::sscanf(final.c_str() + final.find("PSNR="), "PSNR=Y:%lf U:%lf V:%lf *:%lf", &y,
+                          &u, &v, &all),
+              4)
+        << final;
+    // A clean test pattern codes well; the planes differ from each other.
+    for (double p : {y, u, v, all}) {
+        EXPECT_GT(p, 25.0) << final;
+        EXPECT_LT(p, 99.0) << final;
+    }
+    EXPECT_TRUE(all >= std::min({y, u, v}) && all <= std::max({y, u, v})) << final;
 }
 
 // Catches: first-pass statistics not written, or a second pass that cannot
