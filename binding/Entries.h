@@ -19,6 +19,7 @@ extern "C" {
 #include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/display.h>
 #include <libavutil/fifo.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
@@ -152,6 +153,8 @@ extern "C" {
     F(avformat_write_header)              \
     F(avformat_seek_file)                 \
     F(avformat_query_codec)               \
+    F(av_stream_get_side_data)            \
+    F(av_stream_new_side_data)            \
     F(avformat_get_class)                 \
     F(av_find_best_stream)                \
     F(av_find_input_format)               \
@@ -160,7 +163,7 @@ extern "C" {
     F(av_demuxer_iterate)                 \
     F(av_muxer_iterate)                   \
     F(av_codec_get_id)                    \
-    F(av_codec_get_tag2)                    \
+    F(av_codec_get_tag2)                  \
     F(av_codec_get_tag)                   \
     F(av_filename_number_test)            \
     F(av_read_frame)                      \
@@ -193,6 +196,8 @@ extern "C" {
     F(av_log)                              \
     F(av_vlog)                             \
     F(av_log_default_callback)             \
+    F(av_display_rotation_get)             \
+    F(av_display_rotation_set)             \
     F(av_log_get_level)                    \
     F(av_log_set_level)                    \
     F(av_log_set_callback)                 \

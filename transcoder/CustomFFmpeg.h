@@ -77,6 +77,17 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     /// Expected output duration in microseconds, -1 = unknown.
     int64_t TotalDuration = -1;
 
+    // --- merge policy of the join driver. No option names reach these and
+    // ResetOptions leaves them alone: every other caller gets the engine's
+    // ordinary rules.
+    /// Re-encoding join: each input's pictures are turned upright by their
+    /// display matrix, scaled to fit the output size with their aspect kept
+    /// and padded black, never stretched.
+    bool FitPictures = false;
+    /// Re-encoding join: the output has audio when any input has; an input
+    /// without audio contributes silence as long as its video.
+    bool FillMissingAudio = false;
+
     /// Whether an option that nothing accepts raises (true) or is ignored.
     bool RaiseOnUnknownOption = true;
     /// The generic option store; created by ResetOptions (none while the
