@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "app/MergeCheck.h"
+#include "app/PendingOutput.h"
 #include "binding/Entries.h"
 #include "diag/MainThread.h"
 
@@ -78,9 +80,35 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
     return o;
 }
 
+void AdjustReencodeOptions(TOutputOptions& o, const std::vector<TSourceFacts>& sources) {
+    // The picture of the first source as it is shown, in even numbers (4:2:0
+    // has one chroma sample per two pixels each way); every source is fitted
+    // into it, and into the format every player takes.
+    for (const TSourceFacts& s : sources) {
+        if (!s.HasVideo) continue;
+        int w = 0, h = 0;
+        s.DisplaySize(w, h);
+        w &= ~1;
+        h &= ~1;
+        if (w >= 2 && h >= 2) o.FrameSize = std::to_string(w) + "x" + std::to_string(h);
+        break;
+    }
+    o.ExtOptions += "pix_fmt=yuv420p\r\n";
+    // The audio of the first source that has some: a merge whose first
+    // source is silent still carries the others' sound.
+    if (o.AudioChannels > 0) return;
+    for (const TSourceFacts& s : sources) {
+        if (!s.HasAudio) continue;
+        o.AudioChannels = s.Channels > 0 ? s.Channels : -1;
+        o.AudioSampleRate = s.SampleRate > 0 ? s.SampleRate : -1;
+        o.AudioBitrate = s.AudioBitrate;
+        break;
+    }
+}
+
 int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
               const std::string& outputFile, std::string& message, const TJoinSettings& settings,
-              const std::function<void()>& onWait) {
+              const std::function<void()>& onWait, std::vector<TSourceFacts>* survey) {
     message.clear();
     if (encoder.Working && !encoder.Done) {
         message = "Encoder Busy!";
@@ -93,6 +121,9 @@ int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
     }
     for (size_t i = 0; i < files.size(); ++i) {
         TInputOptions in;
+        // The decoders take their thread count when their input is opened.
+        if (!settings.FastJoin && settings.Threads > 0)
+            in.ExtOptions = "threads=" + std::to_string(settings.Threads) + "\r\n";
         const bool ok = i == 0 ? encoder.AddTask(files[0], &in) >= 0
                                : encoder.AddInputFile(0, files[i], &in);
         if (!ok) {
@@ -100,7 +131,23 @@ int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
             return jrError;
         }
     }
+    TFFmpeg& task = encoder.Tasks(0);
+    std::vector<TSourceFacts> facts;
+    for (size_t i = 0; i < files.size(); ++i)
+        facts.push_back(SurveySource(i < task.InputFiles.size() ? task.InputFiles[i].get() : nullptr,
+                                     files[i]));
+    if (survey) *survey = facts;
     TOutputOptions out = MergeOutputOptions(encoder.Decoder, settings.FastJoin, settings.Threads);
+    if (settings.FastJoin) {
+        // Refused before anything is written: the container could not hold
+        // it, or a source would leave a hole in a stream.
+        message = FastMergeProblem(facts);
+        if (!message.empty()) return jrError;
+    } else {
+        task.FitPictures = true;
+        task.FillMissingAudio = true;
+        AdjustReencodeOptions(out, facts);
+    }
     if (!encoder.SetOutputFile(0, outputFile, &out)) {
         message = "SetOutputFile Error: " + encoder.LastError;
         return jrError;
@@ -115,7 +162,6 @@ int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    TFFmpeg& task = encoder.Tasks(0);
     if (task.ErrorRaised) {
         message = "FatalException: " + task.ErrorMessage;
         return jrError;
@@ -131,37 +177,6 @@ bool SameFile(const std::string& a, const std::string& b) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-namespace {
-
-// The merged file opens and lasts as long as its sources together (within
-// a second); only then may the sources go.
-bool VerifyOutput(TFFEncoder& encoder, const std::vector<std::string>& files,
-                  const std::string& output, std::string& why) {
-    TFFDecoder probe;
-    int64_t sum = 0;
-    for (const auto& f : files) {
-        if (!probe.LoadFile(f) || !probe.FormatContext() ||
-            probe.FormatContext()->duration == AV_NOPTS_VALUE) {
-            why = f + ": duration unknown";
-            return false;
-        }
-        sum += probe.FormatContext()->duration;
-    }
-    (void)encoder;
-    if (!probe.LoadFile(output)) {
-        why = probe.LastError;
-        return false;
-    }
-    const int64_t d = probe.FormatContext()->duration;
-    if (d == AV_NOPTS_VALUE || std::llabs(d - sum) > 1000000) {
-        why = output + ": its duration does not match the sources";
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
                     const std::string& outputFile, const TJoinSettings& settings,
                     const std::function<void()>& onWait) {
@@ -169,7 +184,7 @@ int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::strin
         user.Tell("请设定“合并到文件”");
         return jrError;
     }
-    // Checked before anything is deleted: an old output must not be gone
+    // Checked before anything is asked: an old output must not be at stake
     // when no merge follows, and a source must never be overwritten.
     if (files.empty()) {
         user.Tell("请增加视频文件");
@@ -182,29 +197,47 @@ int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::strin
         }
     struct stat st;
     if (::stat(outputFile.c_str(), &st) == 0) {
-        if (!user.AskYesNo(outputFile + "已经存在，是否覆盖？")) return jrError;
-        ::unlink(outputFile.c_str());
-        if (::stat(outputFile.c_str(), &st) == 0) {
-            user.Tell(outputFile + "已经存在，并且不可覆盖");
+        // A device or a folder is no file to replace.
+        if (!S_ISREG(st.st_mode)) {
+            user.Tell(outputFile + "不是普通文件，不能作为合并到文件");
             return jrError;
         }
+        if (!user.AskYesNo(outputFile + "已经存在，是否覆盖？")) return jrError;
+    }
+    // The merge writes beside the output; the old output is replaced only by
+    // a merge that is kept (done, or stopped with a playable partial file).
+    TPendingOutput pending;
+    std::string why;
+    if (!pending.Create(outputFile, why)) {
+        user.Tell(::stat(outputFile.c_str(), &st) == 0 ? outputFile + "已经存在，并且不可覆盖"
+                                                      : "SetOutputFile Error: " + why);
+        return jrError;
     }
     std::string message;
+    std::vector<TSourceFacts> sources;
     int result;
     try {
-        result = JoinFiles(encoder, files, outputFile, message, settings, onWait);
+        result = JoinFiles(encoder, files, pending.Path(), message, settings, onWait, &sources);
     } catch (...) {
         user.SetStateText("");
         throw;
     }
     user.SetStateText("");
     if (result == jrError) {
+        // The engine's texts name the file it wrote: the user knows the output.
+        for (size_t at; (at = message.find(pending.Path())) != std::string::npos;)
+            message.replace(at, pending.Path().size(), outputFile);
         user.Tell(message);
-    } else if (result == jrDone) {
+        return result;
+    }
+    if (!pending.Commit(why)) {
+        user.Tell("SetOutputFile Error: " + why);
+        return jrError;
+    }
+    if (result == jrDone) {
         user.Tell("合并成功");
         if (settings.DeleteSources) {
-            std::string why;
-            if (!VerifyOutput(encoder, files, outputFile, why)) {
+            if (!VerifyMerge(sources, outputFile, settings.FastJoin, why)) {
                 user.Tell("合并后的文件未通过检查，源文件未删除：" + why);
                 return result;
             }

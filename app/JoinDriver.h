@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/SourceSurvey.h"
 #include "encoder/FFEncode.h"
 
 namespace tw {
@@ -52,20 +53,31 @@ std::string ProgressText(const TProgressInfo& info);
 /// file's audio and bit-rate values, the key-frame index for seeking).
 TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads);
 
+/// A re-encoding merge's picture and sound: the first source's displayed
+/// size (rotation applied) in even numbers, 4:2:0 pictures, and the audio
+/// values of the first source that has audio when the first has none.
+void AdjustReencodeOptions(TOutputOptions& options, const std::vector<TSourceFacts>& sources);
+
 /// Runs the job; returns a TJoinResult with the text in message. While it
 /// waits it serves the main-thread call queue at least every 100 ms.
 /// onWait is called on every pass of the wait (for a stop request, say).
+/// A fast merge whose sources cannot be copied into one FLV file fails
+/// before the output is set up. survey, when given, receives the facts of
+/// every source (for the checks after the merge).
 int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
               const std::string& outputFile, std::string& message,
-              const TJoinSettings& settings, const std::function<void()>& onWait = {});
+              const TJoinSettings& settings, const std::function<void()>& onWait = {},
+              std::vector<TSourceFacts>* survey = nullptr);
 
 /// True when both names lead to the same existing file, however written.
 bool SameFile(const std::string& a, const std::string& b);
 
 /// The checks and messages around a merge (the Join button): empty output
-/// name, empty list, output among the sources, existing output (asked),
-/// the merge itself, then the verified deletion of the sources. Returns the
-/// merge's result, or jrError when a check stopped it.
+/// name, empty list, output among the sources, an output that is no regular
+/// file (refused), existing output (asked), the merge itself into a file
+/// beside the output that replaces it only when the merge is kept, then the
+/// verified deletion of the sources. Returns the merge's result, or jrError
+/// when a check stopped it.
 int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
                     const std::string& outputFile, const TJoinSettings& settings,
                     const std::function<void()>& onWait = {});

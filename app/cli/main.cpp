@@ -312,13 +312,8 @@ int main(int argc, char** argv) {
         return 130;
     }
     if (result != jrDone) {
-        for (const auto& m : user.Messages) {
-            std::fprintf(stderr, "%s\n", m.c_str());
-            // A run that failed half-way leaves a file no player can use:
-            // it is not kept under the name the user asked for.
-            if (m.rfind("FatalException: ", 0) == 0 && ::unlink(args.Output.c_str()) == 0)
-                std::fprintf(stderr, "%s: removed the unfinished output\n", args.Output.c_str());
-        }
+        // A failed merge leaves nothing behind and an old output as it was.
+        for (const auto& m : user.Messages) std::fprintf(stderr, "%s\n", m.c_str());
         return 1;
     }
     if (!args.Quiet) {

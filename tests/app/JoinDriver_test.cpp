@@ -2,6 +2,7 @@
 // the tarnwick-join command line end to end.
 #include "app/JoinDriver.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -233,8 +234,18 @@ TEST_F(Driver, CtrlCStopsWithAPlayablePartialFile) {
         execv(argv[0], argv.data());
         _exit(127);
     }
-    // The output exists from the moment it is set up; the merge starts then.
-    while (!Exists(out)) usleep(500);
+    // The merge writes to a hidden file beside the output from the moment
+    // the output is set up; the merge starts then.
+    auto pending = [&] {
+        bool found = false;
+        if (DIR* d = ::opendir(Dir.Path().c_str())) {
+            while (dirent* e = ::readdir(d))
+                found |= std::string(e->d_name).rfind(".partial.flv.", 0) == 0;
+            ::closedir(d);
+        }
+        return found;
+    };
+    while (!pending()) usleep(500);
     kill(pid, SIGINT);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);

@@ -1,0 +1,64 @@
+// app/SourceSurvey.h — what the join driver needs to know of each source
+// before a merge (which streams, how they are encoded, how the picture is
+// shown) and the checks it makes of a fast merge's sources.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace tw {
+
+/// The facts of one source, read from an opened input (stream parameters and
+/// side data only; nothing is decoded). Values are plain copies: they outlive
+/// the context they came from.
+struct TSourceFacts {
+    std::string File;
+    bool HasVideo = false;
+    bool HasAudio = false;
+    /// Container duration in microseconds; -1 when unknown.
+    int64_t Duration = -1;
+
+    // --- first video stream (when HasVideo)
+    AVCodecID VideoCodec = AV_CODEC_ID_NONE;
+    int VideoProfile = -99;
+    int Width = 0, Height = 0;  ///< coded size
+    int PixFmt = -1;            ///< AVPixelFormat
+    AVRational SampleAspect{0, 1};
+    /// Clockwise turn, in degrees (0, 90, 180 or 270), that shows the picture
+    /// upright, from the stream's display matrix.
+    int Rotation = 0;
+
+    // --- first audio stream (when HasAudio)
+    AVCodecID AudioCodec = AV_CODEC_ID_NONE;
+    int AudioProfile = -99;
+    int SampleRate = 0;
+    int Channels = 0;
+    int AudioBitrate = -1;  ///< bits per second; -1 when the container does not say
+
+    /// The size the picture is shown at: the coded size widened by a
+    /// non-square pixel aspect, turned by the rotation.
+    void DisplaySize(int& width, int& height) const;
+};
+
+/// Reads the facts of an opened input; file is only recorded.
+TSourceFacts SurveySource(const AVFormatContext* context, const std::string& file);
+
+/// Why these sources cannot be fast-merged into an FLV file, or "" when they
+/// can: a source whose stream set differs from the first one's, or a codec
+/// the container cannot hold. The text names the file and tells the user to
+/// merge without fast mode.
+std::string FastMergeProblem(const std::vector<TSourceFacts>& sources);
+
+/// The first value in which a source's encoding differs from the first
+/// source's ("size 640x360 / 320x240"), or "" when all agree.
+std::string EncodingDifference(const std::vector<TSourceFacts>& sources, std::string& file);
+
+/// A codec's short name ("vp8"), "none" for AV_CODEC_ID_NONE.
+std::string CodecName(AVCodecID id);
+
+}  // namespace tw

@@ -1,0 +1,305 @@
+// tests/app/MergeSafety_test.cpp — what the driver does to keep the user's
+// files: the old output survives a failed merge, a fast merge refuses what
+// cannot be copied, and sources are deleted only after the merged file has
+// passed every check.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "app/JoinDriver.h"
+#include "app/MergeCheck.h"
+#include "app/PendingOutput.h"
+#include "binding/FFLoad.h"
+#include "diag/FFLog.h"
+#include "tests/support/Media.h"
+#include "tests/support/TempDir.h"
+
+namespace tw {
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    return names;
+}
+
+struct ScriptedUser : TJoinUser {
+    bool Answer = true;
+    std::vector<std::string> Asked, Told;
+    bool AskYesNo(const std::string& text) override {
+        Asked.push_back(text);
+        return Answer;
+    }
+    void Tell(const std::string& text) override { Told.push_back(text); }
+    void SetStateText(const std::string&) override {}
+    std::string Last() const { return Told.empty() ? "" : Told.back(); }
+};
+
+class MergeSafety : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
+        FFLogger()->TriggerEventInMainThread = false;
+        FFLogger()->SetLogLevel(llQuiet);
+        Enc.TaskVerbose = -1;
+    }
+    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
+        return test::GenerateClip(Dir.File(name), args);
+    }
+    // The facts the driver would read of a file.
+    TSourceFacts Facts(const std::string& file) {
+        TFFDecoder d;
+        EXPECT_TRUE(d.LoadFile(file)) << d.LastError;
+        return SurveySource(d.FormatContext(), file);
+    }
+    test::TempDir Dir;
+    TFFEncoder Enc;
+    ScriptedUser User;
+    TJoinSettings Fast{true, false, 0};
+};
+
+// Catches: the old output deleted before any input was opened (a mistyped
+// second input, or any failed merge, left the user with nothing), a pending
+// file left behind, the old permissions lost on replacement.
+TEST_F(MergeSafety, OldOutputSurvivesAFailedMergeAndIsReplacedByAGoodOne) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string out = Dir.File("out.flv");
+    std::ofstream(out) << "precious";
+    ::chmod(out.c_str(), 0640);
+
+    std::vector<std::string> typo{a, Dir.File("mistyped.flv")};
+    EXPECT_EQ(MergeWithChecks(User, Enc, typo, out, Fast), jrError);
+    EXPECT_EQ(User.Last().rfind("AddTask Error: ", 0), 0u) << User.Last();
+    EXPECT_EQ(Contents(out), "precious");
+
+    // A failure after the output was set up: a source the container refuses.
+    const std::string vp8 = Clip("v.mkv", {"--duration", "1", "--video-codec", "libvpx"});
+    std::vector<std::string> refused{a, vp8};
+    EXPECT_EQ(MergeWithChecks(User, Enc, refused, out, Fast), jrError);
+    EXPECT_EQ(Contents(out), "precious");
+    EXPECT_EQ(Names(Dir.Path()).size(), 3u) << "a pending file was left behind";
+
+    std::vector<std::string> good{a, a};
+    ASSERT_EQ(MergeWithChecks(User, Enc, good, out, Fast), jrDone) << User.Last();
+    EXPECT_EQ(User.Last(), "合并成功");
+    const test::MediaInfo merged = test::ReadMediaInfo(out);
+    ASSERT_TRUE(merged.Ok()) << merged.error;
+    EXPECT_EQ(merged.Video()->packets, 2 * test::ReadMediaInfo(a).Video()->packets);
+    struct stat st;
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(Names(Dir.Path()).size(), 3u);
+}
+
+// Catches: a device node or another non-file unlinked and replaced.
+TEST_F(MergeSafety, AnOutputThatIsNoRegularFileIsRefused) {
+    const std::string fifo = Dir.File("pipe.flv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::string> files{Clip("a.flv", {"--duration", "1"})};
+    EXPECT_EQ(MergeWithChecks(User, Enc, files, fifo, Fast), jrError);
+    EXPECT_EQ(User.Last(), fifo + "不是普通文件，不能作为合并到文件");
+    EXPECT_TRUE(User.Asked.empty());
+    struct stat st;
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    ::mkdir(Dir.File("folder").c_str(), 0700);
+    EXPECT_EQ(MergeWithChecks(User, Enc, files, Dir.File("folder"), Fast), jrError);
+    EXPECT_EQ(User.Last(), Dir.File("folder") + "不是普通文件，不能作为合并到文件");
+
+    // An output in a folder that does not exist: told, nothing created.
+    EXPECT_EQ(MergeWithChecks(User, Enc, files, Dir.File("no/such/out.flv"), Fast), jrError);
+    EXPECT_EQ(User.Last().rfind("SetOutputFile Error: " + Dir.File("no/such/out.flv"), 0), 0u)
+        << User.Last();
+}
+
+// Catches: a fast merge that writes a file the container cannot hold, or one
+// whose later source leaves a stream with a hole, instead of refusing first.
+TEST_F(MergeSafety, FastMergeRefusesWhatCannotBeCopied) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string silent = Clip("silent.flv", {"--duration", "1", "--no-audio"});
+    const std::string mpeg2 = Clip("m.ts", {"--duration", "1", "--video-codec", "mpeg2video"});
+    const std::string out = Dir.File("out.flv");
+    std::string message;
+
+    EXPECT_EQ(JoinFiles(Enc, {a, silent}, out, message, Fast), jrError);
+    EXPECT_EQ(message, silent + "：缺少第一个文件有的音频，不能快速合并，请取消“快速合并”后再合并");
+    EXPECT_FALSE(Exists(out));
+
+    EXPECT_EQ(JoinFiles(Enc, {silent, a}, out, message, Fast), jrError);
+    EXPECT_EQ(message, a + "：有第一个文件没有的音频，不能快速合并，请取消“快速合并”后再合并");
+
+    EXPECT_EQ(JoinFiles(Enc, {mpeg2, a}, out, message, Fast), jrError);
+    EXPECT_EQ(message,
+              mpeg2 + "：mpeg2video 视频不能存入 FLV 文件，不能快速合并，请取消“快速合并”后再合并");
+    EXPECT_FALSE(Exists(out));
+}
+
+// Catches: sources deleted after a merge whose result was damaged, only
+// because its total duration looked right.
+TEST_F(MergeSafety, SourcesStayWhenTheMergedFileFailsACheck) {
+    // Differing sources: the fast merge goes on after its warning, but the
+    // sources are never deleted.
+    std::vector<std::string> files{Clip("a.flv"), Clip("big.flv", {"--size", "640x360"})};
+    const std::vector<std::string> kept = files;
+    TJoinSettings settings = Fast;
+    settings.DeleteSources = true;
+    ASSERT_EQ(MergeWithChecks(User, Enc, files, Dir.File("out.flv"), settings), jrDone)
+        << User.Last();
+    EXPECT_EQ(User.Last(),
+              "合并后的文件未通过检查，源文件未删除：" + kept[1] +
+                  "：编码与第一个文件不同（size 640x360 / 320x240）");
+    EXPECT_EQ(files, kept);
+    for (const auto& f : kept) EXPECT_TRUE(Exists(f)) << f;
+}
+
+// Each check on its own, against a real file and the facts of its sources.
+TEST_F(MergeSafety, EveryCheckOfTheMergedFile) {
+    const std::string whole = Clip("whole.flv", {"--duration", "4"});
+    TSourceFacts half = Facts(whole);
+    half.Duration = 2000000;  // as if the file were two 2 s sources joined
+    std::string why;
+    EXPECT_TRUE(VerifyMerge({half, half}, whole, true, why)) << why;
+
+    TSourceFacts longer = half;
+    longer.Duration = 3500000;
+    EXPECT_FALSE(VerifyMerge({half, longer}, whole, false, why));
+    EXPECT_NE(why.find("时长 4.0"), std::string::npos) << why;
+    EXPECT_NE(why.find("与源文件的总时长 5.50 s 不符"), std::string::npos) << why;
+
+    const std::string mute = Clip("mute.flv", {"--duration", "4", "--no-audio"});
+    TSourceFacts withAudio = half;
+    EXPECT_FALSE(VerifyMerge({withAudio, withAudio}, mute, false, why));
+    EXPECT_EQ(why, mute + "：缺少音频");
+
+    TSourceFacts other = half;
+    other.SampleRate = 48000;
+    EXPECT_FALSE(VerifyMerge({half, other}, whole, true, why));
+    EXPECT_NE(why.find("rate 48000 / 44100"), std::string::npos) << why;
+    EXPECT_TRUE(VerifyMerge({half, other}, whole, false, why)) << why;  // re-encoded: no matter
+
+    TSourceFacts unknown = half;
+    unknown.Duration = -1;
+    EXPECT_FALSE(VerifyMerge({half, unknown}, whole, false, why));
+
+    // Damage where the two halves meet: the pictures there no longer decode.
+    std::vector<int64_t> positions;
+    {
+        AVFormatContext* ic = nullptr;
+        ASSERT_EQ(avformat_open_input(&ic, whole.c_str(), nullptr, nullptr), 0);
+        ASSERT_GE(avformat_find_stream_info(ic, nullptr), 0);
+        AVPacket* pkt = av_packet_alloc();
+        while (av_read_frame(ic, pkt) >= 0) {
+            const AVStream* st = ic->streams[pkt->stream_index];
+            const double t = pkt->pts * av_q2d(st->time_base);
+            if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && t > 2.1 && t < 2.6 &&
+                pkt->size > 64)
+                positions.push_back(pkt->pos);
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+        avformat_close_input(&ic);
+    }
+    ASSERT_FALSE(positions.empty());
+    {
+        std::fstream f(whole, std::ios::in | std::ios::out | std::ios::binary);
+        for (int64_t pos : positions) {
+            // Past the tag header (11 bytes), the video tag byte, the packet
+            // type and the composition time: into the picture data.
+            f.seekp(pos + 11 + 5 + 8);
+            const std::string noise(40, '\xA7');
+            f.write(noise.data(), noise.size());
+        }
+    }
+    EXPECT_FALSE(VerifyMerge({half, half}, whole, true, why));
+    EXPECT_NE(why.find("视频在 2."), std::string::npos) << why;
+    EXPECT_NE(why.find("处的衔接无法正常解码"), std::string::npos) << why;
+}
+
+// Catches: the picture size of a re-encoding merge taken from the coded
+// size (odd numbers, sideways phone clips, wide pixels), or the audio values
+// lost when the first source is silent.
+TEST_F(MergeSafety, ReencodingTakesTheFirstPictureAsShownAndTheFirstSound) {
+    TSourceFacts odd;
+    odd.HasVideo = true;
+    odd.Width = 721;
+    odd.Height = 405;
+    TSourceFacts phone = odd;
+    phone.Width = 1920;
+    phone.Height = 1080;
+    phone.Rotation = 90;
+    TSourceFacts anamorphic = odd;
+    anamorphic.Width = 720;
+    anamorphic.Height = 576;
+    anamorphic.SampleAspect = {16, 11};
+    TSourceFacts sound;
+    sound.HasAudio = true;
+    sound.Channels = 1;
+    sound.SampleRate = 22050;
+    sound.AudioBitrate = 64000;
+
+    TOutputOptions o;
+    AdjustReencodeOptions(o, {odd, sound});
+    EXPECT_EQ(o.FrameSize, "720x404");
+    EXPECT_NE(o.ExtOptions.find("pix_fmt=yuv420p"), std::string::npos);
+    EXPECT_EQ(o.AudioChannels, 1);
+    EXPECT_EQ(o.AudioSampleRate, 22050);
+    EXPECT_EQ(o.AudioBitrate, 64000);
+
+    TOutputOptions p;
+    AdjustReencodeOptions(p, {phone});
+    EXPECT_EQ(p.FrameSize, "1080x1920");
+    TOutputOptions q;
+    AdjustReencodeOptions(q, {anamorphic});
+    EXPECT_EQ(q.FrameSize, "1046x576");
+
+    // The first source's own sound wins when it has some.
+    TOutputOptions r;
+    r.AudioChannels = 2;
+    r.AudioSampleRate = 44100;
+    AdjustReencodeOptions(r, {odd, sound});
+    EXPECT_EQ(r.AudioChannels, 2);
+    EXPECT_EQ(r.AudioSampleRate, 44100);
+}
+
+TEST_F(MergeSafety, SurveyReadsRotationAndStreams) {
+    const std::string a = Clip("a.mp4", {"--duration", "1"});
+    const TSourceFacts f = Facts(a);
+    EXPECT_TRUE(f.HasVideo);
+    EXPECT_TRUE(f.HasAudio);
+    EXPECT_EQ(f.Width, 320);
+    EXPECT_EQ(f.Rotation, 0);
+    EXPECT_EQ(f.SampleRate, 44100);
+    EXPECT_NEAR(f.Duration / 1e6, 1.0, 0.1);
+    EXPECT_EQ(CodecName(f.VideoCodec), "h264");
+}
+
+}  // namespace
+}  // namespace tw
