@@ -80,6 +80,14 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
     return o;
 }
 
+TInputOptions MergeInputOptions(const TJoinSettings& settings) {
+    TInputOptions in;
+    // The decoders take their thread count when their input is opened.
+    if (!settings.FastJoin && settings.Threads > 0)
+        in.ExtOptions = "threads=" + std::to_string(settings.Threads) + "\r\n";
+    return in;
+}
+
 void AdjustReencodeOptions(TOutputOptions& o, const std::vector<TSourceFacts>& sources) {
     // The picture of the first source as it is shown, in even numbers (4:2:0
     // has one chroma sample per two pixels each way); every source is fitted
@@ -120,10 +128,7 @@ int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
         return jrError;
     }
     for (size_t i = 0; i < files.size(); ++i) {
-        TInputOptions in;
-        // The decoders take their thread count when their input is opened.
-        if (!settings.FastJoin && settings.Threads > 0)
-            in.ExtOptions = "threads=" + std::to_string(settings.Threads) + "\r\n";
+        TInputOptions in = MergeInputOptions(settings);
         const bool ok = i == 0 ? encoder.AddTask(files[0], &in) >= 0
                                : encoder.AddInputFile(0, files[i], &in);
         if (!ok) {

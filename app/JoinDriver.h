@@ -53,6 +53,10 @@ std::string ProgressText(const TProgressInfo& info);
 /// file's audio and bit-rate values, the key-frame index for seeking).
 TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads);
 
+/// The input record of every source: defaults, and for a re-encoding merge
+/// the decoders' thread count.
+TInputOptions MergeInputOptions(const TJoinSettings& settings);
+
 /// A re-encoding merge's picture and sound: the first source's displayed
 /// size (rotation applied) in even numbers, 4:2:0 pictures, and the audio
 /// values of the first source that has audio when the first has none.

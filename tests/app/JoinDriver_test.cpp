@@ -217,6 +217,24 @@ TEST_F(Driver, CommandLine) {
     EXPECT_FALSE(Exists(Dir.File("x.flv")));
 }
 
+// Catches: -y deleting the old output before any input was opened, so that a
+// mistyped second input left the user with neither; a failed run's output
+// removed by name (which took the old file with it).
+TEST_F(Driver, CommandLineKeepsTheOldOutputOfAFailedMerge) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string out = Dir.File("out.flv");
+    std::ofstream(out) << "precious";
+    std::string text;
+    EXPECT_EQ(RunJoin({"-f", "-y", "-q", "-o", out, a, Dir.File("mistyped.flv")}, &text), 1);
+    EXPECT_NE(text.find("AddTask Error: "), std::string::npos) << text;
+    std::ifstream in(out);
+    std::string kept;
+    std::getline(in, kept);
+    EXPECT_EQ(kept, "precious");
+    EXPECT_EQ(RunJoin({"-f", "-y", "-q", "-o", out, a, a}, &text), 0) << text;
+    EXPECT_EQ(test::ReadMediaInfo(out).Video()->packets, 50);
+}
+
 // Catches: Ctrl-C killing the merge half-way (no trailer) or reported as an
 // ordinary error.
 TEST_F(Driver, CtrlCStopsWithAPlayablePartialFile) {

@@ -289,6 +289,28 @@ TEST_F(MergeSafety, ReencodingTakesTheFirstPictureAsShownAndTheFirstSound) {
     EXPECT_EQ(r.AudioSampleRate, 44100);
 }
 
+// Catches: --threads reaching the encoders only (the decoders copy the
+// thread count when their input is opened).
+TEST_F(MergeSafety, DecodersOfEveryInputGetTheThreadCount) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    TJoinSettings settings;
+    settings.Threads = 3;
+    TInputOptions in = MergeInputOptions(settings);
+    ASSERT_EQ(Enc.AddTask(a, &in), 0) << Enc.LastError;
+    in = MergeInputOptions(settings);
+    ASSERT_TRUE(Enc.AddInputFile(0, a, &in)) << Enc.LastError;
+    const TFFmpeg& task = Enc.Tasks(0);
+    ASSERT_EQ(task.InputDecoders.size() >= 2, true);
+    for (int i = 0; i < 2; ++i)
+        for (const auto& dec : task.InputDecoders[i]) {
+            ASSERT_TRUE(dec);
+            EXPECT_EQ(dec->thread_count, 3) << "input " << i;
+        }
+    // A fast merge decodes nothing.
+    settings.FastJoin = true;
+    EXPECT_TRUE(MergeInputOptions(settings).ExtOptions.empty());
+}
+
 TEST_F(MergeSafety, SurveyReadsRotationAndStreams) {
     const std::string a = Clip("a.mp4", {"--duration", "1"});
     const TSourceFacts f = Facts(a);
