@@ -225,7 +225,7 @@ TEST_F(Driver, CommandLineKeepsTheOldOutputOfAFailedMerge) {
     const std::string out = Dir.File("out.flv");
     std::ofstream(out) << "precious";
     std::string text;
-    EXPECT_EQ(RunJoin({"-f", "-y", "-q", "-o", out, a, Dir.File("mistyped.flv")}, &text), 1);
+    EXPECT_EQ(RunJoin({"-y", "-q", "-o", out, a, Dir.File("mistyped.flv")}, &text), 1);
     EXPECT_NE(text.find("AddTask Error: "), std::string::npos) << text;
     std::ifstream in(out);
     std::string kept;
