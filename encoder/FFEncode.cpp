@@ -100,20 +100,39 @@ void TCustomEncoder::SetPreviewBitmap(bool on) {
 }
 
 TCustomEncoder::~TCustomEncoder() {
-    OnAudioHook = nullptr;
-    OnVideoInputHook = nullptr;
-    OnVideoOutputHook = nullptr;
-    OnPreviewBitmap = nullptr;
-    OnProgress = nullptr;
-    OnTerminate = nullptr;
-    // Let a relay still inside a lock finish first.
-    { std::lock_guard<std::mutex> l(FAudioHookLock); }
-    { std::lock_guard<std::mutex> l(FPreviewLock); }
-    { std::lock_guard<std::mutex> l(FProgressLock); }
-    { std::lock_guard<std::recursive_mutex> l(FTerminateLock); }
-    { std::lock_guard<std::mutex> l(FVideoHookLock); }
+    // Stop every task and wait for its worker while the handlers are still
+    // in place: a worker may be waiting for the main thread inside a relay,
+    // and Stop serves the main thread's calls while it waits.
     PendingCount = 0;
-    FTasks.Clear();  // each engine stops, closes and notifies
+    for (int i = 0; i < FTasks.Count(); ++i) {
+        TFFmpeg& task = FTasks.Get(i);
+        try {
+            if (task.Running) task.Stop(true);
+        } catch (...) {
+        }
+    }
+    JoinNotifyThreads();  // notifications being delivered run to their end
+    // Nothing reads the handlers any more; a relay still leaving its lock
+    // finishes first.
+    {
+        std::lock_guard<std::mutex> a(FAudioHookLock), v(FVideoHookLock);
+        std::lock_guard<std::recursive_mutex> t(FTerminateLock);
+        OnAudioHook = nullptr;
+        OnVideoInputHook = nullptr;
+        OnVideoOutputHook = nullptr;
+        OnPreviewBitmap = nullptr;
+        OnProgress = nullptr;
+        OnTerminate = nullptr;
+    }
+    // The list is emptied under the terminate relay's lock (a task that
+    // never ran still passes through the relay while it goes, telling
+    // nobody), then the engines close.
+    std::vector<std::unique_ptr<TFFmpeg>> tasks;
+    {
+        std::lock_guard<std::recursive_mutex> lock(FTerminateLock);
+        tasks = FTasks.TakeAll();
+    }
+    tasks.clear();
     JoinNotifyThreads();  // no notification thread outlives the encoder
 }
 
@@ -349,11 +368,13 @@ void TCustomEncoder::ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t t
                                    int64_t currentTime, int64_t totalSize, float bitRate,
                                    float quality, int fps, int frameNumber) {
     if (!OnProgress) return;
-    std::lock_guard<std::mutex> lock(FProgressLock);
-    FProgressInfo = TProgressInfo{FTasks.IndexOf(task), fileIndex, frameNumber, fps, quality,
-                                  bitRate, totalSize, currentTime, totalDuration};
-    auto deliver = [this] {
-        if (OnProgress) OnProgress(this, &FProgressInfo);
+    // The record travels by value and no lock is held while the main thread
+    // runs the handler: a main thread that is meanwhile stopping or
+    // destroying the encoder must never wait for this worker's lock.
+    TProgressInfo info{FTasks.IndexOf(task), fileIndex, frameNumber, fps, quality,
+                       bitRate, totalSize, currentTime, totalDuration};
+    auto deliver = [this, info]() mutable {
+        if (OnProgress) OnProgress(this, &info);
     };
     if (TriggerEventInMainThread)
         SyncCall(deliver);
@@ -364,12 +385,13 @@ void TCustomEncoder::ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t t
 void TCustomEncoder::PreviewRelay(TCustomFFmpeg* task, TBitmap* bitmap, int64_t pts,
                                   int frameNumber) {
     if (!OnPreviewBitmap) return;
-    std::lock_guard<std::mutex> lock(FPreviewLock);
-    FPreviewInfo = TPreviewInfo{FTasks.IndexOf(task), bitmap, frameNumber, pts};
-    auto deliver = [this, bitmap] {
+    // As for progress: by value, no lock across the main thread's call. The
+    // bitmap stays valid: the worker waits until the handler has run.
+    const TPreviewInfo info{FTasks.IndexOf(task), bitmap, frameNumber, pts};
+    auto deliver = [this, bitmap, info] {
         if (!OnPreviewBitmap) return;
         TCanvasLock canvas(bitmap);
-        OnPreviewBitmap(this, FPreviewInfo);
+        OnPreviewBitmap(this, info);
     };
     if (TriggerEventInMainThread)
         SyncCall(deliver);

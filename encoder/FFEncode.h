@@ -178,10 +178,10 @@ class TCustomEncoder : public TFFBaseComponent {
 
     TFFmpegList FTasks;
     int FProgressInterval = 500;
-    std::mutex FAudioHookLock, FPreviewLock, FProgressLock, FVideoHookLock;
+    // Held while a hook handler runs on the engine's thread. Progress and
+    // preview go to the main thread by value, under no lock.
+    std::mutex FAudioHookLock, FVideoHookLock;
     std::recursive_mutex FTerminateLock;
-    TProgressInfo FProgressInfo;
-    TPreviewInfo FPreviewInfo;
     THookInfo FHookInfo;
     TTerminateInfo FTerminateInfo;
     std::atomic<bool> TerminateDelivered{true};

@@ -257,6 +257,63 @@ TEST_F(Encoder, StopDuringARunOfThreeTasks) {
     EXPECT_GE(stopped, 2);  // the two that never ran at least
 }
 
+// Catches: destroying an encoder on the main thread while a worker waits
+// for the main thread inside its progress relay (a window closed mid-merge)
+// deadlocked on the relay's lock; handlers were cleared while workers still
+// read them, and the task list emptied while a terminate relay walked it.
+TEST_F(Encoder, DestroyedDuringAThreadedRunWithEventsOnTheMainThread) {
+    const std::string longClip = Clip("long.flv", {"--duration", "20"});
+    std::atomic<bool> finished{false};
+    // A deadlock fails here instead of hanging the suite.
+    std::thread watchdog([&] {
+        for (int i = 0; i < 600 && !finished; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!finished) {
+            std::fprintf(stderr, "the encoder's destructor did not return\n");
+            std::abort();
+        }
+    });
+    for (int round = 0; round < 2; ++round) {
+        auto enc = std::make_unique<TFFEncoder>();
+        enc->TaskVerbose = -1;
+        ASSERT_TRUE(enc->TriggerEventInMainThread);
+        enc->SetProgressInterval(100);
+        const std::string out = Dir.File("o" + std::to_string(round) + ".flv");
+        std::vector<std::string> inputs(2, longClip);
+        const int t = enc->AddTask(inputs[0]);
+        ASSERT_EQ(t, 0) << enc->LastError;
+        for (size_t i = 1; i < inputs.size(); ++i) ASSERT_TRUE(enc->AddInputFile(0, inputs[i]));
+        TOutputOptions o;
+        o.VideoCodec = "libx264";  // slow enough to be caught in the middle
+        o.AudioCodec = "copy";
+        o.Join = true;
+        ASSERT_TRUE(enc->SetOutputFile(0, out, &o)) << enc->LastError;
+        std::atomic<int> reports{0}, terminates{0};
+        enc->OnProgress = [&](TCustomEncoder*, PProgressInfo info) {
+            EXPECT_TRUE(IsMainThread());
+            EXPECT_EQ(info->TaskIndex, 0);
+            ++reports;
+        };
+        enc->OnTerminate = [&](TCustomEncoder*, const TTerminateInfo&) { ++terminates; };
+        enc->Start(1);
+        while (reports == 0) WaitAndDrainMainThreadCalls(std::chrono::milliseconds(10));
+        // Leave the worker waiting for this thread inside its next report,
+        // then destroy the encoder without serving it first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(round == 0 ? 300 : 0));
+        enc.reset();
+        EXPECT_GE(terminates, 1);
+        // Stopped, not cut off: the file has its header and its ending.
+        const test::MediaInfo info = test::ReadMediaInfo(out);
+        ASSERT_TRUE(info.Ok()) << info.error;
+        EXPECT_TRUE(info.readError.empty()) << info.readError;
+        ASSERT_NE(info.Video(), nullptr);
+        EXPECT_GT(info.Video()->packets, 0);
+        EXPECT_LT(info.Video()->packets, 2 * 500);
+    }
+    finished = true;
+    watchdog.join();
+}
+
 TEST_F(Encoder, ATaskWithoutOutputStillNotifies) {
     ASSERT_EQ(Enc.AddTask(Clip("a.flv", {"--duration", "1"})), 0);
     std::vector<TTerminateInfo> infos;
