@@ -18,6 +18,7 @@
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "tests/support/Media.h"
+#include "tests/support/ScriptedUser.h"
 #include "tests/support/TempDir.h"
 
 namespace tw {
@@ -46,17 +47,7 @@ TEST(DriverTexts, TimesAndProgress) {
     EXPECT_EQ(ProgressText(info).substr(0, 5), "150% ");
 }
 
-// A user whose answers are scripted and whose messages are kept.
-struct ScriptedUser : TJoinUser {
-    bool Answer = false;
-    std::vector<std::string> Asked, Told;
-    bool AskYesNo(const std::string& text) override {
-        Asked.push_back(text);
-        return Answer;
-    }
-    void Tell(const std::string& text) override { Told.push_back(text); }
-    void SetStateText(const std::string&) override {}
-};
+using test::ScriptedUser;
 
 class Driver : public ::testing::Test {
   protected:

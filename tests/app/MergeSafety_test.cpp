@@ -22,6 +22,7 @@ extern "C" {
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "tests/support/Media.h"
+#include "tests/support/ScriptedUser.h"
 #include "tests/support/TempDir.h"
 
 namespace tw {
@@ -50,17 +51,7 @@ std::vector<std::string> Names(const std::string& dir) {
     return names;
 }
 
-struct ScriptedUser : TJoinUser {
-    bool Answer = true;
-    std::vector<std::string> Asked, Told;
-    bool AskYesNo(const std::string& text) override {
-        Asked.push_back(text);
-        return Answer;
-    }
-    void Tell(const std::string& text) override { Told.push_back(text); }
-    void SetStateText(const std::string&) override {}
-    std::string Last() const { return Told.empty() ? "" : Told.back(); }
-};
+using test::ScriptedUser;
 
 class MergeSafety : public ::testing::Test {
   protected:
@@ -69,6 +60,7 @@ class MergeSafety : public ::testing::Test {
         FFLogger()->TriggerEventInMainThread = false;
         FFLogger()->SetLogLevel(llQuiet);
         Enc.TaskVerbose = -1;
+        User.Answer = true;  // replace an existing output when asked
     }
     std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
         return test::GenerateClip(Dir.File(name), args);
