@@ -99,7 +99,7 @@ void TCustomEncoder::SetPreviewBitmap(bool on) {
     PreviewBitmap = on;
 }
 
-TCustomEncoder::~TCustomEncoder() {
+void TCustomEncoder::StopRunningTasks() {
     // Stop every task and wait for its worker while the handlers are still
     // in place: a worker may be waiting for the main thread inside a relay,
     // and Stop serves the main thread's calls while it waits.
@@ -112,6 +112,15 @@ TCustomEncoder::~TCustomEncoder() {
         }
     }
     JoinNotifyThreads();  // notifications being delivered run to their end
+}
+
+TFFEncoder::~TFFEncoder() {
+    // Before any part of the object goes: the workers call its relays.
+    StopRunningTasks();
+}
+
+TCustomEncoder::~TCustomEncoder() {
+    StopRunningTasks();
     // Nothing reads the handlers any more; a relay still leaving its lock
     // finishes first.
     {

@@ -166,6 +166,12 @@ class TCustomEncoder : public TFFBaseComponent {
     void AudioHookRelay(TCustomFFmpeg* task, uint8_t* buffer, int sampleFormat, int channels,
                         int sampleRate, int size, int64_t pts);
 
+    /// Stops the running tasks and waits for their workers (serving the
+    /// main thread's calls meanwhile), then for the notification threads.
+    /// The destructor of the most derived class calls it first, so no
+    /// worker calls a relay of a half-destroyed object.
+    void StopRunningTasks();
+
   private:
     void BusyCheck(const char* operation) const;
     void StartNext();
@@ -192,6 +198,9 @@ class TCustomEncoder : public TFFBaseComponent {
 
 /// The component as placed on a window: the published properties and events
 /// are those of TCustomEncoder.
-class TFFEncoder : public TCustomEncoder {};
+class TFFEncoder : public TCustomEncoder {
+  public:
+    ~TFFEncoder() override;
+};
 
 }  // namespace tw
