@@ -104,15 +104,51 @@ void TTranscoder::MapChapters() {
     }
 }
 
+void TTranscoder::CheckCopiedCodecs() {
+    for (const TOutputStream* ost : FOutputs) {
+        if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
+        const AVCodecParameters* in = FInputs[ost->SourceIndex]->Stream->codecpar;
+        const AVOutputFormat* of = Output(ost->FileIndex)->oformat;
+        // Only a definite no: formats that cannot tell are left to the muxer.
+        if (lib().avformat_query_codec(of, in->codec_id, FF_COMPLIANCE_NORMAL) != 0) continue;
+        const char* type = lib().av_get_media_type_string(in->codec_type);
+        FailWithMapping("Could not write header for output file #" +
+                        std::to_string(E.JoinMode ? 0 : ost->FileIndex) +
+                        " (incorrect codec parameters ?): " + lib().avcodec_get_name(in->codec_id) +
+                        " " + (type ? type : "data") + " cannot be stored in " + of->name);
+    }
+}
+
+void TTranscoder::PrepareCopyForms() {
+    for (const TOutputStream* ost : FOutputs) {
+        if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
+        if (E.JoinMode && ost->FileIndex > 0) continue;  // the header is the first input's
+        const TInputStream& ist = *FInputs[ost->SourceIndex];
+        ReadAhead(ist.FileIndex);
+        std::vector<const AVPacket*> first;
+        for (const PacketPtr& p : FReadAhead[ist.FileIndex])
+            if (p->stream_index == ist.StreamIndex) first.push_back(p.get());
+        TCopyForm::PrepareHeader(ost->Stream->codecpar, first);
+    }
+}
+
 void TTranscoder::WriteHeaders() {
     const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
     bool allRtp = outputs > 0;
+    CheckCopiedCodecs();
+    PrepareCopyForms();
     for (int i = 0; i < outputs; ++i) {
         AVFormatContext* oc = Output(i);
         if (lib().avformat_write_header(oc, nullptr) < 0)
             FailWithMapping("Could not write header for output file #" + std::to_string(i) +
                             " (incorrect codec parameters ?)");
         allRtp = allRtp && std::strcmp(oc->oformat->name, "rtp") == 0;
+    }
+    // Every copied input's packets are turned into the form the header gave.
+    for (const TOutputStream* ost : FOutputs) {
+        if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
+        FCopyForms[ost] = std::make_unique<TCopyForm>(FInputs[ost->SourceIndex]->Stream->codecpar,
+                                                      ost->Stream->codecpar);
     }
     if (allRtp) {
         std::vector<AVFormatContext*> list;
