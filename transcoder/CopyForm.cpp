@@ -191,7 +191,8 @@ TCopyForm::TCopyForm(const AVCodecParameters* in, const AVCodecParameters* out)
     const Bytes inExtra = ExtradataOf(in);
     const Bytes outExtra = ExtradataOf(out);
     if (FCodec == AV_CODEC_ID_H264) {
-        if (inExtra.size() >= 7 && inExtra[0] == 1) FInLengthSize = (inExtra[4] & 3) + 1;
+        FInAvcC = inExtra.size() >= 7 && inExtra[0] == 1;
+        if (FInAvcC) FInLengthSize = (inExtra[4] & 3) + 1;
         if (outExtra.size() >= 7 && outExtra[0] == 1) FOutLengthSize = (outExtra[4] & 3) + 1;
         FInParameterSets = ParameterSets(inExtra.data(), inExtra.size());
         // The header's parameter sets serve only inputs that have the same.
@@ -221,7 +222,12 @@ void TCopyForm::Convert(AVPacket* pkt) {
 }
 
 void TCopyForm::ConvertH264(AVPacket* pkt) {
-    const bool startCodes = StartsWithStartCode(pkt->data, pkt->size);
+    // A length of 256..511 bytes begins like a start code: an input with
+    // avcC has length-prefixed packets unless they do not parse as such.
+    NalList prefixed;
+    const bool startCodes =
+        StartsWithStartCode(pkt->data, pkt->size) &&
+        !(FInAvcC && SplitLengthPrefixed(pkt->data, pkt->size, FInLengthSize, prefixed));
     const bool key = pkt->flags & AV_PKT_FLAG_KEY;
     const bool mayInsert = FInsertParameterSets && key;
     if (!mayInsert) {
@@ -231,6 +237,8 @@ void TCopyForm::ConvertH264(AVPacket* pkt) {
     NalList nals;
     if (startCodes) {
         nals = SplitStartCodes(pkt->data, pkt->size);
+    } else if (!prefixed.empty()) {
+        nals = std::move(prefixed);
     } else if (!SplitLengthPrefixed(pkt->data, pkt->size, FInLengthSize, nals)) {
         return;
     }

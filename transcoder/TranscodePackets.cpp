@@ -90,9 +90,11 @@ void TTranscoder::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext*
     if (pkt->dts != AV_NOPTS_VALUE) {
         TLastDts& last = FStreamLastDts[st];
         if (last.Dts == AV_NOPTS_VALUE || pkt->dts > last.Dts) {
-            const int64_t step = pkt->duration > 0                ? pkt->duration
-                                 : last.Dts != AV_NOPTS_VALUE ? pkt->dts - last.Dts
-                                                              : 0;
+            // A short last frame (trimmed in its source) still decodes
+            // whole where the container cannot trim: the longer of its
+            // duration and the step to it.
+            const int64_t step = std::max<int64_t>(
+                pkt->duration, last.Dts != AV_NOPTS_VALUE ? pkt->dts - last.Dts : 0);
             if (step > 0) last.Step = step;
             last.Dts = pkt->dts;
         }

@@ -289,6 +289,12 @@ void TTranscoder::CopyParameters(TOutputStream& ost, TInputStream& ist) {
     if (!E.CopyTb && codecTb.num && av_q2d(codecTb) > av_q2d(streamTb) && av_q2d(streamTb) < 0.001)
         tb = codecTb;
     ost.Stream->time_base = tb;
+    // Muxers take the frame rate from the stream (FLV's metadata and its
+    // key-frame index times).
+    if (in->codec_type == AVMEDIA_TYPE_VIDEO) {
+        ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
+        ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
+    }
 }
 
 void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {

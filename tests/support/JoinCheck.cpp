@@ -165,13 +165,15 @@ JoinCheck CheckJoin(const std::string& output, const std::vector<std::string>& s
         part.sourceAudioPackets = static_cast<int64_t>(sa.packets.size());
         part.videoStart = starts[k];
         part.sourceAvOffset = sa.packets.empty() ? 0 : FirstPts(sa) - FirstPts(sv);
-        const double half = c.audioFrameDuration / 2;
-        const double audioFrom = starts[k] + part.sourceAvOffset - half;
+        // Joined parts do not overlap: a part's audio runs up to where the
+        // next part's audio begins (output times are whole milliseconds).
+        const double tolerance = 0.002;
+        const double audioFrom = starts[k] + part.sourceAvOffset - tolerance;
         const double nextOffset =
             k + 1 < src.size() && !src[k + 1].audio.packets.empty()
                 ? FirstPts(src[k + 1].audio) - FirstPts(src[k + 1].video)
                 : 0;
-        const double audioTo = starts[k + 1] + nextOffset - half;
+        const double audioTo = starts[k + 1] + nextOffset - tolerance;
         double firstAudio = 1e100, lastAudioEnd = -1e100, lastVideoEnd = -1e100;
         for (const Packet& p : o.video.packets)
             if (p.pts >= starts[k] - 1e-6 && p.pts < starts[k + 1] - 1e-6) {
@@ -188,6 +190,7 @@ JoinCheck CheckJoin(const std::string& output, const std::vector<std::string>& s
         if (k > 0) {
             part.videoGap = starts[k] - previousVideoEnd;
             part.audioGap = firstAudio - previousAudioEnd;
+            part.gap = std::min(starts[k], firstAudio) - std::max(previousVideoEnd, previousAudioEnd);
         }
         previousVideoEnd = lastVideoEnd;
         previousAudioEnd = lastAudioEnd;

@@ -24,8 +24,11 @@ struct JoinPart {
     /// and in the source.
     double avOffset = 0, sourceAvOffset = 0;
     /// Time between the previous part's end and this part's start, per
-    /// stream (0 for the first part).
+    /// stream (each against the same stream; 0 for the first part).
     double videoGap = 0, audioGap = 0;
+    /// Time between where the previous part ends (its longer stream) and
+    /// where this part starts (its earlier stream); 0 for the first part.
+    double gap = 0;
 };
 
 struct JoinCheck {
