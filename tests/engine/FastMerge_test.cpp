@@ -145,6 +145,31 @@ TEST_F(FastMerge, OneEncodingInEveryContainerEveryOneFirst) {
     }
 }
 
+// Catches: the header written with the last input's parameters (48000 Hz
+// for the whole file), a second source's other picture size or audio rate
+// left out of the stream (its pictures undecodable, its audio played at the
+// first one's rate).
+TEST_F(FastMerge, OtherSizeAndRateFollowTheFirstSourcesHeader) {
+    const std::vector<std::string> in = {Clip("a.flv"), Clip("big.flv", {"--size", "640x480"}),
+                                         Clip("r48.flv", {"--sample-rate", "48000"}),
+                                         Clip("z.ts", {"--pattern", "1"})};
+    const std::string out = Dir.File("sizes.flv");
+    ASSERT_EQ(Join(in, out), "");
+    const test::MediaInfo info = test::ReadMediaInfo(out);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.Video()->width, 320);
+    EXPECT_EQ(info.Audio()->sampleRate, 44100);
+    const test::JoinCheck c = test::CheckJoin(out, in);
+    ASSERT_TRUE(c.error.empty()) << c.error;
+    EXPECT_EQ(c.videoDecodeErrors, 0);
+    EXPECT_EQ(c.audioDecodeErrors, 0);
+    EXPECT_EQ(c.videoFrames, c.videoPackets);
+    EXPECT_EQ(c.videoWidths, (std::vector<int>{320, 640, 320}));
+    EXPECT_EQ(c.audioRates, (std::vector<int>{44100, 48000, 44100}));
+    EXPECT_TRUE(c.videoDtsIncreasing);
+    EXPECT_TRUE(c.audioDtsIncreasing);
+}
+
 // Catches: the AAC configuration of a TS first source written empty at
 // 0 ms before the real one (FLV audio tags: the first is the sequence
 // header, and it must carry the configuration).

@@ -23,6 +23,7 @@ struct StreamRead {
     int decodeErrors = 0;
     int64_t frames = 0;
     double frameDuration = 0;
+    std::vector<int> formats;  // sample rates or widths, as they change
 };
 
 struct FileRead {
@@ -64,6 +65,9 @@ FileRead Read(const std::string& path, bool decode) {
                 break;
             }
             ++out[k]->frames;
+            const int format = k == 0 ? frame->width : frame->sample_rate;
+            if (out[k]->formats.empty() || out[k]->formats.back() != format)
+                out[k]->formats.push_back(format);
         }
     };
     while (av_read_frame(ic, pkt) >= 0) {
@@ -128,6 +132,8 @@ JoinCheck CheckJoin(const std::string& output, const std::vector<std::string>& s
     c.videoDecodeErrors = o.video.decodeErrors;
     c.audioDecodeErrors = o.audio.decodeErrors;
     c.videoFrames = o.video.frames;
+    c.videoWidths = o.video.formats;
+    c.audioRates = o.audio.formats;
     c.videoPackets = static_cast<int64_t>(o.video.packets.size());
     c.audioPackets = static_cast<int64_t>(o.audio.packets.size());
     std::vector<FileRead> src;

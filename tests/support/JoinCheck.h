@@ -39,6 +39,9 @@ struct JoinCheck {
     bool videoDtsIncreasing = true, audioDtsIncreasing = true;
     int videoDecodeErrors = 0, audioDecodeErrors = 0;
     int64_t videoFrames = 0;          ///< pictures the decoder gave
+    /// Sample rates and picture widths of the decoded frames, in order of
+    /// first appearance.
+    std::vector<int> audioRates, videoWidths;
     int64_t videoPackets = 0, audioPackets = 0;
     double videoFrameDuration = 0;    ///< of the first source
     double audioFrameDuration = 0;
