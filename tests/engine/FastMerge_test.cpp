@@ -20,6 +20,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/opt.h>
 }
 
 namespace tw {
@@ -292,6 +293,22 @@ TEST_F(FastMerge, FlvMuxerFlagsTakeEffect) {
     e->SetOption("flvflags", "bogus");
     EXPECT_LT(e->OpenOutputFile(Dir.File("bogus.flv"), false), 0);
     EXPECT_NE(e->LastError.find("bogus"), std::string::npos) << e->LastError;
+}
+
+// Catches: the preload given to an option no muxer has ("muxpreload")
+// instead of the MPEG program stream muxer's "preload".
+TEST_F(FastMerge, PreloadReachesTheProgramStreamMuxer) {
+    auto e = NewEngine();
+    ASSERT_TRUE(e->OpenInputFile(Clip("src.ts")));
+    e->SetOption("vcodec", "copy");
+    e->SetOption("acodec", "copy");
+    e->SetOption("muxpreload", "0.3");
+    ASSERT_EQ(e->OpenOutputFile(Dir.File("out.mpg"), false), 1) << e->LastError;
+    AVFormatContext* oc = e->OutputFiles[0].get();
+    ASSERT_NE(oc->priv_data, nullptr);
+    int64_t preload = 0;
+    ASSERT_GE(av_opt_get_int(oc->priv_data, "preload", 0, &preload), 0);
+    EXPECT_EQ(preload, 300000);
 }
 
 // Catches: "timestamp" written as microseconds into creation_time, which
