@@ -329,15 +329,18 @@ int TTranscoder::ReadFromDemuxer(int file, AVPacket* pkt) {
     while (true) {
         const int ret = lib().av_read_frame(E.InputFiles[file].get(), pkt);
         if (ret < 0) return ret;
-        // Packets the source itself marks as not to be shown (the AAC
-        // priming an MP4 edit list hides) are dropped from copied streams,
-        // of every input alike: each input's audio then starts with its
-        // first shown sample, as players play the source.
+        // Audio packets the source itself marks as not to be played (the
+        // AAC priming an MP4 edit list hides) are dropped from copied
+        // streams, of every input alike: each input's audio then starts with
+        // its first played sample, as players play the source. (Pictures
+        // marked so stay: later pictures may refer to them.)
         if ((pkt->flags & AV_PKT_FLAG_DISCARD) && pkt->stream_index >= 0 &&
-            pkt->stream_index < f.StreamCount &&
-            Copied(*FInputs[f.FirstStream + pkt->stream_index])) {
-            lib().av_packet_unref(pkt);
-            continue;
+            pkt->stream_index < f.StreamCount) {
+            const TInputStream& ist = *FInputs[f.FirstStream + pkt->stream_index];
+            if (Copied(ist) && ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+                lib().av_packet_unref(pkt);
+                continue;
+            }
         }
         FillDecodeTime(file, pkt);
         return 0;

@@ -108,6 +108,7 @@ void TTranscoder::CheckCopiedCodecs() {
     for (const TOutputStream* ost : FOutputs) {
         if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
         const AVCodecParameters* in = FInputs[ost->SourceIndex]->Stream->codecpar;
+        if (in->codec_type != AVMEDIA_TYPE_VIDEO && in->codec_type != AVMEDIA_TYPE_AUDIO) continue;
         const AVOutputFormat* of = Output(ost->FileIndex)->oformat;
         // Only a definite no: formats that cannot tell are left to the muxer.
         if (lib().avformat_query_codec(of, in->codec_id, FF_COMPLIANCE_NORMAL) != 0) continue;
