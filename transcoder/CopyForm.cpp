@@ -103,7 +103,11 @@ Bytes MakeAvcC(const std::vector<Bytes>& sets) {
         if (NalType(s.data()) == NalPps) pps.push_back(&s);
     }
     if (sps.empty() || pps.empty()) return {};
-    Bytes out = {1, (*sps[0])[1], (*sps[0])[2], (*sps[0])[3], 0xff,
+    Bytes out = {1,
+                 (*sps[0])[1],
+                 (*sps[0])[2],
+                 (*sps[0])[3],
+                 0xff,
                  static_cast<uint8_t>(0xe0 | (sps.size() & 0x1f))};
     auto put = [&out](const Bytes& s) {
         out.push_back(static_cast<uint8_t>(s.size() >> 8));

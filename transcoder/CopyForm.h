@@ -44,9 +44,9 @@ class TCopyForm {
 
     AVCodecID FCodec;
     // H.264
-    bool FInAvcC = false;     // the input's header is avcC
-    int FInLengthSize = 4;    // of length-prefixed input packets
-    int FOutLengthSize = 0;   // 0: the output stores start codes
+    bool FInAvcC = false;                                // the input's header is avcC
+    int FInLengthSize = 4;                               // of length-prefixed input packets
+    int FOutLengthSize = 0;                              // 0: the output stores start codes
     std::vector<std::vector<uint8_t>> FInParameterSets;  // the input's SPS/PPS NAL units
     bool FInsertParameterSets = false;
     // AAC

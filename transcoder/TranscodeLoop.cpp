@@ -284,8 +284,8 @@ void TTranscoder::FillDecodeTime(int file, AVPacket* pkt) {
     const AVCodecParameters* par = ist.Stream->codecpar;
     int64_t step = pkt->duration;
     if (step <= 0 && par->codec_type == AVMEDIA_TYPE_VIDEO) {
-        const AVRational rate = ist.Stream->avg_frame_rate.num ? ist.Stream->avg_frame_rate
-                                                                : ist.Stream->r_frame_rate;
+        const AVRational rate =
+            ist.Stream->avg_frame_rate.num ? ist.Stream->avg_frame_rate : ist.Stream->r_frame_rate;
         if (rate.num && rate.den)
             step = lib().av_rescale_q(1, av_inv_q(rate), ist.Stream->time_base);
     }
@@ -403,9 +403,9 @@ int64_t TTranscoder::NextInputShift(int next, double endTime) {
         // step after the last one written (in the output's units, rounded
         // up), whatever precedes the start (B-frame delay, priming).
         const AVRational otb = ost->Stream->time_base;
-        const int64_t wanted = lib().av_rescale_q_rnd(
-            last->second.Dts + std::max<int64_t>(last->second.Step, 1), otb, us,
-            static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
+        const int64_t wanted =
+            lib().av_rescale_q_rnd(last->second.Dts + std::max<int64_t>(last->second.Step, 1), otb,
+                                   us, static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
         const int64_t first = lib().av_rescale_q(earliest, ist.Stream->time_base, us) + offset;
         shift = std::max(shift, wanted - first + 1);
     }

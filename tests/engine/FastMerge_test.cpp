@@ -119,7 +119,8 @@ TEST_F(FastMerge, BFrameSourcesInEachContainer) {
 // first.
 TEST_F(FastMerge, OneEncodingInEveryContainerEveryOneFirst) {
     const std::string flv = Clip("s.flv"), ts = Clip("s.ts", {"--pattern", "1"}),
-                      mp4 = Clip("s.mp4", {"--pattern", "2"}), mkv = Clip("s.mkv", {"--pattern", "3"});
+                      mp4 = Clip("s.mp4", {"--pattern", "2"}),
+                      mkv = Clip("s.mkv", {"--pattern", "3"});
     const std::vector<std::vector<std::string>> orders = {
         {flv, ts, mp4, mkv}, {ts, flv, mkv, mp4}, {mp4, mkv, ts, flv}, {mkv, mp4, flv, ts}};
     int n = 0;
@@ -223,9 +224,9 @@ TEST_F(FastMerge, CodecsTheContainerCannotHoldAreRefusedBeforeWriting) {
         e->ExpandJoinedOutput();
         e->Start(false);
         EXPECT_TRUE(e->ErrorRaised);
-        EXPECT_EQ(e->ErrorMessage,
-                  "Could not write header for output file #0 (incorrect codec parameters ?)" +
-                      c.text);
+        EXPECT_EQ(
+            e->ErrorMessage,
+            "Could not write header for output file #0 (incorrect codec parameters ?)" + c.text);
         struct stat st;
         if (stat(out.c_str(), &st) == 0) {
             EXPECT_EQ(st.st_size, 0) << "data written";

@@ -157,7 +157,8 @@ JoinCheck CheckJoin(const std::string& output, const std::vector<std::string>& s
     for (size_t k = 0; k < src.size(); ++k) {
         double start = 1e100;
         for (const Packet& p : o.video.packets)
-            if (p.key && p.pts >= expected - c.videoFrameDuration / 2) start = std::min(start, p.pts);
+            if (p.key && p.pts >= expected - c.videoFrameDuration / 2)
+                start = std::min(start, p.pts);
         starts.push_back(start);
         expected = start + End(src[k].video) - FirstPts(src[k].video);
     }
@@ -175,10 +176,9 @@ JoinCheck CheckJoin(const std::string& output, const std::vector<std::string>& s
         // next part's audio begins (output times are whole milliseconds).
         const double tolerance = 0.002;
         const double audioFrom = starts[k] + part.sourceAvOffset - tolerance;
-        const double nextOffset =
-            k + 1 < src.size() && !src[k + 1].audio.packets.empty()
-                ? FirstPts(src[k + 1].audio) - FirstPts(src[k + 1].video)
-                : 0;
+        const double nextOffset = k + 1 < src.size() && !src[k + 1].audio.packets.empty()
+                                      ? FirstPts(src[k + 1].audio) - FirstPts(src[k + 1].video)
+                                      : 0;
         const double audioTo = starts[k + 1] + nextOffset - tolerance;
         double firstAudio = 1e100, lastAudioEnd = -1e100, lastVideoEnd = -1e100;
         for (const Packet& p : o.video.packets)
@@ -196,7 +196,8 @@ JoinCheck CheckJoin(const std::string& output, const std::vector<std::string>& s
         if (k > 0) {
             part.videoGap = starts[k] - previousVideoEnd;
             part.audioGap = firstAudio - previousAudioEnd;
-            part.gap = std::min(starts[k], firstAudio) - std::max(previousVideoEnd, previousAudioEnd);
+            part.gap =
+                std::min(starts[k], firstAudio) - std::max(previousVideoEnd, previousAudioEnd);
         }
         previousVideoEnd = lastVideoEnd;
         previousAudioEnd = lastAudioEnd;

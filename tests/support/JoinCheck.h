@@ -15,9 +15,9 @@ namespace tw::test {
 
 /// One source as found in the output.
 struct JoinPart {
-    int64_t videoPackets = 0;       ///< output video packets in this part's time range
-    int64_t audioPackets = 0;       ///< output audio packets in this part's range
-    int64_t sourceVideoPackets = 0; ///< the source's (packets it marks discarded not counted)
+    int64_t videoPackets = 0;        ///< output video packets in this part's time range
+    int64_t audioPackets = 0;        ///< output audio packets in this part's range
+    int64_t sourceVideoPackets = 0;  ///< the source's (packets it marks discarded not counted)
     int64_t sourceAudioPackets = 0;
     double videoStart = 0;  ///< output time of the part's first picture
     /// Part's first audio time minus its first picture time: in the output
@@ -38,12 +38,12 @@ struct JoinCheck {
     /// stream's own units (milliseconds in FLV).
     bool videoDtsIncreasing = true, audioDtsIncreasing = true;
     int videoDecodeErrors = 0, audioDecodeErrors = 0;
-    int64_t videoFrames = 0;          ///< pictures the decoder gave
+    int64_t videoFrames = 0;  ///< pictures the decoder gave
     /// Sample rates and picture widths of the decoded frames, in order of
     /// first appearance.
     std::vector<int> audioRates, videoWidths;
     int64_t videoPackets = 0, audioPackets = 0;
-    double videoFrameDuration = 0;    ///< of the first source
+    double videoFrameDuration = 0;  ///< of the first source
     double audioFrameDuration = 0;
 };
 
