@@ -211,25 +211,28 @@ TEST_F(FastMerge, CodecsTheContainerCannotHoldAreRefusedBeforeWriting) {
     const std::vector<Case> cases = {
         {"v.mkv", {"--video-codec", "libvpx"}, ": vp8 video cannot be stored in flv"},
         {"m.ts", {"--video-codec", "mpeg2video"}, ": mpeg2video video cannot be stored in flv"}};
+    const std::string ok = Clip("ok.flv");
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string src = Clip(c.name, c.args);
-        const std::string out = Dir.File(c.name + ".flv");
-        auto e = NewEngine();
-        ASSERT_TRUE(e->OpenInputFile(src)) << e->LastError;
-        ASSERT_TRUE(e->OpenInputFile(Clip("ok.flv"))) << e->LastError;
-        e->SetOption("vcodec", "copy");
-        e->SetOption("acodec", "copy");
-        ASSERT_EQ(e->OpenOutputFile(out, true), 1) << e->LastError;
-        e->ExpandJoinedOutput();
-        e->Start(false);
-        EXPECT_TRUE(e->ErrorRaised);
-        EXPECT_EQ(
-            e->ErrorMessage,
-            "Could not write header for output file #0 (incorrect codec parameters ?)" + c.text);
-        struct stat st;
-        if (stat(out.c_str(), &st) == 0) {
-            EXPECT_EQ(st.st_size, 0) << "data written";
+        for (const bool first : {true, false}) {  // a later source is checked too
+            SCOPED_TRACE(c.name + (first ? " first" : " second"));
+            const std::string src = Clip(c.name, c.args);
+            const std::string out = Dir.File(c.name + (first ? "1" : "2") + ".flv");
+            auto e = NewEngine();
+            ASSERT_TRUE(e->OpenInputFile(first ? src : ok)) << e->LastError;
+            ASSERT_TRUE(e->OpenInputFile(first ? ok : src)) << e->LastError;
+            e->SetOption("vcodec", "copy");
+            e->SetOption("acodec", "copy");
+            ASSERT_EQ(e->OpenOutputFile(out, true), 1) << e->LastError;
+            e->ExpandJoinedOutput();
+            e->Start(false);
+            EXPECT_TRUE(e->ErrorRaised);
+            EXPECT_EQ(e->ErrorMessage,
+                      "Could not write header for output file #0 (incorrect codec parameters ?)" +
+                          c.text);
+            struct stat st;
+            if (stat(out.c_str(), &st) == 0) {
+                EXPECT_EQ(st.st_size, 0) << "data written";
+            }
         }
     }
 }
