@@ -490,8 +490,8 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     oc->metadata = nullptr;
     lib().av_dict_copy(&oc->metadata, Metadata.Get(), 0);
     Metadata.Clear();
-    // The creation time of the muxers that write one ("timestamp").
-    // Muxers read it as ISO 8601 in UTC.
+    // The creation time of the muxers that write one ("timestamp"), in the
+    // ISO 8601 form they read.
     if (RecordingTimestamp)
         lib().av_dict_set(&oc->metadata, "creation_time",
                           CreationTimeText(RecordingTimestamp).c_str(), 0);
