@@ -109,14 +109,24 @@ void TTranscoder::CheckCopiedCodecs() {
         if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
         const AVCodecParameters* in = FInputs[ost->SourceIndex]->Stream->codecpar;
         if (in->codec_type != AVMEDIA_TYPE_VIDEO && in->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-        const AVOutputFormat* of = Output(ost->FileIndex)->oformat;
         // Only a definite no: formats that cannot tell are left to the muxer.
-        if (lib().avformat_query_codec(of, in->codec_id, FF_COMPLIANCE_NORMAL) != 0) continue;
+        const AVOutputFormat* of = Output(ost->FileIndex)->oformat;
         const char* type = lib().av_get_media_type_string(in->codec_type);
-        FailWithMapping("Could not write header for output file #" +
-                        std::to_string(E.JoinMode ? 0 : ost->FileIndex) +
-                        " (incorrect codec parameters ?): " + lib().avcodec_get_name(in->codec_id) +
-                        " " + (type ? type : "data") + " cannot be stored in " + of->name);
+        const std::string what =
+            std::string(lib().avcodec_get_name(in->codec_id)) + " " + (type ? type : "data");
+        const std::string header = "Could not write header for output file #" +
+                                   std::to_string(E.JoinMode ? 0 : ost->FileIndex) +
+                                   " (incorrect codec parameters ?): ";
+        if (lib().avformat_query_codec(of, in->codec_id, FF_COMPLIANCE_NORMAL) == 0)
+            FailWithMapping(header + what + " cannot be stored in " + of->name);
+        // A joined stream holds one codec: the header's, of the first input.
+        if (E.JoinMode && ost->FileIndex > 0 && FStreamsPerOutput > 0) {
+            const TOutputStream* first = FOutputs[ost->StreamIndex];
+            const AVCodecParameters* head = FInputs[first->SourceIndex]->Stream->codecpar;
+            if (head->codec_id != in->codec_id)
+                FailWithMapping(header + what + " of input #" + std::to_string(ost->FileIndex) +
+                                " cannot follow " + lib().avcodec_get_name(head->codec_id));
+        }
     }
 }
 

@@ -237,6 +237,28 @@ TEST_F(FastMerge, CodecsTheContainerCannotHoldAreRefusedBeforeWriting) {
     }
 }
 
+// Catches: a source of another codec copied into the stream the header
+// announced for the first one's, and the merge reported as a success.
+TEST_F(FastMerge, ASourceOfAnotherCodecIsRefusedBeforeWriting) {
+    const std::string out = Dir.File("mixed.flv");
+    auto e = NewEngine();
+    ASSERT_TRUE(e->OpenInputFile(Clip("aac.flv")));
+    ASSERT_TRUE(e->OpenInputFile(Clip("mp3.flv", {"--audio-codec", "libmp3lame"})));
+    e->SetOption("vcodec", "copy");
+    e->SetOption("acodec", "copy");
+    ASSERT_EQ(e->OpenOutputFile(out, true), 1) << e->LastError;
+    e->ExpandJoinedOutput();
+    e->Start(false);
+    EXPECT_TRUE(e->ErrorRaised);
+    EXPECT_EQ(e->ErrorMessage,
+              "Could not write header for output file #0 (incorrect codec parameters ?): mp3 "
+              "audio of input #1 cannot follow aac");
+    struct stat st;
+    if (stat(out.c_str(), &st) == 0) {
+        EXPECT_EQ(st.st_size, 0) << "data written";
+    }
+}
+
 // Catches: "flvflags" set before the muxer's private data exists and lost
 // (no key-frame index, no seeking), and a bad value taken silently.
 TEST_F(FastMerge, FlvMuxerFlagsTakeEffect) {
