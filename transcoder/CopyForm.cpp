@@ -133,6 +133,16 @@ Bytes ConfigFromAdts(const uint8_t* d) {
     return {static_cast<uint8_t>(config >> 8), static_cast<uint8_t>(config)};
 }
 
+// Two AudioSpecificConfigs describe the same audio: object type, rate and
+// channels agree (what follows them, such as an explicit "no SBR", does not
+// change the decoding of plain AAC).
+bool SameAacConfig(const Bytes& a, const Bytes& b) {
+    if (a.size() < 2 || b.size() < 2) return a == b;
+    const int rateIndex = ((a[0] & 7) << 1) | (a[1] >> 7);
+    if (rateIndex == 15 || (a[0] >> 3) == 31) return a == b;  // explicit rate, long object type
+    return a[0] == b[0] && (a[1] & 0xf8) == (b[1] & 0xf8);
+}
+
 void SetExtradata(AVCodecParameters* par, const Bytes& data) {
     auto* buffer =
         static_cast<uint8_t*>(lib().av_mallocz(data.size() + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -190,8 +200,9 @@ void TCopyForm::PrepareHeader(AVCodecParameters* out, const std::vector<const AV
     }
 }
 
-TCopyForm::TCopyForm(const AVCodecParameters* in, const AVCodecParameters* out)
-    : FCodec(in->codec_id) {
+TCopyForm::TCopyForm(const AVCodecParameters* in, const AVCodecParameters* out,
+                     std::shared_ptr<TCopyStreamState> state)
+    : FCodec(in->codec_id), FState(std::move(state)) {
     const Bytes inExtra = ExtradataOf(in);
     const Bytes outExtra = ExtradataOf(out);
     if (FCodec == AV_CODEC_ID_H264) {
@@ -200,24 +211,38 @@ TCopyForm::TCopyForm(const AVCodecParameters* in, const AVCodecParameters* out)
         if (outExtra.size() >= 7 && outExtra[0] == 1) FOutLengthSize = (outExtra[4] & 3) + 1;
         FInParameterSets = ParameterSets(inExtra.data(), inExtra.size());
         // The header's parameter sets serve only inputs that have the same.
-        FInsertParameterSets = !FInParameterSets.empty() &&
-                               FInParameterSets != ParameterSets(outExtra.data(), outExtra.size());
+        FDiffersFromHeader = !FInParameterSets.empty() &&
+                             FInParameterSets != ParameterSets(outExtra.data(), outExtra.size());
         // An output with start codes has no header to take them from.
-        if (FOutLengthSize == 0 && inExtra.size() >= 7 && inExtra[0] == 1)
-            FInsertParameterSets = !FInParameterSets.empty();
+        if (FOutLengthSize == 0 && FInAvcC) FInsertParameterSets = !FInParameterSets.empty();
     } else if (FCodec == AV_CODEC_ID_AAC) {
         FOutRaw = !outExtra.empty();
-        FOutConfig = outExtra;
-        if (!inExtra.empty()) {
-            FConfigChecked = true;
-            FInConfigDiffers = FOutRaw && inExtra != outExtra;
-            FInConfig = inExtra;
-        }
+        FInConfig = inExtra;
     }
 }
 
 void TCopyForm::Convert(AVPacket* pkt) {
     if (!pkt->data || pkt->size <= 0) return;
+    if (!FStarted) {
+        // Decided when the input begins: the inputs before it have run.
+        FStarted = true;
+        if (FCodec == AV_CODEC_ID_H264) {
+            if (FDiffersFromHeader || FState->ParameterSetsChanged)
+                FInsertParameterSets = !FInParameterSets.empty();
+            if (FDiffersFromHeader) FState->ParameterSetsChanged = true;
+        } else if (FCodec == AV_CODEC_ID_AAC) {
+            if (FInConfig.empty() && IsAdts(pkt->data, pkt->size))
+                FInConfig = ConfigFromAdts(pkt->data);
+            if (FOutRaw && !FInConfig.empty() && !SameAacConfig(FInConfig, FState->AacConfig)) {
+                // The muxer writes the new configuration where this input begins.
+                uint8_t* side =
+                    lib().av_packet_new_side_data(pkt, AV_PKT_DATA_NEW_EXTRADATA, FInConfig.size());
+                if (!side) throw FFmpegException("av_mallocz fail");
+                std::memcpy(side, FInConfig.data(), FInConfig.size());
+                FState->AacConfig = FInConfig;
+            }
+        }
+    }
     if (FCodec == AV_CODEC_ID_H264) {
         ConvertH264(pkt);
     } else if (FCodec == AV_CODEC_ID_AAC) {
@@ -266,23 +291,7 @@ void TCopyForm::ConvertH264(AVPacket* pkt) {
 }
 
 void TCopyForm::ConvertAac(AVPacket* pkt) {
-    const bool adts = IsAdts(pkt->data, pkt->size);
-    if (!FConfigChecked) {
-        FConfigChecked = true;
-        if (adts) {
-            FInConfig = ConfigFromAdts(pkt->data);
-            FInConfigDiffers = FOutRaw && FInConfig != FOutConfig;
-        }
-    }
-    if (FInConfigDiffers && !FConfigSent) {
-        // The muxer writes a new configuration where this input begins.
-        FConfigSent = true;
-        uint8_t* side =
-            lib().av_packet_new_side_data(pkt, AV_PKT_DATA_NEW_EXTRADATA, FInConfig.size());
-        if (!side) throw FFmpegException("av_mallocz fail");
-        std::memcpy(side, FInConfig.data(), FInConfig.size());
-    }
-    if (!adts || !FOutRaw) return;
+    if (!IsAdts(pkt->data, pkt->size) || !FOutRaw) return;
     const int header = (pkt->data[1] & 1) ? 7 : 9;  // without or with CRC
     if (pkt->size <= header) return;
     ReplaceData(pkt, Bytes(pkt->data + header, pkt->data + pkt->size));

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 extern "C" {
@@ -16,6 +17,16 @@ extern "C" {
 }
 
 namespace tw {
+
+/// What the muxer's stream has been given so far, shared by the converters
+/// of every input joined into it.
+struct TCopyStreamState {
+    /// The AAC configuration in force (the header's, then the last sent).
+    std::vector<uint8_t> AacConfig;
+    /// Some input carried other H.264 parameter sets than the header's: from
+    /// then on every input brings its own, in band.
+    bool ParameterSetsChanged = false;
+};
 
 class TCopyForm {
   public:
@@ -28,14 +39,18 @@ class TCopyForm {
     static void PrepareHeader(AVCodecParameters* out, const std::vector<const AVPacket*>& first);
 
     /// Conversion of one input stream (in) into the form of the muxer's
-    /// stream (out, as written in the header). Both are read here only.
-    TCopyForm(const AVCodecParameters* in, const AVCodecParameters* out);
+    /// stream (out, as written in the header). Both are read here only;
+    /// state is shared with the converters of the other inputs of out and
+    /// created with the header's AAC configuration.
+    TCopyForm(const AVCodecParameters* in, const AVCodecParameters* out,
+              std::shared_ptr<TCopyStreamState> state);
 
     /// Turns pkt into the output's form in place (data replaced, times,
     /// flags and side data kept). Packets already in that form are left
     /// alone. H.264 parameter sets of an input that differ from the header's
-    /// go in band before each key frame; an AAC configuration that differs
-    /// goes with the first packet as new extradata.
+    /// (or that follow an input whose sets did) go in band before each key
+    /// frame; an AAC configuration that differs from the one in force goes
+    /// with the input's first packet as new extradata.
     void Convert(AVPacket* pkt);
 
   private:
@@ -48,14 +63,13 @@ class TCopyForm {
     int FInLengthSize = 4;                               // of length-prefixed input packets
     int FOutLengthSize = 0;                              // 0: the output stores start codes
     std::vector<std::vector<uint8_t>> FInParameterSets;  // the input's SPS/PPS NAL units
+    bool FDiffersFromHeader = false;
     bool FInsertParameterSets = false;
     // AAC
     bool FOutRaw = true;
-    std::vector<uint8_t> FOutConfig;
     std::vector<uint8_t> FInConfig;
-    bool FConfigChecked = false;
-    bool FInConfigDiffers = false;
-    bool FConfigSent = false;
+    bool FStarted = false;  // the first packet was seen
+    std::shared_ptr<TCopyStreamState> FState;
 };
 
 }  // namespace tw

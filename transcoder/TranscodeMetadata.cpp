@@ -156,10 +156,18 @@ void TTranscoder::WriteHeaders() {
         allRtp = allRtp && std::strcmp(oc->oformat->name, "rtp") == 0;
     }
     // Every copied input's packets are turned into the form the header gave.
+    std::map<const AVStream*, std::shared_ptr<TCopyStreamState>> states;
     for (const TOutputStream* ost : FOutputs) {
         if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
+        auto& state = states[ost->Stream];
+        if (!state) {
+            state = std::make_shared<TCopyStreamState>();
+            const AVCodecParameters* par = ost->Stream->codecpar;
+            if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size > 0)
+                state->AacConfig.assign(par->extradata, par->extradata + par->extradata_size);
+        }
         FCopyForms[ost] = std::make_unique<TCopyForm>(FInputs[ost->SourceIndex]->Stream->codecpar,
-                                                      ost->Stream->codecpar);
+                                                      ost->Stream->codecpar, state);
     }
     if (allRtp) {
         std::vector<AVFormatContext*> list;
