@@ -2,6 +2,7 @@
 // the option state, and presenting a joined output once per input.
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 #include "binding/Entries.h"
 #include "binding/InterruptCB.h"
@@ -35,6 +36,16 @@ AVRational AspectFraction(double value) {
 double SampleAspect(float aspect, int width, int height) {
     return width * height != 0 ? static_cast<double>(aspect) * height / width
                                : static_cast<double>(aspect) * 3 / 4;
+}
+
+// Seconds since 1970 as the muxers' creation time: "2011-05-01T12:00:00.000000Z".
+std::string CreationTimeText(int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    if (!gmtime_r(&t, &utc)) return {};
+    char text[64];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc);
+    return text;
 }
 
 bool InList(const AVPixelFormat* list, AVPixelFormat f) {
@@ -406,9 +417,6 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     }
     UseVideoFilters = !VideoFilters.empty();
 
-    std::shared_ptr<AVFormatContext> oc(lib().avformat_alloc_context(), CloseOutputContext);
-    if (!oc) throw FFmpegException("avformat_alloc_context failed");
-
     const std::string libraryName = ToLibraryFileName(fileName);
     const AVOutputFormat* format;
     if (!ForcedFormatName.empty()) {
@@ -427,7 +435,12 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
             return -1;
         }
     }
-    oc->oformat = format;
+    // Allocated for its muxer, so that the muxer's private options exist with
+    // their defaults and the options given for it can reach it.
+    AVFormatContext* raw = nullptr;
+    if (lib().avformat_alloc_output_context2(&raw, format, nullptr, nullptr) < 0 || !raw)
+        throw FFmpegException("avformat_alloc_context failed");
+    std::shared_ptr<AVFormatContext> oc(raw, CloseOutputContext);
     oc->url = lib().av_strdup(libraryName.c_str());
     if (!oc->url) throw FFmpegException("avformat_alloc_context failed");
 
@@ -477,10 +490,11 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     oc->metadata = nullptr;
     lib().av_dict_copy(&oc->metadata, Metadata.Get(), 0);
     Metadata.Clear();
-    // The creation time of the muxers that write one ("timestamp").
+    // The creation time of the muxers that write one ("timestamp"), in the
+    // ISO 8601 form they read.
     if (RecordingTimestamp)
         lib().av_dict_set(&oc->metadata, "creation_time",
-                          std::to_string(RecordingTimestamp * 1000000).c_str(), 0);
+                          CreationTimeText(RecordingTimestamp).c_str(), 0);
 
     OutputFiles[slot] = oc;
     ++OutputFileCount;
@@ -515,13 +529,15 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
         oc->pb = pb;
     }
 
-    // Muxer settings: today the preload is the muxers' own "muxpreload"
-    // option (where they have one), the output loop the "loop" option.
+    // Muxer settings: the preload is the muxers' own "preload" option (MPEG
+    // program streams have it), the output loop their "loop" option.
     oc->max_delay = static_cast<int>(1000000 * MuxMaxDelay);
     if (oc->priv_data) {
-        lib().av_opt_set_int(oc->priv_data, "muxpreload",
-                             static_cast<int64_t>(1000000 * MuxPreload), 0);
-        if (LoopOutput >= 0) lib().av_opt_set_int(oc->priv_data, "loop", LoopOutput, 0);
+        if (lib().av_opt_find(oc->priv_data, "preload", nullptr, 0, 0))
+            lib().av_opt_set_int(oc->priv_data, "preload",
+                                 static_cast<int64_t>(1000000 * MuxPreload), 0);
+        if (LoopOutput >= 0 && lib().av_opt_find(oc->priv_data, "loop", nullptr, 0, 0))
+            lib().av_opt_set_int(oc->priv_data, "loop", LoopOutput, 0);
     }
     oc->flags |= AVFMT_FLAG_NONBLOCK;
     oc->interrupt_callback = AVIOInterruptCB{OutputOpenInterrupt, this};

@@ -102,6 +102,10 @@ struct TInputStream {
     FramePtr FilterPicture;
     /// The end of the stream was pushed into the graph.
     bool FilterFlushed = false;
+    /// Copied packets without decode time: the one derived for the next
+    /// packet (stream time base, before the file's offset); no time until
+    /// the first packet.
+    int64_t DerivedDts = AV_NOPTS_VALUE;
 };
 
 /// One per output stream record; created by the output opener with

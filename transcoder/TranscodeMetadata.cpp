@@ -104,15 +104,70 @@ void TTranscoder::MapChapters() {
     }
 }
 
+void TTranscoder::CheckCopiedCodecs() {
+    for (const TOutputStream* ost : FOutputs) {
+        if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
+        const AVCodecParameters* in = FInputs[ost->SourceIndex]->Stream->codecpar;
+        if (in->codec_type != AVMEDIA_TYPE_VIDEO && in->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+        // Only a definite no: formats that cannot tell are left to the muxer.
+        const AVOutputFormat* of = Output(ost->FileIndex)->oformat;
+        const char* type = lib().av_get_media_type_string(in->codec_type);
+        const std::string what =
+            std::string(lib().avcodec_get_name(in->codec_id)) + " " + (type ? type : "data");
+        const std::string header = "Could not write header for output file #" +
+                                   std::to_string(E.JoinMode ? 0 : ost->FileIndex) +
+                                   " (incorrect codec parameters ?): ";
+        if (lib().avformat_query_codec(of, in->codec_id, FF_COMPLIANCE_NORMAL) == 0)
+            FailWithMapping(header + what + " cannot be stored in " + of->name);
+        // A joined stream holds one codec: the header's, of the first input.
+        if (E.JoinMode && ost->FileIndex > 0 && FStreamsPerOutput > 0) {
+            const TOutputStream* first = FOutputs[ost->StreamIndex];
+            const AVCodecParameters* head = FInputs[first->SourceIndex]->Stream->codecpar;
+            if (head->codec_id != in->codec_id)
+                FailWithMapping(header + what + " of input #" + std::to_string(ost->FileIndex) +
+                                " cannot follow " + lib().avcodec_get_name(head->codec_id));
+        }
+    }
+}
+
+void TTranscoder::PrepareCopyForms() {
+    for (const TOutputStream* ost : FOutputs) {
+        if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
+        if (E.JoinMode && ost->FileIndex > 0) continue;  // the header is the first input's
+        const TInputStream& ist = *FInputs[ost->SourceIndex];
+        ReadAhead(ist.FileIndex);
+        std::vector<const AVPacket*> first;
+        for (const PacketPtr& p : FReadAhead[ist.FileIndex])
+            if (p->stream_index == ist.StreamIndex) first.push_back(p.get());
+        TCopyForm::PrepareHeader(ost->Stream->codecpar, first);
+    }
+}
+
 void TTranscoder::WriteHeaders() {
     const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
     bool allRtp = outputs > 0;
+    CheckCopiedCodecs();
+    PrepareCopyForms();
     for (int i = 0; i < outputs; ++i) {
         AVFormatContext* oc = Output(i);
         if (lib().avformat_write_header(oc, nullptr) < 0)
             FailWithMapping("Could not write header for output file #" + std::to_string(i) +
                             " (incorrect codec parameters ?)");
         allRtp = allRtp && std::strcmp(oc->oformat->name, "rtp") == 0;
+    }
+    // Every copied input's packets are turned into the form the header gave.
+    std::map<const AVStream*, std::shared_ptr<TCopyStreamState>> states;
+    for (const TOutputStream* ost : FOutputs) {
+        if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
+        auto& state = states[ost->Stream];
+        if (!state) {
+            state = std::make_shared<TCopyStreamState>();
+            const AVCodecParameters* par = ost->Stream->codecpar;
+            if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size > 0)
+                state->AacConfig.assign(par->extradata, par->extradata + par->extradata_size);
+        }
+        FCopyForms[ost] = std::make_unique<TCopyForm>(FInputs[ost->SourceIndex]->Stream->codecpar,
+                                                      ost->Stream->codecpar, state);
     }
     if (allRtp) {
         std::vector<AVFormatContext*> list;

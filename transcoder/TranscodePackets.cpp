@@ -87,6 +87,18 @@ void TTranscoder::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext*
         int64_t& cur = FStreamEnd[st];
         cur = std::max(cur, end);
     }
+    if (pkt->dts != AV_NOPTS_VALUE) {
+        TLastDts& last = FStreamLastDts[st];
+        if (last.Dts == AV_NOPTS_VALUE || pkt->dts > last.Dts) {
+            // A short last frame (trimmed in its source) still decodes
+            // whole where the container cannot trim: the longer of its
+            // duration and the step to it.
+            const int64_t step = std::max<int64_t>(
+                pkt->duration, last.Dts != AV_NOPTS_VALUE ? pkt->dts - last.Dts : 0);
+            if (step > 0) last.Step = step;
+            last.Dts = pkt->dts;
+        }
+    }
     const int ret = lib().av_interleaved_write_frame(s, pkt);
     if (ret < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", ret));
 }
@@ -116,6 +128,8 @@ void TTranscoder::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPack
                 startOffset;
     opkt->duration = lib().av_rescale_q(pkt->duration, itb, otb);
     opkt->pos = -1;
+    // Into the bitstream form the output's header announces.
+    if (auto form = FCopyForms.find(&ost); form != FCopyForms.end()) form->second->Convert(opkt);
     AVFormatContext* s = Output(ost.FileIndex);
     WritePacket(s, opkt, nullptr, ost.BitstreamFilters);
     lib().av_packet_unref(opkt);

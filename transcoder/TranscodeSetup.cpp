@@ -258,11 +258,9 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
     }
 }
 
-void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
+void TTranscoder::CopyParameters(TOutputStream& ost, TInputStream& ist) {
     AVCodecParameters* in = ist.Stream->codecpar;
     AVCodecParameters* out = ost.Stream->codecpar;
-    if (int64_t(in->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE > INT_MAX)
-        throw FFmpegException("icodec.extradata_size is invalid (too large)");
     const uint32_t keepTag = out->codec_tag;
     const AVCodecID previousId = out->codec_id;
     if (lib().avcodec_parameters_copy(out, in) < 0) throw FFmpegException("av_mallocz fail");
@@ -291,7 +289,23 @@ void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
     if (!E.CopyTb && codecTb.num && av_q2d(codecTb) > av_q2d(streamTb) && av_q2d(streamTb) < 0.001)
         tb = codecTb;
     ost.Stream->time_base = tb;
+    // Muxers take the frame rate from the stream (FLV's metadata and its
+    // key-frame index times).
+    if (in->codec_type == AVMEDIA_TYPE_VIDEO) {
+        ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
+        ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
+    }
+}
 
+void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
+    AVCodecParameters* in = ist.Stream->codecpar;
+    AVCodecParameters* out = ost.Stream->codecpar;
+    if (int64_t(in->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE > INT_MAX)
+        throw FFmpegException("icodec.extradata_size is invalid (too large)");
+    // The sets of a join share the muxer's streams: the header describes the
+    // first input, later inputs are converted to it while copying.
+    const bool laterSet = E.JoinMode && ost.FileIndex > 0;
+    if (!laterSet) CopyParameters(ost, ist);
     switch (in->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
             if (E.VideoInputHookCallback || E.VideoOutputHookCallback)
@@ -303,7 +317,7 @@ void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
             if (E.PreviewFlags() != 0)
                 throw FFmpegException(
                     "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
-            if (ost.Stream->sample_aspect_ratio.num)
+            if (!laterSet && ost.Stream->sample_aspect_ratio.num)
                 out->sample_aspect_ratio = ost.Stream->sample_aspect_ratio;
             break;
         case AVMEDIA_TYPE_AUDIO:
@@ -313,8 +327,8 @@ void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
             if (E.AudioHookCallback)
                 throw FFmpegException(
                     "-acodec copy and AudioHook are incompatible (frames are not decoded)");
-            if ((out->block_align == 1 && out->codec_id == AV_CODEC_ID_MP3) ||
-                out->codec_id == AV_CODEC_ID_AC3)
+            if (!laterSet && ((out->block_align == 1 && out->codec_id == AV_CODEC_ID_MP3) ||
+                              out->codec_id == AV_CODEC_ID_AC3))
                 out->block_align = 0;
             break;
         case AVMEDIA_TYPE_SUBTITLE:

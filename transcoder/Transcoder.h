@@ -3,11 +3,13 @@
 // inputs (one after another when they are joined), and the packet processing.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "transcoder/CopyForm.h"
 #include "transcoder/CustomFFmpeg.h"
 #include "transcoder/StreamTables.h"
 
@@ -37,6 +39,8 @@ class TTranscoder {
     void BindWithoutMap(TOutputStream& ost, int entry);
     void SetupCodec(TOutputStream& ost);
     void SetupCopy(TOutputStream& ost, TInputStream& ist);
+    /// The input's parameters, tag and time base into the copied stream.
+    void CopyParameters(TOutputStream& ost, TInputStream& ist);
     void SetupEncode(TOutputStream& ost, TInputStream& ist);
     void OpenPassLog(TOutputStream& ost, int index);
     void OpenEncoders();
@@ -50,6 +54,12 @@ class TTranscoder {
     void CopyChapters(int input, int output);
     void MapChapters();
     void WriteHeaders();
+    /// Refuses a copied codec the output's container cannot hold, before
+    /// anything is written.
+    void CheckCopiedCodecs();
+    /// Header parameters of copied streams in their stored form, and one
+    /// converter per copied record into that form.
+    void PrepareCopyForms();
     void LogStreamMapping();
     AVFormatContext* Output(int entry) const { return E.OutputFiles[entry].get(); }
 
@@ -62,6 +72,20 @@ class TTranscoder {
     double CurrentTime(const TOutputStream& ost) const;
     void CloseEncoders();
     void CloseDecoders();
+    /// The next packet of an input: first what was read ahead, then the
+    /// demuxer. Returns the demuxer's result code.
+    int ReadPacket(int file, AVPacket* pkt);
+    /// Reads the first packets of an input into its queue (a few per copied
+    /// stream), so that its placement can see its earliest decode times.
+    void ReadAhead(int file);
+    int ReadFromDemuxer(int file, AVPacket* pkt);
+    void SizeReadAheadTables();
+    /// A copied stream's packet without decode time gets one derived from
+    /// its presentation times (input time base, before any offset).
+    void FillDecodeTime(int file, AVPacket* pkt);
+    /// Join mode: the offset that places the next input after the end of
+    /// the previous one, with no decode time of any stream going back.
+    int64_t NextInputShift(int next, double endTime);
 
     // packets (TranscodePackets.cpp)
     int ProcessPacket(TInputStream& ist, int index, AVPacket* pkt);
@@ -94,6 +118,20 @@ class TTranscoder {
     std::vector<TInputStream*> FOpenDecoders;
     // End of what the muxer has of each output stream, in its time base.
     std::map<const AVStream*, int64_t> FStreamEnd;
+    // Last decode time written to each output stream and the step before it
+    // (its time base): where the next input's first packet may go.
+    struct TLastDts {
+        int64_t Dts = AV_NOPTS_VALUE;
+        int64_t Step = 0;
+    };
+    std::map<const AVStream*, TLastDts> FStreamLastDts;
+    // Packets read ahead of the loop, per input file, and the read result
+    // that ended the read-ahead (0 when the file goes on).
+    std::vector<std::deque<PacketPtr>> FReadAhead;
+    std::vector<int> FReadAheadEnd;
+    std::vector<bool> FReadAheadDone;
+    // Converters of copied records into the output's bitstream form.
+    std::map<const TOutputStream*, std::unique_ptr<TCopyForm>> FCopyForms;
     int64_t FTimerStart = 0;
     bool FStopCheckRegistered = false;
     bool FReleased = false;
