@@ -9,12 +9,39 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <set>
 
 namespace tw {
 
+namespace {
+
+// The files of the live pending outputs, for RemoveAllNow.
+std::mutex gLiveLock;
+std::set<std::string>& LiveFiles() {
+    static std::set<std::string> files;
+    return files;
+}
+
+void Forget(const std::string& path) {
+    std::lock_guard<std::mutex> hold(gLiveLock);
+    LiveFiles().erase(path);
+}
+
+}  // namespace
+
 TPendingOutput::~TPendingOutput() {
-    if (!FPath.empty() && !FCommitted) ::unlink(FPath.c_str());
+    if (!FPath.empty() && !FCommitted) {
+        ::unlink(FPath.c_str());
+        Forget(FPath);
+    }
+}
+
+void TPendingOutput::RemoveAllNow() {
+    std::lock_guard<std::mutex> hold(gLiveLock);
+    for (const std::string& path : LiveFiles()) ::unlink(path.c_str());
+    LiveFiles().clear();
 }
 
 bool TPendingOutput::Create(const std::string& target, std::string& why) {
@@ -43,6 +70,8 @@ bool TPendingOutput::Create(const std::string& target, std::string& why) {
         if (exists) (void)::fchmod(fd, old.st_mode & 07777);
         ::close(fd);
         FPath = path;
+        std::lock_guard<std::mutex> hold(gLiveLock);
+        LiveFiles().insert(path);
         return true;
     }
     why = target + ": " + std::strerror(EEXIST);
@@ -59,6 +88,7 @@ bool TPendingOutput::Commit(std::string& why) {
         return false;
     }
     FCommitted = true;
+    Forget(FPath);
     return true;
 }
 

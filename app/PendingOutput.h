@@ -26,6 +26,11 @@ class TPendingOutput {
     /// is then still there (and removed by the destructor).
     bool Commit(std::string& why);
 
+    /// Removes every file of a TPendingOutput that is neither committed nor
+    /// destroyed yet: for a program that ends at once (a second Ctrl-C) and
+    /// must leave no half-written file behind. Any thread.
+    static void RemoveAllNow();
+
   private:
     std::string FPath, FTarget;
     bool FCommitted = false;
