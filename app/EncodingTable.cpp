@@ -175,7 +175,7 @@ std::vector<std::string> EncodingValues(const TSourceFacts& f) {
                               : nullptr;
         char fps[32] = "-";
         if (f.FrameRate.num > 0 && f.FrameRate.den > 0)
-            std::snprintf(fps, sizeof fps, "%.3g", double(f.FrameRate.num) / f.FrameRate.den);
+            std::snprintf(fps, sizeof fps, "%.5g", double(f.FrameRate.num) / f.FrameRate.den);
         v = {CodecName(f.VideoCodec),
              ProfileName(f.VideoCodec, f.VideoProfile),
              f.Width > 0 && f.Height > 0 ? std::to_string(f.Width) + "x" + std::to_string(f.Height)
@@ -254,7 +254,10 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
     for (size_t c : differing) valuesWidth += kGap + colWidth[c];
     for (const TEncodingSource& s : sources)
         if (!s.Error.empty()) valuesWidth = std::max(valuesWidth, kGap + DisplayWidth(s.Error));
-    nameWidth = std::min(nameWidth, std::max(width / 2, width - valuesWidth));
+    // Long names give way to the values: when the values need several blocks
+    // anyway the names keep a quarter of the screen.
+    if (nameWidth + valuesWidth > width)
+        nameWidth = std::min(nameWidth, std::max(width / 4, width - valuesWidth));
     nameWidth = std::min(nameWidth, width - 12);
 
     // The differing columns in blocks that each fit beside the names.
