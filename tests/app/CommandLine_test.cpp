@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -56,10 +58,11 @@ int PendingFiles(const std::string& folder) {
 }
 
 // Runs tarnwick-join without a shell (names are passed as they are), stdin
-// from /dev/null, in folder when given; standard output and error together
-// in text.
+// from /dev/null, in folder when given, with files limited to fileLimit
+// bytes when given (a full disk); standard output and error together in
+// text.
 int Join(const std::vector<std::string>& args, std::string* text = nullptr,
-         const std::string& folder = "") {
+         const std::string& folder = "", rlim_t fileLimit = 0) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return -1;
     const pid_t pid = ::fork();
@@ -70,6 +73,12 @@ int Join(const std::vector<std::string>& args, std::string* text = nullptr,
         ::dup2(pipeFds[1], 2);
         ::close(pipeFds[0]);
         if (!folder.empty() && ::chdir(folder.c_str()) != 0) ::_exit(126);
+        if (fileLimit > 0) {
+            // A write past the limit fails with EFBIG instead of a signal.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{fileLimit, fileLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         std::vector<std::string> all = {kJoin};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -278,6 +287,23 @@ TEST_F(CommandLine, MissingInputTheSameInBothModes) {
     std::string text;
     Join({"-o", Dir.File("o3.flv"), a, missing}, &text);
     EXPECT_NE(text.find("No such file or directory"), std::string::npos) << text;
+}
+
+// Catches: a full disk under a name with a colon (the wide-name protocol)
+// reported as "Operation not permitted"; the old output lost to it.
+TEST_F(CommandLine, FullDiskGivesTheSystemsErrorUnderAnyName) {
+    const std::string a = Clip("a.flv", {"--duration", "4", "--size", "640x360"});
+    for (const char* name : {"plain.flv", "with:colon.flv"}) {
+        SCOPED_TRACE(name);
+        const std::string out = Dir.File(name);
+        std::ofstream(out) << "precious";
+        std::string text;
+        EXPECT_EQ(Join({"-f", "-y", "-o", out, a, a}, &text, "", 100 * 1024), 1) << text;
+        EXPECT_NE(text.find(std::strerror(EFBIG)), std::string::npos) << text;
+        EXPECT_EQ(text.find(std::strerror(EPERM)), std::string::npos) << text;
+        EXPECT_EQ(Contents(out), "precious");
+        EXPECT_EQ(PendingFiles(Dir.Path()), 0);
+    }
 }
 
 // Catches: a truncated source merged as if whole, with no word of it.
