@@ -19,6 +19,7 @@ namespace {
 
 // The files of the live pending outputs, for RemoveAllNow.
 std::mutex gLiveLock;
+bool gEnding = false;  // guarded by gLiveLock: RemoveAllNow ran
 std::set<std::string>& LiveFiles() {
     static std::set<std::string> files;
     return files;
@@ -40,8 +41,14 @@ TPendingOutput::~TPendingOutput() {
 
 void TPendingOutput::RemoveAllNow() {
     std::lock_guard<std::mutex> hold(gLiveLock);
+    gEnding = true;
     for (const std::string& path : LiveFiles()) ::unlink(path.c_str());
     LiveFiles().clear();
+}
+
+bool TPendingOutput::AnyLive() {
+    std::lock_guard<std::mutex> hold(gLiveLock);
+    return !LiveFiles().empty();
 }
 
 bool TPendingOutput::Create(const std::string& target, std::string& why) {
@@ -60,6 +67,13 @@ bool TPendingOutput::Create(const std::string& target, std::string& why) {
         char tag[16];
         std::snprintf(tag, sizeof tag, "%06x", static_cast<unsigned>(random() & 0xffffff));
         const std::string path = folder + "." + base + "." + tag + ".part";
+        // Created and registered in one step: a RemoveAllNow meanwhile
+        // leaves no file behind.
+        std::lock_guard<std::mutex> hold(gLiveLock);
+        if (gEnding) {
+            why = target + ": " + std::strerror(ECANCELED);
+            return false;
+        }
         // 0666 less the user's umask, as for any new file.
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
@@ -70,7 +84,6 @@ bool TPendingOutput::Create(const std::string& target, std::string& why) {
         if (exists) (void)::fchmod(fd, old.st_mode & 07777);
         ::close(fd);
         FPath = path;
-        std::lock_guard<std::mutex> hold(gLiveLock);
         LiveFiles().insert(path);
         return true;
     }

@@ -60,9 +60,7 @@ constexpr const char* kUsage =
     "Exit status: 0 merged, 1 error, 2 bad command line, 130 stopped.\n";
 
 std::atomic<bool> gStop{false};
-// True from the start of the merge's writing: a first signal then stops it
-// with a proper ending; before (the prompt, probing) nothing is at stake.
-std::atomic<bool> gMerging{false};
+std::atomic<int> gSignals{0};
 
 // Ends the program at once, leaving no half-written merge behind.
 [[noreturn]] void EndNow() {
@@ -71,10 +69,20 @@ std::atomic<bool> gMerging{false};
     ::_exit(130);
 }
 
+// True once Ctrl-C or SIGTERM came, also while the signal thread has not
+// taken it yet.
+bool StopSignalled() {
+    if (gSignals > 0) return true;
+    sigset_t pending;
+    return sigpending(&pending) == 0 &&
+           (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
+}
+
 // Ctrl-C and SIGTERM are taken by a thread of their own (sigwait), which can
-// wake the main thread's wait at once; a signal handler could not. The main
-// thread may be blocked in a read of the terminal or in opening a file: then
-// the program ends from here.
+// wake the main thread's wait at once; a signal handler could not. Until a
+// merge writes its file (at the prompt, while probing, the main thread
+// perhaps blocked in a read) and at a second signal the program ends from
+// here; otherwise the merge is stopped with a proper ending.
 void WatchStopSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -85,7 +93,7 @@ void WatchStopSignals() {
         for (;;) {
             int sig = 0;
             if (sigwait(&set, &sig) != 0) continue;
-            if (!gMerging || gStop) EndNow();
+            if (++gSignals > 1 || !TPendingOutput::AnyLive()) EndNow();
             gStop = true;
             WakeMainThread();
         }
@@ -115,6 +123,8 @@ class TCommandLineUser : public TJoinUser {
             std::fprintf(stderr, "%s [y/N] ", text.c_str());
             std::string answer;
             std::getline(std::cin, answer);
+            // Ctrl-C then "y": the signal thread is ending the program.
+            while (StopSignalled()) ::pause();
             if (answer == "y" || answer == "Y" || answer == "yes") return true;
         }
         Messages.push_back(text + " no: use -y (--overwrite) to replace it");
@@ -449,8 +459,6 @@ int main(int argc, char** argv) {
     settings.Container = container;
     bool stopping = false;
     const int result = MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, [&] {
-        // The first pass of the wait: the merge is writing.
-        gMerging = true;
         if (gStop && !stopping) {
             stopping = true;
             encoder.Stop(true);
