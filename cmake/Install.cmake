@@ -58,3 +58,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://localhost/tarnwick")
 # libc, libstdc++ and Qt from the executables' own links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)
+
+if(BUILD_TESTING)
+  # What cmake --install gives a user (needs the installed targets built).
+  add_test(NAME install_layout
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/install/check-install ${CMAKE_BINARY_DIR})
+endif()
