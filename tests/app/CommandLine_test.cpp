@@ -57,6 +57,17 @@ int PendingFiles(const std::string& folder) {
     return count;
 }
 
+// In a forked child: becomes tarnwick-join with these arguments.
+[[noreturn]] void ExecJoin(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {kJoin};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
 // Runs tarnwick-join without a shell (names are passed as they are), stdin
 // from /dev/null, in folder when given, with files limited to fileLimit
 // bytes when given (a full disk); standard output and error together in
@@ -79,13 +90,7 @@ int Join(const std::vector<std::string>& args, std::string* text = nullptr,
             const rlimit limit{fileLimit, fileLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        std::vector<std::string> all = {kJoin};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        ExecJoin(args);
     }
     ::close(pipeFds[1]);
     std::string out;
@@ -106,15 +111,7 @@ class TTerminalRun {
   public:
     explicit TTerminalRun(const std::vector<std::string>& args) {
         FPid = ::forkpty(&FMaster, nullptr, nullptr, nullptr);
-        if (FPid == 0) {
-            std::vector<std::string> all = {kJoin};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (auto& a : all) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        if (FPid == 0) ExecJoin(args);
     }
     ~TTerminalRun() {
         if (FPid > 0 && !FExited) {
