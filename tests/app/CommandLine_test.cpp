@@ -402,6 +402,32 @@ TEST_F(CommandLine, FastMergeOfHevcIntoMatroska) {
     EXPECT_EQ(info.Audio()->codec, "aac");
 }
 
+// An FLV and a TS of one encoding (length-prefixed and Annex-B parameter
+// sets, raw and ADTS AAC) copied into each container: every picture of both.
+// Depends on the engine converting the packets of a later input to the
+// output's packing (the engine fix of bitstream conversion): until then FLV
+// and MP4 lose the TS part's pictures and Matroska and MPEG-TS refuse the
+// packets.
+TEST_F(CommandLine, FastMergeOfFlvAndTsIntoEveryContainer) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string b = Clip("b.ts", {"--duration", "1", "--pattern", "1"});
+    for (const char* name : {"out.flv", "out.mp4", "out.mkv", "out.ts"}) {
+        SCOPED_TRACE(name);
+        std::string text;
+        EXPECT_EQ(Join({"-f", "-q", "-o", Dir.File(name), a, b}, &text), 0) << text;
+        const test::MediaInfo info = test::ReadMediaInfo(Dir.File(name), {true});
+        EXPECT_TRUE(info.Ok()) << info.error;
+        // Every container is checked, also after one failed.
+        if (!info.Ok() || !info.Video() || !info.Audio()) {
+            ADD_FAILURE() << "no video and audio read back";
+            continue;
+        }
+        EXPECT_EQ(info.Video()->decodedFrames, 50);
+        EXPECT_EQ(info.Video()->decodeErrors, 0);
+        EXPECT_NEAR(info.Audio()->decodedSamples / 44100.0, 2.0, 0.1);
+    }
+}
+
 // Catches: --auto copying sources that differ, or re-encoding alike ones.
 TEST_F(CommandLine, AutoChoosesEachWay) {
     // MP3 sound: a copy keeps it, a re-encoding makes AAC of it.
