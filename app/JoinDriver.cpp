@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -46,9 +47,10 @@ std::string ProgressText(const TProgressInfo& info) {
            std::to_string(info.TotalSize / 1024) + "kb";
 }
 
-TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int threads) {
+TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int threads,
+                                  const std::string& container) {
     TOutputOptions o;
-    o.ForceFormat = "flv";
+    o.ForceFormat = container.empty() ? "flv" : container;
     if (fastJoin) {
         o.VideoCodec = "copy";
         o.AudioCodec = "copy";
@@ -60,11 +62,15 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
             o.AudioCodec = "aac";
             o.ExtOptions = "astrict=experimental\r\n" + o.ExtOptions;
         }
-        if (threads > 0) o.ExtOptions += "threads=" + std::to_string(threads) + "\r\n";
+        if (threads != 0)
+            o.ExtOptions += "threads=" + std::to_string(std::max(threads, 0)) + "\r\n";
     }
     // Players can only seek a merged FLV whose header carries the final
     // duration, size and a key-frame index.
-    o.ExtOptions += "flvflags=add_keyframe_index\r\n";
+    if (o.ForceFormat == "flv") o.ExtOptions += "flvflags=add_keyframe_index\r\n";
+    // A file that plays while it downloads needs its index first.
+    if (o.ForceFormat == "mp4" || o.ForceFormat == "mov")
+        o.ExtOptions += "movflags=+faststart\r\n";
     TAudioStreamInfo audio;
     TVideoStreamInfo video;
     first.GetAudioStreamInfo(-1, audio);
@@ -83,8 +89,8 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
 TInputOptions MergeInputOptions(const TJoinSettings& settings) {
     TInputOptions in;
     // The decoders take their thread count when their input is opened.
-    if (!settings.FastJoin && settings.Threads > 0)
-        in.ExtOptions = "threads=" + std::to_string(settings.Threads) + "\r\n";
+    if (!settings.FastJoin && settings.Threads != 0)
+        in.ExtOptions = "threads=" + std::to_string(std::max(settings.Threads, 0)) + "\r\n";
     return in;
 }
 
@@ -142,11 +148,12 @@ int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
         facts.push_back(SurveySource(i < task.InputFiles.size() ? task.InputFiles[i].get() : nullptr,
                                      files[i]));
     if (survey) *survey = facts;
-    TOutputOptions out = MergeOutputOptions(encoder.Decoder, settings.FastJoin, settings.Threads);
+    TOutputOptions out =
+        MergeOutputOptions(encoder.Decoder, settings.FastJoin, settings.Threads, settings.Container);
     if (settings.FastJoin) {
         // Refused before anything is written: the container could not hold
         // it, or a source would leave a hole in a stream.
-        message = FastMergeProblem(facts);
+        message = FastMergeProblem(facts, settings.Container);
         if (!message.empty()) return jrError;
     } else {
         task.FitPictures = true;

@@ -28,12 +28,18 @@ class TJoinUser {
     virtual void SetStateText(const std::string& text) = 0;
 };
 
+/// TJoinSettings::Threads: let the libraries choose ("threads" 0).
+constexpr int kAutoThreads = -1;
+
 struct TJoinSettings {
     bool FastJoin = false;
     bool DeleteSources = false;
-    /// Decoder and encoder threads of a re-encoding merge (0 = the library's
-    /// default).
+    /// Decoder and encoder threads of a re-encoding merge (0 = the engine's
+    /// default of one, kAutoThreads = the libraries' automatic choice).
     int Threads = 0;
+    /// The output's muxer: "flv" (the window's), or for the command line
+    /// "mp4", "matroska", "mpegts" ...
+    std::string Container = "flv";
 };
 
 /// The folder the libraries are loaded from: LibAV beside the executable
@@ -50,8 +56,11 @@ std::string SecondsToHMS(int seconds);
 std::string ProgressText(const TProgressInfo& info);
 
 /// The output options of a merge (FLV, copy or H.264 + AAC, the first
-/// file's audio and bit-rate values, the key-frame index for seeking).
-TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads);
+/// file's audio and bit-rate values, the key-frame index for seeking). Another
+/// container is forced by its muxer name; MP4 and MOV get their index in
+/// front of the media data ("movflags=+faststart").
+TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads,
+                                  const std::string& container = "flv");
 
 /// The input record of every source: defaults, and for a re-encoding merge
 /// the decoders' thread count.

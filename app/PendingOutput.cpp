@@ -9,12 +9,46 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <set>
 
 namespace tw {
 
+namespace {
+
+// The files of the live pending outputs, for RemoveAllNow.
+std::mutex gLiveLock;
+bool gEnding = false;  // guarded by gLiveLock: RemoveAllNow ran
+std::set<std::string>& LiveFiles() {
+    static std::set<std::string> files;
+    return files;
+}
+
+void Forget(const std::string& path) {
+    std::lock_guard<std::mutex> hold(gLiveLock);
+    LiveFiles().erase(path);
+}
+
+}  // namespace
+
 TPendingOutput::~TPendingOutput() {
-    if (!FPath.empty() && !FCommitted) ::unlink(FPath.c_str());
+    if (!FPath.empty() && !FCommitted) {
+        ::unlink(FPath.c_str());
+        Forget(FPath);
+    }
+}
+
+void TPendingOutput::RemoveAllNow() {
+    std::lock_guard<std::mutex> hold(gLiveLock);
+    gEnding = true;
+    for (const std::string& path : LiveFiles()) ::unlink(path.c_str());
+    LiveFiles().clear();
+}
+
+bool TPendingOutput::AnyLive() {
+    std::lock_guard<std::mutex> hold(gLiveLock);
+    return !LiveFiles().empty();
 }
 
 bool TPendingOutput::Create(const std::string& target, std::string& why) {
@@ -33,6 +67,13 @@ bool TPendingOutput::Create(const std::string& target, std::string& why) {
         char tag[16];
         std::snprintf(tag, sizeof tag, "%06x", static_cast<unsigned>(random() & 0xffffff));
         const std::string path = folder + "." + base + "." + tag + ".part";
+        // Created and registered in one step: a RemoveAllNow meanwhile
+        // leaves no file behind.
+        std::lock_guard<std::mutex> hold(gLiveLock);
+        if (gEnding) {
+            why = target + ": " + std::strerror(ECANCELED);
+            return false;
+        }
         // 0666 less the user's umask, as for any new file.
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
@@ -43,6 +84,7 @@ bool TPendingOutput::Create(const std::string& target, std::string& why) {
         if (exists) (void)::fchmod(fd, old.st_mode & 07777);
         ::close(fd);
         FPath = path;
+        LiveFiles().insert(path);
         return true;
     }
     why = target + ": " + std::strerror(EEXIST);
@@ -59,6 +101,7 @@ bool TPendingOutput::Commit(std::string& why) {
         return false;
     }
     FCommitted = true;
+    Forget(FPath);
     return true;
 }
 

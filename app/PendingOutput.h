@@ -26,6 +26,15 @@ class TPendingOutput {
     /// is then still there (and removed by the destructor).
     bool Commit(std::string& why);
 
+    /// Removes every file of a TPendingOutput that is neither committed nor
+    /// destroyed yet, and makes every later Create fail: for a program that
+    /// ends at once (a second Ctrl-C) and must leave no half-written file
+    /// behind. Any thread.
+    static void RemoveAllNow();
+    /// True while a file of a TPendingOutput exists (a merge is being
+    /// written). Any thread.
+    static bool AnyLive();
+
   private:
     std::string FPath, FTarget;
     bool FCommitted = false;

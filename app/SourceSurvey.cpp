@@ -1,6 +1,8 @@
 // app/SourceSurvey.cpp — the facts of each source and the fast-merge checks.
 #include "app/SourceSurvey.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -14,11 +16,9 @@ namespace {
 // A turn of the display matrix as a clockwise quarter turn: the matrix
 // gives the counter-clockwise angle the picture must be turned by.
 int QuarterTurn(const AVStream* st) {
-    const uint8_t* matrix =
-        lib().av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    const uint8_t* matrix = lib().av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
     if (!matrix) return 0;
-    const double angle =
-        lib().av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    const double angle = lib().av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
     if (std::isnan(angle)) return 0;
     int clockwise = static_cast<int>(std::lround(-angle / 90.0)) * 90 % 360;
     if (clockwise < 0) clockwise += 360;
@@ -26,6 +26,96 @@ int QuarterTurn(const AVStream* st) {
 }
 
 const char* KindText(AVMediaType type) { return type == AVMEDIA_TYPE_VIDEO ? "视频" : "音频"; }
+
+std::string Hex(const uint8_t* data, size_t size) {
+    static const char* kDigits = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        text += kDigits[data[i] >> 4];
+        text += kDigits[data[i] & 15];
+    }
+    return text;
+}
+
+// Annex-B: units between start codes (00 00 01, or 00 00 00 01); the zero
+// bytes before a start code belong to no unit.
+std::vector<std::string> AnnexBUnits(const uint8_t* d, size_t n) {
+    std::vector<std::string> units;
+    size_t i = 0, begin = std::string::npos;
+    auto close = [&](size_t end) {
+        if (begin == std::string::npos) return;
+        while (end > begin && d[end - 1] == 0) --end;
+        if (end > begin) units.emplace_back(reinterpret_cast<const char*>(d + begin), end - begin);
+    };
+    while (i + 2 < n) {
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
+            close(i);
+            i += 3;
+            begin = i;
+        } else {
+            ++i;
+        }
+    }
+    close(n);
+    return units;
+}
+
+// Reads count units, each with a 16-bit big-endian length, from d[at]; false
+// when the data ends early.
+bool LengthPrefixed(const uint8_t* d, size_t n, size_t& at, unsigned count,
+                    std::vector<std::string>& units) {
+    for (unsigned k = 0; k < count; ++k) {
+        if (at + 2 > n) return false;
+        const size_t len = (size_t(d[at]) << 8) | d[at + 1];
+        at += 2;
+        if (at + len > n) return false;
+        units.emplace_back(reinterpret_cast<const char*>(d + at), len);
+        at += len;
+    }
+    return true;
+}
+
+bool AvcCUnits(const uint8_t* d, size_t n, std::vector<std::string>& units) {
+    if (n < 7 || d[0] != 1) return false;
+    size_t at = 6;
+    if (!LengthPrefixed(d, n, at, d[5] & 0x1f, units) || at >= n) return false;
+    const unsigned pps = d[at++];
+    return LengthPrefixed(d, n, at, pps, units);
+}
+
+bool HvcCUnits(const uint8_t* d, size_t n, std::vector<std::string>& units) {
+    if (n < 23 || d[0] != 1) return false;
+    size_t at = 23;
+    for (unsigned a = 0; a < d[22]; ++a) {
+        if (at + 3 > n) return false;
+        const unsigned count = (unsigned(d[at + 1]) << 8) | d[at + 2];
+        at += 3;
+        if (!LengthPrefixed(d, n, at, count, units)) return false;
+    }
+    return true;
+}
+
+const int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                         22050, 16000, 12000, 11025, 8000,  7350};
+
+// The values of an AAC AudioSpecificConfig that decide whether two streams
+// can follow one another: object type, rate, channel configuration.
+std::string AacConfig(const AVCodecParameters* par) {
+    int type = par->profile >= 0 ? par->profile + 1 : 0;
+    int rate = par->sample_rate;
+    int channels = par->ch_layout.nb_channels;
+    if (par->extradata_size >= 2) {
+        const uint8_t* d = par->extradata;
+        type = d[0] >> 3;
+        const int index = ((d[0] & 7) << 1) | (d[1] >> 7);
+        const int config = (d[1] >> 3) & 15;
+        if (index < 13) rate = kAacRates[index];
+        if (config > 0 && config < 7) channels = config;
+        if (config == 7) channels = 8;
+    }
+    if (type == 0 && rate == 0) return {};
+    return std::to_string(type) + "/" + std::to_string(rate) + "/" + std::to_string(channels);
+}
 
 constexpr const char* kWithoutFastMode = "，不能快速合并，请取消“快速合并”后再合并";
 
@@ -35,6 +125,27 @@ std::string CodecName(AVCodecID id) {
     if (id == AV_CODEC_ID_NONE) return "none";
     const char* name = lib().avcodec_get_name(id);
     return name ? name : "unknown";
+}
+
+std::vector<std::string> ParameterSets(const uint8_t* data, int size, AVCodecID codec) {
+    std::vector<std::string> units;
+    if (!data || size <= 0) return units;
+    const size_t n = static_cast<size_t>(size);
+    const bool annexB = n >= 3 && data[0] == 0 && data[1] == 0 &&
+                        (data[2] == 1 || (n >= 4 && data[2] == 0 && data[3] == 1));
+    bool parsed = false;
+    if (annexB) {
+        units = AnnexBUnits(data, n);
+        parsed = !units.empty();
+    } else if (codec == AV_CODEC_ID_H264) {
+        parsed = AvcCUnits(data, n, units);
+    } else if (codec == AV_CODEC_ID_HEVC) {
+        parsed = HvcCUnits(data, n, units);
+    }
+    if (!parsed) units.assign(1, std::string(reinterpret_cast<const char*>(data), n));
+    // The order of the sets within each form is free.
+    std::sort(units.begin(), units.end());
+    return units;
 }
 
 void TSourceFacts::DisplaySize(int& width, int& height) const {
@@ -62,9 +173,20 @@ TSourceFacts SurveySource(const AVFormatContext* ic, const std::string& file) {
             f.Width = par->width;
             f.Height = par->height;
             f.PixFmt = par->format;
-            f.SampleAspect = st->sample_aspect_ratio.num ? st->sample_aspect_ratio
-                                                         : par->sample_aspect_ratio;
+            f.SampleAspect =
+                st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
             f.Rotation = QuarterTurn(st);
+            f.FrameRate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+            if (f.FrameRate.num <= 0 || f.FrameRate.den <= 0) f.FrameRate = {0, 1};
+            if (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC) {
+                for (const std::string& unit :
+                     ParameterSets(par->extradata, par->extradata_size, par->codec_id))
+                    f.VideoConfig +=
+                        (f.VideoConfig.empty() ? "" : ",") +
+                        Hex(reinterpret_cast<const uint8_t*>(unit.data()), unit.size());
+            } else if (par->extradata_size > 0) {
+                f.VideoConfig = Hex(par->extradata, size_t(par->extradata_size));
+            }
         } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && !f.HasAudio) {
             f.HasAudio = true;
             f.AudioCodec = par->codec_id;
@@ -73,15 +195,22 @@ TSourceFacts SurveySource(const AVFormatContext* ic, const std::string& file) {
             f.Channels = par->ch_layout.nb_channels;
             if (par->bit_rate > 0 && par->bit_rate <= INT32_MAX)
                 f.AudioBitrate = static_cast<int>(par->bit_rate);
+            if (par->codec_id == AV_CODEC_ID_AAC)
+                f.AudioConfig = AacConfig(par);
+            else if (par->extradata_size > 0)
+                f.AudioConfig = Hex(par->extradata, size_t(par->extradata_size));
         }
     }
     return f;
 }
 
-std::string FastMergeProblem(const std::vector<TSourceFacts>& sources) {
+std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
+                             const std::string& container) {
     if (sources.empty()) return {};
     const TSourceFacts& first = sources[0];
-    const AVOutputFormat* flv = lib().av_guess_format("flv", nullptr, nullptr);
+    const AVOutputFormat* muxer = lib().av_guess_format(container.c_str(), nullptr, nullptr);
+    std::string shown = container == "matroska" ? "MKV" : container == "mpegts" ? "TS" : container;
+    for (char& c : shown) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const TSourceFacts& s : sources) {
         const struct {
             bool has, firstHas;
@@ -94,9 +223,12 @@ std::string FastMergeProblem(const std::vector<TSourceFacts>& sources) {
                 return s.File + "：" + (k.has ? "有第一个文件没有的" : "缺少第一个文件有的") +
                        KindText(k.type) + kWithoutFastMode;
             // Only what the container has a tag for can be copied into it.
-            if (k.has && flv && lib().avformat_query_codec(flv, k.codec, FF_COMPLIANCE_NORMAL) != 1)
-                return s.File + "：" + CodecName(k.codec) + " " + KindText(k.type) +
-                       "不能存入 FLV 文件" + kWithoutFastMode;
+            // A muxer that cannot tell (no tag table, e.g. MPEG-TS) is left
+            // to refuse the stream when the output is opened.
+            if (k.has && muxer &&
+                lib().avformat_query_codec(muxer, k.codec, FF_COMPLIANCE_NORMAL) == 0)
+                return s.File + "：" + CodecName(k.codec) + " " + KindText(k.type) + "不能存入 " +
+                       shown + " 文件" + kWithoutFastMode;
         }
     }
     return {};
@@ -137,8 +269,7 @@ std::string EncodingDifference(const std::vector<TSourceFacts>& sources, std::st
                 d = differs(a.Channels != b.Channels, "channels", std::to_string(b.Channels),
                             std::to_string(a.Channels));
         }
-        if (d.empty() && (a.HasVideo != b.HasVideo || a.HasAudio != b.HasAudio))
-            d = "streams";
+        if (d.empty() && (a.HasVideo != b.HasVideo || a.HasAudio != b.HasAudio)) d = "streams";
         if (!d.empty()) return d;
     }
     file.clear();

@@ -29,6 +29,12 @@ struct TSourceFacts {
     int Width = 0, Height = 0;  ///< coded size
     int PixFmt = -1;            ///< AVPixelFormat
     AVRational SampleAspect{0, 1};
+    /// Average frame rate, else the stream's base rate; {0, 1} when unknown.
+    AVRational FrameRate{0, 1};
+    /// The parameter sets (SPS, PPS, VPS) by content: the same text for the
+    /// length-prefixed and the Annex-B form of the same sets; other codecs'
+    /// extra data as it stands (hex). Empty when there is none.
+    std::string VideoConfig;
     /// Clockwise turn, in degrees (0, 90, 180 or 270), that shows the picture
     /// upright, from the stream's display matrix.
     int Rotation = 0;
@@ -39,6 +45,10 @@ struct TSourceFacts {
     int SampleRate = 0;
     int Channels = 0;
     int AudioBitrate = -1;  ///< bits per second; -1 when the container does not say
+    /// AAC: object type, rate and channel configuration ("2/44100/2"), from
+    /// the extra data or, for ADTS streams without it, the stream values;
+    /// other codecs' extra data (hex). Empty when there is none.
+    std::string AudioConfig;
 
     /// The size the picture is shown at: the coded size widened by a
     /// non-square pixel aspect, turned by the rotation.
@@ -48,11 +58,18 @@ struct TSourceFacts {
 /// Reads the facts of an opened input; file is only recorded.
 TSourceFacts SurveySource(const AVFormatContext* context, const std::string& file);
 
-/// Why these sources cannot be fast-merged into an FLV file, or "" when they
-/// can: a source whose stream set differs from the first one's, or a codec
-/// the container cannot hold. The text names the file and tells the user to
+/// Why these sources cannot be fast-merged into a file of the muxer named
+/// container ("flv", "mp4", "matroska", "mpegts"), or "" when they can: a
+/// source whose stream set differs from the first one's, or a codec the
+/// container cannot hold. The text names the file and tells the user to
 /// merge without fast mode.
-std::string FastMergeProblem(const std::vector<TSourceFacts>& sources);
+std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
+                             const std::string& container = "flv");
+
+/// The NAL units of H.264/HEVC extra data in either form (avcC/hvcC with
+/// length prefixes, or Annex-B start codes), each as raw bytes, sorted; the
+/// whole extra data as one unit when it is neither.
+std::vector<std::string> ParameterSets(const uint8_t* data, int size, AVCodecID codec);
 
 /// The first value in which a source's encoding differs from the first
 /// source's ("size 640x360 / 320x240"), or "" when all agree.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -19,7 +20,7 @@ namespace tw {
 namespace {
 
 constexpr int kBufferSize = 256 * 1024;  // one write per full buffer
-constexpr size_t kMaxQueued = 8;          // at most 2 MB in flight
+constexpr size_t kMaxQueued = 8;         // at most 2 MB in flight
 
 class TAsyncFile {
   public:
@@ -54,10 +55,17 @@ class TAsyncFile {
     }
 
     int64_t Seek(int64_t pos, int whence) {
-        if (Drain() < 0) return -1;
+        if (const int error = Drain(); error < 0) return error;
         if (whence & AVSEEK_SIZE) {
             struct stat st;
-            return ::fstat(FFd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+            if (::fstat(FFd, &st) != 0) return AVERROR(errno);
+            // What the writer has handed over counts, also while it still
+            // sits in the context's buffer (the first 256 KB would show as
+            // nothing written).
+            int64_t size = st.st_size;
+            if (Context && Context->buffer && Context->buf_ptr >= Context->buffer)
+                size = std::max<int64_t>(size, Context->pos + (Context->buf_ptr - Context->buffer));
+            return size;
         }
         const int w = whence & ~AVSEEK_FORCE;
         if (w != SEEK_SET && w != SEEK_CUR && w != SEEK_END) return -1;
@@ -108,6 +116,11 @@ class TAsyncFile {
         }
     }
 
+  public:
+    /// The context writing to this file; read on the writing thread only.
+    const AVIOContext* Context = nullptr;
+
+  private:
     int FFd;
     std::mutex FLock;
     std::condition_variable FChanged;
@@ -138,8 +151,8 @@ int OpenAsyncFile(const std::string& path, AVIOContext** pb) {
     auto* buffer = static_cast<unsigned char*>(lib().av_malloc(kBufferSize));
     AVIOContext* ctx = nullptr;
     if (file && buffer)
-        ctx = lib().avio_alloc_context(buffer, kBufferSize, 1, file, nullptr, AsyncWrite,
-                                       AsyncSeek);
+        ctx =
+            lib().avio_alloc_context(buffer, kBufferSize, 1, file, nullptr, AsyncWrite, AsyncSeek);
     if (!ctx) {
         if (buffer) lib().av_free(buffer);
         if (file) {
@@ -151,6 +164,7 @@ int OpenAsyncFile(const std::string& path, AVIOContext** pb) {
     }
     // Flush points of the muxer (one per packet) write only whole buffers.
     ctx->min_packet_size = kBufferSize;
+    file->Context = ctx;
     *pb = ctx;
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <stdexcept>
@@ -64,6 +65,8 @@ bool IsValidUtf8(const std::string& s) {
 // One open file behind a context of ours.
 struct TWideFile {
     int Fd = -1;
+    /// The context over the file (set once it exists); for its size.
+    const AVIOContext* Context = nullptr;
 };
 
 int WideRead(void* opaque, uint8_t* buf, int size) {
@@ -72,7 +75,8 @@ int WideRead(void* opaque, uint8_t* buf, int size) {
     do {
         n = ::read(f->Fd, buf, size);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return -1;
+    // The system's own error: a full disk must not read as anything else.
+    if (n < 0) return AVERROR(errno);
     // Today's libraries take 0 for "try again": the end of the file must be
     // reported as such.
     if (n == 0) return AVERROR_EOF;
@@ -86,7 +90,7 @@ int WideWrite(void* opaque, uint8_t* buf, int size) {
         const ssize_t n = ::write(f->Fd, buf + done, size - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return -1;
+            return AVERROR(errno);
         }
         done += static_cast<int>(n);
     }
@@ -97,19 +101,30 @@ int64_t WideSeek(void* opaque, int64_t pos, int whence) {
     auto* f = static_cast<TWideFile*>(opaque);
     if (whence & AVSEEK_SIZE) {
         struct stat st;
-        if (::fstat(f->Fd, &st) != 0) return -1;
+        if (::fstat(f->Fd, &st) != 0) return AVERROR(errno);
+        // A writer's size counts what still sits in the context's buffer.
+        const AVIOContext* c = f->Context;
+        if (c && c->write_flag && c->buffer && c->buf_ptr >= c->buffer)
+            return std::max<int64_t>(st.st_size, c->pos + (c->buf_ptr - c->buffer));
         return st.st_size;
     }
     const int w = whence & ~AVSEEK_FORCE;
     int how;
     switch (w) {
-        case SEEK_SET: how = SEEK_SET; break;
-        case SEEK_CUR: how = SEEK_CUR; break;
-        case SEEK_END: how = SEEK_END; break;
-        default: return -1;
+        case SEEK_SET:
+            how = SEEK_SET;
+            break;
+        case SEEK_CUR:
+            how = SEEK_CUR;
+            break;
+        case SEEK_END:
+            how = SEEK_END;
+            break;
+        default:
+            return -1;
     }
     const off_t r = ::lseek(f->Fd, pos, how);
-    return r < 0 ? -1 : static_cast<int64_t>(r);
+    return r < 0 ? AVERROR(errno) : static_cast<int64_t>(r);
 }
 
 }  // namespace
@@ -162,14 +177,21 @@ int OpenWideProtocol(const std::string& url, int mode, AVIOContext** pb) {
     const std::string path = DecodeWideName(url);
     int flags;
     switch (mode) {
-        case wideRead: flags = O_RDONLY; break;
-        case wideWrite: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
-        case wideReadWrite: flags = O_RDWR | O_CREAT | O_TRUNC; break;
-        default: return AVERROR(ENOENT);
+        case wideRead:
+            flags = O_RDONLY;
+            break;
+        case wideWrite:
+            flags = O_WRONLY | O_CREAT | O_TRUNC;
+            break;
+        case wideReadWrite:
+            flags = O_RDWR | O_CREAT | O_TRUNC;
+            break;
+        default:
+            return AVERROR(ENOENT);
     }
     if (path.empty()) return AVERROR(ENOENT);
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-    if (fd < 0) return AVERROR(ENOENT);
+    if (fd < 0) return AVERROR(errno);
     auto* file = new (std::nothrow) TWideFile{fd};
     auto* buffer = static_cast<unsigned char*>(lib().av_malloc(kIOBufferSize));
     AVIOContext* ctx = nullptr;
@@ -185,6 +207,7 @@ int OpenWideProtocol(const std::string& url, int mode, AVIOContext** pb) {
         ::close(fd);
         return AVERROR(ENOENT);
     }
+    file->Context = ctx;
     *pb = ctx;
     return 0;
 }

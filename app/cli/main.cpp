@@ -1,21 +1,28 @@
-// app/cli/main.cpp — tarnwick-join: merge video files into one FLV from the
-// command line, through the same driver as the window.
+// app/cli/main.cpp — tarnwick-join: merge video files into one file (FLV,
+// MP4, Matroska or MPEG-TS) from the command line, through the same driver
+// as the window.
+#include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <pthread.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/EncodingTable.h"
 #include "app/JoinDriver.h"
+#include "app/PendingOutput.h"
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
@@ -26,28 +33,56 @@ using namespace tw;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarnwick-join [-f|--fast] [-y|--overwrite] [--delete-sources] [--threads N]\n"
-    "                     [-q|--quiet] [--check] [--probe] -o OUTPUT INPUT...\n"
+    "usage: tarnwick-join [-f|--fast|--auto] [-y|--overwrite] [--delete-sources]\n"
+    "                     [--threads N] [--format NAME] [-q|--quiet] [-v|--verbose]\n"
+    "                     [--check] [--probe] -o OUTPUT [--] INPUT...\n"
     "\n"
-    "Joins the INPUT files, in order, into one FLV file OUTPUT.\n"
+    "Joins the INPUT files, in order, into one file OUTPUT. Its extension picks the\n"
+    "container: .flv .f4v FLV, .mp4 .m4v .mov MP4, .mkv Matroska, .ts MPEG-TS; any\n"
+    "other FLV.\n"
     "  -f, --fast          copy the compressed streams (the sources must share one encoding)\n"
     "                      instead of re-encoding to H.264 and AAC\n"
+    "      --auto          copy when the sources share one encoding that the container\n"
+    "                      can hold, re-encode otherwise\n"
     "  -y, --overwrite     replace an existing OUTPUT without asking\n"
     "      --delete-sources  delete the sources once the merged file has been checked\n"
     "      --threads N     decoder and encoder threads of a re-encoding merge\n"
-    "                      (default: all processors)\n"
+    "                      (default: the libraries' own choice)\n"
+    "      --format NAME   the container, whatever the extension: flv, mp4, mkv, ts\n"
     "  -q, --quiet         print nothing but errors\n"
+    "  -v, --verbose       show the libraries' log (repeat for more)\n"
     "      --check         with --fast: refuse sources whose encodings differ\n"
     "      --probe         print the encoding table of the sources and exit\n"
     "  -h, --help          this text\n"
     "      --version       the version\n"
+    "  --                  the arguments that follow are files\n"
     "\n"
     "Exit status: 0 merged, 1 error, 2 bad command line, 130 stopped.\n";
 
 std::atomic<bool> gStop{false};
+std::atomic<int> gSignals{0};
+
+// Ends the program at once, leaving no half-written merge behind.
+[[noreturn]] void EndNow() {
+    TPendingOutput::RemoveAllNow();
+    if (isatty(STDERR_FILENO)) (void)!::write(STDERR_FILENO, "\n", 1);
+    ::_exit(130);
+}
+
+// True once Ctrl-C or SIGTERM came, also while the signal thread has not
+// taken it yet.
+bool StopSignalled() {
+    if (gSignals > 0) return true;
+    sigset_t pending;
+    return sigpending(&pending) == 0 &&
+           (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
+}
 
 // Ctrl-C and SIGTERM are taken by a thread of their own (sigwait), which can
-// wake the main thread's wait at once; a signal handler could not.
+// wake the main thread's wait at once; a signal handler could not. Until a
+// merge writes its file (at the prompt, while probing, the main thread
+// perhaps blocked in a read) and at a second signal the program ends from
+// here; otherwise the merge is stopped with a proper ending.
 void WatchStopSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -55,8 +90,10 @@ void WatchStopSignals() {
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread([set] {
-        int sig = 0;
-        if (sigwait(&set, &sig) == 0) {
+        for (;;) {
+            int sig = 0;
+            if (sigwait(&set, &sig) != 0) continue;
+            if (++gSignals > 1 || !TPendingOutput::AnyLive()) EndNow();
             gStop = true;
             WakeMainThread();
         }
@@ -64,93 +101,17 @@ void WatchStopSignals() {
 }
 
 struct TArgs {
-    bool Fast = false, Overwrite = false, DeleteSources = false, Quiet = false;
+    bool Fast = false, Auto = false, Overwrite = false, DeleteSources = false, Quiet = false;
     bool Check = false, Probe = false;
-    int Threads = 0;
-    std::string Output;
+    int Threads = kAutoThreads;
+    int Verbose = 0;
+    std::string Output, Format;
     std::vector<std::string> Inputs;
 };
 
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "tarnwick-join: %s\n%s", problem.c_str(), kUsage);
     return 2;
-}
-
-// One row of the encoding table: the values that must agree for a lossless join.
-std::vector<std::string> EncodingRow(const std::string& file, std::string& error) {
-    TFFDecoder d;
-    if (!d.LoadFile(file)) {
-        error = d.LastError;
-        return {};
-    }
-    std::vector<std::string> row;
-    auto par = [&](int index) -> const AVCodecParameters* {
-        return index >= 0 ? d.FormatContext()->streams[index]->codecpar : nullptr;
-    };
-    const AVCodecParameters* v = par(d.FirstVideoStream());
-    const AVCodecParameters* a = par(d.FirstAudioStream());
-    auto extra = [](const AVCodecParameters* p) {
-        if (!p || p->extradata_size == 0) return std::string("-");
-        uint32_t h = 2166136261u;
-        for (int i = 0; i < p->extradata_size; ++i) h = (h ^ p->extradata[i]) * 16777619u;
-        char b[16];
-        std::snprintf(b, sizeof b, "%08x", h);
-        return std::string(b);
-    };
-    if (v) {
-        const AVStream* st = d.FormatContext()->streams[d.FirstVideoStream()];
-        const AVRational r = st->avg_frame_rate.num ? st->avg_frame_rate : st->r_frame_rate;
-        char fps[32];
-        std::snprintf(fps, sizeof fps, "%.3f", r.den ? double(r.num) / r.den : 0.0);
-        const char* pix = lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(v->format));
-        row = {lib().avcodec_get_name(v->codec_id), std::to_string(v->profile),
-               std::to_string(v->width) + "x" + std::to_string(v->height),
-               std::to_string(v->sample_aspect_ratio.num) + ":" +
-                   std::to_string(v->sample_aspect_ratio.den),
-               pix ? pix : "-", fps, extra(v)};
-    } else {
-        row = {"-", "-", "-", "-", "-", "-", "-"};
-    }
-    if (a) {
-        row.insert(row.end(), {lib().avcodec_get_name(a->codec_id), std::to_string(a->profile),
-                               std::to_string(a->sample_rate),
-                               std::to_string(a->ch_layout.nb_channels), extra(a)});
-    } else {
-        row.insert(row.end(), {"-", "-", "-", "-", "-"});
-    }
-    return row;
-}
-
-// Prints the table, a '*' after each value that differs from the first
-// file's; returns true when everything agrees.
-bool EncodingTable(const std::vector<std::string>& files, FILE* out, std::string& error) {
-    static const char* kHeads[] = {"video",     "profile", "size",        "sar",      "pix_fmt",
-                                   "fps",       "vextra",  "audio",       "aprofile", "rate",
-                                   "channels", "aextra"};
-    std::vector<std::vector<std::string>> rows;
-    for (const auto& f : files) {
-        rows.push_back(EncodingRow(f, error));
-        if (rows.back().empty()) {
-            error = "LoadFile Error: " + error;
-            return false;
-        }
-    }
-    bool same = true;
-    std::fprintf(out, "%-28s", "file");
-    for (const char* h : kHeads) std::fprintf(out, " %-12s", h);
-    std::fprintf(out, "\n");
-    for (size_t r = 0; r < rows.size(); ++r) {
-        std::string name = files[r];
-        if (name.size() > 27) name = "..." + name.substr(name.size() - 24);
-        std::fprintf(out, "%-28s", name.c_str());
-        for (size_t c = 0; c < rows[r].size(); ++c) {
-            const bool differs = rows[r][c] != rows[0][c];
-            same = same && !differs;
-            std::fprintf(out, " %-12s", (rows[r][c] + (differs ? "*" : "")).c_str());
-        }
-        std::fprintf(out, "\n");
-    }
-    return same;
 }
 
 class TCommandLineUser : public TJoinUser {
@@ -162,9 +123,11 @@ class TCommandLineUser : public TJoinUser {
             std::fprintf(stderr, "%s [y/N] ", text.c_str());
             std::string answer;
             std::getline(std::cin, answer);
+            // Ctrl-C then "y": the signal thread is ending the program.
+            while (StopSignalled()) ::pause();
             if (answer == "y" || answer == "Y" || answer == "yes") return true;
         }
-        Messages.push_back(text + " no");
+        Messages.push_back(text + " no: use -y (--overwrite) to replace it");
         return false;
     }
     void Tell(const std::string& text) override { Messages.push_back(text); }
@@ -210,15 +173,147 @@ std::string ProgressLine(const TProgressInfo& info, std::chrono::steady_clock::t
     return line;
 }
 
+// The muxer an output name asks for: by --format, else by extension (FLV
+// for any other); "" for a --format that names no known container.
+std::string ContainerFor(const std::string& output, const std::string& format) {
+    auto lower = [](std::string t) {
+        for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return t;
+    };
+    if (!format.empty()) {
+        const std::string f = lower(format);
+        if (f == "mkv" || f == "matroska") return "matroska";
+        if (f == "ts" || f == "mpegts") return "mpegts";
+        if (f == "mp4" || f == "m4v") return "mp4";
+        if (f == "mov" || f == "flv") return f;
+        if (f == "f4v") return "flv";
+        return {};
+    }
+    const size_t slash = output.rfind('/');
+    const size_t dot = output.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "flv";
+    const std::string ext = lower(output.substr(dot + 1));
+    if (ext == "mp4" || ext == "m4v" || ext == "mov") return "mp4";
+    if (ext == "mkv") return "matroska";
+    if (ext == "ts") return "mpegts";
+    return "flv";
+}
+
+// A missing or unreadable input, told before anything is opened.
+std::string InputProblem(const std::string& file) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0) return file + ": " + std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return file + ": " + std::strerror(EISDIR);
+    if (::access(file.c_str(), R_OK) != 0) return file + ": " + std::strerror(errno);
+    return {};
+}
+
+// How far an opened source falls short of the duration its header gives, in
+// microseconds (0 when it does not, or the header gives none): a file cut
+// off while it was copied or recorded.
+int64_t MissingTime(TFFDecoder& d) {
+    AVFormatContext* ic = d.FormatContext();
+    if (!ic || ic->duration <= 0 || ic->duration == AV_NOPTS_VALUE ||
+        ic->duration_estimation_method != AVFMT_DURATION_FROM_STREAM)
+        return 0;
+    const int64_t start = ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time;
+    // The end is read from a few seconds before the announced one, or from
+    // where probing stopped when the file cannot seek there.
+    const int64_t target = start + ic->duration - 5 * int64_t(AV_TIME_BASE);
+    if (target > start) lib().av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD);
+    struct PacketFree {
+        void operator()(AVPacket* p) const { lib().av_packet_free(&p); }
+    };
+    std::unique_ptr<AVPacket, PacketFree> pkt(lib().av_packet_alloc());
+    if (!pkt) return 0;
+    int64_t end = AV_NOPTS_VALUE;
+    while (lib().av_read_frame(ic, pkt.get()) >= 0) {
+        const AVStream* st = ic->streams[pkt->stream_index];
+        const int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        if (t != AV_NOPTS_VALUE) {
+            const int64_t e = lib().av_rescale_q(t + std::max<int64_t>(pkt->duration, 0),
+                                                 st->time_base, AVRational{1, AV_TIME_BASE});
+            end = end == AV_NOPTS_VALUE ? e : std::max(end, e);
+        }
+        lib().av_packet_unref(pkt.get());
+    }
+    if (end == AV_NOPTS_VALUE) return 0;
+    const int64_t missing = start + ic->duration - end;
+    // Less than half a second is the rounding of headers and last frames.
+    return missing > AV_TIME_BASE / 2 ? missing : 0;
+}
+
+std::string Seconds(int64_t us) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", us / 1e6);
+    return text;
+}
+
+// The first value in which a source differs from the first one, as
+// "profile Main / High (b.flv)"; "" when all agree.
+std::string FirstDifference(const std::vector<TSourceFacts>& sources) {
+    if (sources.empty()) return {};
+    const std::vector<std::string> first = EncodingValues(sources[0]);
+    for (size_t i = 1; i < sources.size(); ++i) {
+        const std::vector<std::string> v = EncodingValues(sources[i]);
+        for (size_t c = 0; c < v.size(); ++c)
+            if (v[c] != first[c])
+                return EncodingHeads()[c] + " " + v[c] + " / " + first[c] + " (" + sources[i].File +
+                       ")";
+    }
+    return {};
+}
+
+int TerminalWidth(int fd) {
+    struct winsize ws;
+    if (isatty(fd) && ::ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col >= 40) return ws.ws_col;
+    return 80;
+}
+
+// The libraries' log: shown as it comes with -v, else kept (the last lines)
+// and shown only when the merge fails. Any thread.
+class TLogCapture {
+  public:
+    explicit TLogCapture(int verbose) : FVerbose(verbose) {}
+    void Add(TLogLevel level, const std::string& text) {
+        std::string line = text;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (line.empty()) return;
+        std::lock_guard<std::mutex> hold(FLock);
+        if (FVerbose > 0) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+            return;
+        }
+        if (level > llWarning) return;
+        FLines.push_back(line);
+        if (FLines.size() > 40) FLines.pop_front();
+    }
+    void PrintKept() {
+        std::lock_guard<std::mutex> hold(FLock);
+        for (const std::string& line : FLines) std::fprintf(stderr, "%s\n", line.c_str());
+        FLines.clear();
+    }
+
+  private:
+    const int FVerbose;
+    std::mutex FLock;
+    std::deque<std::string> FLines;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Before any other thread exists, so that every thread inherits the mask.
     WatchStopSignals();
     TArgs args;
+    bool filesOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "-h" || a == "--help") {
+        if (filesOnly) {
+            args.Inputs.push_back(a);
+        } else if (a == "--") {
+            filesOnly = true;
+        } else if (a == "-h" || a == "--help") {
             std::printf("%s", kUsage);
             return 0;
         } else if (a == "--version") {
@@ -226,12 +321,19 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "-f" || a == "--fast") {
             args.Fast = true;
+        } else if (a == "--auto") {
+            args.Auto = true;
         } else if (a == "-y" || a == "--overwrite") {
             args.Overwrite = true;
         } else if (a == "--delete-sources") {
             args.DeleteSources = true;
         } else if (a == "-q" || a == "--quiet") {
             args.Quiet = true;
+        } else if (a == "--verbose") {
+            ++args.Verbose;
+        } else if (a.size() >= 2 && a[0] == '-' &&
+                   a.find_first_not_of('v', 1) == std::string::npos) {
+            args.Verbose += static_cast<int>(a.size() - 1);
         } else if (a == "--check") {
             args.Check = true;
         } else if (a == "--probe") {
@@ -242,53 +344,107 @@ int main(int argc, char** argv) {
             const long n = std::strtol(argv[i], &end, 10);
             if (!*argv[i] || *end || n < 1 || n > 256) return Usage("bad thread count");
             args.Threads = static_cast<int>(n);
+        } else if (a == "--format") {
+            if (++i >= argc) return Usage("--format needs a container name");
+            args.Format = argv[i];
+            if (ContainerFor("", args.Format).empty())
+                return Usage("unknown container " + args.Format + " (flv, mp4, mov, mkv, ts)");
         } else if (a == "-o" || a == "--output") {
             if (++i >= argc) return Usage("-o needs a file name");
             args.Output = argv[i];
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            return Usage("unknown option " + a);
+        } else if (a.size() > 1 && a[0] == '-') {
+            return Usage("unknown option " + a + " (a file of that name: put -- before it)");
         } else {
             args.Inputs.push_back(a);
         }
     }
     if (args.Inputs.empty()) return Usage("no input files");
     if (args.Output.empty() && !args.Probe) return Usage("no output file (-o)");
-    if (args.Threads == 0) args.Threads = static_cast<int>(std::thread::hardware_concurrency());
+    if (args.Fast && args.Auto) return Usage("--fast and --auto exclude each other");
+    // A missing input is told before anything else happens, whatever the mode.
+    if (!args.Probe)
+        for (const auto& f : args.Inputs)
+            if (const std::string why = InputProblem(f); !why.empty()) {
+                std::fprintf(stderr, "tarnwick-join: %s\n", why.c_str());
+                return 1;
+            }
 
     TFFEncoder encoder;
     if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(GetLibraryFolder())) {
         std::fprintf(stderr, "%s\n", encoder.LastError.c_str());
         return 1;
     }
-    FFLogger()->SetLogLevel(llQuiet);
+    TLogCapture log(args.Verbose);
+    FFLogger()->TriggerEventInMainThread = false;
+    FFLogger()->OnLog = [&log](TLogSender, uint32_t, TLogLevel level, const std::string& text) {
+        log.Add(level, text);
+    };
+    FFLogger()->SetLogLevel(args.Verbose >= 3   ? llDebug
+                            : args.Verbose == 2 ? llVerbose
+                            : args.Verbose == 1 ? llInfo
+                                                : llWarning);
+    if (args.Verbose == 0) encoder.TaskVerbose = -1;
+    const std::string container = ContainerFor(args.Output, args.Format);
 
-    if (args.Probe || args.Fast) {
-        std::string error;
-        // The table is shown when asked for, or as the warning of a fast
-        // merge whose sources differ.
-        char* text = nullptr;
-        size_t size = 0;
-        FILE* table = open_memstream(&text, &size);
-        const bool same = table && EncodingTable(args.Inputs, table, error);
-        if (table) std::fclose(table);
-        const std::string tableText = text ? text : "";
-        std::free(text);
-        if (error.empty() && (args.Probe || !same))
-            std::fputs(tableText.c_str(), args.Probe ? stdout : stderr);
-        if (!error.empty()) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+    // Every source is opened once before the merge: the same message for an
+    // unreadable file in both modes, the table, the truncation warning.
+    std::vector<TEncodingSource> table;
+    std::vector<TSourceFacts> facts;
+    std::string firstError;
+    for (const auto& f : args.Inputs) {
+        TEncodingSource row;
+        row.Facts.File = f;
+        TFFDecoder d;
+        if (!d.LoadFile(f)) {
+            row.Error = "LoadFile Error: " + d.LastError;
+            if (firstError.empty()) firstError = f + ": " + row.Error;
+        } else {
+            row.Facts = SurveySource(d.FormatContext(), f);
+            if (!args.Probe)
+                if (const int64_t missing = MissingTime(d); missing > 0 && !args.Quiet)
+                    std::fprintf(stderr,
+                                 "warning: %s ends at %s of the %s its header gives: %s "
+                                 "missing (a truncated file?)\n",
+                                 f.c_str(), Seconds(row.Facts.Duration - missing).c_str(),
+                                 Seconds(row.Facts.Duration).c_str(), Seconds(missing).c_str());
+        }
+        facts.push_back(row.Facts);
+        table.push_back(std::move(row));
+    }
+    bool same = false;
+    if (args.Probe) {
+        std::fputs(EncodingTableText(table, TerminalWidth(STDOUT_FILENO), same).c_str(), stdout);
+        return firstError.empty() ? 0 : 1;
+    }
+    if (!firstError.empty()) {
+        std::fprintf(stderr, "tarnwick-join: %s\n", firstError.c_str());
+        return 1;
+    }
+    const std::string tableText = EncodingTableText(table, TerminalWidth(STDERR_FILENO), same);
+    if (args.Auto) {
+        const std::string problem = FastMergeProblem(facts, container);
+        const std::string difference = FirstDifference(facts);
+        args.Fast = problem.empty() && difference.empty();
+        if (!args.Quiet)
+            std::printf(
+                "--auto: %s\n",
+                args.Fast ? "fast merge (the sources share one encoding)"
+                : !difference.empty()
+                    ? ("re-encoding: the sources are encoded differently: " + difference).c_str()
+                    : ("re-encoding: " + problem).c_str());
+        std::fflush(stdout);
+    } else if (args.Fast && !same) {
+        // The table is the warning of a fast merge whose sources differ.
+        std::fputs(tableText.c_str(), stderr);
+        if (args.Check) {
+            std::fprintf(stderr,
+                         "the sources are encoded differently (marked *): refusing "
+                         "a fast merge\n");
             return 1;
         }
-        if (args.Probe) return 0;
-        if (!same) {
-            if (args.Check) {
-                std::fprintf(stderr, "the sources are encoded differently (marked *): refusing "
-                                     "a fast merge\n");
-                return 1;
-            }
-            std::fprintf(stderr, "warning: the sources are encoded differently (marked *); the "
-                                 "fast merge may not play correctly\n");
-        }
+        std::fprintf(stderr,
+                     "warning: the sources are encoded differently (marked *); the "
+                     "fast merge may not play correctly\n");
     }
 
     TCommandLineUser user(args);
@@ -300,6 +456,7 @@ int main(int argc, char** argv) {
     settings.FastJoin = args.Fast;
     settings.DeleteSources = args.DeleteSources;
     settings.Threads = args.Threads;
+    settings.Container = container;
     bool stopping = false;
     const int result = MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, [&] {
         if (gStop && !stopping) {
@@ -313,6 +470,7 @@ int main(int argc, char** argv) {
     }
     if (result != jrDone) {
         // A failed merge leaves nothing behind and an old output as it was.
+        log.PrintKept();
         for (const auto& m : user.Messages) std::fprintf(stderr, "%s\n", m.c_str());
         return 1;
     }

@@ -303,6 +303,27 @@ TEST_F(MergeSafety, DecodersOfEveryInputGetTheThreadCount) {
     EXPECT_TRUE(MergeInputOptions(settings).ExtOptions.empty());
 }
 
+// Catches: the libraries' automatic thread choice unreachable (0 meant "no
+// option", and the engine's default is one thread).
+TEST_F(MergeSafety, AutomaticThreadsReachDecodersAndEncoders) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    TJoinSettings settings;
+    settings.Threads = kAutoThreads;
+    TInputOptions in = MergeInputOptions(settings);
+    EXPECT_EQ(in.ExtOptions, "threads=0\r\n");
+    ASSERT_EQ(Enc.AddTask(a, &in), 0) << Enc.LastError;
+    for (const auto& dec : Enc.Tasks(0).InputDecoders[0]) {
+        ASSERT_TRUE(dec);
+        EXPECT_EQ(dec->thread_count, 0);
+    }
+    TFFDecoder d;
+    ASSERT_TRUE(d.LoadFile(a));
+    EXPECT_NE(MergeOutputOptions(d, false, kAutoThreads).ExtOptions.find("threads=0\r\n"),
+              std::string::npos);
+    // The window's default stays the engine's one thread: no option.
+    EXPECT_EQ(MergeOutputOptions(d, false, 0).ExtOptions.find("threads="), std::string::npos);
+}
+
 TEST_F(MergeSafety, SurveyReadsRotationAndStreams) {
     const std::string a = Clip("a.mp4", {"--duration", "1"});
     const TSourceFacts f = Facts(a);

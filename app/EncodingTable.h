@@ -1,0 +1,43 @@
+// app/EncodingTable.h — the table of the sources' encodings that a fast
+// merge depends on, as text for a terminal or a fixed-width view: one row
+// per source, a '*' after every value that differs from the first source's.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/SourceSurvey.h"
+
+namespace tw {
+
+/// One source of the table: its facts, or the reason it could not be read.
+struct TEncodingSource {
+    TSourceFacts Facts;  ///< Facts.File names the row
+    std::string Error;   ///< non-empty: the file could not be read
+};
+
+/// The table's values of one source, in column order (see EncodingHeads);
+/// "-" for a value that is unknown or a stream that is missing. Profiles by
+/// name, parameter sets and audio configuration as short digests of their
+/// content (equal content, equal digest, whatever the packing).
+std::vector<std::string> EncodingValues(const TSourceFacts& facts);
+
+/// The column heads, matching EncodingValues.
+const std::vector<std::string>& EncodingHeads();
+
+/// Columns a UTF-8 text takes on a terminal: East Asian wide and full-width
+/// characters count two, combining marks none, bytes of broken UTF-8 one.
+int DisplayWidth(const std::string& text);
+
+/// text cut to at most width columns at character boundaries, keeping its
+/// head and its tail (the extension) around "...". Unchanged when it fits.
+std::string FitToWidth(const std::string& text, int width);
+
+/// The table at most width columns wide (width >= 40). Values that are the
+/// same in every readable row are listed once above it; a file that could
+/// not be read is a row with its error. File names are shown by their base
+/// name. Ends with a newline. same: every readable row agrees with the
+/// first one and no row is unreadable.
+std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int width, bool& same);
+
+}  // namespace tw

@@ -1,0 +1,464 @@
+// tests/app/CommandLine_test.cpp — tarnwick-join as a user meets it: signals
+// at the prompt, while probing and during a merge (through a pseudo-
+// terminal), its messages and arguments, the container chosen by the output
+// name, and --auto.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/Media.h"
+#include "tests/support/TempDir.h"
+
+namespace tw {
+namespace {
+
+const std::string kJoin = std::string(TW_BUILD_DIR) + "/app/tarnwick-join";
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The hidden files of unfinished merges in a folder.
+int PendingFiles(const std::string& folder) {
+    int count = 0;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            count += name.size() > 5 && name[0] == '.' && name.rfind(".part") == name.size() - 5;
+        }
+        ::closedir(d);
+    }
+    return count;
+}
+
+// In a forked child: becomes tarnwick-join with these arguments.
+[[noreturn]] void ExecJoin(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {kJoin};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+// Runs tarnwick-join without a shell (names are passed as they are), stdin
+// from /dev/null, in folder when given, with files limited to fileLimit
+// bytes when given (a full disk); standard output and error together in
+// text.
+int Join(const std::vector<std::string>& args, std::string* text = nullptr,
+         const std::string& folder = "", rlim_t fileLimit = 0) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, 0);
+        ::dup2(pipeFds[1], 1);
+        ::dup2(pipeFds[1], 2);
+        ::close(pipeFds[0]);
+        if (!folder.empty() && ::chdir(folder.c_str()) != 0) ::_exit(126);
+        if (fileLimit > 0) {
+            // A write past the limit fails with EFBIG instead of a signal.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{fileLimit, fileLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ExecJoin(args);
+    }
+    ::close(pipeFds[1]);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (text) *text = out;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// tarnwick-join on a pseudo-terminal: its standard input, output and error
+// are a terminal, and Ctrl-C typed there is a SIGINT from the line
+// discipline, as for a user.
+class TTerminalRun {
+  public:
+    explicit TTerminalRun(const std::vector<std::string>& args) {
+        FPid = ::forkpty(&FMaster, nullptr, nullptr, nullptr);
+        if (FPid == 0) ExecJoin(args);
+    }
+    ~TTerminalRun() {
+        if (FPid > 0 && !FExited) {
+            ::kill(FPid, SIGKILL);
+            ::waitpid(FPid, nullptr, 0);
+        }
+        if (FMaster >= 0) ::close(FMaster);
+    }
+    bool Started() const { return FPid > 0; }
+    pid_t Pid() const { return FPid; }
+    // Reads what the program shows until text appears; false after seconds.
+    bool WaitFor(const std::string& text, int seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (Seen.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > end || !ReadSome(100)) return false;
+        }
+        return true;
+    }
+    void Type(const std::string& keys) { (void)!::write(FMaster, keys.data(), keys.size()); }
+    // The exit status, -1 for a signal, -2 when it is still running after
+    // seconds (a hang: then it is killed).
+    int Exit(int seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        for (;;) {
+            int status = 0;
+            const pid_t done = ::waitpid(FPid, &status, WNOHANG);
+            if (done == FPid) {
+                FExited = true;
+                while (ReadSome(0)) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            if (std::chrono::steady_clock::now() > end) return -2;
+            ReadSome(50);
+        }
+    }
+    std::string Seen;
+
+  private:
+    bool ReadSome(int timeoutMs) {
+        pollfd p{FMaster, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) < 0) return false;
+        if (!(p.revents & POLLIN)) return timeoutMs > 0;  // nothing yet, not finished
+        char buf[1024];
+        const ssize_t n = ::read(FMaster, buf, sizeof buf);
+        if (n <= 0) return false;
+        Seen.append(buf, size_t(n));
+        return true;
+    }
+    pid_t FPid = -1;
+    int FMaster = -1;
+    bool FExited = false;
+};
+
+class CommandLine : public ::testing::Test {
+  protected:
+    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
+        return test::GenerateClip(Dir.File(name), args);
+    }
+    test::TempDir Dir;
+};
+
+// Catches: the prompt read in the main thread while the signal thread only
+// set a flag, so that Ctrl-C did nothing until Enter, and Ctrl-C then "y"
+// still merged over the old output.
+TEST_F(CommandLine, CtrlCAtThePromptEndsAtOnce) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string out = Dir.File("out.flv");
+    std::ofstream(out) << "precious";
+    TTerminalRun run({"-f", "-o", out, a, a});
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitFor("[y/N]", 30)) << run.Seen;
+    run.Type("\x03");
+    // Were the program still waiting for its answer, this would merge.
+    run.Type("y\r");
+    EXPECT_EQ(run.Exit(10), 130) << run.Seen;
+    EXPECT_EQ(Contents(out), "precious");
+    EXPECT_EQ(PendingFiles(Dir.Path()), 0);
+}
+
+// Catches: a signal while a source is being opened (here a pipe that
+// never delivers data) taken only once the merge's wait loop ran.
+TEST_F(CommandLine, SignalsWhileProbingEndAtOnce) {
+    const std::string fifo = Dir.File("slow.flv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string out = Dir.File("out.flv");
+    for (int viaTerminal = 0; viaTerminal < 2; ++viaTerminal) {
+        SCOPED_TRACE(viaTerminal ? "Ctrl-C" : "SIGTERM");
+        TTerminalRun run({"-y", "-o", out, fifo});
+        ASSERT_TRUE(run.Started());
+        // A writer can open the pipe once the program has it open for
+        // reading: from then on it waits for data, probing.
+        int writer = -1;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while ((writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0 &&
+               std::chrono::steady_clock::now() < end)
+            ::usleep(10000);
+        ASSERT_GE(writer, 0) << run.Seen;
+        if (viaTerminal)
+            run.Type("\x03");
+        else
+            ::kill(run.Pid(), SIGTERM);
+        EXPECT_EQ(run.Exit(10), 130) << run.Seen;
+        ::close(writer);
+        EXPECT_FALSE(Exists(out));
+        EXPECT_EQ(PendingFiles(Dir.Path()), 0);
+    }
+}
+
+// Catches: only the first signal ever taken, so that a second one could not
+// end a merge at once, and an ending at once leaving the hidden merge file.
+TEST_F(CommandLine, SecondSignalDuringAMergeEndsAtOnce) {
+    const std::string clip = Clip("long.flv", {"--duration", "20", "--size", "640x360"});
+    const std::string out = Dir.File("out.flv");
+    std::ofstream(out) << "precious";
+    std::vector<std::string> args = {"-y", "-o", out};
+    for (int i = 0; i < 10; ++i) args.push_back(clip);
+    TTerminalRun run(args);
+    ASSERT_TRUE(run.Started());
+    // The progress line: the merge is writing.
+    ASSERT_TRUE(run.WaitFor("% ", 60)) << run.Seen;
+    // Two different signals (two of one kind may merge into one), both
+    // waiting when the program runs on: the second comes before the stop
+    // the first asked for is through.
+    ASSERT_EQ(::kill(run.Pid(), SIGSTOP), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(run.Pid(), &status, WUNTRACED), run.Pid());
+    ::kill(run.Pid(), SIGINT);
+    ::kill(run.Pid(), SIGTERM);
+    ::kill(run.Pid(), SIGCONT);
+    EXPECT_EQ(run.Exit(30), 130) << run.Seen;
+    EXPECT_EQ(PendingFiles(Dir.Path()), 0);
+    // Ended before the stop could replace the old output with the partial file.
+    EXPECT_TRUE(Contents(out) == "precious") << "the old output was replaced";
+}
+
+// Catches: a declined overwrite that did not say how to overwrite; "--"
+// refused and a file whose name starts with '-' taken for an option.
+TEST_F(CommandLine, OverwriteHintAndDashNames) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string dash = Clip("-dash.flv", {"--duration", "1"});
+    const std::string out = Dir.File("out.flv");
+    std::string text;
+    EXPECT_EQ(Join({"-f", "-q", "-o", out, "--", "-dash.flv", a}, &text, Dir.Path()), 0) << text;
+    const test::MediaInfo merged = test::ReadMediaInfo(out);
+    ASSERT_TRUE(merged.Ok()) << merged.error;
+    EXPECT_EQ(merged.Video()->packets, 50);  // both sources
+    EXPECT_EQ(Join({"-f", "-q", "-o", Dir.File("x.flv"), "-dash.flv", a}, &text, Dir.Path()), 2);
+    EXPECT_NE(text.find("--"), std::string::npos) << text;
+
+    EXPECT_EQ(Join({"-f", "-o", out, a, a}, &text), 1);
+    EXPECT_NE(text.find("-y"), std::string::npos) << text;
+}
+
+// Catches: "LoadFile Error" for a missing input with -f but "AddTask Error"
+// without it, given only after the old output was at stake; an unreadable
+// file reported differently again.
+TEST_F(CommandLine, MissingInputTheSameInBothModes) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string missing = Dir.File("missing.flv");
+    const std::string junk = Dir.File("junk.flv");
+    std::ofstream(junk) << "not a video";
+    for (const std::string& bad : {missing, junk}) {
+        std::string fast, slow;
+        EXPECT_EQ(Join({"-f", "-o", Dir.File("o1.flv"), a, bad}, &fast), 1);
+        EXPECT_EQ(Join({"-o", Dir.File("o2.flv"), a, bad}, &slow), 1);
+        EXPECT_EQ(fast, slow);
+        EXPECT_NE(fast.find(bad), std::string::npos) << fast;
+        EXPECT_FALSE(Exists(Dir.File("o1.flv")));
+        EXPECT_FALSE(Exists(Dir.File("o2.flv")));
+    }
+    std::string text;
+    Join({"-o", Dir.File("o3.flv"), a, missing}, &text);
+    EXPECT_NE(text.find("No such file or directory"), std::string::npos) << text;
+}
+
+// Catches: a full disk under a name with a colon (the wide-name protocol)
+// reported as "Operation not permitted"; the old output lost to it.
+TEST_F(CommandLine, FullDiskGivesTheSystemsErrorUnderAnyName) {
+    const std::string a = Clip("a.flv", {"--duration", "4", "--size", "640x360"});
+    for (const char* name : {"plain.flv", "with:colon.flv"}) {
+        SCOPED_TRACE(name);
+        const std::string out = Dir.File(name);
+        std::ofstream(out) << "precious";
+        std::string text;
+        EXPECT_EQ(Join({"-f", "-y", "-o", out, a, a}, &text, "", 100 * 1024), 1) << text;
+        const size_t first = text.find(std::strerror(EFBIG));
+        EXPECT_NE(first, std::string::npos) << text;
+        // The log of the failed merge comes with the failure's message.
+        EXPECT_NE(text.find(std::strerror(EFBIG), first + 1), std::string::npos) << text;
+        EXPECT_EQ(text.find(std::strerror(EPERM)), std::string::npos) << text;
+        EXPECT_EQ(Contents(out), "precious");
+        EXPECT_EQ(PendingFiles(Dir.Path()), 0);
+    }
+}
+
+// Catches: a truncated source merged as if whole, with no word of it.
+TEST_F(CommandLine, TruncatedSourceIsNamed) {
+    const std::string a = Clip("a.flv", {"--duration", "2"});
+    const std::string cut = Clip("cut.flv", {"--duration", "4", "--truncate", "0.5"});
+    std::string text;
+    EXPECT_EQ(Join({"-f", "-o", Dir.File("o.flv"), a, cut}, &text), 0) << text;
+    const size_t warning = text.find("warning: " + cut);
+    ASSERT_NE(warning, std::string::npos) << text;
+    EXPECT_NE(text.find("missing", warning), std::string::npos) << text;
+    // A whole file is not named.
+    EXPECT_EQ(text.find("warning: " + a), std::string::npos) << text;
+}
+
+// Catches: the libraries' log forced quiet with no way to see it.
+TEST_F(CommandLine, VerboseShowsTheLibrariesLog) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    std::string quiet, verbose;
+    EXPECT_EQ(Join({"-q", "-o", Dir.File("q.flv"), a}, &quiet), 0) << quiet;
+    EXPECT_EQ(Join({"-v", "-q", "-o", Dir.File("v.flv"), a}, &verbose), 0) << verbose;
+    // libx264 tells its settings at the info level.
+    EXPECT_EQ(quiet.find("libx264"), std::string::npos) << quiet;
+    EXPECT_NE(verbose.find("libx264"), std::string::npos) << verbose;
+}
+
+// The container follows the output's extension or --format.
+// Depends on the engine passing muxer private options ("movflags") on to the
+// muxer: until then the MP4 index stays behind the media data.
+TEST_F(CommandLine, Mp4OutputHasItsIndexInFront) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string b = Clip("b.flv", {"--duration", "1", "--pattern", "1"});
+    const std::string out = Dir.File("out.mp4");
+    std::string text;
+    EXPECT_EQ(Join({"-q", "-o", out, a, b}, &text), 0) << text;
+    const test::MediaInfo info = test::ReadMediaInfo(out);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_NE(info.format.find("mp4"), std::string::npos) << info.format;
+    ASSERT_NE(info.Video(), nullptr);
+    EXPECT_EQ(info.Video()->packets, 50);
+    // Top-level boxes: "moov" before "mdat".
+    const std::string bytes = Contents(out);
+    std::vector<std::string> boxes;
+    for (size_t at = 0; at + 8 <= bytes.size() && boxes.size() < 16;) {
+        const auto u = [&](size_t i) { return uint64_t(static_cast<unsigned char>(bytes[i])); };
+        uint64_t size = (u(at) << 24) | (u(at + 1) << 16) | (u(at + 2) << 8) | u(at + 3);
+        boxes.push_back(bytes.substr(at + 4, 4));
+        if (size == 1 && at + 16 <= bytes.size()) {
+            size = 0;
+            for (int k = 0; k < 8; ++k) size = (size << 8) | u(at + 8 + k);
+        }
+        if (size < 8) break;
+        at += size;
+    }
+    const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
+    const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
+    ASSERT_NE(moov, boxes.end());
+    ASSERT_NE(mdat, boxes.end());
+    EXPECT_LT(moov, mdat);
+}
+
+TEST_F(CommandLine, MatroskaAndTsByNameOrFormat) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    std::string text;
+    EXPECT_EQ(Join({"-q", "-o", Dir.File("out.mkv"), a, a}, &text), 0) << text;
+    test::MediaInfo info = test::ReadMediaInfo(Dir.File("out.mkv"));
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_NE(info.format.find("matroska"), std::string::npos) << info.format;
+    EXPECT_EQ(info.Video()->packets, 50);
+    // --format wins over the extension.
+    EXPECT_EQ(Join({"-q", "-f", "--format", "ts", "-o", Dir.File("out.bin"), a, a}, &text), 0)
+        << text;
+    info = test::ReadMediaInfo(Dir.File("out.bin"));
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.format, "mpegts");
+    EXPECT_EQ(info.Video()->packets, 50);
+    // Any other extension is FLV.
+    EXPECT_EQ(Join({"-q", "-f", "-o", Dir.File("out.video"), a, a}, &text), 0) << text;
+    EXPECT_EQ(test::ReadMediaInfo(Dir.File("out.video")).format, "flv");
+    EXPECT_EQ(Join({"--format", "avi", "-o", Dir.File("x.avi"), a}, &text), 2);
+}
+
+// Catches: a fast merge into Matroska refused for codecs only FLV lacks.
+TEST_F(CommandLine, FastMergeOfHevcIntoMatroska) {
+    const std::string a = Clip("a.mkv", {"--duration", "1", "--video-codec", "libx265"});
+    const std::string b =
+        Clip("b.mkv", {"--duration", "1", "--video-codec", "libx265", "--pattern", "1"});
+    std::string text;
+    EXPECT_EQ(Join({"-q", "-f", "-o", Dir.File("out.flv"), a, b}, &text), 1);
+    EXPECT_NE(text.find("hevc"), std::string::npos) << text;
+    EXPECT_EQ(Join({"-q", "-f", "-o", Dir.File("out.mkv"), a, b}, &text), 0) << text;
+    const test::MediaInfo info = test::ReadMediaInfo(Dir.File("out.mkv"));
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.Video()->codec, "hevc");
+    EXPECT_EQ(info.Video()->packets, 50);
+    EXPECT_EQ(info.Audio()->codec, "aac");
+}
+
+// An FLV and a TS of one encoding (length-prefixed and Annex-B parameter
+// sets, raw and ADTS AAC) copied into each container: every picture of both.
+// Depends on the engine converting the packets of a later input to the
+// output's packing (the engine fix of bitstream conversion): until then FLV
+// and MP4 lose the TS part's pictures and Matroska and MPEG-TS refuse the
+// packets.
+TEST_F(CommandLine, FastMergeOfFlvAndTsIntoEveryContainer) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string b = Clip("b.ts", {"--duration", "1", "--pattern", "1"});
+    for (const char* name : {"out.flv", "out.mp4", "out.mkv", "out.ts"}) {
+        SCOPED_TRACE(name);
+        std::string text;
+        EXPECT_EQ(Join({"-f", "-q", "-o", Dir.File(name), a, b}, &text), 0) << text;
+        const test::MediaInfo info = test::ReadMediaInfo(Dir.File(name), {true});
+        EXPECT_TRUE(info.Ok()) << info.error;
+        // Every container is checked, also after one failed.
+        if (!info.Ok() || !info.Video() || !info.Audio()) {
+            ADD_FAILURE() << "no video and audio read back";
+            continue;
+        }
+        EXPECT_EQ(info.Video()->decodedFrames, 50);
+        EXPECT_EQ(info.Video()->decodeErrors, 0);
+        EXPECT_NEAR(info.Audio()->decodedSamples / 44100.0, 2.0, 0.1);
+    }
+}
+
+// Catches: --auto copying sources that differ, or re-encoding alike ones.
+TEST_F(CommandLine, AutoChoosesEachWay) {
+    // MP3 sound: a copy keeps it, a re-encoding makes AAC of it.
+    const std::string a = Clip("a.flv", {"--duration", "1", "--audio-codec", "libmp3lame"});
+    const std::string b =
+        Clip("b.flv", {"--duration", "1", "--audio-codec", "libmp3lame", "--pattern", "1"});
+    const std::string wide =
+        Clip("c.flv", {"--duration", "1", "--audio-codec", "libmp3lame", "--size", "640x360"});
+    std::string text;
+    EXPECT_EQ(Join({"--auto", "-o", Dir.File("same.flv"), a, b}, &text), 0) << text;
+    EXPECT_NE(text.find("--auto: fast merge"), std::string::npos) << text;
+    test::MediaInfo info = test::ReadMediaInfo(Dir.File("same.flv"));
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.Audio()->codec, "mp3");
+
+    EXPECT_EQ(Join({"--auto", "-o", Dir.File("mixed.flv"), a, wide}, &text), 0) << text;
+    EXPECT_NE(text.find("--auto: re-encoding"), std::string::npos) << text;
+    EXPECT_NE(text.find("640x360"), std::string::npos) << text;  // the reason
+    info = test::ReadMediaInfo(Dir.File("mixed.flv"));
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.Audio()->codec, "aac");
+    EXPECT_EQ(info.Video()->width, 320);
+
+    // One encoding the container cannot hold: HEVC into FLV.
+    const std::string h = Clip("h.mkv", {"--duration", "1", "--video-codec", "libx265"});
+    EXPECT_EQ(Join({"--auto", "-o", Dir.File("h.flv"), h, h}, &text), 0) << text;
+    EXPECT_NE(text.find("--auto: re-encoding"), std::string::npos) << text;
+    EXPECT_EQ(test::ReadMediaInfo(Dir.File("h.flv")).Video()->codec, "h264");
+}
+
+}  // namespace
+}  // namespace tw
