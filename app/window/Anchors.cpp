@@ -45,7 +45,8 @@ QRect TAnchors::GeometryFor(const QWidget* child, QSize size) const {
 }
 
 void TAnchors::Apply() {
-    for (const TItem& item : FItems) item.Child->setGeometry(GeometryFor(item.Child, FParent->size()));
+    for (const TItem& item : FItems)
+        item.Child->setGeometry(GeometryFor(item.Child, FParent->size()));
 }
 
 bool TAnchors::eventFilter(QObject* watched, QEvent* event) {

@@ -48,10 +48,9 @@ std::string AboutText() {
 }
 
 void FillPublisherPanels(QWidget* notice, QWidget* menu) {
-    auto* banner = new QLabel(
-        QStringLiteral("<b>Tarnwick</b>　把多个视频文件合并成一个 FLV 文件。"
-                       "提示：可以把文件直接拖到列表里。"),
-        notice);
+    auto* banner = new QLabel(QStringLiteral("<b>Tarnwick</b>　把多个视频文件合并成一个 FLV 文件。"
+                                             "提示：可以把文件直接拖到列表里。"),
+                              notice);
     banner->setObjectName(QStringLiteral("lblNotice"));
     auto* noticeLayout = new QHBoxLayout(notice);
     noticeLayout->setContentsMargins(8, 0, 8, 0);

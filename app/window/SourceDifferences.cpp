@@ -36,8 +36,7 @@ std::vector<std::string> SourceDifferences(const std::vector<TSourceFacts>& sour
     for (size_t i = 1; i < sources.size(); ++i) {
         const TSourceFacts& b = sources[i];
         std::vector<std::string> values;
-        auto differs = [&](bool d, const char* what, const std::string& bv,
-                           const std::string& av) {
+        auto differs = [&](bool d, const char* what, const std::string& bv, const std::string& av) {
             if (d) values.push_back(std::string(what) + " " + bv + " / " + av);
         };
         differs(a.HasVideo != b.HasVideo || a.HasAudio != b.HasAudio, "streams", Streams(b),

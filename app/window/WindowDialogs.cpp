@@ -10,9 +10,9 @@
 
 namespace tw {
 
-const char* const kVideoExtensions[21] = {"3GP", "ASF", "AVI", "AVM",  "AVS", "DAT", "FLV",
-                                          "MKV", "MOV", "MP4", "MPEG", "MPG", "NSV", "OGM",
-                                          "RM",  "RMVB", "TP", "TS",  "VOB", "WMV", "F4V"};
+const char* const kVideoExtensions[21] = {"3GP", "ASF",  "AVI", "AVM",  "AVS", "DAT", "FLV",
+                                          "MKV", "MOV",  "MP4", "MPEG", "MPG", "NSV", "OGM",
+                                          "RM",  "RMVB", "TP",  "TS",   "VOB", "WMV", "F4V"};
 
 namespace {
 
@@ -52,7 +52,8 @@ bool TWindowDialogs::AskYesNo(const std::string& text) {
 
 std::vector<std::string> TWindowDialogs::OpenFiles() {
     QStringList patterns;
-    for (const char* ext : kVideoExtensions) patterns << QString::fromStdString(AnyCasePattern(ext));
+    for (const char* ext : kVideoExtensions)
+        patterns << QString::fromStdString(AnyCasePattern(ext));
     QFileDialog dialog(FOwner);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

@@ -207,10 +207,9 @@ void TXForm::CreateControls() {
 
     for (QWidget* w : std::initializer_list<QWidget*>{Label1, Label2, Label3, LblState})
         w->setFocusPolicy(Qt::NoFocus);
-    const std::vector<QWidget*> order = {BtAdd,     BtClear,         BtDown,     BtJoin,
-                                         BtRemove,  BtUp,            EtF4vOutput, LbF4vInputFiles,
-                                         BtAutoSort, BtCheckDup,     CbAutoDel,  CkFastJoin,
-                                         pnlMenu};
+    const std::vector<QWidget*> order = {
+        BtAdd,           BtClear,    BtDown,     BtJoin,    BtRemove,   BtUp,   EtF4vOutput,
+        LbF4vInputFiles, BtAutoSort, BtCheckDup, CbAutoDel, CkFastJoin, pnlMenu};
     for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(BtAdd, &QPushButton::clicked, this, [this] { BtAddClick(); });
@@ -243,7 +242,9 @@ void TXForm::SetTitle(const std::string& name) {
     setWindowTitle(QString::fromStdString(name.empty() ? "Tarnwick" : "Tarnwick - " + name));
 }
 
-void TXForm::SetStateText(const std::string& text) { LblState->setText(QString::fromStdString(text)); }
+void TXForm::SetStateText(const std::string& text) {
+    LblState->setText(QString::fromStdString(text));
+}
 
 std::vector<std::string> TXForm::StringsToArray() const {
     std::vector<std::string> items;
@@ -333,8 +334,7 @@ void TXForm::BtAutoSortClick() {
     });
     for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
         LbF4vInputFiles->item(i)->setText(rows[i].Text);
-        if (rows[i].Current)
-            LbF4vInputFiles->setCurrentRow(i, QItemSelectionModel::NoUpdate);
+        if (rows[i].Current) LbF4vInputFiles->setCurrentRow(i, QItemSelectionModel::NoUpdate);
     }
     for (int i = 0; i < static_cast<int>(rows.size()); ++i)
         LbF4vInputFiles->item(i)->setSelected(rows[i].Selected);
@@ -366,9 +366,9 @@ void TXForm::CkFastJoinClick() {
 }
 
 void TXForm::EnableControls(bool enabled) {
-    for (QWidget* w : std::initializer_list<QWidget*>{EtF4vOutput, SbSetOutFileName, SbAutoSet,
-                                                       LbF4vInputFiles, BtAdd, BtRemove, BtClear,
-                                                       BtUp, BtDown})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{EtF4vOutput, SbSetOutFileName, SbAutoSet, LbF4vInputFiles,
+                                         BtAdd, BtRemove, BtClear, BtUp, BtDown})
         w->setEnabled(enabled);
     BtJoin->setText(Q(enabled ? "合　并" : "停　止"));
     FJoinTag = enabled ? 0 : 1;
@@ -406,8 +406,7 @@ void TXForm::BtJoinClick() {
     TJoinSettings settings;
     settings.FastJoin = CkFastJoin->isChecked();
     settings.DeleteSources = CbAutoDel->isChecked();
-    if (settings.FastJoin && !output.empty() && !files.empty() && !ConfirmFastMerge(files))
-        return;
+    if (settings.FastJoin && !output.empty() && !files.empty() && !ConfirmFastMerge(files)) return;
     FMerging = true;
     const size_t listed = files.size();
     int result = jrError;

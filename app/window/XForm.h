@@ -3,12 +3,11 @@
 // join driver.
 #pragma once
 
+#include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <QWidget>
 
 #include "app/JoinDriver.h"
 #include "app/window/WindowDialogs.h"

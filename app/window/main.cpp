@@ -1,7 +1,7 @@
 // app/window/main.cpp — tarnwick: the merge window.
 #include <QApplication>
-#include <QFont>
 #include <QFileInfo>
+#include <QFont>
 #include <QFrame>
 #include <QStringList>
 #include <string>

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
@@ -24,15 +25,18 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <atomic>
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "app/window/NaturalOrder.h"
 #include "app/window/PublisherServices.h"
 #include "app/window/SourceDifferences.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "diag/MainThread.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 
@@ -112,6 +116,19 @@ class Window : public ::testing::Test {
     ScriptedDialogs* Dlg = nullptr;
 };
 
+// Drags urls over the list and drops them there; true when both the
+// drag and the drop were accepted.
+bool Drop(TXForm& form, const QList<QUrl>& urls, Qt::DropActions actions) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    const QPointF at = form.LbF4vInputFiles->geometry().center();
+    QDragEnterEvent enter(at.toPoint(), actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&form, &enter);
+    QDropEvent dropped(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&form, &dropped);
+    return enter.isAccepted() && dropped.isAccepted();
+}
+
 bool Exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -131,7 +148,8 @@ TEST_F(Window, ControlsCaptionsGeometryAndAnchoring) {
     EXPECT_EQ(Form->size(), QSize(472, 448));
     EXPECT_EQ(Form->minimumSize(), QSize(472, 448));
     if (QScreen* s = QGuiApplication::primaryScreen()) {
-        EXPECT_LE((Form->geometry().center() - s->availableGeometry().center()).manhattanLength(), 8);  // a frame's margins at most
+        EXPECT_LE((Form->geometry().center() - s->availableGeometry().center()).manhattanLength(),
+                  8);  // a frame's margins at most
     }
 
     struct Row {
@@ -174,8 +192,8 @@ TEST_F(Window, ControlsCaptionsGeometryAndAnchoring) {
         if (r.caption) {
             EXPECT_EQ(caption(w), r.caption) << r.name;
             for (QChar c : QString::fromUtf8(r.caption))
-                EXPECT_TRUE(metrics.inFont(c)) << r.name << " has no glyph for U+" << std::hex
-                                               << int(c.unicode());
+                EXPECT_TRUE(metrics.inFont(c))
+                    << r.name << " has no glyph for U+" << std::hex << int(c.unicode());
         }
         EXPECT_EQ(w->geometry(), r.at) << r.name;
     }
@@ -189,20 +207,21 @@ TEST_F(Window, ControlsCaptionsGeometryAndAnchoring) {
 
     Form->resize(572, 498);
     QApplication::processEvents();
-    for (const Row& r : rows) EXPECT_EQ(Form->findChild<QWidget*>(r.name)->geometry(), r.grown) << r.name;
+    for (const Row& r : rows)
+        EXPECT_EQ(Form->findChild<QWidget*>(r.name)->geometry(), r.grown) << r.name;
     EXPECT_EQ(Form->Panel2->geometry(), QRect(0, 474, 572, 24));
     Form->resize(472, 448);
     QApplication::processEvents();
-    for (const Row& r : rows) EXPECT_EQ(Form->findChild<QWidget*>(r.name)->geometry(), r.at) << r.name;
+    for (const Row& r : rows)
+        EXPECT_EQ(Form->findChild<QWidget*>(r.name)->geometry(), r.at) << r.name;
 }
 
 // Catches: a tab order other than the design's (focusable controls only; the
 // flat buttons take no focus).
 TEST_F(Window, TabOrder) {
     const std::vector<std::string> expected = {
-        "BtAdd",           "BtClear",    "BtDown",     "BtJoin",    "BtRemove", "BtUp",
-        "EtF4vOutput",     "LbF4vInputFiles", "BtAutoSort", "BtCheckDup", "CbAutoDel",
-        "CkFastJoin"};
+        "BtAdd",       "BtClear",         "BtDown",     "BtJoin",     "BtRemove",  "BtUp",
+        "EtF4vOutput", "LbF4vInputFiles", "BtAutoSort", "BtCheckDup", "CbAutoDel", "CkFastJoin"};
     std::vector<std::string> seen;
     QWidget* w = Form->BtAdd;
     do {
@@ -255,8 +274,9 @@ TEST_F(Window, MovingAndRemovingItems) {
     Dlg->Open = {"/v/上 海.flv", "/v/it's \"x\".mp4"};
     Form->BtAdd->click();
     Form->BtAdd->click();
-    EXPECT_EQ(Form->StringsToArray(), (std::vector<std::string>{"/v/上 海.flv", "/v/it's \"x\".mp4",
-                                                                "/v/上 海.flv", "/v/it's \"x\".mp4"}));
+    EXPECT_EQ(Form->StringsToArray(),
+              (std::vector<std::string>{"/v/上 海.flv", "/v/it's \"x\".mp4", "/v/上 海.flv",
+                                        "/v/it's \"x\".mp4"}));
 }
 
 // Catches: duplicates missed by letter case, a pair reported out of the
@@ -340,14 +360,14 @@ TEST_F(Window, FastJoinNote) {
 // clearing the label.
 TEST_F(Window, ControlStatesAndProgress) {
     Form->EnableControls(false);
-    for (QWidget* w : {(QWidget*)Form->EtF4vOutput, (QWidget*)Form->SbSetOutFileName,
-                       (QWidget*)Form->SbAutoSet, (QWidget*)Form->LbF4vInputFiles,
-                       (QWidget*)Form->BtAdd, (QWidget*)Form->BtRemove, (QWidget*)Form->BtClear,
-                       (QWidget*)Form->BtUp, (QWidget*)Form->BtDown})
+    for (QWidget* w :
+         {(QWidget*)Form->EtF4vOutput, (QWidget*)Form->SbSetOutFileName, (QWidget*)Form->SbAutoSet,
+          (QWidget*)Form->LbF4vInputFiles, (QWidget*)Form->BtAdd, (QWidget*)Form->BtRemove,
+          (QWidget*)Form->BtClear, (QWidget*)Form->BtUp, (QWidget*)Form->BtDown})
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
-    for (QWidget* w : {(QWidget*)Form->BtJoin, (QWidget*)Form->BtCheckDup,
-                       (QWidget*)Form->BtAutoSort, (QWidget*)Form->CkFastJoin,
-                       (QWidget*)Form->CbAutoDel})
+    for (QWidget* w :
+         {(QWidget*)Form->BtJoin, (QWidget*)Form->BtCheckDup, (QWidget*)Form->BtAutoSort,
+          (QWidget*)Form->CkFastJoin, (QWidget*)Form->CbAutoDel})
         EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_EQ(Form->BtJoin->text().toStdString(), "停　止");
     EXPECT_EQ(Form->BtJoin->property("Tag").toInt(), 1);
@@ -382,8 +402,10 @@ TEST_F(Window, FastMergeThroughTheWindow) {
     }
     const std::string out = Dir.File("合并 out.flv");
     std::string stateCaption;
-    bool listEnabled = true, sortEnabled = false;
+    bool listEnabled = true, sortEnabled = false, dropped = true;
     DuringMerge([&] {
+        dropped =
+            Drop(*Form, {QUrl::fromLocalFile(QString::fromStdString(files[0]))}, Qt::CopyAction);
         stateCaption = Form->BtJoin->text().toStdString();
         listEnabled = Form->LbF4vInputFiles->isEnabled();
         sortEnabled = Form->BtAutoSort->isEnabled();
@@ -393,6 +415,7 @@ TEST_F(Window, FastMergeThroughTheWindow) {
     EXPECT_EQ(stateCaption, "停　止");
     EXPECT_FALSE(listEnabled);
     EXPECT_TRUE(sortEnabled);
+    EXPECT_FALSE(dropped);            // the list is not changed while it is merged
     EXPECT_TRUE(Dlg->Asked.empty());  // one encoding: no question
     EXPECT_EQ(Dlg->Told, (std::vector<std::string>{"合并成功", "合并后删除源文件组，成功"}));
     ExpectIdle();
@@ -484,18 +507,13 @@ TEST_F(Window, DroppingFiles) {
     std::ofstream(b) << "x";
     Form->AppendFiles({"/first"});
     auto drop = [&](Qt::DropActions actions) {
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(b)),
-                      QUrl::fromLocalFile(QString::fromStdString(Dir.Path())),
-                      QUrl(QStringLiteral("https://example.com/c.flv")),
-                      QUrl::fromLocalFile(QString::fromStdString(Dir.File("gone.flv"))),
-                      QUrl::fromLocalFile(QString::fromStdString(a))});
-        const QPointF at = Form->LbF4vInputFiles->geometry().center();
-        QDragEnterEvent enter(at.toPoint(), actions, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(Form.get(), &enter);
-        QDropEvent dropped(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(Form.get(), &dropped);
-        return enter.isAccepted() && dropped.isAccepted();
+        return Drop(*Form,
+                    {QUrl::fromLocalFile(QString::fromStdString(b)),
+                     QUrl::fromLocalFile(QString::fromStdString(Dir.Path())),
+                     QUrl(QStringLiteral("https://example.com/c.flv")),
+                     QUrl::fromLocalFile(QString::fromStdString(Dir.File("gone.flv"))),
+                     QUrl::fromLocalFile(QString::fromStdString(a))},
+                    actions);
     };
     EXPECT_FALSE(drop(Qt::MoveAction));
     EXPECT_EQ(Form->LbF4vInputFiles->count(), 1);
@@ -504,14 +522,27 @@ TEST_F(Window, DroppingFiles) {
     EXPECT_TRUE(Form->acceptDrops());
 }
 
+// Catches: a worker's call for the main thread left waiting while no merge
+// runs (the window's own event loop must serve the queue).
+TEST_F(Window, ServesMainThreadCallsWhenIdle) {
+    std::atomic<bool> ran = false;
+    std::thread worker([&] { RunOnMainThread([&] { ran = true; }); });
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_TRUE(ran);
+    while (!ran) DrainMainThreadCalls();
+    worker.join();
+}
+
 // Catches: a fast merge of differently encoded sources started without a
 // word, a question that does not name the files and every differing value,
 // and a No that merges anyway.
 TEST_F(Window, DifferingSourcesQuestion) {
     ASSERT_TRUE(Form->FormCreate());
     const std::string a = Clip("a.flv", {"--duration", "1"});
-    const std::string b = Clip("big.flv", {"--duration", "1", "--size", "640x360",
-                                           "--sample-rate", "48000"});
+    const std::string b =
+        Clip("big.flv", {"--duration", "1", "--size", "640x360", "--sample-rate", "48000"});
     const std::string out = Dir.File("out.flv");
     Merge({a, a, b}, out, true);
     ASSERT_EQ(Dlg->Asked.size(), 1u);
