@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
@@ -415,7 +416,13 @@ void TXForm::BtJoinClick() {
             // The merge runs from here on: the merging state, and the
             // window's events (a stop click, a close) between two waits.
             if (FJoinTag == 0) EnableControls(false);
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            // The window's events for a while (queued calls are served by
+            // the pump meanwhile); then the driver only serves the queue and
+            // looks for the end, without waiting.
+            QEventLoop loop;
+            QTimer::singleShot(50, &loop, &QEventLoop::quit);
+            loop.exec();
+            WakeMainThread();
         });
     } catch (const std::exception& e) {
         EnableControls(true);

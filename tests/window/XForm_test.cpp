@@ -19,8 +19,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
@@ -338,6 +340,11 @@ TEST_F(Window, OutputNames) {
     Form->SbSetOutFileName->click();
     EXPECT_EQ(Form->EtF4vOutput->text().toStdString(), "/out/new.f4v");
     EXPECT_EQ(AnyCasePattern("MP4"), "*.[mM][pP]4");
+    const QRegularExpression mp4(QRegularExpression::wildcardToRegularExpression(
+        QString::fromStdString(AnyCasePattern("MP4"))));
+    EXPECT_TRUE(mp4.match(QStringLiteral("clip.Mp4")).hasMatch());
+    EXPECT_TRUE(mp4.match(QStringLiteral("CLIP.MP4")).hasMatch());
+    EXPECT_FALSE(mp4.match(QStringLiteral("clip.mp3")).hasMatch());
 }
 
 // Catches: the note shown on unticking too, or with other text.
@@ -379,7 +386,7 @@ TEST_F(Window, ControlStatesAndProgress) {
     info.CurrentTime = 83500000;
     info.TotalDuration = 167000000;
     info.TotalSize = 5000000;
-    Form->FFEncoderProgress(&Form->FFEncoder, &info);
+    Form->FFEncoder.OnProgress(&Form->FFEncoder, &info);  // the encoder's handler
     EXPECT_EQ(Form->LblState->text().toStdString(), "50% 00:01:23 4882kb");
     info.TotalDuration = 0;
     Form->FFEncoderProgress(&Form->FFEncoder, &info);
@@ -568,6 +575,38 @@ TEST_F(Window, DifferingSourcesQuestion) {
     facts[1].Rotation = 90;
     EXPECT_EQ(SourceDifferences(facts),
               std::vector<std::string>{"/b: streams video+audio / video, rotation 90 / 0"});
+}
+
+// Catches: a message box with an icon, other buttons or another caption, a
+// question without Yes and No, and No taken for Yes.
+TEST_F(Window, RealMessageAndQuestionBoxes) {
+    TWindowDialogs dialogs(Form.get());
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    QMessageBox::StandardButtons buttons;
+    auto answer = [&](QMessageBox::StandardButton press) {
+        QTimer::singleShot(0, [&, press] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            buttons = box->standardButtons();
+            box->button(press)->click();
+        });
+    };
+    answer(QMessageBox::Ok);
+    dialogs.Tell("a\r\nb <i>");
+    EXPECT_EQ(title.toStdString(), "Tarnwick");
+    EXPECT_EQ(text.toStdString(), "a\nb <i>");
+    EXPECT_EQ(icon, QMessageBox::NoIcon);
+    EXPECT_EQ(buttons, QMessageBox::Ok);
+    answer(QMessageBox::No);
+    EXPECT_FALSE(dialogs.AskYesNo("覆盖？"));
+    EXPECT_EQ(icon, QMessageBox::Question);
+    EXPECT_EQ(buttons, QMessageBox::Yes | QMessageBox::No);
+    answer(QMessageBox::Yes);
+    EXPECT_TRUE(dialogs.AskYesNo("覆盖？"));
 }
 
 // Catches: an About box without the version, the libraries' versions or the
