@@ -145,6 +145,9 @@ TEST_F(Window, ControlsCaptionsGeometryAndAnchoring) {
     ASSERT_TRUE(Form->FormCreate());
     EXPECT_EQ(Form->windowTitle().toStdString(), "Tarnwick");
     EXPECT_EQ(Form->LblState->text().toStdString(), "");
+    Form->SetTitle("片");
+    EXPECT_EQ(Form->windowTitle().toStdString(), "Tarnwick - 片");
+    Form->SetTitle("");
     Form->show();
     QApplication::processEvents();
     EXPECT_EQ(Form->size(), QSize(472, 448));
