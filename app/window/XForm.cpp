@@ -224,6 +224,10 @@ void TXForm::CreateControls() {
     connect(SbSetOutFileName, &QToolButton::clicked, this, [this] { SbSetOutFileNameClick(); });
     connect(SbAutoSet, &QToolButton::clicked, this, [this] { SbAutoSetClick(); });
     connect(CkFastJoin, &QCheckBox::clicked, this, [this] { CkFastJoinClick(); });
+    // The box stays enabled while merging and is read when the merge has
+    // ended: a user who unticks it meanwhile keeps the sources.
+    connect(CbAutoDel, &QCheckBox::toggled, this,
+            [this](bool on) { FRunSettings.DeleteSources = on; });
 }
 
 bool TXForm::FormCreate() {
@@ -319,6 +323,11 @@ void TXForm::CheckDuplicates() {
 void TXForm::BtCheckDupClick() { CheckDuplicates(); }
 
 void TXForm::BtAutoSortClick() {
+    // The list is locked while a merge reads it: then only the check runs.
+    if (FMerging) {
+        CheckDuplicates();
+        return;
+    }
     // Natural order of the file names; each item keeps its selection, and
     // the focused item stays focused.
     struct TRow {
@@ -404,7 +413,8 @@ void TXForm::BtJoinClick() {
     if (FMerging) return;
     std::vector<std::string> files = StringsToArray();
     const std::string output = EtF4vOutput->text().toStdString();
-    TJoinSettings settings;
+    TJoinSettings& settings = FRunSettings;
+    settings = TJoinSettings{};
     settings.FastJoin = CkFastJoin->isChecked();
     settings.DeleteSources = CbAutoDel->isChecked();
     if (settings.FastJoin && !output.empty() && !files.empty() && !ConfirmFastMerge(files)) return;

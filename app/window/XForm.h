@@ -110,6 +110,9 @@ class TXForm : public QWidget {
     bool FLoadFailed = false;
     bool FMerging = false;
     bool FCloseAfterMerge = false;
+    /// The running merge's settings; the driver reads DeleteSources after
+    /// the merge.
+    TJoinSettings FRunSettings;
     int FJoinTag = 0;
 };
 

@@ -397,12 +397,13 @@ TEST_F(Window, ControlStatesAndProgress) {
 }
 
 // Catches: the merge not reaching the driver (or with the wrong switch), no
-// merging state while it runs, a success message missing, the label left
-// filled, and deleted sources left in the list.
+// merging state while it runs, the list changed by a drop or a sort while
+// merging, a success message missing, the label left filled, and deleted
+// sources left in the list.
 TEST_F(Window, FastMergeThroughTheWindow) {
     ASSERT_TRUE(Form->FormCreate());
-    const std::vector<std::string> files = {Clip("a 1.flv", {"--duration", "1"}),
-                                            Clip("b'2.flv", {"--duration", "1", "--pattern", "1"}),
+    const std::vector<std::string> files = {Clip("b'2.flv", {"--duration", "1", "--pattern", "1"}),
+                                            Clip("a 1.flv", {"--duration", "1"}),
                                             Clip("片3.flv", {"--duration", "1", "--pattern", "2"})};
     int64_t video = 0, audio = 0;
     for (const auto& f : files) {
@@ -413,9 +414,12 @@ TEST_F(Window, FastMergeThroughTheWindow) {
     const std::string out = Dir.File("合并 out.flv");
     std::string stateCaption;
     bool listEnabled = true, sortEnabled = false, dropped = true;
+    std::vector<std::string> sortedDuring;
     DuringMerge([&] {
         dropped =
             Drop(*Form, {QUrl::fromLocalFile(QString::fromStdString(files[0]))}, Qt::CopyAction);
+        Form->BtAutoSort->click();  // the list is locked while it is merged
+        sortedDuring = Form->StringsToArray();
         stateCaption = Form->BtJoin->text().toStdString();
         listEnabled = Form->LbF4vInputFiles->isEnabled();
         sortEnabled = Form->BtAutoSort->isEnabled();
@@ -438,8 +442,9 @@ TEST_F(Window, FastMergeThroughTheWindow) {
     EXPECT_EQ(m.Audio()->packets, audio);
 }
 
-// Catches: the re-encoding switch not reaching the driver, and a result other
-// than H.264 + AAC of every source picture.
+// Catches: the re-encoding switch not reaching the driver, a result other
+// than H.264 + AAC of every source picture, and sources deleted although the
+// box was unticked during the merge.
 TEST_F(Window, ReencodingMergeThroughTheWindow) {
     ASSERT_TRUE(Form->FormCreate());
     const std::vector<std::string> files = {Clip("a.mp4", {"--duration", "1", "--bframes", "2"}),
@@ -447,10 +452,14 @@ TEST_F(Window, ReencodingMergeThroughTheWindow) {
     int64_t frames = 0;
     for (const auto& f : files) frames += test::ReadMediaInfo(f, {true}).Video()->decodedFrames;
     const std::string out = Dir.File("re.flv");
+    // Unticked while merging: the sources stay.
+    Form->CbAutoDel->setChecked(true);
+    DuringMerge([&] { Form->CbAutoDel->setChecked(false); });
     Merge(files, out, false);
     EXPECT_EQ(Dlg->Told, std::vector<std::string>{"合并成功"});
     ExpectIdle();
-    EXPECT_EQ(Form->LbF4vInputFiles->count(), 2);  // no deletion asked for
+    EXPECT_EQ(Form->LbF4vInputFiles->count(), 2);
+    for (const auto& f : files) EXPECT_TRUE(Exists(f)) << f;
     const test::MediaInfo m = test::ReadMediaInfo(out, {true});
     ASSERT_TRUE(m.Ok()) << m.error;
     ASSERT_NE(m.Video(), nullptr);
