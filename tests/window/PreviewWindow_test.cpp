@@ -13,6 +13,7 @@
 #include "app/window/BitmapImage.h"
 #include "app/window/PreviewWindow.h"
 #include "diag/MainThread.h"
+#include "tests/window/OffscreenApp.h"
 
 namespace tw {
 namespace {
@@ -20,11 +21,7 @@ namespace {
 class PreviewWindow : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        static int argc = 1;
-        static char name[] = "tw_window_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) App = new QApplication(argc, argv);
+        App = test::OffscreenApp();
     }
     // Shows the bitmap from a worker thread while this (main) thread serves
     // the call queue, as the window's event loop does.

@@ -41,6 +41,7 @@
 #include "diag/MainThread.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
+#include "tests/window/OffscreenApp.h"
 
 namespace tw {
 namespace {
@@ -66,13 +67,7 @@ struct ScriptedDialogs : TWindowDialogs {
 
 class Window : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        static int argc = 1;
-        static char name[] = "tw_window_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { test::OffscreenApp(); }
     void SetUp() override {
         ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
         FFLogger()->SetLogLevel(llQuiet);
@@ -159,30 +154,35 @@ TEST_F(Window, ControlsCaptionsGeometryAndAnchoring) {
 
     struct Row {
         const char* name;
+        const char* kind;     // the widget class
         const char* caption;  // nullptr: no caption to check
         QRect at;             // at the design size
         QRect grown;          // with the window 100 wider and 50 higher
     };
     const Row rows[] = {
-        {"Label2", "合并到文件", {8, 11, 60, 13}, {8, 11, 60, 13}},
-        {"EtF4vOutput", "", {74, 8, 304, 21}, {74, 8, 404, 21}},
-        {"SbSetOutFileName", "设定", {380, 8, 31, 21}, {480, 8, 31, 21}},
-        {"SbAutoSet", "自动设定", {411, 8, 53, 21}, {511, 8, 53, 21}},
-        {"Label3", "注: 增加视频文件的时候支持框选", {211, 35, 175, 13}, {311, 35, 175, 13}},
-        {"Label1", "源文件组", {8, 52, 48, 13}, {8, 52, 48, 13}},
-        {"LbF4vInputFiles", nullptr, {8, 71, 370, 258}, {8, 71, 470, 308}},
-        {"BtAdd", "增　加", {392, 59, 72, 25}, {492, 59, 72, 25}},
-        {"BtRemove", "去　除", {392, 90, 72, 25}, {492, 90, 72, 25}},
-        {"BtClear", "清　空", {392, 121, 72, 25}, {492, 121, 72, 25}},
-        {"BtUp", "上　移", {392, 156, 72, 25}, {492, 156, 72, 25}},
-        {"BtDown", "下　移", {392, 187, 72, 25}, {492, 187, 72, 25}},
-        {"BtJoin", "合　并", {392, 222, 72, 25}, {492, 222, 72, 25}},
-        {"LblState", "", {8, 338, 178, 13}, {8, 388, 178, 13}},
-        {"BtCheckDup", "检查重复", {192, 333, 86, 25}, {292, 383, 86, 25}},
-        {"BtAutoSort", "自动排序", {284, 333, 86, 25}, {384, 383, 86, 25}},
-        {"pnlMenu", nullptr, {8, 2, 49, 20}, {8, 2, 49, 20}},
-        {"CbAutoDel", "合并完成后删除源文件组", {200, 3, 155, 17}, {200, 3, 155, 17}},
-        {"CkFastJoin", "快速合并", {380, 3, 71, 17}, {380, 3, 71, 17}},
+        {"Label2", "QLabel", "合并到文件", {8, 11, 60, 13}, {8, 11, 60, 13}},
+        {"EtF4vOutput", "QLineEdit", "", {74, 8, 304, 21}, {74, 8, 404, 21}},
+        {"SbSetOutFileName", "QToolButton", "设定", {380, 8, 31, 21}, {480, 8, 31, 21}},
+        {"SbAutoSet", "QToolButton", "自动设定", {411, 8, 53, 21}, {511, 8, 53, 21}},
+        {"Label3",
+         "QLabel",
+         "注: 增加视频文件的时候支持框选",
+         {211, 35, 175, 13},
+         {311, 35, 175, 13}},
+        {"Label1", "QLabel", "源文件组", {8, 52, 48, 13}, {8, 52, 48, 13}},
+        {"LbF4vInputFiles", "QListWidget", nullptr, {8, 71, 370, 258}, {8, 71, 470, 308}},
+        {"BtAdd", "QPushButton", "增　加", {392, 59, 72, 25}, {492, 59, 72, 25}},
+        {"BtRemove", "QPushButton", "去　除", {392, 90, 72, 25}, {492, 90, 72, 25}},
+        {"BtClear", "QPushButton", "清　空", {392, 121, 72, 25}, {492, 121, 72, 25}},
+        {"BtUp", "QPushButton", "上　移", {392, 156, 72, 25}, {492, 156, 72, 25}},
+        {"BtDown", "QPushButton", "下　移", {392, 187, 72, 25}, {492, 187, 72, 25}},
+        {"BtJoin", "QPushButton", "合　并", {392, 222, 72, 25}, {492, 222, 72, 25}},
+        {"LblState", "QLabel", "", {8, 338, 178, 13}, {8, 388, 178, 13}},
+        {"BtCheckDup", "QPushButton", "检查重复", {192, 333, 86, 25}, {292, 383, 86, 25}},
+        {"BtAutoSort", "QPushButton", "自动排序", {284, 333, 86, 25}, {384, 383, 86, 25}},
+        {"pnlMenu", "QFrame", nullptr, {8, 2, 49, 20}, {8, 2, 49, 20}},
+        {"CbAutoDel", "QCheckBox", "合并完成后删除源文件组", {200, 3, 155, 17}, {200, 3, 155, 17}},
+        {"CkFastJoin", "QCheckBox", "快速合并", {380, 3, 71, 17}, {380, 3, 71, 17}},
     };
     auto caption = [](QWidget* w) -> std::string {
         if (auto* l = qobject_cast<QLabel*>(w)) return l->text().toStdString();
@@ -194,6 +194,7 @@ TEST_F(Window, ControlsCaptionsGeometryAndAnchoring) {
     for (const Row& r : rows) {
         QWidget* w = Form->findChild<QWidget*>(r.name);
         ASSERT_NE(w, nullptr) << r.name;
+        EXPECT_STREQ(w->metaObject()->className(), r.kind) << r.name;
         if (r.caption) {
             EXPECT_EQ(caption(w), r.caption) << r.name;
             for (QChar c : QString::fromUtf8(r.caption))
