@@ -237,6 +237,28 @@ TEST_F(Window, TabOrder) {
     } while (w != Form->BtAdd && seen.size() < 40);
     seen.resize(std::min(seen.size(), expected.size()));
     EXPECT_EQ(seen, expected);
+    // The publisher's menu button comes after the last check box.
+    FillPublisherPanels(Form->pnlNotice, Form->pnlMenu);
+    w = Form->CkFastJoin->nextInFocusChain();
+    while (w != Form->BtAdd && !(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
+    EXPECT_EQ(w->objectName().toStdString(), "btnMenu");
+}
+
+// Catches: a merge started without an output name, without sources or with a
+// source that cannot be opened, a failure reported as success, and the window
+// left in the merging state after a refusal.
+TEST_F(Window, RefusedMerges) {
+    ASSERT_TRUE(Form->FormCreate());
+    const std::string out = Dir.File("out.flv");
+    Merge({Dir.File("a.flv")}, "", false);
+    Merge({}, out, false);
+    Merge({Dir.File("missing.flv")}, out, false);
+    ASSERT_EQ(Dlg->Told.size(), 3u);
+    EXPECT_EQ(Dlg->Told[0], "请设定“合并到文件”");
+    EXPECT_EQ(Dlg->Told[1], "请增加视频文件");
+    EXPECT_EQ(Dlg->Told[2].rfind("LoadFile Error: ", 0), 0u) << Dlg->Told[2];
+    EXPECT_FALSE(Exists(out));
+    ExpectIdle();
 }
 
 // Catches: Up/Down moving only the selected item and leaving its neighbour,
