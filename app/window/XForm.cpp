@@ -421,6 +421,7 @@ void TXForm::BtJoinClick() {
     FMerging = true;
     const size_t listed = files.size();
     int result = jrError;
+    std::string failure;
     try {
         result = MergeWithChecks(*FUser, FFEncoder, files, output, settings, [this] {
             // The merge runs from here on: the merging state, and the
@@ -435,17 +436,15 @@ void TXForm::BtJoinClick() {
             WakeMainThread();
         });
     } catch (const std::exception& e) {
-        EnableControls(true);
-        SetStateText("");
-        FMerging = false;
-        Dialogs().Tell(e.what());
-        return;
+        failure = e.what();
     }
     if (result == jrDone && settings.DeleteSources && listed > 0 && files.empty())
         LbF4vInputFiles->clear();
     EnableControls(true);
     SetStateText("");
     FMerging = false;
+    // As the application's default handler would, once the window is idle.
+    if (!failure.empty()) Dialogs().Tell(failure);
     if (FCloseAfterMerge) {
         FCloseAfterMerge = false;
         close();
