@@ -6,21 +6,21 @@
 
 namespace tw {
 
-TAnchors::TAnchors(QWidget* parent, QSize designSize)
-    : QObject(parent), FParent(parent), FDesign(designSize) {
+TAnchors::TAnchors(QWidget* parent, QSize layoutSize)
+    : QObject(parent), FParent(parent), FLayoutSize(layoutSize) {
     parent->installEventFilter(this);
 }
 
 void TAnchors::Place(QWidget* child, const QRect& geometry, unsigned anchors) {
     FItems.push_back({child, geometry, anchors});
-    // The parent may not have its design size yet; the next resize applies.
+    // The parent may not have its laid-out size yet; the next resize applies.
     child->setGeometry(geometry);
 }
 
 // One axis: the start and length of the child for a parent of length `now`.
-static void Axis(int start, int length, int design, int now, bool near, bool far, int& outStart,
+static void Axis(int start, int length, int laid, int now, bool near, bool far, int& outStart,
                  int& outLength) {
-    const int grow = now - design;
+    const int grow = now - laid;
     outLength = length;
     outStart = start;
     if (near && far)
@@ -35,9 +35,9 @@ QRect TAnchors::GeometryFor(const QWidget* child, QSize size) const {
     for (const TItem& item : FItems) {
         if (item.Child != child) continue;
         int x, y, w, h;
-        Axis(item.Design.x(), item.Design.width(), FDesign.width(), size.width(),
+        Axis(item.Laid.x(), item.Laid.width(), FLayoutSize.width(), size.width(),
              item.Anchors & akLeft, item.Anchors & akRight, x, w);
-        Axis(item.Design.y(), item.Design.height(), FDesign.height(), size.height(),
+        Axis(item.Laid.y(), item.Laid.height(), FLayoutSize.height(), size.height(),
              item.Anchors & akTop, item.Anchors & akBottom, y, h);
         return QRect(x, y, w < 0 ? 0 : w, h < 0 ? 0 : h);
     }

@@ -1,4 +1,4 @@
-// app/window/Anchors.h — anchoring of child widgets placed at fixed design
+// app/window/Anchors.h — anchoring of child widgets placed at fixed
 // positions: an anchored side keeps its distance to the parent's edge when
 // the parent is resized.
 #pragma once
@@ -23,9 +23,9 @@ constexpr unsigned akAll = akLeft | akTop | akRight | akBottom;
 /// Main thread; the object lives as a child of the parent and goes with it.
 class TAnchors : public QObject {
   public:
-    /// designSize: the parent's size the positions were given for.
-    TAnchors(QWidget* parent, QSize designSize);
-    /// Puts child at geometry (in parent coordinates at the design size)
+    /// layoutSize: the parent's size the positions were given for.
+    TAnchors(QWidget* parent, QSize layoutSize);
+    /// Puts child at geometry (in parent coordinates, the parent at layoutSize)
     /// and anchors it.
     void Place(QWidget* child, const QRect& geometry, unsigned anchors = akLeftTop);
     /// The child's geometry for a parent of the given size.
@@ -37,12 +37,12 @@ class TAnchors : public QObject {
   private:
     struct TItem {
         QWidget* Child;
-        QRect Design;
+        QRect Laid;
         unsigned Anchors;
     };
     void Apply();
     QWidget* FParent;
-    QSize FDesign;
+    QSize FLayoutSize;
     std::vector<TItem> FItems;
 };
 

@@ -49,7 +49,7 @@ std::string AsciiLower(std::string s) {
     return s;
 }
 
-// List rows of the design's fixed item height.
+// List rows of one fixed height (13 px, as the window was laid out).
 class TItemHeight : public QStyledItemDelegate {
   public:
     TItemHeight(int height, QObject* parent) : QStyledItemDelegate(parent), FHeight(height) {}

@@ -85,7 +85,7 @@ class TXForm : public QWidget {
     QPushButton *BtAdd, *BtRemove, *BtClear, *BtUp, *BtDown, *BtJoin, *BtCheckDup, *BtAutoSort;
     QCheckBox *CbAutoDel, *CkFastJoin;
 
-    /// The design's client size and font.
+    /// The client size the window is laid out for (pixels at 96 dpi).
     static constexpr int kClientWidth = 472, kClientHeight = 448;
 
   protected:

@@ -156,7 +156,7 @@ TEST_F(Window, ControlsCaptionsGeometryAndAnchoring) {
         const char* name;
         const char* kind;     // the widget class
         const char* caption;  // nullptr: no caption to check
-        QRect at;             // at the design size
+        QRect at;             // with the window at 472 x 448
         QRect grown;          // with the window 100 wider and 50 higher
     };
     const Row rows[] = {
@@ -222,7 +222,7 @@ TEST_F(Window, ControlsCaptionsGeometryAndAnchoring) {
         EXPECT_EQ(Form->findChild<QWidget*>(r.name)->geometry(), r.at) << r.name;
 }
 
-// Catches: a tab order other than the design's (focusable controls only; the
+// Catches: a tab order other than the window's fixed one (focusable controls only; the
 // flat buttons take no focus).
 TEST_F(Window, TabOrder) {
     const std::vector<std::string> expected = {
@@ -308,7 +308,7 @@ TEST_F(Window, MovingAndRemovingItems) {
 }
 
 // Catches: duplicates missed by letter case, a pair reported out of the
-// design's order, a wrong text, and a sort that is not natural or loses the
+// order (0,1), (0,2), ..., (1,2), a wrong text, and a sort that is not natural or loses the
 // selection.
 TEST_F(Window, DuplicateCheckAndNaturalSort) {
     SetList({"/x/ABC.FLV", "/y/b.flv", "/x/abc.flv", "/Y/B.flv", "/y/B.FLV"});
