@@ -12,6 +12,7 @@ TW_PACKAGES=(
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
     libswresample-dev libavfilter-dev libavdevice-dev
     qt6-base-dev
+    fonts-wqy-microhei
 )
 
 tw_missing_packages() {

@@ -1,6 +1,8 @@
 // The preview window: created on the main thread for a picture shown from a
 // worker, captioned with the picture time, sized to the first picture, and
 // closed for good by the user; and bitmap layouts turned into images.
+#include "app/window/PreviewWindow.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,21 +13,15 @@
 #include <thread>
 
 #include "app/window/BitmapImage.h"
-#include "app/window/PreviewWindow.h"
 #include "diag/MainThread.h"
+#include "tests/window/OffscreenApp.h"
 
 namespace tw {
 namespace {
 
 class PreviewWindow : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        static int argc = 1;
-        static char name[] = "tw_window_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) App = new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { App = test::OffscreenApp(); }
     // Shows the bitmap from a worker thread while this (main) thread serves
     // the call queue, as the window's event loop does.
     static bool ShowFromWorker(TPreviewer& p, TBitmap& bmp, int64_t time) {

@@ -1,0 +1,79 @@
+// app/window/PublisherServices.cpp — the publisher services' stand-in.
+#include "app/window/PublisherServices.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QToolButton>
+
+#include "binding/Entries.h"
+#include "binding/FFLoad.h"
+
+namespace tw {
+
+namespace {
+
+std::string& Title() {
+    static std::string title = "Tarnwick";
+    return title;
+}
+
+std::string Version(const char* name, unsigned (*get)()) {
+    if (!get) return std::string(name) + " -";
+    const unsigned v = get();
+    return std::string(name) + " " + std::to_string(v >> 16) + "." +
+           std::to_string((v >> 8) & 0xff) + "." + std::to_string(v & 0xff);
+}
+
+}  // namespace
+
+bool InitPublisherServices(const std::string& /*appKey*/, const std::string& title) {
+    Title() = title;
+    QCoreApplication::setApplicationName(QString::fromStdString(title));
+    return false;
+}
+
+const std::string& ApplicationTitle() { return Title(); }
+
+std::string AboutText() {
+    std::string text = Title() + " " TARNWICK_VERSION "\n";
+    text += Version("libavcodec", lib().avcodec_version) + "\n";
+    text += Version("libavformat", lib().avformat_version) + "\n";
+    text += Version("libavutil", lib().avutil_version) + "\n";
+    const std::string& folder = FFLoader().LibraryPath();
+    text += "库文件夹: " + (folder.empty() ? std::string("system") : folder);
+    return text;
+}
+
+void FillPublisherPanels(QWidget* notice, QWidget* menu) {
+    auto* banner = new QLabel(QStringLiteral("<b>Tarnwick</b>　把多个视频文件合并成一个 FLV 文件。"
+                                             "提示：可以把文件直接拖到列表里。"),
+                              notice);
+    banner->setObjectName(QStringLiteral("lblNotice"));
+    auto* noticeLayout = new QHBoxLayout(notice);
+    noticeLayout->setContentsMargins(8, 0, 8, 0);
+    noticeLayout->addWidget(banner);
+
+    auto* button = new QToolButton(menu);
+    button->setObjectName(QStringLiteral("btnMenu"));
+    button->setText(QStringLiteral("菜单"));
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->setAutoRaise(true);
+    auto* popup = new QMenu(button);
+    QAction* about = popup->addAction(QStringLiteral("关于"));
+    about->setObjectName(QStringLiteral("actAbout"));
+    QObject::connect(about, &QAction::triggered, menu, [menu] {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(Title()),
+                        QString::fromStdString(AboutText()), QMessageBox::Ok, menu->window());
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    });
+    button->setMenu(popup);
+    auto* menuLayout = new QHBoxLayout(menu);
+    menuLayout->setContentsMargins(0, 0, 0, 0);
+    menuLayout->addWidget(button);
+}
+
+}  // namespace tw

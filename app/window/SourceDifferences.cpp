@@ -1,0 +1,92 @@
+// app/window/SourceDifferences.cpp — the values in which sources differ.
+#include "app/window/SourceDifferences.h"
+
+#include "binding/Entries.h"
+#include "probe/FFDecode.h"
+
+namespace tw {
+
+namespace {
+
+std::string Size(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+AVRational Square(AVRational r) { return r.num <= 0 || r.den <= 0 ? AVRational{1, 1} : r; }
+
+std::string Ratio(AVRational r) { return std::to_string(r.num) + ":" + std::to_string(r.den); }
+
+std::string PixelFormatName(int format) {
+    const char* name =
+        lib().av_get_pix_fmt_name ? lib().av_get_pix_fmt_name(AVPixelFormat(format)) : nullptr;
+    return name ? name : std::to_string(format);
+}
+
+std::string Streams(const TSourceFacts& s) {
+    if (s.HasVideo && s.HasAudio) return "video+audio";
+    if (s.HasVideo) return "video";
+    if (s.HasAudio) return "audio";
+    return "none";
+}
+
+}  // namespace
+
+std::vector<std::string> SourceDifferences(const std::vector<TSourceFacts>& sources) {
+    std::vector<std::string> lines;
+    if (sources.empty()) return lines;
+    const TSourceFacts& a = sources[0];
+    for (size_t i = 1; i < sources.size(); ++i) {
+        const TSourceFacts& b = sources[i];
+        std::vector<std::string> values;
+        auto differs = [&](bool d, const char* what, const std::string& bv, const std::string& av) {
+            if (d) values.push_back(std::string(what) + " " + bv + " / " + av);
+        };
+        differs(a.HasVideo != b.HasVideo || a.HasAudio != b.HasAudio, "streams", Streams(b),
+                Streams(a));
+        if (a.HasVideo && b.HasVideo) {
+            differs(a.VideoCodec != b.VideoCodec, "video", CodecName(b.VideoCodec),
+                    CodecName(a.VideoCodec));
+            differs(a.VideoProfile != b.VideoProfile, "profile", std::to_string(b.VideoProfile),
+                    std::to_string(a.VideoProfile));
+            differs(a.Width != b.Width || a.Height != b.Height, "size", Size(b.Width, b.Height),
+                    Size(a.Width, a.Height));
+            differs(a.PixFmt != b.PixFmt, "pix_fmt", PixelFormatName(b.PixFmt),
+                    PixelFormatName(a.PixFmt));
+            // An unknown aspect (0:1) is a square pixel.
+            const AVRational sa = Square(a.SampleAspect), sb = Square(b.SampleAspect);
+            differs(sa.num * int64_t(sb.den) != sb.num * int64_t(sa.den), "sar", Ratio(sb),
+                    Ratio(sa));
+            differs(a.Rotation != b.Rotation, "rotation", std::to_string(b.Rotation),
+                    std::to_string(a.Rotation));
+        }
+        if (a.HasAudio && b.HasAudio) {
+            differs(a.AudioCodec != b.AudioCodec, "audio", CodecName(b.AudioCodec),
+                    CodecName(a.AudioCodec));
+            differs(a.AudioProfile != b.AudioProfile, "aprofile", std::to_string(b.AudioProfile),
+                    std::to_string(a.AudioProfile));
+            differs(a.SampleRate != b.SampleRate, "rate", std::to_string(b.SampleRate),
+                    std::to_string(a.SampleRate));
+            differs(a.Channels != b.Channels, "channels", std::to_string(b.Channels),
+                    std::to_string(a.Channels));
+        }
+        if (values.empty()) continue;
+        std::string line = b.File + ": ";
+        for (size_t v = 0; v < values.size(); ++v) line += (v ? ", " : "") + values[v];
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool SurveyFiles(const std::vector<std::string>& files, std::vector<TSourceFacts>& facts,
+                 std::string& error) {
+    facts.clear();
+    for (const std::string& f : files) {
+        TFFDecoder d;
+        if (!d.LoadFile(f)) {
+            error = d.LastError;
+            return false;
+        }
+        facts.push_back(SurveySource(d.FormatContext(), f));
+    }
+    return true;
+}
+
+}  // namespace tw

@@ -1,0 +1,42 @@
+// app/window/WindowDialogs.h — the dialogs of the merge window: the open and
+// save dialogs, the message dialog and the yes/no question. The window asks
+// and tells the user only through this class, so tests can replace it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace tw {
+
+/// The video files the open dialog offers ("*.3GP;*.ASF;..."), upper case.
+extern const char* const kVideoExtensions[21];
+
+/// Real dialogs (Qt), modal to the owner window. Main thread. Texts are
+/// UTF-8; CR LF line breaks show as line breaks.
+class TWindowDialogs {
+  public:
+    explicit TWindowDialogs(QWidget* owner) : FOwner(owner) {}
+    virtual ~TWindowDialogs() = default;
+    /// The message dialog: the text, an OK button, no icon, the application
+    /// title as caption.
+    virtual void Tell(const std::string& text);
+    /// The question box: Yes and No, a question icon. True only for Yes.
+    virtual bool AskYesNo(const std::string& text);
+    /// The open dialog: existing files only, several at once, the video
+    /// filter (extensions in any letter case). The chosen files in the
+    /// dialog's order; empty when cancelled.
+    virtual std::vector<std::string> OpenFiles();
+    /// The save dialog: default extension "f4v", the F4V and all-files
+    /// filters, no overwrite prompt. The chosen name; empty when cancelled.
+    virtual std::string SaveFile();
+
+  protected:
+    QWidget* FOwner;
+};
+
+/// A name filter matching ext in any letter case ("*.[fF][lL][vV]").
+std::string AnyCasePattern(const std::string& ext);
+
+}  // namespace tw
