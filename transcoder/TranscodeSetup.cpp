@@ -245,7 +245,7 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
             ost.ResampleWidth = dec->width;
             ost.ResampleHeight = dec->height;
             ost.ResamplePixFmt = dec->pix_fmt;
-            if (E.UseVideoFilters && E.BuildFilterGraph(&ist, &ost) < 0)
+            if ((E.UseVideoFilters || E.FitPictures) && E.BuildFilterGraph(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
         }
     }
@@ -357,7 +357,9 @@ void TTranscoder::SetupEncode(TOutputStream& ost, TInputStream& ist) {
             ost.ResamplePixFmt = dec->pix_fmt;
             ost.EncodingNeeded = true;
             ist.DecodingNeeded = true;
-            if (E.UseVideoFilters && E.BuildFilterGraph(&ist, &ost) < 0)
+            // Fitted pictures are square-pixel pictures of the output size.
+            if (E.FitPictures) enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = {1, 1};
+            if ((E.UseVideoFilters || E.FitPictures) && E.BuildFilterGraph(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
             break;
         default:
