@@ -165,6 +165,12 @@ struct TOutputStream {
     int EncoderCodecId = 0;
     /// Cleared when the input file of this record's set has ended (join mode).
     bool Active = true;
+    /// Join with FillMissingAudio: this audio record's input has no audio.
+    /// It is bound to that input's video stream (so it is served with every
+    /// decoded picture) and feeds the shared audio encoder silence up to
+    /// where SilenceVideo, the video record of the same set, has got.
+    bool FillsSilence = false;
+    TOutputStream* SilenceVideo = nullptr;
 };
 
 }  // namespace tw

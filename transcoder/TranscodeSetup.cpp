@@ -186,6 +186,10 @@ void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
             bestFrames = frames;
         }
     }
+    if (best < 0 && E.JoinMode && E.FillMissingAudio && type == AVMEDIA_TYPE_AUDIO &&
+        FStreamsPerOutput > 0 && !FOutputs[index % FStreamsPerOutput]->StreamCopy &&
+        BindSilence(ost, entry, index))
+        return;
     if (best < 0 && E.ProgramId == 0 && !E.JoinMode) {
         for (size_t i = 0; i < FInputs.size(); ++i) {
             const TInputStream& ist = *FInputs[i];
@@ -200,6 +204,27 @@ void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
                               std::to_string(ost.StreamIndex) + " (" + MediaTypeName(type) + ")");
     }
     ost.SourceIndex = best;
+}
+
+bool TTranscoder::BindSilence(TOutputStream& ost, int entry, size_t index) {
+    // The set's video record measures how much silence the input needs.
+    const size_t set = index / FStreamsPerOutput * FStreamsPerOutput;
+    TOutputStream* video = nullptr;
+    for (size_t r = set; r < set + FStreamsPerOutput && r < FOutputs.size(); ++r)
+        if (OutputType(*FOutputs[r], FOutputs, FStreamsPerOutput, r) == AVMEDIA_TYPE_VIDEO)
+            video = FOutputs[r];
+    if (!video) return false;
+    for (size_t i = 0; i < FInputs.size(); ++i) {
+        const TInputStream& ist = *FInputs[i];
+        if (ist.FileIndex != entry || ist.Stream->discard == AVDISCARD_ALL ||
+            ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
+        ost.SourceIndex = static_cast<int>(i);
+        ost.FillsSilence = true;
+        ost.SilenceVideo = video;
+        return true;
+    }
+    return false;
 }
 
 void TTranscoder::SetupCodec(TOutputStream& ost) {
@@ -328,6 +353,17 @@ void TTranscoder::SetupEncode(TOutputStream& ost, TInputStream& ist) {
     AVCodecContext* enc = ost.Encoder.get();
     AVCodecContext* dec = ist.Decoder;
     if (!enc || !dec) throw FFmpegException("invalid codec_type of output stream");
+    if (ost.FillsSilence) {
+        // Nothing to decode or convert: silence goes straight into the FIFO.
+        ost.Fifo.reset(lib().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
+        if (!ost.Fifo) throw FFmpegException("av_fifo_alloc fail");
+        ost.ReformatPair = -6;
+        ost.EncodingNeeded = true;
+        ost.ResampleSampleFmt = enc->sample_fmt;
+        ost.ResampleChannels = enc->ch_layout.nb_channels;
+        ost.ResampleSampleRate = enc->sample_rate;
+        return;
+    }
     enc->bits_per_raw_sample = dec->bits_per_raw_sample;
     enc->chroma_sample_location = dec->chroma_sample_location;
     switch (enc->codec_type) {

@@ -3,6 +3,7 @@
 // audio, odd sizes and other pixel formats.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -144,6 +145,97 @@ TEST_F(MergePolicy, OddSizesAndOtherPixelFormatsGiveEven420) {
         const test::Picture p = test::DecodePicture(out, frame);
         EXPECT_EQ(p.pixFmt, "yuv420p") << "frame " << frame;
     }
+}
+
+// Where each source lies in the output: it lasts until its longer stream
+// ends, the next one starting there; the whole output is shifted by the
+// encoder's reorder delay (the first picture's time).
+std::vector<double> SourceStarts(const std::vector<std::string>& inputs, const std::string& out) {
+    const test::MediaInfo info = test::ReadMediaInfo(out);
+    std::vector<double> starts;
+    double t = info.Ok() && info.Video() ? info.Video()->firstPts.value_or(0) : 0;
+    for (const auto& in : inputs) {
+        starts.push_back(t);
+        const test::MediaInfo src = test::ReadMediaInfo(in);
+        double end = *src.Video()->endTime;
+        if (src.Audio()) end = std::max(end, *src.Audio()->endTime);
+        t += end;
+    }
+    starts.push_back(t);
+    return starts;
+}
+
+// Output audio of a merge: as long as the video (within one AAC frame, plus
+// what the last source's own audio is longer), quiet where a source had no
+// audio, its tone elsewhere, and each source's tone starting with it.
+void ExpectAudioPerSource(const std::vector<std::string>& inputs, const std::string& out) {
+    const test::MediaInfo info = test::ReadMediaInfo(out);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    ASSERT_NE(info.Audio(), nullptr) << "no audio stream";
+    ASSERT_TRUE(info.Video()->endTime && info.Audio()->endTime);
+    EXPECT_TRUE(info.Audio()->dtsMonotonic);
+    const std::vector<double> starts = SourceStarts(inputs, out);
+    const test::MediaInfo last = test::ReadMediaInfo(inputs.back());
+    EXPECT_NEAR(*info.Video()->endTime, starts[inputs.size() - 1] + *last.Video()->endTime, 0.03)
+        << "sources lost or doubled";
+    const double excess =
+        last.Audio() ? *last.Audio()->endTime - *last.Video()->endTime : 0.0;  // its priming
+    const double frame = 1024.0 / 44100;
+    EXPECT_GE(*info.Audio()->endTime, *info.Video()->endTime - frame) << "audio ends early";
+    EXPECT_LE(*info.Audio()->endTime, *info.Video()->endTime + excess + frame) << "audio too long";
+
+    const test::Samples samples = test::DecodeSamples(out);
+    ASSERT_EQ(samples.rate, 44100);
+    EXPECT_LT(samples.start, info.Video()->firstPts.value_or(0) + 0.001) << "audio starts late";
+    for (size_t k = 0; k < inputs.size(); ++k) {
+        const bool silent = test::ReadMediaInfo(inputs[k]).Audio() == nullptr;
+        // Away from the joins, where the encoder's frames overlap.
+        const double level = samples.Rms(starts[k] + 0.1, starts[k + 1] - 0.1);
+        if (silent) {
+            EXPECT_LT(level, 0.002) << "source " << k << " should be silent";
+        } else {
+            EXPECT_GT(level, 0.1) << "source " << k << " should carry its tone";
+            // Its tone begins after its own priming (23 ms), neither before
+            // the source nor later.
+            EXPECT_GT(samples.Rms(starts[k] + 0.04, starts[k] + 0.1), 0.1) << "source " << k;
+        }
+        if (k > 0 && !silent && test::ReadMediaInfo(inputs[k - 1]).Audio() == nullptr) {
+            EXPECT_LT(samples.Rms(starts[k] - 0.1, starts[k] - 0.01), 0.002) << "source " << k;
+        }
+    }
+}
+
+// Catches: a first source without audio leaving the whole output without
+// audio (later sources' audio dropped without a word), a later one stopping
+// the merge, silence shorter or longer than the source's video, the next
+// source's audio not starting where its video starts, the last source's
+// silence not drained from the encoder.
+TEST_F(MergePolicy, SourcesWithoutAudioGiveSilenceOfTheirLength) {
+    const std::string mute = Clip("mute.mp4", {"--no-audio", "--pattern", "1"});
+    const std::string a = Clip("a.flv");
+    const std::string b = Clip("b.ts", {"--pattern", "2", "--tone", "660"});
+    const std::vector<std::vector<std::string>> merges = {{mute, a}, {a, mute, b}, {a, mute}};
+    for (size_t i = 0; i < merges.size(); ++i) {
+        SCOPED_TRACE("merge " + std::to_string(i));
+        const std::string out = Dir.File("joined" + std::to_string(i) + ".flv");
+        ASSERT_TRUE(Merge(merges[i], out, "320x240")) << Error;
+        ExpectAudioPerSource(merges[i], out);
+    }
+}
+
+// Catches: the merge switches changing what other callers get: without
+// them the first input decides the streams, and a later input without audio
+// is refused.
+TEST_F(MergePolicy, WithoutTheSwitchesTheFirstInputDecides) {
+    const std::string mute = Clip("mute.mp4", {"--no-audio"});
+    const std::string a = Clip("a.flv");
+    const std::string first = Dir.File("first.flv");
+    ASSERT_TRUE(Merge({mute, a}, first, "320x240", false)) << Error;
+    const test::MediaInfo info = test::ReadMediaInfo(first);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.Audio(), nullptr);
+    EXPECT_FALSE(Merge({a, mute}, Dir.File("later.flv"), "320x240", false));
+    EXPECT_EQ(Error, "Could not find input stream matching output stream #1.1 (Audio)");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "tests/support/Frames.h"
 
 #include <algorithm>
+#include <cmath>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -101,6 +102,86 @@ Picture DecodePicture(const std::string& path, int index) {
         av_packet_unref(pkt);
     }
     if (dec && !done) {
+        avcodec_send_packet(dec, nullptr);
+        take();
+    }
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&ic);
+    return out;
+}
+
+double Samples::Rms(double t0, double t1) const {
+    if (rate <= 0) return -1;
+    const long a = std::max(0L, static_cast<long>((t0 - start) * rate));
+    const long b =
+        std::min(static_cast<long>(values.size()), static_cast<long>((t1 - start) * rate));
+    if (b <= a) return -1;
+    double sum = 0;
+    for (long i = a; i < b; ++i) sum += double(values[i]) * values[i];
+    return std::sqrt(sum / double(b - a));
+}
+
+namespace {
+
+float SampleAt(const AVFrame* f, int i) {
+    const auto fmt = static_cast<AVSampleFormat>(f->format);
+    const bool planar = av_sample_fmt_is_planar(fmt);
+    const int slot = planar ? i : i * f->ch_layout.nb_channels;
+    const uint8_t* d = f->extended_data[0];
+    switch (av_get_packed_sample_fmt(fmt)) {
+        case AV_SAMPLE_FMT_U8:
+            return (d[slot] - 128) / 128.0f;
+        case AV_SAMPLE_FMT_S16:
+            return reinterpret_cast<const int16_t*>(d)[slot] / 32768.0f;
+        case AV_SAMPLE_FMT_S32:
+            return reinterpret_cast<const int32_t*>(d)[slot] / 2147483648.0f;
+        case AV_SAMPLE_FMT_FLT:
+            return reinterpret_cast<const float*>(d)[slot];
+        case AV_SAMPLE_FMT_DBL:
+            return static_cast<float>(reinterpret_cast<const double*>(d)[slot]);
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+Samples DecodeSamples(const std::string& path) {
+    Samples out;
+    AVFormatContext* ic = nullptr;
+    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return out;
+    const int idx = avformat_find_stream_info(ic, nullptr) >= 0
+                        ? av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)
+                        : -1;
+    AVCodecContext* dec = nullptr;
+    if (idx >= 0) {
+        const AVCodec* codec = avcodec_find_decoder(ic->streams[idx]->codecpar->codec_id);
+        dec = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(dec, ic->streams[idx]->codecpar);
+        if (avcodec_open2(dec, codec, nullptr) < 0) avcodec_free_context(&dec);
+    }
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool first = true;
+    auto take = [&] {
+        while (avcodec_receive_frame(dec, frame) >= 0) {
+            if (first) {
+                const int64_t t = frame->best_effort_timestamp;
+                out.start = t == AV_NOPTS_VALUE ? 0 : t * av_q2d(ic->streams[idx]->time_base);
+                out.rate = frame->sample_rate;
+                first = false;
+            }
+            for (int i = 0; i < frame->nb_samples; ++i) out.values.push_back(SampleAt(frame, i));
+            av_frame_unref(frame);
+        }
+    };
+    while (dec && av_read_frame(ic, pkt) >= 0) {
+        if (pkt->stream_index == idx && avcodec_send_packet(dec, pkt) >= 0) take();
+        av_packet_unref(pkt);
+    }
+    if (dec) {
         avcodec_send_packet(dec, nullptr);
         take();
     }

@@ -31,6 +31,21 @@ struct Picture {
 /// first video stream; Empty() when the file cannot be read or is shorter.
 Picture DecodePicture(const std::string& path, int index);
 
+/// The decoded samples of the first channel of the file's first audio
+/// stream, as floats in [-1, 1], with the time of the first one.
+struct Samples {
+    double start = 0;  ///< seconds
+    int rate = 0;
+    std::vector<float> values;
+
+    /// Root mean square of the samples between the times t0 and t1 (s);
+    /// -1 when that range holds none.
+    double Rms(double t0, double t1) const;
+    /// Time just after the last sample.
+    double End() const { return rate ? start + double(values.size()) / rate : start; }
+};
+Samples DecodeSamples(const std::string& path);
+
 /// The display rotation of the file's first video stream in degrees as the
 /// library reports it (counterclockwise; a phone's "turn 90 clockwise" is
 /// -90); empty when the stream carries no display matrix.
