@@ -357,6 +357,10 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     /// The transcode in progress (set by it for its duration).
     class TTranscoder* CurrentTranscode = nullptr;
 
+    /// Rate emulation ("re"): sleeps about `us` microseconds on the engine's
+    /// thread, returning early once StopRequested is set (RateEmulation.cpp).
+    void WaitForRateEmulation(int64_t us);
+
     // --- audio and video output (AudioOut.cpp, VideoOut.cpp)
     /// Encodes a buffer of decoded samples (interleaved, the decoder's
     /// format) for ost; without a buffer, drains what its FIFO still holds.

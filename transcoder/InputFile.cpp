@@ -183,6 +183,17 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
 
     const int fileIndex = InputFileCount;
     std::vector<CodecContextPtr> decoders;
+    // A stream that fails below leaves no forced decoders of this file
+    // behind: they would be taken for the streams of the next input.
+    const size_t codecsBefore = InputCodecs.size();
+    struct CodecsRollback {
+        std::vector<const AVCodec*>& Codecs;
+        size_t Size;
+        bool Keep = false;
+        ~CodecsRollback() {
+            if (!Keep) Codecs.resize(Size);
+        }
+    } rollback{InputCodecs, codecsBefore};
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         AVStream* st = input->streams[i];
         CodecContextPtr dec(lib().avcodec_alloc_context3(nullptr));
@@ -272,6 +283,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         }
         decoders.push_back(std::move(dec));
     }
+    rollback.Keep = true;
 
     if (input->duration != AV_NOPTS_VALUE && input->duration > TotalDuration)
         TotalDuration = input->duration;

@@ -11,6 +11,7 @@
 #include "binding/LockManager.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
+#include "diag/LibraryErrorCapture.h"
 #include "diag/MainThread.h"
 #include "transcoder/Transcoder.h"
 
@@ -460,15 +461,21 @@ void TTranscoder::OpenEncoders() {
         }
         if (E.JoinMode) ost.EncoderCodecId = enc->codec_id;
         int ret;
+        // The encoder's own reason (libx264 names the parameter it refuses)
+        // goes into the message, not only into the log.
+        TLibraryErrorCapture reasons;
         {
             CodecLockGuard lock;
             ret = lib().avcodec_open2(enc, codec, nullptr);
         }
-        if (ret < 0)
-            FailWithMapping("Error while opening encoder for " + where +
-                            " - maybe incorrect parameters such as bit_rate, rate, width or "
-                            "height. Please check error log message to find out more detail "
-                            "information.");
+        if (ret < 0) {
+            std::string message = "Error while opening encoder for " + where +
+                                  " - maybe incorrect parameters such as bit_rate, rate, width "
+                                  "or height. Please check error log message to find out more "
+                                  "detail information.";
+            for (const std::string& line : reasons.Lines()) message += "\n" + line;
+            FailWithMapping(message);
+        }
         {
             std::lock_guard<std::mutex> lock(CodecListLock);
             FOpenEncoders.push_back(&ost);

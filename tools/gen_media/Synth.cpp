@@ -127,8 +127,8 @@ bool FillTone(AVFrame& frame, long long first, int sampleRate, double hz) {
     const int channels = frame.ch_layout.nb_channels;
     const bool planar = av_sample_fmt_is_planar(fmt);
     const AVSampleFormat packed = av_get_packed_sample_fmt(fmt);
-    if (packed != AV_SAMPLE_FMT_S16 && packed != AV_SAMPLE_FMT_S32 && packed != AV_SAMPLE_FMT_FLT &&
-        packed != AV_SAMPLE_FMT_DBL)
+    if (packed != AV_SAMPLE_FMT_U8 && packed != AV_SAMPLE_FMT_S16 && packed != AV_SAMPLE_FMT_S32 &&
+        packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL)
         return false;
 
     constexpr double kAmplitude = 0.3;
@@ -141,6 +141,9 @@ bool FillTone(AVFrame& frame, long long first, int sampleRate, double hz) {
             const int plane = planar ? c : 0;
             const int slot = planar ? i : i * channels + c;
             switch (packed) {
+                case AV_SAMPLE_FMT_U8:  // silent at 128
+                    frame.extended_data[plane][slot] = static_cast<uint8_t>(128 + std::lrint(s * 127));
+                    break;
                 case AV_SAMPLE_FMT_S16:
                     reinterpret_cast<int16_t*>(frame.extended_data[plane])[slot] =
                         static_cast<int16_t>(std::lrint(s * 32767));

@@ -30,7 +30,7 @@ void PaintPicture(AVFrame& frame, long long index, const PictureLook& look);
 /// Fills frame.nb_samples samples of a sine of `hz` starting at absolute
 /// sample `first` (so consecutive frames join without a click), amplitude
 /// about -10 dBFS, the same on every channel. Supports the sample formats
-/// s16, s32, flt, dbl and their planar forms; returns false for others.
+/// u8, s16, s32, flt, dbl and their planar forms; returns false for others.
 bool FillTone(AVFrame& frame, long long first, int sampleRate, double hz);
 
 }  // namespace tw::gen
