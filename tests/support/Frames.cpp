@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -68,14 +69,14 @@ Picture Convert(const AVFrame* f) {
     return p;
 }
 
-}  // namespace
-
-Picture DecodePicture(const std::string& path, int index) {
-    Picture out;
+// Decodes the file's first stream of the type, frame by frame in
+// presentation order, until take returns false or the stream ends.
+void ForEachFrame(const std::string& path, AVMediaType type,
+                  const std::function<bool(const AVFrame*, const AVStream*)>& take) {
     AVFormatContext* ic = nullptr;
-    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return out;
+    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return;
     const int idx = avformat_find_stream_info(ic, nullptr) >= 0
-                        ? av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)
+                        ? av_find_best_stream(ic, type, -1, -1, nullptr, 0)
                         : -1;
     AVCodecContext* dec = nullptr;
     if (idx >= 0) {
@@ -86,29 +87,37 @@ Picture DecodePicture(const std::string& path, int index) {
     }
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
-    int seen = 0;
-    bool done = false;
-    auto take = [&] {
-        while (!done && avcodec_receive_frame(dec, frame) >= 0) {
-            if (seen++ == index) {
-                out = Convert(frame);
-                done = true;
-            }
+    bool more = true;
+    auto drain = [&] {
+        while (more && avcodec_receive_frame(dec, frame) >= 0) {
+            more = take(frame, ic->streams[idx]);
             av_frame_unref(frame);
         }
     };
-    while (dec && !done && av_read_frame(ic, pkt) >= 0) {
-        if (pkt->stream_index == idx && avcodec_send_packet(dec, pkt) >= 0) take();
+    while (dec && more && av_read_frame(ic, pkt) >= 0) {
+        if (pkt->stream_index == idx && avcodec_send_packet(dec, pkt) >= 0) drain();
         av_packet_unref(pkt);
     }
-    if (dec && !done) {
+    if (dec && more) {
         avcodec_send_packet(dec, nullptr);
-        take();
+        drain();
     }
     av_frame_free(&frame);
     av_packet_free(&pkt);
     avcodec_free_context(&dec);
     avformat_close_input(&ic);
+}
+
+}  // namespace
+
+Picture DecodePicture(const std::string& path, int index) {
+    Picture out;
+    int seen = 0;
+    ForEachFrame(path, AVMEDIA_TYPE_VIDEO, [&](const AVFrame* frame, const AVStream*) {
+        if (seen++ < index) return true;
+        out = Convert(frame);
+        return false;
+    });
     return out;
 }
 
@@ -150,45 +159,17 @@ float SampleAt(const AVFrame* f, int i) {
 
 Samples DecodeSamples(const std::string& path) {
     Samples out;
-    AVFormatContext* ic = nullptr;
-    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return out;
-    const int idx = avformat_find_stream_info(ic, nullptr) >= 0
-                        ? av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)
-                        : -1;
-    AVCodecContext* dec = nullptr;
-    if (idx >= 0) {
-        const AVCodec* codec = avcodec_find_decoder(ic->streams[idx]->codecpar->codec_id);
-        dec = avcodec_alloc_context3(codec);
-        avcodec_parameters_to_context(dec, ic->streams[idx]->codecpar);
-        if (avcodec_open2(dec, codec, nullptr) < 0) avcodec_free_context(&dec);
-    }
-    AVPacket* pkt = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
     bool first = true;
-    auto take = [&] {
-        while (avcodec_receive_frame(dec, frame) >= 0) {
-            if (first) {
-                const int64_t t = frame->best_effort_timestamp;
-                out.start = t == AV_NOPTS_VALUE ? 0 : t * av_q2d(ic->streams[idx]->time_base);
-                out.rate = frame->sample_rate;
-                first = false;
-            }
-            for (int i = 0; i < frame->nb_samples; ++i) out.values.push_back(SampleAt(frame, i));
-            av_frame_unref(frame);
+    ForEachFrame(path, AVMEDIA_TYPE_AUDIO, [&](const AVFrame* frame, const AVStream* st) {
+        if (first) {
+            const int64_t t = frame->best_effort_timestamp;
+            out.start = t == AV_NOPTS_VALUE ? 0 : t * av_q2d(st->time_base);
+            out.rate = frame->sample_rate;
+            first = false;
         }
-    };
-    while (dec && av_read_frame(ic, pkt) >= 0) {
-        if (pkt->stream_index == idx && avcodec_send_packet(dec, pkt) >= 0) take();
-        av_packet_unref(pkt);
-    }
-    if (dec) {
-        avcodec_send_packet(dec, nullptr);
-        take();
-    }
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avcodec_free_context(&dec);
-    avformat_close_input(&ic);
+        for (int i = 0; i < frame->nb_samples; ++i) out.values.push_back(SampleAt(frame, i));
+        return true;
+    });
     return out;
 }
 
