@@ -102,6 +102,15 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     IOStartTime = INT64_MAX;
     InterruptCB()->Register(thread, this, CheckIOTimeout);
     registered = true;
+    // A handler that throws (BeforeFindStreamInfoCallback, a log handler)
+    // must not leave the check registered for this thread after the engine.
+    struct Unregister {
+        decltype(cleanUp)& CleanUp;
+        bool& Registered;
+        ~Unregister() {
+            if (Registered) CleanUp();
+        }
+    } unregister{cleanUp, registered};
     IOStartTime = lib().av_gettime();
 
     // Names the libraries cannot open themselves are read through our own I/O.
@@ -213,11 +222,10 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
                                     AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM, entry);
                 FrameHeight = dec->height;
                 FrameWidth = dec->width;
-                double aspect = st->sample_aspect_ratio.num
-                                    ? av_q2d(st->sample_aspect_ratio)
-                                    : (dec->sample_aspect_ratio.den
-                                           ? av_q2d(dec->sample_aspect_ratio)
-                                           : 0.0);
+                double aspect =
+                    st->sample_aspect_ratio.num
+                        ? av_q2d(st->sample_aspect_ratio)
+                        : (dec->sample_aspect_ratio.den ? av_q2d(dec->sample_aspect_ratio) : 0.0);
                 if (dec->width * dec->height != 0) {
                     const double frame = static_cast<double>(dec->width) / dec->height;
                     aspect = aspect != 0 ? aspect * frame : frame;
