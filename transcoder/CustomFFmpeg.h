@@ -371,7 +371,15 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     void FillSilence(AVFormatContext* s, TOutputStream* ost);
     void PreProcessVideoFrame(TInputStream* ist, AVFrame* picture);
     int DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* picture);
-    int BuildFilterGraph(TInputStream* ist, TOutputStream* ost);
+    /// The stream's filter graph feeding ost's encoder: with FitPictures
+    /// the fit of the source into the output size, else the "vf" chain.
+    /// The source takes the decoder's size and format, or those of
+    /// `picture` when given. 0 or a negative library code.
+    int BuildFilterGraph(TInputStream* ist, TOutputStream* ost, const AVFrame* picture = nullptr);
+    /// FitPictures: a decoded picture of another size or format than the
+    /// stream's graph was built for gets a new graph. Throws "Error opening
+    /// filters!".
+    void RefitPictures(TInputStream* ist, const AVFrame* picture);
     int CurrentSwsFlags();
     /// One line of the video statistics file after a video output that
     /// produced bytes (VstatsFileName set).

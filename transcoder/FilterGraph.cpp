@@ -60,7 +60,7 @@ std::string FitChain(int turns, AVRational sar, const std::string& userChain, in
 
 }  // namespace
 
-int TCustomFFmpeg::BuildFilterGraph(TInputStream* ist, TOutputStream* ost) {
+int TCustomFFmpeg::BuildFilterGraph(TInputStream* ist, TOutputStream* ost, const AVFrame* picture) {
     AVCodecContext* dec = ist->Decoder;
     AVCodecContext* enc = EncoderRecord(ost)->Encoder.get();
     if (!dec || !enc) return AVERROR(EINVAL);
@@ -78,11 +78,20 @@ int TCustomFFmpeg::BuildFilterGraph(TInputStream* ist, TOutputStream* ost) {
     // The source takes named options today (the positional form is gone):
     // decoder size and format, microsecond time base.
     char args[256];
-    const AVRational sar =
-        dec->sample_aspect_ratio.num ? dec->sample_aspect_ratio : AVRational{0, 1};
+    const int width = picture ? picture->width : dec->width;
+    const int height = picture ? picture->height : dec->height;
+    const int pixFmt = picture ? picture->format : dec->pix_fmt;
+    const AVRational decSar = picture && picture->sample_aspect_ratio.num
+                                  ? picture->sample_aspect_ratio
+                                  : dec->sample_aspect_ratio;
+    const AVRational sar = decSar.num ? decSar : AVRational{0, 1};
     std::snprintf(args, sizeof args,
-                  "video_size=%dx%d:pix_fmt=%d:time_base=1/1000000:pixel_aspect=%d/%d", dec->width,
-                  dec->height, dec->pix_fmt, sar.num, sar.den);
+                  "video_size=%dx%d:pix_fmt=%d:time_base=1/1000000:pixel_aspect=%d/%d", width,
+                  height, pixFmt, sar.num, sar.den);
+    ist->FilterRecord = ost;
+    ist->FilterWidth = width;
+    ist->FilterHeight = height;
+    ist->FilterPixFmt = pixFmt;
     int ret = lib().avfilter_graph_create_filter(
         &ist->FilterInput, lib().avfilter_get_by_name("buffer"), "src", args, nullptr, graph);
     if (ret < 0) return ret;
@@ -112,7 +121,7 @@ int TCustomFFmpeg::BuildFilterGraph(TInputStream* ist, TOutputStream* ost) {
         std::snprintf(args, sizeof args, "scale=%d:%d:flags=0x%X", enc->width, enc->height,
                       swsFlags);
         chain = chain.empty() ? std::string(args) : chain + "," + args;
-    } else if (enc->width != dec->width || enc->height != dec->height) {
+    } else if (enc->width != width || enc->height != height) {
         AVFilterContext* scale = nullptr;
         std::snprintf(args, sizeof args, "%d:%d:flags=0x%X", enc->width, enc->height, swsFlags);
         ret = lib().avfilter_graph_create_filter(&scale, lib().avfilter_get_by_name("scale"),

@@ -65,6 +65,8 @@ struct TPtsCorrection {
     int64_t LastDts = INT64_MIN;
 };
 
+struct TOutputStream;
+
 /// One per stream of every input file (file 0 streams 0..n-1, then file 1 ...).
 struct TInputStream {
     int FileIndex = 0;
@@ -102,6 +104,12 @@ struct TInputStream {
     FramePtr FilterPicture;
     /// The end of the stream was pushed into the graph.
     bool FilterFlushed = false;
+    /// What the graph was built for: the record it feeds and the picture
+    /// size and pixel format of its source.
+    TOutputStream* FilterRecord = nullptr;
+    int FilterWidth = 0;
+    int FilterHeight = 0;
+    int FilterPixFmt = -1;
 };
 
 /// One per output stream record; created by the output opener with

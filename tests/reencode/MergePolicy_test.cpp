@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,31 @@ TEST_F(MergePolicy, RotatedSourceComesOutUpright) {
     EXPECT_GT(p.MeanY(left + 5, 5, left + 40, 40), 200);
     EXPECT_LT(p.MeanY(right - 40, 5, right - 5, 40), 180);
     EXPECT_LT(p.MeanY(right - 40, 200, right - 5, 235), 40);  // the black mark
+}
+
+// Catches: a source whose picture size changes midway (two transport
+// streams back to back) losing its later pictures or stretching them.
+TEST_F(MergePolicy, SizeChangeWithinASourceIsFittedAgain) {
+    const std::string a = Clip("a.ts", {"--no-audio"});
+    const std::string b =
+        Clip("b.ts", {"--no-audio", "--size", "160x90", "--start-time", "1", "--pattern", "1"});
+    const std::string both = Dir.File("both.ts");
+    {
+        std::ofstream out(both, std::ios::binary);
+        out << std::ifstream(a, std::ios::binary).rdbuf()
+            << std::ifstream(b, std::ios::binary).rdbuf();
+    }
+    const std::string out = Dir.File("joined.flv");
+    ASSERT_TRUE(Merge({Clip("first.flv", {"--no-audio"}), both}, out, "320x240")) << Error;
+    const test::MediaInfo info = test::ReadMediaInfo(out, {.decode = true});
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_NEAR(info.Video()->decodedFrames, 3 * 25, 2);
+    // 160x90 into 320x240: 320x180 between bars of 30.
+    const test::Picture p = test::DecodePicture(out, 65);
+    const Bars rows = RowBars(p);
+    EXPECT_NEAR(rows.before, 30, 3);
+    EXPECT_NEAR(rows.after, 30, 3);
+    EXPECT_LE(ColumnBars(p).before, 1);
 }
 
 // Catches: a source in 4:4:4 or 4:2:2 giving a 4:4:4 stream most players
