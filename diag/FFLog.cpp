@@ -1,6 +1,8 @@
 // diag/FFLog.cpp — the logger and the libraries' log callback.
 #include "diag/FFLog.h"
 
+#include "diag/LibraryErrorCapture.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -363,6 +365,7 @@ void TFFLogger::LogFmt(TLogSender sender, TLogLevel level, const char* fmt, ...)
 }
 
 void TFFLogger::DeliverLibraryLine(uint32_t threadID, int libraryLevel, const std::string& text) {
+    TLibraryErrorCapture::Offer(libraryLevel, text);
     if (OnLog) Deliver(this, threadID, FromLibraryLevel(libraryLevel), text);
 }
 

@@ -31,7 +31,89 @@ void FillFrame(AVFrame* frame, const uint8_t* data, int samples, int channels, i
     }
 }
 
+// The byte of a silent sample: unsigned 8-bit audio is silent at its middle.
+uint8_t SilenceByte(AVSampleFormat packed) { return packed == AV_SAMPLE_FMT_U8 ? 0x80 : 0; }
+
+// Encodes what the record's FIFO holds: whole encoder frames, or for
+// encoders without a fixed frame size everything at once; at the end
+// (flushing) also the rest, as a short last frame or padded with silence.
+void EncodeFromFifo(TCustomFFmpeg& e, AVFormatContext* s, TOutputStream* ost, TOutputStream& er,
+                    bool flushing) {
+    AVCodecContext* enc = er.Encoder.get();
+    AVFifo* fifo = er.Fifo.get();
+    const AVSampleFormat encPacked = lib().av_get_packed_sample_fmt(enc->sample_fmt);
+    const int sampleBytes = lib().av_get_bytes_per_sample(encPacked) * enc->ch_layout.nb_channels;
+    if (sampleBytes <= 0) throw FFmpegException("Audio encoding failed");
+    const bool anySize = enc->frame_size <= 1;
+    FramePtr frame(lib().av_frame_alloc());
+    AVPacket* pkt = lib().av_packet_alloc();
+    if (!frame || !pkt) throw FFmpegException("Out of memory in do_audio_out");
+    struct PacketGuard {
+        AVPacket*& P;
+        ~PacketGuard() { lib().av_packet_free(&P); }
+    } guard{pkt};
+    const bool planar = lib().av_sample_fmt_is_planar(enc->sample_fmt);
+    std::vector<uint8_t> frameData;
+    while (true) {
+        const size_t have = lib().av_fifo_can_read(fifo);
+        const int left = static_cast<int>(have / sampleBytes);
+        if (left == 0) break;
+        const int full = anySize ? left : enc->frame_size;
+        if (left < full && !flushing) break;
+        int samples = std::min(left, full);
+        frameData.assign(size_t(full) * sampleBytes, SilenceByte(encPacked));
+        lib().av_fifo_read(fifo, frameData.data(), size_t(samples) * sampleBytes);
+        // A short last frame when the encoder takes one, else padded.
+        if (samples < full && !(enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME))
+            samples = full;
+        lib().av_frame_unref(frame.get());
+        frame->nb_samples = samples;
+        frame->format = enc->sample_fmt;
+        frame->sample_rate = enc->sample_rate;
+        lib().av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
+        if (lib().av_frame_get_buffer(frame.get(), 0) < 0)
+            throw FFmpegException("Out of memory in do_audio_out");
+        FillFrame(frame.get(), frameData.data(), samples, enc->ch_layout.nb_channels,
+                  sampleBytes / enc->ch_layout.nb_channels, planar);
+        frame->pts = er.SyncOpts;
+        er.SyncOpts += samples;
+        ost->SyncOpts = er.SyncOpts;
+        if (lib().avcodec_send_frame(enc, frame.get()) < 0)
+            throw FFmpegException("Audio encoding failed");
+        int ret;
+        while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
+            e.AudioSize += pkt->size;
+            pkt->stream_index = ost->StreamIndex;
+            lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
+            pkt->flags |= AV_PKT_FLAG_KEY;
+            e.WritePacket(s, pkt, enc, er.BitstreamFilters);
+            lib().av_packet_unref(pkt);
+        }
+        if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
+            throw FFmpegException("Audio encoding failed");
+    }
+}
+
 }  // namespace
+
+void TCustomFFmpeg::FillSilence(AVFormatContext* s, TOutputStream* ost) {
+    TOutputStream& er = *EncoderRecord(ost);
+    AVCodecContext* enc = er.Encoder.get();
+    const TOutputStream* video = ost->SilenceVideo ? EncoderRecord(ost->SilenceVideo) : nullptr;
+    if (!enc || !video || !video->Encoder || !er.Fifo || enc->sample_rate <= 0) return;
+    // Up to the end of the last picture given to the video encoder.
+    const double videoEnd = ost->SilenceVideo->SyncOpts * av_q2d(video->Encoder->time_base);
+    const AVSampleFormat packed = lib().av_get_packed_sample_fmt(enc->sample_fmt);
+    const int sampleBytes = lib().av_get_bytes_per_sample(packed) * enc->ch_layout.nb_channels;
+    if (sampleBytes <= 0) return;
+    const int64_t queued = lib().av_fifo_can_read(er.Fifo.get()) / sampleBytes;
+    const int64_t missing = std::llrint(videoEnd * enc->sample_rate) - er.SyncOpts - queued;
+    if (missing <= 0) return;
+    const std::vector<uint8_t> silence(size_t(missing) * sampleBytes, SilenceByte(packed));
+    if (lib().av_fifo_write(er.Fifo.get(), silence.data(), silence.size()) < 0)
+        throw FFmpegException("av_fifo_realloc2() failed");
+    EncodeFromFifo(*this, s, ost, er, false);
+}
 
 void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
                                uint8_t* buf, int size) {
@@ -42,7 +124,6 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
     const AVSampleFormat encPacked = lib().av_get_packed_sample_fmt(enc->sample_fmt);
     const int osize = lib().av_get_bytes_per_sample(encPacked);
     const int echannels = enc->ch_layout.nb_channels;
-    const int frameBytes = std::max(enc->frame_size, 1) * osize * echannels;
     AVFifo* fifo = er.Fifo.get();
     if (!fifo) {
         er.Fifo.reset(lib().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
@@ -65,10 +146,10 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
                              ost->ResampleSampleRate != dec->sample_rate;
         if (changed) {
             char oldName[32], newName[32];
-            std::snprintf(oldName, sizeof oldName, "%s",
-                          lib().av_get_sample_fmt_name(
-                              static_cast<AVSampleFormat>(ost->ResampleSampleFmt))
-                              ?: "none");
+            std::snprintf(
+                oldName, sizeof oldName, "%s",
+                lib().av_get_sample_fmt_name(static_cast<AVSampleFormat>(ost->ResampleSampleFmt))
+                    ?: "none");
             std::snprintf(newName, sizeof newName, "%s",
                           lib().av_get_sample_fmt_name(dec->sample_fmt) ?: "none");
             FFLogger()->LogFmt(this, llInfo,
@@ -133,7 +214,7 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
                         if (size <= 0) return;
                     } else {
                         ist->IsStart = false;
-                        padded.assign(size_t(byteDelta) + size, 0);
+                        padded.assign(size_t(byteDelta) + size, SilenceByte(decPacked));
                         std::memcpy(padded.data() + byteDelta, buf, size);
                         buf = padded.data();
                         size += static_cast<int>(byteDelta);
@@ -143,8 +224,8 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
                                                static_cast<int>(delta));
                     }
                 } else if (AudioSyncMethod > 1 && ost->Resampler) {
-                    const int comp = std::clamp(static_cast<int>(delta), -AudioSyncMethod,
-                                                AudioSyncMethod);
+                    const int comp =
+                        std::clamp(static_cast<int>(delta), -AudioSyncMethod, AudioSyncMethod);
                     if (Verbose > 2)
                         FFLogger()->LogFmt(this, llVerbose,
                                            "compensating audio timestamp drift:%f "
@@ -172,57 +253,7 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
             throw FFmpegException("av_fifo_realloc2() failed");
     }
 
-    // Whole encoder frames out of the FIFO; at the end (no buffer) also the
-    // rest, as a short last frame or padded with silence.
-    const bool flushing = !buf;
-    std::vector<uint8_t> frameData(frameBytes);
-    FramePtr frame(lib().av_frame_alloc());
-    AVPacket* pkt = lib().av_packet_alloc();
-    if (!frame || !pkt) throw FFmpegException("Out of memory in do_audio_out");
-    struct PacketGuard {
-        AVPacket*& P;
-        ~PacketGuard() { lib().av_packet_free(&P); }
-    } guard{pkt};
-    const bool planar = lib().av_sample_fmt_is_planar(enc->sample_fmt);
-    while (true) {
-        size_t have = lib().av_fifo_can_read(fifo);
-        if (have == 0) break;
-        if (have < size_t(frameBytes) && !flushing) break;
-        int samples = std::max(enc->frame_size, 1);
-        if (have < size_t(frameBytes)) {
-            const int left = static_cast<int>(have) / (osize * echannels);
-            std::fill(frameData.begin(), frameData.end(), 0);
-            if (enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) samples = left;
-            lib().av_fifo_read(fifo, frameData.data(), have);
-            if (left == 0) break;
-        } else {
-            lib().av_fifo_read(fifo, frameData.data(), frameBytes);
-        }
-        lib().av_frame_unref(frame.get());
-        frame->nb_samples = samples;
-        frame->format = enc->sample_fmt;
-        frame->sample_rate = enc->sample_rate;
-        lib().av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
-        if (lib().av_frame_get_buffer(frame.get(), 0) < 0)
-            throw FFmpegException("Out of memory in do_audio_out");
-        FillFrame(frame.get(), frameData.data(), samples, echannels, osize, planar);
-        frame->pts = er.SyncOpts;
-        er.SyncOpts += samples;
-        ost->SyncOpts = er.SyncOpts;
-        if (lib().avcodec_send_frame(enc, frame.get()) < 0)
-            throw FFmpegException("Audio encoding failed");
-        int ret;
-        while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
-            AudioSize += pkt->size;
-            pkt->stream_index = ost->StreamIndex;
-            lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
-            pkt->flags |= AV_PKT_FLAG_KEY;
-            WritePacket(s, pkt, enc, er.BitstreamFilters);
-            lib().av_packet_unref(pkt);
-        }
-        if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
-            throw FFmpegException("Audio encoding failed");
-    }
+    EncodeFromFifo(*this, s, ost, er, !buf);
 }
 
 }  // namespace tw

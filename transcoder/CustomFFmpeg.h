@@ -263,8 +263,9 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     /// in LastError. With join set and several inputs open, the output
     /// becomes a joined one (JoinMode).
     int OpenOutputFile(const std::string& fileName, bool join);
-    /// Which media types the inputs hold: the first input only when joining,
-    /// else all. Throws "invalid codec_type of input file".
+    /// Which media types the inputs hold: the first input only when joining
+    /// (but audio of any input with FillMissingAudio), else all. Throws
+    /// "invalid codec_type of input file".
     void CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio, bool& hasSubtitle);
     /// Adds a stream of the type to the context and its record to the slot.
     void NewVideoStream(AVFormatContext* oc, int slot);
@@ -356,12 +357,29 @@ class TCustomFFmpeg : public TOptionState, public TFileTables {
     /// The transcode in progress (set by it for its duration).
     class TTranscoder* CurrentTranscode = nullptr;
 
+    /// Rate emulation ("re"): sleeps about `us` microseconds on the engine's
+    /// thread, returning early once StopRequested is set (RateEmulation.cpp).
+    void WaitForRateEmulation(int64_t us);
+
     // --- audio and video output (AudioOut.cpp, VideoOut.cpp)
+    /// Encodes a buffer of decoded samples (interleaved, the decoder's
+    /// format) for ost; without a buffer, drains what its FIFO still holds.
     void DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, uint8_t* buf,
                     int size);
+    /// FillMissingAudio: feeds the audio encoder of ost (a FillsSilence
+    /// record) silence up to the end of the set's video so far.
+    void FillSilence(AVFormatContext* s, TOutputStream* ost);
     void PreProcessVideoFrame(TInputStream* ist, AVFrame* picture);
     int DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* picture);
-    int BuildFilterGraph(TInputStream* ist, TOutputStream* ost);
+    /// The stream's filter graph feeding ost's encoder: with FitPictures
+    /// the fit of the source into the output size, else the "vf" chain.
+    /// The source takes the decoder's size and format, or those of
+    /// `picture` when given. 0 or a negative library code.
+    int BuildFilterGraph(TInputStream* ist, TOutputStream* ost, const AVFrame* picture = nullptr);
+    /// FitPictures: a decoded picture of another size or format than the
+    /// stream's graph was built for gets a new graph. Throws "Error opening
+    /// filters!".
+    void RefitPictures(TInputStream* ist, const AVFrame* picture);
     int CurrentSwsFlags();
     /// One line of the video statistics file after a video output that
     /// produced bytes (VstatsFileName set).

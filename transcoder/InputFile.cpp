@@ -102,6 +102,15 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     IOStartTime = INT64_MAX;
     InterruptCB()->Register(thread, this, CheckIOTimeout);
     registered = true;
+    // A handler that throws (BeforeFindStreamInfoCallback, a log handler)
+    // must not leave the check registered for this thread after the engine.
+    struct Unregister {
+        decltype(cleanUp)& CleanUp;
+        bool& Registered;
+        ~Unregister() {
+            if (Registered) CleanUp();
+        }
+    } unregister{cleanUp, registered};
     IOStartTime = lib().av_gettime();
 
     // Names the libraries cannot open themselves are read through our own I/O.
@@ -183,6 +192,17 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
 
     const int fileIndex = InputFileCount;
     std::vector<CodecContextPtr> decoders;
+    // A stream that fails below leaves no forced decoders of this file
+    // behind: they would be taken for the streams of the next input.
+    const size_t codecsBefore = InputCodecs.size();
+    struct CodecsRollback {
+        std::vector<const AVCodec*>& Codecs;
+        size_t Size;
+        bool Keep = false;
+        ~CodecsRollback() {
+            if (!Keep) Codecs.resize(Size);
+        }
+    } rollback{InputCodecs, codecsBefore};
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         AVStream* st = input->streams[i];
         CodecContextPtr dec(lib().avcodec_alloc_context3(nullptr));
@@ -202,11 +222,10 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
                                     AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM, entry);
                 FrameHeight = dec->height;
                 FrameWidth = dec->width;
-                double aspect = st->sample_aspect_ratio.num
-                                    ? av_q2d(st->sample_aspect_ratio)
-                                    : (dec->sample_aspect_ratio.den
-                                           ? av_q2d(dec->sample_aspect_ratio)
-                                           : 0.0);
+                double aspect =
+                    st->sample_aspect_ratio.num
+                        ? av_q2d(st->sample_aspect_ratio)
+                        : (dec->sample_aspect_ratio.den ? av_q2d(dec->sample_aspect_ratio) : 0.0);
                 if (dec->width * dec->height != 0) {
                     const double frame = static_cast<double>(dec->width) / dec->height;
                     aspect = aspect != 0 ? aspect * frame : frame;
@@ -272,6 +291,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         }
         decoders.push_back(std::move(dec));
     }
+    rollback.Keep = true;
 
     if (input->duration != AV_NOPTS_VALUE && input->duration > TotalDuration)
         TotalDuration = input->duration;

@@ -104,14 +104,17 @@ int OutputOpenInterrupt(void* engine) { return TCustomFFmpeg::CheckIOTimeout(eng
 void TCustomFFmpeg::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio,
                                           bool& hasSubtitle) {
     hasVideo = hasAudio = hasSubtitle = false;
-    const int files = join ? std::min(InputFileCount, 1) : InputFileCount;
+    // A join that fills missing audio with silence has audio when any of its
+    // inputs has; the other types still follow the first input.
+    const int files = join && !FillMissingAudio ? std::min(InputFileCount, 1) : InputFileCount;
     for (int i = 0; i < files; ++i) {
         const AVFormatContext* ic = InputFiles[i].get();
+        const bool typesCount = !join || i == 0;
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             switch (ic->streams[j]->codecpar->codec_type) {
-                case AVMEDIA_TYPE_VIDEO: hasVideo = true; break;
+                case AVMEDIA_TYPE_VIDEO: hasVideo = hasVideo || typesCount; break;
                 case AVMEDIA_TYPE_AUDIO: hasAudio = true; break;
-                case AVMEDIA_TYPE_SUBTITLE: hasSubtitle = true; break;
+                case AVMEDIA_TYPE_SUBTITLE: hasSubtitle = hasSubtitle || typesCount; break;
                 case AVMEDIA_TYPE_DATA:
                 case AVMEDIA_TYPE_ATTACHMENT:
                 case AVMEDIA_TYPE_UNKNOWN: break;

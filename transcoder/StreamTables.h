@@ -65,6 +65,8 @@ struct TPtsCorrection {
     int64_t LastDts = INT64_MIN;
 };
 
+struct TOutputStream;
+
 /// One per stream of every input file (file 0 streams 0..n-1, then file 1 ...).
 struct TInputStream {
     int FileIndex = 0;
@@ -106,6 +108,12 @@ struct TInputStream {
     /// packet (stream time base, before the file's offset); no time until
     /// the first packet.
     int64_t DerivedDts = AV_NOPTS_VALUE;
+    /// What the graph was built for: the record it feeds and the picture
+    /// size and pixel format of its source.
+    TOutputStream* FilterRecord = nullptr;
+    int FilterWidth = 0;
+    int FilterHeight = 0;
+    int FilterPixFmt = -1;
 };
 
 /// One per output stream record; created by the output opener with
@@ -169,6 +177,12 @@ struct TOutputStream {
     int EncoderCodecId = 0;
     /// Cleared when the input file of this record's set has ended (join mode).
     bool Active = true;
+    /// Join with FillMissingAudio: this audio record's input has no audio.
+    /// It is bound to that input's video stream (so it is served with every
+    /// decoded picture) and feeds the shared audio encoder silence up to
+    /// where SilenceVideo, the video record of the same set, has got.
+    bool FillsSilence = false;
+    TOutputStream* SilenceVideo = nullptr;
 };
 
 }  // namespace tw

@@ -213,7 +213,7 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
         if (!E.RateEmulation) return;
         const int64_t elapsed = lib().av_gettime() - ist.RateEmuStart;
         if (ist.Pts - elapsed > 1000)
-            std::this_thread::sleep_for(std::chrono::microseconds(ist.Pts - elapsed));
+            E.WaitForRateEmulation(ist.Pts - elapsed);
     };
 
     if (!ist.DecodingNeeded) {

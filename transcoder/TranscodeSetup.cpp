@@ -11,6 +11,7 @@
 #include "binding/LockManager.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
+#include "diag/LibraryErrorCapture.h"
 #include "diag/MainThread.h"
 #include "transcoder/Transcoder.h"
 
@@ -186,6 +187,10 @@ void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
             bestFrames = frames;
         }
     }
+    if (best < 0 && E.JoinMode && E.FillMissingAudio && type == AVMEDIA_TYPE_AUDIO &&
+        FStreamsPerOutput > 0 && !FOutputs[index % FStreamsPerOutput]->StreamCopy &&
+        BindSilence(ost, entry, index))
+        return;
     if (best < 0 && E.ProgramId == 0 && !E.JoinMode) {
         for (size_t i = 0; i < FInputs.size(); ++i) {
             const TInputStream& ist = *FInputs[i];
@@ -200,6 +205,27 @@ void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
                               std::to_string(ost.StreamIndex) + " (" + MediaTypeName(type) + ")");
     }
     ost.SourceIndex = best;
+}
+
+bool TTranscoder::BindSilence(TOutputStream& ost, int entry, size_t index) {
+    // The set's video record measures how much silence the input needs.
+    const size_t set = index / FStreamsPerOutput * FStreamsPerOutput;
+    TOutputStream* video = nullptr;
+    for (size_t r = set; r < set + FStreamsPerOutput && r < FOutputs.size(); ++r)
+        if (OutputType(*FOutputs[r], FOutputs, FStreamsPerOutput, r) == AVMEDIA_TYPE_VIDEO)
+            video = FOutputs[r];
+    if (!video) return false;
+    for (size_t i = 0; i < FInputs.size(); ++i) {
+        const TInputStream& ist = *FInputs[i];
+        if (ist.FileIndex != entry || ist.Stream->discard == AVDISCARD_ALL ||
+            ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
+        ost.SourceIndex = static_cast<int>(i);
+        ost.FillsSilence = true;
+        ost.SilenceVideo = video;
+        return true;
+    }
+    return false;
 }
 
 void TTranscoder::SetupCodec(TOutputStream& ost) {
@@ -245,7 +271,7 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
             ost.ResampleWidth = dec->width;
             ost.ResampleHeight = dec->height;
             ost.ResamplePixFmt = dec->pix_fmt;
-            if (E.UseVideoFilters && E.BuildFilterGraph(&ist, &ost) < 0)
+            if ((E.UseVideoFilters || E.FitPictures) && E.BuildFilterGraph(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
         }
     }
@@ -342,6 +368,17 @@ void TTranscoder::SetupEncode(TOutputStream& ost, TInputStream& ist) {
     AVCodecContext* enc = ost.Encoder.get();
     AVCodecContext* dec = ist.Decoder;
     if (!enc || !dec) throw FFmpegException("invalid codec_type of output stream");
+    if (ost.FillsSilence) {
+        // Nothing to decode or convert: silence goes straight into the FIFO.
+        ost.Fifo.reset(lib().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
+        if (!ost.Fifo) throw FFmpegException("av_fifo_alloc fail");
+        ost.ReformatPair = -6;
+        ost.EncodingNeeded = true;
+        ost.ResampleSampleFmt = enc->sample_fmt;
+        ost.ResampleChannels = enc->ch_layout.nb_channels;
+        ost.ResampleSampleRate = enc->sample_rate;
+        return;
+    }
     enc->bits_per_raw_sample = dec->bits_per_raw_sample;
     enc->chroma_sample_location = dec->chroma_sample_location;
     switch (enc->codec_type) {
@@ -371,7 +408,9 @@ void TTranscoder::SetupEncode(TOutputStream& ost, TInputStream& ist) {
             ost.ResamplePixFmt = dec->pix_fmt;
             ost.EncodingNeeded = true;
             ist.DecodingNeeded = true;
-            if (E.UseVideoFilters && E.BuildFilterGraph(&ist, &ost) < 0)
+            // Fitted pictures are square-pixel pictures of the output size.
+            if (E.FitPictures) enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = {1, 1};
+            if ((E.UseVideoFilters || E.FitPictures) && E.BuildFilterGraph(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
             break;
         default:
@@ -436,15 +475,21 @@ void TTranscoder::OpenEncoders() {
         }
         if (E.JoinMode) ost.EncoderCodecId = enc->codec_id;
         int ret;
+        // The encoder's own reason (libx264 names the parameter it refuses)
+        // goes into the message, not only into the log.
+        TLibraryErrorCapture reasons;
         {
             CodecLockGuard lock;
             ret = lib().avcodec_open2(enc, codec, nullptr);
         }
-        if (ret < 0)
-            FailWithMapping("Error while opening encoder for " + where +
-                            " - maybe incorrect parameters such as bit_rate, rate, width or "
-                            "height. Please check error log message to find out more detail "
-                            "information.");
+        if (ret < 0) {
+            std::string message = "Error while opening encoder for " + where +
+                                  " - maybe incorrect parameters such as bit_rate, rate, width "
+                                  "or height. Please check error log message to find out more "
+                                  "detail information.";
+            for (const std::string& line : reasons.Lines()) message += "\n" + line;
+            FailWithMapping(message);
+        }
         {
             std::lock_guard<std::mutex> lock(CodecListLock);
             FOpenEncoders.push_back(&ost);

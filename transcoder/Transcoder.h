@@ -37,6 +37,10 @@ class TTranscoder {
     void BuildOutputTables();
     void BindWithMap(TOutputStream& ost, int mapIndex);
     void BindWithoutMap(TOutputStream& ost, int entry);
+    /// FillMissingAudio: binds the audio record `ost` (table index `index`)
+    /// of input `entry`, which has no audio, to that input's video. False
+    /// when the input has no video either.
+    bool BindSilence(TOutputStream& ost, int entry, size_t index);
     void SetupCodec(TOutputStream& ost);
     void SetupCopy(TOutputStream& ost, TInputStream& ist);
     /// The input's parameters, tag and time base into the copied stream.

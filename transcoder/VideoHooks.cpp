@@ -48,15 +48,15 @@ void CopyPixels(AVFrame* dst, const AVFrame* src) {
 std::shared_ptr<TPreviewer> MakePreviewer() {
     std::unique_ptr<TPreviewer> made;
     RunOnMainThread([&made] { made = NewPreviewer(); });
-    return std::shared_ptr<TPreviewer>(made.release(), [](TPreviewer* p) {
-        RunOnMainThread([p] { delete p; });
-    });
+    return std::shared_ptr<TPreviewer>(made.release(),
+                                       [](TPreviewer* p) { RunOnMainThread([p] { delete p; }); });
 }
 
 }  // namespace
 
 void TCustomFFmpeg::PreProcessVideoFrame(TInputStream* ist, AVFrame* picture) {
     ++ist->DecodedFrames;
+    RefitPictures(ist, picture);
     if (!Deinterlace && !VideoInputHookCallback && FrameHookList.Empty()) return;
     TPictureState& ps = *FPicture;
     if (!EnsurePicture(ps.HookPicture, picture->format, picture->width, picture->height)) {
@@ -76,6 +76,21 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStream* ist, AVFrame* picture) {
         ProcessFrameHooks(FrameHookList, &p, work->format, work->width, work->height, ist->Pts);
     }
     TakePixels(picture, work);
+}
+
+void TCustomFFmpeg::RefitPictures(TInputStream* ist, const AVFrame* picture) {
+    if (!FitPictures || !ist->FilterGraph || !ist->FilterRecord) return;
+    if (picture->width == ist->FilterWidth && picture->height == ist->FilterHeight &&
+        picture->format == ist->FilterPixFmt)
+        return;
+    // The fit was computed for the old size: a new graph fits the new one
+    // (the fitting filters hold no pictures back, so none is lost).
+    FFLogger()->LogFmt(
+        this, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s", ist->FileIndex,
+        ist->StreamIndex, picture->width, picture->height,
+        lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format)) ?: "none");
+    if (BuildFilterGraph(ist, ist->FilterRecord, picture) < 0)
+        throw FFmpegException("Error opening filters!");
 }
 
 bool TCustomFFmpeg::CallVideoHook(bool input, TFormatConverter& converter, AVFrame* picture,
@@ -158,7 +173,8 @@ void TCustomFFmpeg::Preview(AVFrame* picture, bool converted, int64_t pts, int f
             try {
                 PreviewCallback(this, &conv.Bitmap(), pts, frameNumber);
             } catch (const std::exception& e) {
-                FFLogger()->Log(this, llError, std::string("Error occurs Preview event: ") + e.what());
+                FFLogger()->Log(this, llError,
+                                std::string("Error occurs Preview event: ") + e.what());
                 cleared = pfBitmap;
             }
         }

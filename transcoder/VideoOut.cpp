@@ -51,13 +51,18 @@ int TCustomFFmpeg::CurrentSwsFlags() {
 
 int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
                               AVFrame* picture) {
+    // An input without audio: its audio record is served with each of its
+    // pictures and keeps the audio as long as the video.
+    if (ost->FillsSilence) {
+        FillSilence(s, ost);
+        return 0;
+    }
     TOutputStream& er = *EncoderRecord(ost);
     AVCodecContext* enc = er.Encoder.get();
     if (!enc) throw FFmpegException("Video encoding failed");
 
     // 1-2. How many frames this picture becomes.
-    const double syncTime =
-        (ost->SyncInput->Pts - StartTime) / 1000000.0 / av_q2d(enc->time_base);
+    const double syncTime = (ost->SyncInput->Pts - StartTime) / 1000000.0 / av_q2d(enc->time_base);
     int n = 1;
     if (VideoSyncMethod == 0) {
         ost->SyncOpts = std::llrint(syncTime);
@@ -95,10 +100,10 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
     if (!ist->FilterOutput) {
         if (picture->width != ost->ResampleWidth || picture->height != ost->ResampleHeight ||
             picture->format != ost->ResamplePixFmt) {
-            FFLogger()->LogFmt(this, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s",
-                               ist->FileIndex, ist->StreamIndex, picture->width, picture->height,
-                               lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format))
-                                   ?: "none");
+            FFLogger()->LogFmt(
+                this, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s",
+                ist->FileIndex, ist->StreamIndex, picture->width, picture->height,
+                lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format)) ?: "none");
             const bool fitsEncoder = picture->width == enc->width &&
                                      picture->height == enc->height &&
                                      picture->format == enc->pix_fmt;
@@ -114,8 +119,8 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
             if (!ost->Scaler) {
                 ost->Scaler.reset(lib().sws_getContext(
                     picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
-                    enc->width, enc->height, enc->pix_fmt, CurrentSwsFlags(), nullptr,
-                    nullptr, nullptr));
+                    enc->width, enc->height, enc->pix_fmt, CurrentSwsFlags(), nullptr, nullptr,
+                    nullptr));
                 if (!ost->Scaler) throw FFmpegException("Cannot get resampling context");
             }
             if (!ost->ResampledPicture) {
@@ -132,8 +137,8 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
                 if (lib().av_frame_get_buffer(out, 0) < 0)
                     throw FFmpegException("Cannot allocate temp picture, check pix fmt");
             }
-            lib().sws_scale(ost->Scaler.get(), picture->data, picture->linesize, 0,
-                            picture->height, out->data, out->linesize);
+            lib().sws_scale(ost->Scaler.get(), picture->data, picture->linesize, 0, picture->height,
+                            out->data, out->linesize);
             final = out;
         }
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "binding/FFLoad.h"
+#include "binding/InterruptCB.h"
 #include "diag/FFLog.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Media.h"
@@ -175,6 +176,23 @@ TEST_F(InputFile, ABlockingOpenIsCancelled) {
     done = true;
     stopper.join();
     EXPECT_TRUE(Log.Has("connecting/reading/writing canceled"));
+}
+
+// Catches: a handler that throws during the open leaving the I/O check of
+// this engine registered for the thread, so later reads on the thread ask an
+// engine that may be gone (and give up when its open was cancelled).
+TEST_F(InputFile, ThrowingHandlerLeavesNoIOCheckBehind) {
+    const std::string a = Clip("a.flv", {"--duration", "0.5"});
+    E->BeforeFindStreamInfoCallback = [](TCustomFFmpeg*, AVFormatContext*) {
+        throw std::runtime_error("handler failed");
+    };
+    EXPECT_THROW(E->OpenInputFile(a), std::runtime_error);
+    EXPECT_EQ(E->InputFileCount, 0);
+    E->IOStartTime = 0;  // what a cancelled open leaves
+    EXPECT_FALSE(InterruptCB()->Check(CurrentThreadID()));
+    E->IOStartTime = INT64_MAX;
+    E->BeforeFindStreamInfoCallback = nullptr;
+    EXPECT_TRUE(E->OpenInputFile(a)) << E->LastError;
 }
 
 }  // namespace

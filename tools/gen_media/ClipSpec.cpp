@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace tw::gen {
 
 long long ClipSpec::VideoFrames() const { return std::llround(duration * fps); }
@@ -17,11 +21,20 @@ const char* UsageText() {
        tarnwick-gen-media [-q] --set DIR
 
 Writes a short synthetic clip: a moving test picture (H.264) and a sine tone
-(AAC). The container follows OUTPUT's extension (.flv .mp4 .ts .mkv) unless
---format names a muxer.
+(AAC). The container follows OUTPUT's extension (.flv .mp4 .ts .mkv .webm
+.mpg) unless --format names a muxer.
 
   --duration SECONDS    length (default 2)
-  --size WxH            picture size (default 320x240; even numbers)
+  --size WxH            coded picture size (default 320x240); odd sizes only
+                        for encoders that take them (libvpx, libvpx-vp9,
+                        mpeg2video, or libx264 with --pix-fmt yuv444p)
+  --pix-fmt NAME        pixel format of the video (default yuv420p; e.g.
+                        yuv422p, yuv444p)
+  --rotate DEG          display rotation 90, 180 or 270 (clockwise), stored
+                        as a display matrix (mp4 only); the picture is
+                        painted to look upright when turned
+  --marks               white square in the displayed top-left corner and
+                        black square in the bottom-right one
   --fps N               frame rate (default 25)
   --sample-rate HZ      audio rate (default 44100)
   --channels N          audio channels (default 2)
@@ -54,6 +67,8 @@ std::string FormatForExtension(const std::string& path) {
     if (ext == ".mp4") return "mp4";
     if (ext == ".ts") return "mpegts";
     if (ext == ".mkv") return "matroska";
+    if (ext == ".webm") return "webm";
+    if (ext == ".mpg") return "mpeg";
     return {};
 }
 
@@ -85,9 +100,6 @@ void ParseSize(const std::string& option, const std::string& text, ClipSpec& cli
     if (x == std::string::npos) throw UsageError(option + ": expected WxH, got '" + text + "'");
     clip.width = ParseInt(option, text.substr(0, x), 16, 4096);
     clip.height = ParseInt(option, text.substr(x + 1), 16, 4096);
-    // yuv420p halves the chroma planes in both directions.
-    if (clip.width % 2 != 0 || clip.height % 2 != 0)
-        throw UsageError(option + ": width and height must be even, got '" + text + "'");
 }
 
 }  // namespace
@@ -157,6 +169,17 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
             clip.audioCodec = value();
         } else if (arg == "--pattern" || arg == "--seed") {
             clip.pattern = ParseInt(arg, value(), 0, 1000000);
+        } else if (arg == "--pix-fmt") {
+            clip.pixFmt = value();
+            if (av_get_pix_fmt(clip.pixFmt.c_str()) == AV_PIX_FMT_NONE)
+                throw UsageError(arg + ": unknown pixel format '" + clip.pixFmt + "'");
+        } else if (arg == "--rotate") {
+            clip.rotate = ParseInt(arg, value(), 0, 270);
+            if (clip.rotate % 90 != 0)
+                throw UsageError(arg + ": must be 0, 90, 180 or 270, got " +
+                                 std::to_string(clip.rotate));
+        } else if (arg == "--marks") {
+            clip.marks = true;
         } else if (arg == "--format") {
             clip.format = value();
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -176,13 +199,21 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
     if (positional.size() > 1)
         throw UsageError("more than one output file given: '" + positional[1] + "'");
     clip.path = positional.front();
+    // libx264 refuses odd sizes when the chroma planes are halved; other
+    // encoders round the chroma planes up and take them.
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(av_get_pix_fmt(clip.pixFmt.c_str()));
+    const bool subsampled = desc && (desc->log2_chroma_w > 0 || desc->log2_chroma_h > 0);
+    if (clip.video && clip.videoCodec == "libx264" && subsampled &&
+        (clip.width % 2 != 0 || clip.height % 2 != 0))
+        throw UsageError("--size: width and height must be even for libx264 with " + clip.pixFmt +
+                         ", got " + std::to_string(clip.width) + "x" + std::to_string(clip.height));
     if (!clip.video && !clip.audio)
         throw UsageError("--no-audio and --no-video together leave nothing to write");
     if (clip.format.empty()) {
         clip.format = FormatForExtension(clip.path);
         if (clip.format.empty())
             throw UsageError("cannot tell the container from '" + clip.path +
-                             "': use .flv, .mp4, .ts or .mkv, or --format NAME");
+                             "': use .flv, .mp4, .ts, .mkv, .webm or .mpg, or --format NAME");
     }
     if (clip.audio && clip.duration * clip.sampleRate < 1)
         throw UsageError("--duration is shorter than one audio sample");

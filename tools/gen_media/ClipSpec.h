@@ -41,6 +41,17 @@ struct ClipSpec {
     /// Selects colours and motion of the picture and shifts the tone, so that
     /// clips made with different patterns differ visibly and audibly.
     int pattern = 0;
+    /// Clockwise turn (0, 90, 180, 270) a player applies to the coded
+    /// picture, stored as the video stream's display matrix the way phones
+    /// write it (MP4 only: the other muxers cannot store it). The coded picture is then width x
+    /// height as given, and the pattern is painted so that it looks upright once turned.
+    int rotate = 0;
+    /// Pixel format of the coded video (a libavutil name such as yuv422p).
+    std::string pixFmt = "yuv420p";
+    /// Paints orientation marks over the pattern: a white square in the
+    /// displayed top-left corner and a black one in the displayed
+    /// bottom-right corner, each a quarter of the shorter displayed side.
+    bool marks = false;
     bool quiet = false;
 
     /// Number of video frames: duration * fps, rounded to the nearest frame.
@@ -58,12 +69,13 @@ struct Command {
 
 /// Parses the arguments after the program name. Throws UsageError with a
 /// message naming the offending argument when an option is unknown, lacks its
-/// value, has a value out of range, or when the output is missing or its
-/// container cannot be told from the extension (without --format).
+/// value, has a value out of range, when the output is missing or its
+/// container cannot be told from the extension (without --format), or when
+/// an odd size is asked of libx264 with a format whose chroma is subsampled.
 Command ParseCommandLine(const std::vector<std::string>& args);
 
-/// The muxer for a file name's extension: flv, mp4, mpegts (.ts) or matroska
-/// (.mkv); empty for any other extension.
+/// The muxer for a file name's extension: flv, mp4, mpegts (.ts), matroska
+/// (.mkv), webm (.webm) or mpeg (.mpg); empty for any other extension.
 std::string FormatForExtension(const std::string& path);
 
 /// The usage text printed by --help.

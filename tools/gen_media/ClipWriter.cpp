@@ -12,7 +12,9 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace tw::gen {
@@ -75,19 +77,20 @@ void OpenEncoder(AVFormatContext& oc, Track& t, const AVCodec& codec) {
 
 void AddVideo(AVFormatContext& oc, const ClipSpec& spec, Track& t) {
     const AVCodec& codec = FindEncoder(spec.videoCodec, AVMEDIA_TYPE_VIDEO, *oc.oformat);
+    const AVPixelFormat pixFmt = av_get_pix_fmt(spec.pixFmt.c_str());
     if (codec.pix_fmts) {
         const AVPixelFormat* p = codec.pix_fmts;
-        while (*p != AV_PIX_FMT_NONE && *p != AV_PIX_FMT_YUV420P) ++p;
+        while (*p != AV_PIX_FMT_NONE && *p != pixFmt) ++p;
         if (*p == AV_PIX_FMT_NONE)
-            throw std::runtime_error("video encoder '" + spec.videoCodec +
-                                     "' does not take yuv420p");
+            throw std::runtime_error("video encoder '" + spec.videoCodec + "' does not take " +
+                                     spec.pixFmt);
     }
     t.enc.reset(avcodec_alloc_context3(&codec));
     if (!t.enc) throw std::runtime_error("out of memory");
     AVCodecContext& c = *t.enc;
     c.width = spec.width;
     c.height = spec.height;
-    c.pix_fmt = AV_PIX_FMT_YUV420P;
+    c.pix_fmt = pixFmt;
     c.time_base = AVRational{1, spec.fps};
     c.framerate = AVRational{spec.fps, 1};
     c.gop_size = spec.gop > 0 ? spec.gop : spec.fps;
@@ -101,6 +104,17 @@ void AddVideo(AVFormatContext& oc, const ClipSpec& spec, Track& t) {
     }
     OpenEncoder(oc, t, codec);
     t.stream->avg_frame_rate = c.framerate;
+    if (spec.rotate != 0) {
+        // Of the muxers here only MP4 stores a display matrix (Matroska
+        // would drop it without a word).
+        const std::string muxer = oc.oformat->name;
+        if (muxer != "mp4" && muxer != "mov")
+            throw std::runtime_error("the " + muxer + " container cannot store a rotation");
+        auto* matrix = reinterpret_cast<int32_t*>(
+            av_stream_new_side_data(t.stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+        if (!matrix) throw std::runtime_error("out of memory");
+        av_display_rotation_set(matrix, spec.rotate);  // clockwise
+    }
 
     t.frame.reset(av_frame_alloc());
     if (!t.frame) throw std::runtime_error("out of memory");
@@ -211,7 +225,7 @@ void EncodeNext(AVFormatContext& oc, Track& t, const ClipSpec& spec, AVPacket& p
         if (int err = av_frame_make_writable(frame); err < 0) Fail("cannot reuse a frame", err);
         frame->pts = t.sent;
         if (t.enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-            PaintPicture(*frame, t.sent, spec.pattern);
+            PaintPicture(*frame, t.sent, {spec.pattern, spec.rotate, spec.marks});
             t.sent += 1;
         } else {
             const int full = t.enc->frame_size > 0 ? t.enc->frame_size : 1024;
@@ -258,6 +272,8 @@ std::string Describe(const ClipSpec& spec, const Track& video, const Track& audi
         std::snprintf(line, sizeof line, ", start %g s", spec.startTime);
         text += line;
     }
+    if (video.enc && spec.pixFmt != "yuv420p") text += ", " + spec.pixFmt;
+    if (spec.rotate != 0) text += ", rotated " + std::to_string(spec.rotate);
     if (spec.bframes > 0) text += ", " + std::to_string(spec.bframes) + " B-frames";
     if (spec.chapters > 0) text += ", " + std::to_string(spec.chapters) + " chapters";
     for (const auto& [k, v] : spec.metadata) text += ", " + k + "=" + v;
@@ -291,6 +307,10 @@ std::string WriteClip(const ClipSpec& spec) {
     // No random identifiers or version strings: the same command line gives
     // the same bytes, so tests may compare files.
     oc->flags |= AVFMT_FLAG_BITEXACT;
+    // MPEG program streams otherwise take their rate from the encoders'
+    // nominal bit rates, which a test picture overruns (buffer underflows).
+    if (std::string(oc->oformat->name) == "mpeg")
+        av_opt_set_int(oc->priv_data, "muxrate", 10080000, 0);
 
     Track video, audio;
     if (spec.video) AddVideo(*oc, spec, video);

@@ -1,0 +1,203 @@
+// tests/reencode/EngineFaults_test.cpp — faults of the re-encoding engine
+// found on real runs: PCM packets, silence of unsigned audio, "vf" in a
+// join, a failed input open, a stop during rate emulation, the encoder's
+// reason for not opening, and the decoders' thread count.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "binding/FFLoad.h"
+#include "diag/FFLog.h"
+#include "tests/support/Frames.h"
+#include "tests/support/Media.h"
+#include "tests/support/Remux.h"
+#include "tests/support/TempDir.h"
+#include "transcoder/CustomFFmpeg.h"
+
+namespace tw {
+namespace {
+
+using Options = std::vector<std::pair<std::string, std::string>>;
+
+class EngineFaults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
+        FFLogger()->TriggerEventInMainThread = false;
+    }
+    std::string Clip(const std::string& name, std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {"--duration", "1"});  // later ones win
+        return test::GenerateClip(Dir.File(name), args);
+    }
+    // Opens the inputs (input options before them), then the output with
+    // its options, joined when there are several inputs, and runs.
+    bool Run(const std::vector<std::string>& inputs, const std::string& out, const Options& output,
+             const Options& input = {}) {
+        TCustomFFmpeg e(8);
+        e.SetVerbose(-1);
+        for (const auto& [k, v] : input) e.SetOption(k, v);
+        for (const auto& in : inputs)
+            if (!e.OpenInputFile(in)) {
+                Error = e.LastError;
+                return false;
+            }
+        for (const auto& [k, v] : output) e.SetOption(k, v);
+        if (e.OpenOutputFile(out, inputs.size() > 1) != 1) {
+            Error = e.LastError;
+            return false;
+        }
+        e.ExpandJoinedOutput();
+        e.Start(false);
+        Error = e.ErrorMessage;
+        return !e.ErrorRaised && e.Finished;
+    }
+    test::TempDir Dir;
+    std::string Error;
+};
+
+// Catches: a PCM encoder (no fixed frame size) given one sample per packet
+// instead of each decoded buffer whole.
+TEST_F(EngineFaults, PcmPacketsCarryWholeBuffers) {
+    const std::string src = Clip("a.flv", {"--no-video"});
+    const std::string out = Dir.File("pcm.mkv");
+    ASSERT_TRUE(Run({src}, out, {{"acodec", "pcm_s16le"}})) << Error;
+    const test::MediaInfo in = test::ReadMediaInfo(src, {.decode = true});
+    const test::MediaInfo res = test::ReadMediaInfo(out, {.decode = true});
+    ASSERT_TRUE(res.Ok()) << res.error;
+    EXPECT_LE(res.Audio()->packets, in.Audio()->decodedFrames + 2);
+    EXPECT_NEAR(res.Audio()->decodedSamples, in.Audio()->decodedSamples, 64);
+}
+
+// Catches: silence inserted as zero bytes into unsigned 8-bit audio, where
+// zero is full negative scale (a loud click and an offset), not silence.
+TEST_F(EngineFaults, InsertedSilenceOfUnsignedAudioIsMidScale) {
+    const std::string src = Clip("u8.mkv", {"--audio-codec", "pcm_u8", "--duration", "1.5"});
+    const std::string late = Dir.File("late.mkv");
+    ASSERT_TRUE(test::ShiftAudio(src, late, 0.5));
+    const std::string out = Dir.File("out.mkv");
+    ASSERT_TRUE(Run({late}, out, {{"vn", ""}, {"acodec", "pcm_u8"}, {"async", "1"}})) << Error;
+    const test::Samples s = test::DecodeSamples(out);
+    ASSERT_GT(s.rate, 0);
+    EXPECT_LT(s.Rms(s.start + 0.05, s.start + 0.45), 0.01) << "the inserted half second";
+    EXPECT_GT(s.Rms(s.start + 0.6, s.start + 1.4), 0.1) << "the tone after it";
+}
+
+// Catches: "vf" in a join compounding the picture size, each later set's
+// graph applying the chain to a size the chain had already changed.
+TEST_F(EngineFaults, FilterChainInAJoinKeepsOneOutputSize) {
+    const std::vector<std::string> inputs = {Clip("a.flv", {"--no-audio"}),
+                                             Clip("b.flv", {"--no-audio", "--pattern", "1"}),
+                                             Clip("c.flv", {"--no-audio", "--pattern", "2"})};
+    const std::string out = Dir.File("joined.flv");
+    ASSERT_TRUE(Run(inputs, out, {{"vcodec", "libx264"}, {"vf", "scale=iw/2:ih/2"}})) << Error;
+    const test::MediaInfo info = test::ReadMediaInfo(out, {.decode = true});
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.Video()->width, 160);
+    EXPECT_EQ(info.Video()->height, 120);
+    EXPECT_NEAR(info.Video()->decodedFrames, 75, 2);
+    EXPECT_EQ(info.Video()->decodeErrors, 0);
+    // Later sources fill the picture like the first (not a quarter of it).
+    for (int frame : {10, 35, 60}) {
+        const test::Picture p = test::DecodePicture(out, frame);
+        ASSERT_EQ(p.width, 160) << "frame " << frame;
+        EXPECT_LT(p.BlackColumn(150), 0.5) << "frame " << frame;
+        EXPECT_LT(p.BlackRow(110), 0.5) << "frame " << frame;
+    }
+}
+
+// Catches: a failure while opening an input leaving its forced decoders in
+// the table, where the next input's streams would pick them up.
+TEST_F(EngineFaults, FailedInputOpenLeavesNoForcedDecoders) {
+    const std::string a = Clip("a.flv");
+    // Every third picture left out: the average rate differs from the base
+    // rate, which the open reports while it sets up the streams.
+    const std::string vfr = Dir.File("vfr.mp4");
+    ASSERT_TRUE(
+        test::Remux(Clip("b.mkv", {"--no-audio"}), vfr, {.dropVideoEvery = 3, .format = "mp4"}));
+    TCustomFFmpeg e(4);
+    ASSERT_TRUE(e.OpenInputFile(a)) << e.LastError;
+    ASSERT_EQ(e.InputCodecCount(), 2);
+    // A log handler that fails on that report fails the open midway.
+    FFLogger()->OnLog = [](TLogSender, uint32_t, TLogLevel, const std::string& text) {
+        if (text.find("Seems stream") != std::string::npos) throw std::runtime_error("no");
+    };
+    e.SetOption("vcodec", "mpeg4");
+    EXPECT_ANY_THROW(e.OpenInputFile(vfr));
+    FFLogger()->OnLog = nullptr;
+    EXPECT_EQ(e.InputFileCount, 1);
+    EXPECT_EQ(e.InputCodecCount(), 2) << "entries of the failed input stayed";
+}
+
+// Catches: rate emulation ("re") sleeping through a stop request until the
+// input's next packet is due (here half a minute away).
+TEST_F(EngineFaults, StopEndsRateEmulationAtOnce) {
+    const std::string src = Clip("a.flv", {"--no-audio"});
+    TCustomFFmpeg e(4);
+    e.SetVerbose(-1);
+    e.SetOption("re", "1");
+    e.SetOption("itsoffset", "30");
+    ASSERT_TRUE(e.OpenInputFile(src)) << e.LastError;
+    e.SetOption("vcodec", "libx264");
+    ASSERT_EQ(e.OpenOutputFile(Dir.File("out.flv"), false), 1) << e.LastError;
+    const auto started = std::chrono::steady_clock::now();
+    std::thread worker([&] { e.Start(false); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    e.StopRequested = true;
+    worker.join();
+    // Not a speed limit: far below the 30 s the sleep would have lasted.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_FALSE(e.Finished);
+}
+
+// Catches: an encoder that refuses its parameters reported only with the
+// general text, its own reason left in the log.
+TEST_F(EngineFaults, EncoderOpenFailureCarriesTheLibraryReason) {
+    const std::string src = Clip("a.flv", {"--no-audio"});
+    EXPECT_FALSE(Run({src}, Dir.File("out.flv"),
+                     {{"vcodec", "libx264"}, {"s", "321x240"}, {"pix_fmt", "yuv420p"}}));
+    EXPECT_EQ(Error.rfind("Error while opening encoder for output stream #0.0 (Video) - maybe "
+                          "incorrect parameters such as bit_rate, rate, width or height.",
+                          0),
+              0u)
+        << Error;
+    EXPECT_NE(Error.find("libx264"), std::string::npos) << Error;
+    EXPECT_NE(Error.find("width not divisible by 2"), std::string::npos) << Error;
+}
+
+// Catches: the input-side "threads" option not reaching the decoders that
+// the run opens.
+TEST_F(EngineFaults, DecodersGetTheThreadCount) {
+    const std::string src = Clip("a.flv");
+    TCustomFFmpeg e(4);
+    e.SetVerbose(-1);
+    e.SetOption("threads", "3");
+    ASSERT_TRUE(e.OpenInputFile(src)) << e.LastError;
+    e.SetOption("threads", "1");  // the output's own setting does not change them
+    e.SetOption("vcodec", "libx264");
+    e.SetOption("acodec", "aac");
+    std::atomic<int> seen{-1}, open{0};
+    e.VideoInputHookCallback = [&](TCustomFFmpeg* engine, TBitmap*, bool& stop, bool& update,
+                                   int64_t, int) {
+        const AVCodecContext* dec = engine->InputDecoders[0][0].get();
+        open = avcodec_is_open(const_cast<AVCodecContext*>(dec));
+        seen = dec->thread_count;
+        update = false;
+        stop = true;
+    };
+    ASSERT_EQ(e.OpenOutputFile(Dir.File("out.flv"), false), 1) << e.LastError;
+    e.Start(false);
+    ASSERT_FALSE(e.ErrorRaised) << e.ErrorMessage;
+    EXPECT_EQ(open, 1);
+    EXPECT_EQ(seen, 3);
+}
+
+}  // namespace
+}  // namespace tw
