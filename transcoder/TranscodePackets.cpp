@@ -167,6 +167,14 @@ void TTranscoder::ServeFiltered(TInputStream& ist, Serve& serve) {
     }
 }
 
+namespace {
+
+// Decode errors tolerated while a decoder gives what it still holds; a
+// decoder that only fails is given up after these.
+constexpr int MaxDrainFailures = 64;
+
+}  // namespace
+
 int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
     (void)index;
     const AVRational us{1, 1000000};
@@ -246,12 +254,22 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
     // One packet may give several frames; without a packet the decoder gives
     // what it still holds.
     int ret = lib().avcodec_send_packet(dec, pkt);
-    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN)) return -1;
+    // Decoder threads report a damaged packet late, even on the drain's
+    // empty one: the drain goes on regardless.
+    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN) && pkt) return -1;
     AVFrame* frame = FFrame.get();
+    int drainFailures = 0;
     for (int frames = 0;; ++frames) {
         ret = lib().avcodec_receive_frame(dec, frame);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
-        if (ret < 0) return -1;
+        if (ret < 0) {
+            if (pkt) return -1;
+            // A damaged picture at the end of a source: the pictures behind
+            // it still come out, and the encoders are drained after them,
+            // or everything the encoders hold back would be lost.
+            if (++drainFailures > MaxDrainFailures) break;
+            continue;
+        }
         ist.Pts = ist.NextPts;
         if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
             // A video packet is one picture; an audio packet may carry several

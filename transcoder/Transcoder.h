@@ -92,6 +92,9 @@ class TTranscoder {
     int64_t NextInputShift(int next, double endTime);
 
     // packets (TranscodePackets.cpp)
+    /// Decodes (or copies) one packet and serves its frames; a null packet
+    /// drains the decoder and, at the end of the join, the encoders. -1
+    /// when the packet cannot be decoded (a drain always completes).
     int ProcessPacket(TInputStream& ist, int index, AVPacket* pkt);
     /// Decoded samples into FAudioBuffer as interleaved bytes (FAudioBytes).
     void InterleaveAudio(const AVFrame* frame);
