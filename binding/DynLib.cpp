@@ -14,6 +14,8 @@
 #include <mutex>
 #include <set>
 
+#include "binding/FFLoad.h"
+
 namespace tw {
 
 namespace {
@@ -86,8 +88,28 @@ void PreloadDependencies(const std::string& path, std::set<std::string>& visited
     }
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool LeakReportAtExit = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool LeakReportAtExit = true;
+#else
+constexpr bool LeakReportAtExit = false;
+#endif
+#else
+constexpr bool LeakReportAtExit = false;
+#endif
+
+// The leak report at exit comes after the loader's unloading: a library
+// closed by then leaves its allocations without names. Under the address
+// sanitizer the libraries stay mapped at process end (the process is gone
+// a moment later anyway).
+void Close(TModuleHandle handle) {
+    if (!(LeakReportAtExit && LoaderShuttingDown())) dlclose(handle);
+}
+
 void ReleaseHandles(std::vector<TModuleHandle>& handles) {
-    for (auto it = handles.rbegin(); it != handles.rend(); ++it) dlclose(*it);
+    for (auto it = handles.rbegin(); it != handles.rend(); ++it) Close(*it);
     handles.clear();
 }
 
@@ -231,7 +253,7 @@ void* ModuleSymbol(TModuleHandle handle, const char* name, std::string& error) {
 }
 
 void ReleaseModule(TModule& module) {
-    if (module.Handle) dlclose(module.Handle);
+    if (module.Handle) Close(module.Handle);
     module.Handle = nullptr;
     ReleaseHandles(module.Dependencies);
 }
