@@ -61,6 +61,10 @@ constexpr const char* kUsage =
 
 std::atomic<bool> gStop{false};
 std::atomic<int> gSignals{0};
+// Set once the merge is done and its output in place: a signal then comes
+// too late to stop anything, and the program ends with its report and 0
+// (it told the user of the success already, or is about to).
+std::atomic<bool> gMerged{false};
 
 // Ends the program at once, leaving no half-written merge behind.
 [[noreturn]] void EndNow() {
@@ -92,7 +96,7 @@ void WatchStopSignals() {
     std::thread([set] {
         for (;;) {
             int sig = 0;
-            if (sigwait(&set, &sig) != 0) continue;
+            if (sigwait(&set, &sig) != 0 || gMerged) continue;
             if (++gSignals > 1 || !TPendingOutput::AnyLive()) EndNow();
             gStop = true;
             WakeMainThread();
@@ -464,6 +468,7 @@ int main(int argc, char** argv) {
             encoder.Stop(true);
         }
     });
+    if (result == jrDone) gMerged = true;
     if (result == jrStopped) {
         std::fprintf(stderr, "stopped: %s keeps what was merged so far\n", args.Output.c_str());
         return 130;
