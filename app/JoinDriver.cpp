@@ -67,7 +67,9 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
     }
     // Players can only seek a merged FLV whose header carries the final
     // duration, size and a key-frame index.
-    if (o.ForceFormat == "flv") o.ExtOptions += "flvflags=add_keyframe_index\r\n";
+    // An index of no video at all is an invalid object to the readers.
+    if (o.ForceFormat == "flv" && first.FirstVideoStream() >= 0)
+        o.ExtOptions += "flvflags=add_keyframe_index\r\n";
     // A file that plays while it downloads needs its index first.
     if (o.ForceFormat == "mp4" || o.ForceFormat == "mov")
         o.ExtOptions += "movflags=+faststart\r\n";

@@ -90,7 +90,9 @@ bool SameFile(const std::string& a, const std::string& b);
 /// file (refused), existing output (asked), the merge itself into a file
 /// beside the output that replaces it only when the merge is kept, then the
 /// verified deletion of the sources. Returns the merge's result, or jrError
-/// when a check stopped it.
+/// when a check stopped it. settings.DeleteSources is read only once the
+/// merge has ended, so a caller may change it while the merge runs (the
+/// window's check box stays enabled).
 int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
                     const std::string& outputFile, const TJoinSettings& settings,
                     const std::function<void()>& onWait = {});

@@ -498,6 +498,11 @@ void TTranscoder::OpenEncoders() {
         // The muxer writes what the encoder says in its header.
         lib().avcodec_parameters_from_context(ost.Stream->codecpar, enc);
         ost.Stream->time_base = enc->time_base;
+        // Muxers time their indexes by the stream's frame rate (an FLV
+        // key-frame index without one holds no valid times).
+        if (enc->codec_type == AVMEDIA_TYPE_VIDEO && enc->framerate.num > 0 &&
+            enc->framerate.den > 0)
+            ost.Stream->avg_frame_rate = enc->framerate;
     }
 }
 

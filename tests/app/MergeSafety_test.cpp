@@ -21,6 +21,8 @@ extern "C" {
 #include "app/PendingOutput.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/Frames.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Media.h"
 #include "tests/support/ScriptedUser.h"
 #include "tests/support/TempDir.h"
@@ -322,6 +324,77 @@ TEST_F(MergeSafety, AutomaticThreadsReachDecodersAndEncoders) {
               std::string::npos);
     // The window's default stays the engine's one thread: no option.
     EXPECT_EQ(MergeOutputOptions(d, false, 0).ExtOptions.find("threads="), std::string::npos);
+}
+
+// Catches, through the driver as the window and the command line use it: a
+// silent first source dropping every later source's sound (and the sources
+// then deleted), an odd first size stopping libx264, a phone clip coming
+// out sideways or stretched.
+TEST_F(MergeSafety, ReencodingMergeOfASilentOddSizedClipAndAPhoneClip) {
+    const std::string silent =
+        Clip("silent.mkv", {"--no-audio", "--video-codec", "libvpx", "--size", "639x360",
+                            "--duration", "6"});
+    // Long enough for a second key frame (the preset's interval is 10 s): an
+    // index of one entry is no index to the readers.
+    const std::string phone =
+        Clip("phone.mp4", {"--rotate", "90", "--marks", "--pattern", "2", "--duration", "6"});
+    std::vector<std::string> files{silent, phone};
+    const std::string out = Dir.File("out.flv");
+    TJoinSettings settings;
+    settings.DeleteSources = true;
+    ASSERT_EQ(MergeWithChecks(User, Enc, files, out, settings), jrDone) << User.Last();
+    EXPECT_EQ(User.Told, (std::vector<std::string>{"合并成功", "合并后删除源文件组，成功"}));
+    EXPECT_FALSE(Exists(silent));
+
+    // Read with the libraries' warnings on: a key-frame index without valid
+    // times (no frame rate on the encoded stream) is skipped with one.
+    FFLogger()->SetLogLevel(llWarning);
+    test::LogCapture log;
+    const test::MediaInfo info = test::ReadMediaInfo(out, {true});
+    EXPECT_FALSE(log.Contains("eyframe")) << log.Lines().front().Text;
+    ASSERT_TRUE(info.Ok()) << info.error;
+    ASSERT_NE(info.Video(), nullptr);
+    ASSERT_NE(info.Audio(), nullptr);
+    EXPECT_EQ(info.Video()->width, 638);
+    EXPECT_EQ(info.Video()->height, 360);
+    EXPECT_EQ(info.Video()->decodedFrames, 300);
+    EXPECT_GE(info.Video()->keyPackets, 2);
+    EXPECT_EQ(info.Video()->decodeErrors, 0);
+    EXPECT_EQ(info.Audio()->decodeErrors, 0);
+    // Silence while the first clip plays, the tone during the second.
+    const test::Samples sound = test::DecodeSamples(out);
+    ASSERT_TRUE(info.Video()->endTime);
+    EXPECT_NEAR(sound.End(), *info.Video()->endTime, 0.07);
+    EXPECT_LT(sound.Rms(0.2, 5.8), 0.01);
+    EXPECT_GT(sound.Rms(6.2, 11.8), 0.1);
+    // The phone's picture (240x320 as shown) upright between two bars: 270
+    // pixels tall is all of 360, so 270 wide... 360 * 240 / 320 = 270.
+    const test::Picture p = test::DecodePicture(out, 175);
+    ASSERT_FALSE(p.Empty());
+    int left = 0;
+    while (left < p.width && p.BlackColumn(left) > 0.9) ++left;
+    int right = p.width;
+    while (right > 0 && p.BlackColumn(right - 1) > 0.9) --right;
+    EXPECT_NEAR(right - left, 270, 4);
+    EXPECT_NEAR(left, p.width - right, 3);
+    EXPECT_GT(p.MeanY(left + 5, 5, left + 40, 40), 200);         // the white mark, top left
+    EXPECT_LT(p.MeanY(right - 40, 320, right - 5, 355), 40);     // the black one, bottom right
+}
+
+// Catches: a key-frame index asked of an FLV without video, which readers
+// then reject as an invalid object.
+TEST_F(MergeSafety, AnAudioOnlyMergeHasNoKeyFrameIndex) {
+    const std::string a = Clip("a.flv", {"--no-video"});
+    std::vector<std::string> files{a, a};
+    const std::string out = Dir.File("out.flv");
+    ASSERT_EQ(MergeWithChecks(User, Enc, files, out, Fast), jrDone) << User.Last();
+    FFLogger()->SetLogLevel(llWarning);
+    test::LogCapture log;
+    const test::MediaInfo info = test::ReadMediaInfo(out);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_FALSE(log.Contains("eyframe")) << log.Lines().front().Text;
+    ASSERT_NE(info.Audio(), nullptr);
+    EXPECT_EQ(info.Audio()->packets, 2 * test::ReadMediaInfo(a).Audio()->packets);
 }
 
 TEST_F(MergeSafety, SurveyReadsRotationAndStreams) {
