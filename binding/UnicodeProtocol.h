@@ -15,6 +15,8 @@ extern "C" {
 #include <libavutil/dict.h>
 }
 
+#include "binding/LibPtr.h"
+
 namespace tw {
 
 /// A file name as the system keeps it (UTF-8 text here).
@@ -96,10 +98,6 @@ int CloseLibraryIO(AVIOContext** pb);
 /// the file. Returns 0 or the first write failure.
 int FlushLibraryIO(AVIOContext* pb);
 
-/// Owns an AVIOContext made by OpenLibraryIO or OpenWideProtocol.
-struct TLibraryIOClose {
-    void operator()(AVIOContext* pb) const { CloseLibraryIO(&pb); }
-};
-using TLibraryIOPtr = std::unique_ptr<AVIOContext, TLibraryIOClose>;
+// TLibraryIOPtr (binding/LibPtr.h) owns what OpenLibraryIO opened.
 
 }  // namespace tw

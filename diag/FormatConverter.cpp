@@ -52,8 +52,6 @@ void SetFramePicture(AVFrame* frame, const TPicture& picture) {
     }
 }
 
-void TFormatConverter::BufferFree::operator()(uint8_t* p) const { lib().av_free(p); }
-void TFormatConverter::ScalerFree::operator()(SwsContext* c) const { lib().sws_freeContext(c); }
 
 TFormatConverter::TFormatConverter() { Reset(); }
 

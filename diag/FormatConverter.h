@@ -13,6 +13,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include "binding/LibPtr.h"
 #include "diag/Bitmap.h"
 #include "diag/FrameHookModule.h"
 
@@ -70,23 +71,17 @@ class TFormatConverter {
     const std::string& LastError() const { return FLastError; }
 
   private:
-    struct BufferFree {
-        void operator()(uint8_t* p) const;
-    };
-    struct ScalerFree {
-        void operator()(SwsContext* c) const;
-    };
     TPixelLayout FPixelFormat = TPixelLayout::pf24bit;
     int FBitsPixel = 24;
     AVPixelFormat FRGBPixFmt = AV_PIX_FMT_BGR24;
     TBitmap FBitmap;
-    std::unique_ptr<uint8_t, BufferFree> FBuffer;
+    LibBufferPtr<uint8_t> FBuffer;
     int FBufferSize = 0;
     TPicture FRGBPicture{};
     TPicture* FCurrentPicture = nullptr;
     // Cached scalers: sws_getCachedContext may hand back a new context and
     // free the old one, so they are released before being replaced.
-    std::unique_ptr<SwsContext, ScalerFree> FToRGBContext, FFromRGBContext;
+    SwsContextPtr FToRGBContext, FFromRGBContext;
     std::string FLastError;
 };
 

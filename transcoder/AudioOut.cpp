@@ -46,12 +46,9 @@ void EncodeFromFifo(TCustomFFmpeg& e, AVFormatContext* s, TOutputStream* ost, TO
     if (sampleBytes <= 0) throw FFmpegException("Audio encoding failed");
     const bool anySize = enc->frame_size <= 1;
     FramePtr frame(lib().av_frame_alloc());
-    AVPacket* pkt = lib().av_packet_alloc();
+    PacketPtr packet(lib().av_packet_alloc());
+    AVPacket* pkt = packet.get();
     if (!frame || !pkt) throw FFmpegException("Out of memory in do_audio_out");
-    struct PacketGuard {
-        AVPacket*& P;
-        ~PacketGuard() { lib().av_packet_free(&P); }
-    } guard{pkt};
     const bool planar = lib().av_sample_fmt_is_planar(enc->sample_fmt);
     std::vector<uint8_t> frameData;
     while (true) {

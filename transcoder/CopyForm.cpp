@@ -2,6 +2,8 @@
 // their start-code and length-prefixed (ADTS and raw) forms.
 #include "transcoder/CopyForm.h"
 
+#include "binding/LibPtr.h"
+
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -153,13 +155,9 @@ void SetExtradata(AVCodecParameters* par, const Bytes& data) {
     par->extradata_size = static_cast<int>(data.size());
 }
 
-struct PacketRelease {
-    void operator()(AVPacket* p) const { lib().av_packet_free(&p); }
-};
-
 // New payload for pkt; its times, flags and side data stay.
 void ReplaceData(AVPacket* pkt, const Bytes& data) {
-    std::unique_ptr<AVPacket, PacketRelease> fresh(lib().av_packet_alloc());
+    PacketPtr fresh(lib().av_packet_alloc());
     if (!fresh || lib().av_new_packet(fresh.get(), static_cast<int>(data.size())) < 0 ||
         lib().av_packet_copy_props(fresh.get(), pkt) < 0)
         throw FFmpegException("av_mallocz fail");

@@ -5,7 +5,7 @@
 
 #include "binding/Entries.h"
 #include "diag/FFLog.h"
-#include "transcoder/CustomFFmpeg.h"
+#include "transcoder/EngineOptions.h"
 #include "transcoder/LegacyOptions.h"
 
 namespace tw {
@@ -47,7 +47,7 @@ const std::string& LastOptionFailure() { return gLastOptionFailure; }
 
 void SetLastOptionFailure(const std::string& text) { gLastOptionFailure = text; }
 
-bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string& value) {
+bool TEngineOptions::SetDefaultOption(const std::string& name, const std::string& value) {
     if (IsBlank(name)) return false;
     if (!OptionContexts) {
         SetLastOptionFailure("The media libraries are not loaded");
@@ -143,17 +143,17 @@ bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string&
     return true;
 }
 
-bool TCustomFFmpeg::SetDefaultOptionInt(const std::string& name, int value) {
+bool TEngineOptions::SetDefaultOptionInt(const std::string& name, int value) {
     return SetDefaultOption(name, std::to_string(value));
 }
 
-void TCustomFFmpeg::ApplyContextOptions(AVCodecContext* target, void* optionContext,
+void TEngineOptions::ApplyContextOptions(AVCodecContext* target, void* optionContext,
                                         int requiredFlags, const AVCodec* codec) {
     void* priv = codec && codec->priv_class && target->priv_data ? target->priv_data : nullptr;
     ApplyRecordedOptions(target, optionContext, requiredFlags, priv);
 }
 
-void TCustomFFmpeg::ApplyContextOptions(AVFormatContext* target, void* optionContext,
+void TEngineOptions::ApplyContextOptions(AVFormatContext* target, void* optionContext,
                                         int requiredFlags) {
     void* priv = target->oformat && target->oformat->priv_class && target->priv_data
                      ? target->priv_data
@@ -161,7 +161,7 @@ void TCustomFFmpeg::ApplyContextOptions(AVFormatContext* target, void* optionCon
     ApplyRecordedOptions(target, optionContext, requiredFlags, priv);
 }
 
-void TCustomFFmpeg::ApplyRecordedOptions(void* target, void* optionContext, int requiredFlags,
+void TEngineOptions::ApplyRecordedOptions(void* target, void* optionContext, int requiredFlags,
                                          void* privateContext) {
     if (!OptionContexts) return;
     for (const TRecordedOption& rec : OptionContexts->Recorded()) {
@@ -185,7 +185,7 @@ void TCustomFFmpeg::ApplyRecordedOptions(void* target, void* optionContext, int 
     }
 }
 
-bool TCustomFFmpeg::FindCodec(const std::string& name, AVMediaType type, bool encoder, int strict,
+bool TEngineOptions::FindCodec(const std::string& name, AVMediaType type, bool encoder, int strict,
                               AVCodecID& id) {
     id = AV_CODEC_ID_NONE;
     if (name.empty()) return true;

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "diag/FFLog.h"
-#include "transcoder/CustomFFmpeg.h"
+#include "transcoder/EngineOptions.h"
 #include "transcoder/Presets.h"
 
 namespace tw {
@@ -59,22 +59,22 @@ bool In(const std::string& name, std::initializer_list<const char*> names) {
 
 }  // namespace
 
-bool TCustomFFmpeg::ToFlag(const std::string& text) { return text != "0"; }
+bool TEngineOptions::ToFlag(const std::string& text) { return text != "0"; }
 
-int64_t TCustomFFmpeg::ToInt64(const std::string& text) {
+int64_t TEngineOptions::ToInt64(const std::string& text) {
     int64_t v = 0;
     if (!TryInt64(text, v)) throw FFmpegException("'" + text + "' is not a valid integer value");
     return v;
 }
 
-int TCustomFFmpeg::ToInt(const std::string& text) {
+int TEngineOptions::ToInt(const std::string& text) {
     int64_t v = 0;
     if (!TryInt64(text, v) || v < INT_MIN || v > INT_MAX)
         throw FFmpegException("'" + text + "' is not a valid integer value");
     return static_cast<int>(v);
 }
 
-double TCustomFFmpeg::ToFloat(const std::string& text) {
+double TEngineOptions::ToFloat(const std::string& text) {
     const std::string t(TrimBlanks(text));
     const auto bad = [&] {
         return FFmpegException("'" + text + "' is not a valid floating point value");
@@ -88,7 +88,7 @@ double TCustomFFmpeg::ToFloat(const std::string& text) {
     return v;
 }
 
-void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value) {
+void TEngineOptions::SetOption(const std::string& name, const std::string& value) {
     const std::string& v = value;
     const auto noAction = [&] { FFLogger()->Log(this, llInfo, "Do nothing: option - " + name); };
     const auto toFloat = [](const std::string& t) { return static_cast<float>(ToFloat(t)); };

@@ -18,11 +18,6 @@ namespace tw {
 
 namespace {
 
-struct InOutFree {
-    void operator()(AVFilterInOut* io) const { lib().avfilter_inout_free(&io); }
-};
-using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFree>;
-
 // Clockwise quarter turns a player applies to the stream's pictures, read
 // from its display matrix (0 without one).
 int DisplayTurns(const AVStream* st) {
@@ -132,8 +127,8 @@ int TCustomFFmpeg::BuildFilterGraph(TInputStream* ist, TOutputStream* ost, const
     }
 
     if (!chain.empty()) {
-        InOutPtr outputs(lib().avfilter_inout_alloc());
-        InOutPtr inputs(lib().avfilter_inout_alloc());
+        FilterInOutPtr outputs(lib().avfilter_inout_alloc());
+        FilterInOutPtr inputs(lib().avfilter_inout_alloc());
         if (!outputs || !inputs) return AVERROR(ENOMEM);
         outputs->name = lib().av_strdup("in");
         outputs->filter_ctx = last;

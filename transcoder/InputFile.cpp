@@ -14,14 +14,6 @@
 namespace tw {
 namespace {
 
-struct DictFree {
-    void operator()(AVDictionary* d) const { lib().av_dict_free(&d); }
-};
-
-struct FormatAllocFree {
-    void operator()(AVFormatContext* c) const { lib().avformat_free_context(c); }
-};
-
 // The old open-parameter record: today the demuxers that want these values
 // (raw audio and video, capture devices) take them as options. Values that
 // mean "not given" are left out, as the demuxers ignored them then.
@@ -60,9 +52,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         ForcedFormatName.clear();
     }
 
-    std::unique_ptr<AVFormatContext, FormatAllocFree> ic(lib().avformat_alloc_context());
+    FormatContextPtr ic(lib().avformat_alloc_context());
     if (!ic) throw FFmpegException("avformat_alloc_context failed");
-    std::unique_ptr<AVDictionary, DictFree> params(OpenParameters(*this));
+    DictionaryPtr params(OpenParameters(*this));
     ApplyContextOptions(ic.get(), OptionContexts->Format(), AV_OPT_FLAG_DECODING_PARAM);
 
     const uint32_t thread = CurrentThreadID();

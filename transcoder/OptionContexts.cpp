@@ -9,27 +9,6 @@
 
 namespace tw {
 
-void CodecContextFree::operator()(AVCodecContext* c) const {
-    if (!c || !lib().avcodec_free_context) return;
-    // The second pass's statistics text is ours: the library never frees it.
-    lib().av_freep(&c->stats_in);
-    // Closing an opened codec takes the codec lock, like opening it.
-    if (lib().avcodec_is_open(c)) {
-        CodecLockGuard lock;
-        lib().avcodec_free_context(&c);
-    } else {
-        lib().avcodec_free_context(&c);
-    }
-}
-
-void FormatContextFree::operator()(AVFormatContext* c) const {
-    if (c) lib().avformat_free_context(c);
-}
-
-void SwsContextFree::operator()(SwsContext* c) const {
-    if (c) lib().sws_freeContext(c);
-}
-
 TOptionContexts::TOptionContexts(int swsFlags) {
     static constexpr AVMediaType kTypes[CodecContextCount] = {
         AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA, AVMEDIA_TYPE_SUBTITLE,

@@ -13,22 +13,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "binding/LibPtr.h"
+
 namespace tw {
-
-struct CodecContextFree {
-    void operator()(AVCodecContext* c) const;
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-
-struct FormatContextFree {
-    void operator()(AVFormatContext* c) const;
-};
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextFree>;
-
-struct SwsContextFree {
-    void operator()(SwsContext* c) const;
-};
-using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFree>;
 
 /// One recorded generic option. Value is empty (HasValue false) when a library
 /// option context accepted the option under Name; otherwise Name and Value

@@ -44,19 +44,6 @@ void TDictionary::Clear() {
     if (FDict) lib().av_dict_free(&FDict);
 }
 
-void BsfContextFree::operator()(AVBSFContext* c) const {
-    if (c) lib().av_bsf_free(&c);
-}
-
-void InputFormatClose::operator()(AVFormatContext* c) const {
-    if (!c) return;
-    // An input read through our own I/O (the unicode protocol) keeps its I/O
-    // context: the library leaves it to us.
-    AVIOContext* pb = (c->flags & AVFMT_FLAG_CUSTOM_IO) ? c->pb : nullptr;
-    lib().avformat_close_input(&c);
-    if (pb) CloseLibraryIO(&pb);
-}
-
 TFileTables::TFileTables(int maxFiles)
     : InputFiles(maxFiles),
       InputTsOffsets(maxFiles, 0),

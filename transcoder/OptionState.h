@@ -22,7 +22,8 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
-#include "transcoder/OptionContexts.h"  // CodecContextPtr
+#include "binding/LibPtr.h"
+#include "transcoder/OptionContexts.h"
 
 namespace tw {
 
@@ -54,12 +55,6 @@ class TDictionary {
   private:
     AVDictionary* FDict = nullptr;
 };
-
-/// Frees an AVBSFContext through the entry slots.
-struct BsfContextFree {
-    void operator()(AVBSFContext* c) const;
-};
-using BsfContextPtr = std::unique_ptr<AVBSFContext, BsfContextFree>;
 
 /// A chain of bitstream filters applied in order to the packets of one output
 /// stream. The filters are allocated (by name) but not initialised: their
@@ -240,12 +235,6 @@ struct TOptionState {
     /// Scaler flags the scaler option context is created with (SWS_BICUBIC).
     int SwsFlags = 4;
 };
-
-/// Frees an opened input through the entry slots (avformat_close_input).
-struct InputFormatClose {
-    void operator()(AVFormatContext* c) const;
-};
-using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatClose>;
 
 /// The output-stream record of the run; defined with the run's working records.
 struct TOutputStream;

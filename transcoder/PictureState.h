@@ -32,10 +32,7 @@ struct TPictureState {
     std::shared_ptr<TPreviewer> Previewer;
     int64_t LastPreview = 0;
 
-    struct FileClose {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, FileClose> Vstats;
+    FilePtr Vstats;
 };
 
 }  // namespace tw

@@ -22,30 +22,11 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "transcoder/OptionContexts.h"  // CodecContextPtr, SwsContextPtr
+#include "binding/LibPtr.h"
+#include "transcoder/OptionContexts.h"
 #include "transcoder/OptionState.h"
 
 namespace tw {
-
-struct FrameFree {
-    void operator()(AVFrame* f) const;
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-struct SwrContextFree {
-    void operator()(SwrContext* c) const;
-};
-using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextFree>;
-
-struct FifoFree {
-    void operator()(AVFifo* f) const;
-};
-using FifoPtr = std::unique_ptr<AVFifo, FifoFree>;
-
-struct FilterGraphFree {
-    void operator()(AVFilterGraph* g) const;
-};
-using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFree>;
 
 /// One per input file, in input order.
 struct TInputFile {

@@ -20,10 +20,6 @@ namespace tw {
 // Guards the lists of opened codecs of every engine.
 std::mutex CodecListLock;
 
-void PacketFree::operator()(AVPacket* p) const {
-    if (p) lib().av_packet_free(&p);
-}
-
 TTranscoder::~TTranscoder() {
     try {
         Release();

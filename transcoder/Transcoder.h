@@ -15,11 +15,6 @@
 
 namespace tw {
 
-struct PacketFree {
-    void operator()(AVPacket* p) const;
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-
 class TTranscoder {
   public:
     explicit TTranscoder(TCustomFFmpeg& engine) : E(engine) { E.CurrentTranscode = this; }

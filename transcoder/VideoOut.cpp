@@ -145,12 +145,9 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
 
     // 5. Encode n times.
     int produced = 0;
-    AVPacket* pkt = lib().av_packet_alloc();
+    PacketPtr packet(lib().av_packet_alloc());
+    AVPacket* pkt = packet.get();
     if (!pkt) throw FFmpegException("Video encoding failed");
-    struct PacketGuard {
-        AVPacket*& P;
-        ~PacketGuard() { lib().av_packet_free(&P); }
-    } guard{pkt};
     const bool interlacedCoding =
         enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME);
     for (int i = 0; i < n && !StopRequested; ++i) {

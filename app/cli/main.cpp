@@ -25,6 +25,7 @@
 #include "app/PendingOutput.h"
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
+#include "binding/LibPtr.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"
 
@@ -225,10 +226,7 @@ int64_t MissingTime(TFFDecoder& d) {
     // where probing stopped when the file cannot seek there.
     const int64_t target = start + ic->duration - 5 * int64_t(AV_TIME_BASE);
     if (target > start) lib().av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD);
-    struct PacketFree {
-        void operator()(AVPacket* p) const { lib().av_packet_free(&p); }
-    };
-    std::unique_ptr<AVPacket, PacketFree> pkt(lib().av_packet_alloc());
+    PacketPtr pkt(lib().av_packet_alloc());
     if (!pkt) return 0;
     int64_t end = AV_NOPTS_VALUE;
     while (lib().av_read_frame(ic, pkt.get()) >= 0) {
