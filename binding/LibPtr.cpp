@@ -33,6 +33,12 @@ void InputFormatClose::operator()(AVFormatContext* c) const {
     if (pb) CloseLibraryIO(&pb);
 }
 
+void OutputFormatClose::operator()(AVFormatContext* c) const {
+    if (!c || !lib().avformat_free_context) return;
+    if (c->oformat && !(c->oformat->flags & AVFMT_NOFILE) && c->pb) CloseLibraryIO(&c->pb);
+    lib().avformat_free_context(c);
+}
+
 void PacketFree::operator()(AVPacket* p) const {
     if (p && lib().av_packet_free) lib().av_packet_free(&p);
 }

@@ -44,6 +44,12 @@ struct InputFormatClose {
 };
 using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatClose>;
 
+/// An output context: its file is closed (through the I/O it was opened
+/// with, for a format that writes a file) and the context freed.
+struct OutputFormatClose {
+    void operator()(AVFormatContext* c) const;
+};
+
 struct PacketFree {
     void operator()(AVPacket* p) const;
 };

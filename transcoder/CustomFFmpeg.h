@@ -25,6 +25,7 @@ extern "C" {
 #include "transcoder/ConvertThread.h"
 #include "transcoder/FFmpegException.h"
 #include "transcoder/EngineOptions.h"
+#include "transcoder/FileSet.h"
 
 namespace tw {
 
@@ -33,50 +34,27 @@ struct TPictureState;
 
 class TFormatConverter;
 
-class TCustomFFmpeg : public TEngineOptions, public TFileTables {
+class TCustomFFmpeg : public TFileSet {
   public:
-    /// Largest capacity the engine accepts.
-    static constexpr int MaxFilesLimit = 512;
-
     /// Allocates every per-file table with maxFiles entries and resets the
     /// options. Throws std::logic_error "Assertion failure" (a programming
-    /// error, not a user error) unless 1 <= maxFiles <= 512.
+    /// error, not a user error) unless 1 <= maxFiles <= MaxFilesLimit.
     explicit TCustomFFmpeg(int maxFiles);
     virtual ~TCustomFFmpeg();
     TCustomFFmpeg(const TCustomFFmpeg&) = delete;
     TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
 
     // --- run control (fields only; the run itself is built on them)
-    /// Capacity: maximum number of input files and, separately, of output files.
-    const int MaxFiles;
     // Read by other threads (the encoder, a stopping caller) while a run goes on.
     std::atomic<bool> Running = false;
     /// Written by the stopping thread, polled by the running one.
     std::atomic<bool> StopRequested = false;
     std::atomic<bool> Finished = false;
     std::atomic<bool> Terminated = false;
-    bool JoinMode = false;
     std::atomic<bool> ErrorRaised = false;
     std::string ErrorMessage;
-    /// Milliseconds for one blocking open; 0 or less disables the timeout.
-    int IOTimeout = 10000;
-    /// Microseconds; INT64_MAX = no open in progress, 0 = cancelled.
-    std::atomic<int64_t> IOStartTime = INT64_MAX;
     int64_t ProgressIntervalUs = 500000;
     int64_t PreviewIntervalUs = 100000;
-    /// Expected output duration in microseconds, -1 = unknown.
-    int64_t TotalDuration = -1;
-
-    // --- merge policy of the join driver. No option names reach these and
-    // ResetOptions leaves them alone: every other caller gets the engine's
-    // ordinary rules.
-    /// Re-encoding join: each input's pictures are turned upright by their
-    /// display matrix, scaled to fit the output size with their aspect kept
-    /// and padded black, never stretched.
-    bool FitPictures = false;
-    /// Re-encoding join: the output has audio when any input has; an input
-    /// without audio contributes silence as long as its video.
-    bool FillMissingAudio = false;
 
     /// Sets every option field to its default, creates a fresh option store
     /// and clears the run flags (TotalDuration -1). Opened files and the
@@ -84,48 +62,13 @@ class TCustomFFmpeg : public TEngineOptions, public TFileTables {
     /// loaded.
     void ResetOptions();
 
-    // --- options that reach beyond the option values
-    void SetInputTsScale(const std::string& text) override;
-    void SetRecordingTime(int64_t us) override;
-    void NewVideoStream() override;
-    void NewAudioStream() override;
-    void NewSubtitleStream() override;
-    std::vector<AVRational> InputVideoFrameRates() const override;
-
-    // --- opening input files (InputFile.cpp) and the I/O checks (IOChecks.cpp)
-    /// Opens one input with the current option state and records it; its
-    /// stream parameters become the option state's. False with the reason in
-    /// LastError; FFmpegException for an unknown forced format, a failed
-    /// allocation or an impossible stream type.
-    bool OpenInputFile(const std::string& fileName);
-    /// Called after a successful open, before the streams are analysed, so
-    /// the owner can adjust the context (its probe settings, say).
+    /// Called after a successful input open, before the streams are
+    /// analysed, so the owner can adjust the context (its probe settings, say).
     std::function<void(TCustomFFmpeg* engine, AVFormatContext* context)>
         BeforeFindStreamInfoCallback;
-    /// Interrupt checks registered for the calling thread during blocking
-    /// I/O (context: the engine). CheckIOTimeout: the open took longer than
-    /// IOTimeout, or was cancelled (IOStartTime 0). CheckStopRequest: a stop
-    /// was requested.
-    static bool CheckIOTimeout(void* engine);
+    /// Interrupt check registered for the calling thread while a run blocks
+    /// in the libraries (context: the engine): a stop was requested.
     static bool CheckStopRequest(void* engine);
-
-    // --- the output file and its streams (OutputFile.cpp)
-    /// Creates the output with its streams from the option state and opens
-    /// it for writing. Returns the new OutputFileCount, or -1 with the reason
-    /// in LastError. With join set and several inputs open, the output
-    /// becomes a joined one (JoinMode).
-    int OpenOutputFile(const std::string& fileName, bool join);
-    /// Which media types the inputs hold: the first input only when joining
-    /// (but audio of any input with FillMissingAudio), else all. Throws
-    /// "invalid codec_type of input file".
-    void CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio, bool& hasSubtitle);
-    /// Adds a stream of the type to the context and its record to the slot.
-    void NewVideoStream(AVFormatContext* oc, int slot);
-    void NewAudioStream(AVFormatContext* oc, int slot);
-    void NewSubtitleStream(AVFormatContext* oc, int slot);
-    /// Joined output: one slot per input, all naming the one context, and
-    /// TotalDuration the sum of the inputs' durations. Nothing otherwise.
-    void ExpandJoinedOutput();
 
     // --- run, stop and events (Engine.cpp, Transcoder.cpp)
     /// Starts the one run of this engine. With inThread the run gets a
@@ -146,8 +89,6 @@ class TCustomFFmpeg : public TEngineOptions, public TFileTables {
     void Terminate(bool wait);
     /// Clears Running, sets Terminated, calls TerminateCallback.
     void DoTerminate();
-    /// Closes every output (deleting one left empty) and input.
-    void CloseFiles();
 
     /// Callback slots, called on the thread that runs the engine.
     std::function<void(TCustomFFmpeg* engine, int fileIndex, int64_t totalDuration,
@@ -237,6 +178,9 @@ class TCustomFFmpeg : public TEngineOptions, public TFileTables {
     /// the statistics file and the frame hooks.
     void ReleasePictureState();
 
+  protected:
+    void BeforeFindStreamInfo(AVFormatContext* context) override;
+
   private:
     friend class TConvertThread;
     friend class TDoTerminateThread;
@@ -256,10 +200,6 @@ class TCustomFFmpeg : public TEngineOptions, public TFileTables {
     void SetTerminateDone(bool done);
     void RecordFailure(const std::exception& e);
     void RecordFailure(const std::string& message);
-
-    static int CheckedCapacity(int maxFiles);
-    TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
-    void NewStream(AVMediaType type);
 };
 
 }  // namespace tw

@@ -1,8 +1,4 @@
-// transcoder/Engine.cpp — the engine's life: start, run, stop, terminate and
-// closing the files.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// transcoder/Engine.cpp — the engine's life: start, run, stop and terminate.
 #include <chrono>
 
 #include "binding/Entries.h"
@@ -191,40 +187,8 @@ void TCustomFFmpeg::DoTerminate() {
     if (TerminateCallback) TerminateCallback(this);
 }
 
-void TCustomFFmpeg::CloseFiles() {
-    if (!FFLoader().Loaded(WorkLibraryKinds)) return;
-    // Joined slots share one context: close it once, through the last
-    // reference.
-    std::vector<std::string> written;
-    for (int i = 0; i < MaxFiles; ++i) {
-        auto& oc = OutputFiles[i];
-        if (!oc) continue;
-        if (oc.use_count() == 1 && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE) && oc->url)
-            written.push_back(FromLibraryFileName(oc->url));
-        oc.reset();
-        OutputStreams[i].clear();
-    }
-    OutputFileCount = 0;
-    // An output nothing was written to (the setup failed before its header)
-    // is not left behind.
-    for (const std::string& name : written) {
-        struct stat st;
-        if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
-            ::unlink(name.c_str());
-    }
-    for (int i = 0; i < MaxFiles; ++i) {
-        InputDecoders[i].clear();
-        InputFiles[i].reset();
-        InputTsScales[i].clear();
-    }
-    InputFileCount = 0;
-    InputCodecs.clear();
-    OutputCodecs.clear();
-    StreamMaps.clear();
-    MetadataMaps.clear();
-    ChapterMaps.clear();
-    StreamIdMap.clear();
-    ForcedKeyFrames.clear();
+bool TCustomFFmpeg::CheckStopRequest(void* engine) {
+    return static_cast<TCustomFFmpeg*>(engine)->StopRequested.load();
 }
 
 }  // namespace tw

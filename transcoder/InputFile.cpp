@@ -9,7 +9,7 @@
 #include "binding/UnicodeProtocol.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
-#include "transcoder/CustomFFmpeg.h"
+#include "transcoder/FileSet.h"
 
 namespace tw {
 namespace {
@@ -39,12 +39,64 @@ AVDictionary* OpenParameters(const TOptionState& o) {
 
 }  // namespace
 
-bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
-    // The tables hold MaxFiles inputs; one more would be written past them.
-    if (InputFileCount >= MaxFiles) {
-        LastError = "Cannot open more than " + std::to_string(MaxFiles) + " input files";
+bool TFileSet::OpenInputFile(const std::string& fileName) {
+    try {
+        OpenInput(fileName);
+    } catch (const TOpenRefused& e) {
+        LastError = e.what();
         return false;
     }
+    return true;
+}
+
+namespace {
+
+// Undoes what the steps of an open did to the option values and the I/O
+// check when the open does not get through them, by refusal or exception.
+class TOpenCleanUp {
+  public:
+    TOpenCleanUp(TFileSet& files, TOptionState& options, uint32_t thread)
+        : FFiles(files), FOptions(options), FThread(thread) {}
+    ~TOpenCleanUp() {
+        if (FArmed) Run();
+    }
+    TOpenCleanUp(const TOpenCleanUp&) = delete;
+    TOpenCleanUp& operator=(const TOpenCleanUp&) = delete;
+
+    void Register() {
+        FFiles.IOStartTime = INT64_MAX;
+        InterruptCB()->Register(FThread, &FFiles, TFileSet::CheckIOTimeout);
+        FRegistered = true;
+    }
+    void Unregister() {
+        FFiles.IOStartTime = INT64_MAX;
+        if (FRegistered) InterruptCB()->Unregister(FThread, &FFiles, TFileSet::CheckIOTimeout);
+        FRegistered = false;
+    }
+    /// The open got through its steps: nothing to undo.
+    void Disarm() { FArmed = false; }
+
+  private:
+    void Run() {
+        Unregister();
+        FOptions.VideoCodecName.clear();
+        FOptions.AudioCodecName.clear();
+        FOptions.SubtitleCodecName.clear();
+        FOptions.VideoChannel = 0;
+    }
+    TFileSet& FFiles;
+    TOptionState& FOptions;
+    const uint32_t FThread;
+    bool FRegistered = false;
+    bool FArmed = true;
+};
+
+}  // namespace
+
+void TFileSet::OpenInput(const std::string& fileName) {
+    // The tables hold MaxFiles inputs; one more would be written past them.
+    if (InputFileCount >= MaxFiles)
+        throw TOpenRefused("Cannot open more than " + std::to_string(MaxFiles) + " input files");
     const AVInputFormat* format = nullptr;
     if (!ForcedFormatName.empty()) {
         format = lib().av_find_input_format(ForcedFormatName.c_str());
@@ -57,17 +109,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     DictionaryPtr params(OpenParameters(*this));
     ApplyContextOptions(ic.get(), OptionContexts->Format(), AV_OPT_FLAG_DECODING_PARAM);
 
-    const uint32_t thread = CurrentThreadID();
-    bool registered = false;
-    auto cleanUp = [&] {
-        IOStartTime = INT64_MAX;
-        if (registered) InterruptCB()->Unregister(thread, this, CheckIOTimeout);
-        registered = false;
-        VideoCodecName.clear();
-        AudioCodecName.clear();
-        SubtitleCodecName.clear();
-        VideoChannel = 0;
-    };
+    TOpenCleanUp cleanUp(*this, *this, CurrentThreadID());
 
     // Decoders forced by name.
     struct {
@@ -80,10 +122,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     for (auto& f : forced) {
         AVCodecID id;
         if (!FindCodec(f.Name, f.Type, false, OptionContexts->Codec(f.Type)->strict_std_compliance,
-                       id)) {
-            cleanUp();
-            return false;
-        }
+                       id))
+            throw TOpenRefused(LastError);
         *f.Target = id;
     }
 
@@ -91,45 +131,30 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     ic->interrupt_callback = LibraryInterruptCB();
 
     const std::string libraryName = ToLibraryFileName(fileName);
-    IOStartTime = INT64_MAX;
-    InterruptCB()->Register(thread, this, CheckIOTimeout);
-    registered = true;
-    // A handler that throws (BeforeFindStreamInfoCallback, a log handler)
-    // must not leave the check registered for this thread after the engine.
-    struct Unregister {
-        decltype(cleanUp)& CleanUp;
-        bool& Registered;
-        ~Unregister() {
-            if (Registered) CleanUp();
-        }
-    } unregister{cleanUp, registered};
+    // A handler that throws (BeforeFindStreamInfo, a log handler) must not
+    // leave the check registered for this thread after the engine: the
+    // clean-up unregisters it.
+    cleanUp.Register();
     IOStartTime = lib().av_gettime();
 
     // Names the libraries cannot open themselves are read through our own I/O.
     if (IsWideProtocolName(libraryName)) {
         AVIOContext* pb = nullptr;
         const int ret = OpenLibraryIO(libraryName, AVIO_FLAG_READ, &pb);
-        if (ret < 0) {
-            LastError = ErrorText(fileName, ret);
-            cleanUp();
-            return false;
-        }
+        if (ret < 0) throw TOpenRefused(ErrorText(fileName, ret));
         ic->pb = pb;
         ic->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
 
     // The library frees the context when the open fails; our own I/O stays ours.
     AVFormatContext* raw = ic.release();
-    AVIOContext* customIO = (raw->flags & AVFMT_FLAG_CUSTOM_IO) ? raw->pb : nullptr;
+    TLibraryIOPtr customIO((raw->flags & AVFMT_FLAG_CUSTOM_IO) ? raw->pb : nullptr);
     AVDictionary* openOptions = params.release();
     int ret = lib().avformat_open_input(&raw, libraryName.c_str(), format, &openOptions);
     params.reset(openOptions);
-    if (ret < 0) {
-        if (customIO) CloseLibraryIO(&customIO);
-        LastError = ErrorText(fileName, ret);
-        cleanUp();
-        return false;
-    }
+    if (ret < 0) throw TOpenRefused(ErrorText(fileName, ret));
+    // From here the input's own deleter closes our I/O after the input.
+    (void)customIO.release();
     InputFormatPtr input(raw);
 
     if (ProgramId != 0) {
@@ -145,27 +170,20 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
             for (unsigned k = 0; k < program->nb_stream_indexes; ++k)
                 input->streams[program->stream_index[k]]->discard = AVDISCARD_DEFAULT;
         }
-        if (!found) {
-            LastError = "Specified program id not found";
-            input.reset();
-            cleanUp();
-            return false;
-        }
+        if (!found) throw TOpenRefused("Specified program id not found");
         ProgramId = 0;
     }
 
     // LoopInput asked the old image demuxer to loop; today that is the
     // demuxer's own "loop" option, which only image sequences have.
-    if (BeforeFindStreamInfoCallback) BeforeFindStreamInfoCallback(this, input.get());
+    BeforeFindStreamInfo(input.get());
 
     IOStartTime = lib().av_gettime();
     ret = lib().avformat_find_stream_info(input.get(), nullptr);
     if (ret < 0 && Verbose >= 0) {
-        LastError = libraryName + ": could not find codec parameters";
-        FFLogger()->Log(this, llVerbose, LastError);
-        input.reset();
-        cleanUp();
-        return false;
+        const std::string text = libraryName + ": could not find codec parameters";
+        FFLogger()->Log(this, llVerbose, text);
+        throw TOpenRefused(text);
     }
 
     int64_t timestamp = StartTime;
@@ -178,9 +196,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
                                fileName.c_str(), static_cast<double>(timestamp) / 1000000.0);
         StartTime = 0;
     }
-    IOStartTime = INT64_MAX;
-    InterruptCB()->Unregister(thread, this, CheckIOTimeout);
-    registered = false;
+    cleanUp.Unregister();
+    cleanUp.Disarm();
 
     const int fileIndex = InputFileCount;
     std::vector<CodecContextPtr> decoders;
@@ -298,7 +315,6 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     VideoCodecName.clear();
     AudioCodecName.clear();
     SubtitleCodecName.clear();
-    return true;
 }
 
 }  // namespace tw

@@ -9,19 +9,11 @@
 #include "binding/UnicodeProtocol.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
-#include "transcoder/CustomFFmpeg.h"
+#include "transcoder/FileSet.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
 namespace {
-
-// An output context: the file is closed (through the I/O it was opened
-// with) when the last slot naming the context lets go of it.
-void CloseOutputContext(AVFormatContext* oc) {
-    if (!oc) return;
-    if (oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE) && oc->pb) CloseLibraryIO(&oc->pb);
-    lib().avformat_free_context(oc);
-}
 
 // A sample aspect ratio as a fraction with terms of at most 255.
 AVRational AspectFraction(double value) {
@@ -97,11 +89,11 @@ uint16_t* MatrixCopy(const TMatrix& m) {
 
 // The interrupt of an output's I/O: it may stop the open (time-out, cancel)
 // but never a write afterwards; a stop request must not cut the trailer off.
-int OutputOpenInterrupt(void* engine) { return TCustomFFmpeg::CheckIOTimeout(engine) ? 1 : 0; }
+int OutputOpenInterrupt(void* fileSet) { return TFileSet::CheckIOTimeout(fileSet) ? 1 : 0; }
 
 }  // namespace
 
-void TCustomFFmpeg::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio,
+void TFileSet::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio,
                                           bool& hasSubtitle) {
     hasVideo = hasAudio = hasSubtitle = false;
     // A join that fills missing audio with silence has audio when any of its
@@ -124,7 +116,7 @@ void TCustomFFmpeg::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAu
     }
 }
 
-TOutputStream& TCustomFFmpeg::NewOutputStreamRecord(AVFormatContext* oc, int slot) {
+TOutputStream& TFileSet::NewOutputStreamRecord(AVFormatContext* oc, int slot) {
     auto& list = OutputStreams.at(slot);
     if (list.size() < oc->nb_streams) list.resize(oc->nb_streams);
     auto record = std::make_shared<TOutputStream>();
@@ -151,7 +143,7 @@ AVStream* NewStreamWithId(AVFormatContext* oc, const std::vector<int>& idMap) {
 // state, or the format's default for the type. An unknown, mistyped or
 // experimental name consumes the name (and the language, when given) and
 // raises the lookup's text.
-const AVCodec* ChooseEncoder(TCustomFFmpeg& e, AVFormatContext* oc, AVMediaType type,
+const AVCodec* ChooseEncoder(TFileSet& e, AVFormatContext* oc, AVMediaType type,
                              std::string& name, std::string* language) {
     if (name.empty())
         return lib().avcodec_find_encoder(
@@ -174,7 +166,7 @@ void TakeLanguage(AVStream* st, std::string& language) {
 
 }  // namespace
 
-void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int slot) {
+void TFileSet::NewVideoStream(AVFormatContext* oc, int slot) {
     AVStream* st;
     try {
         st = NewStreamWithId(oc, StreamIdMap);
@@ -289,7 +281,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int slot) {
     FramePixFmt = -1;
 }
 
-void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc, int slot) {
+void TFileSet::NewAudioStream(AVFormatContext* oc, int slot) {
     AVStream* st;
     try {
         st = NewStreamWithId(oc, StreamIdMap);
@@ -367,7 +359,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc, int slot) {
     AudioStreamCopy = false;
 }
 
-void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc, int slot) {
+void TFileSet::NewSubtitleStream(AVFormatContext* oc, int slot) {
     AVStream* st;
     try {
         st = NewStreamWithId(oc, StreamIdMap);
@@ -409,48 +401,47 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc, int slot) {
     SubtitleStreamCopy = false;
 }
 
-int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
-    if (JoinMode) {
-        LastError = "Cannot join more than one output file.";
+int TFileSet::OpenOutputFile(const std::string& fileName, bool join) {
+    try {
+        OpenOutput(fileName, join);
+    } catch (const TOpenRefused& e) {
+        LastError = e.what();
         return -1;
     }
-    if (OutputFileCount >= MaxFiles) {
-        LastError = "Cannot open more than " + std::to_string(MaxFiles) + " output files";
-        return -1;
-    }
+    return OutputFileCount;
+}
+
+void TFileSet::OpenOutput(const std::string& fileName, bool join) {
+    if (JoinMode) throw TOpenRefused("Cannot join more than one output file.");
+    if (OutputFileCount >= MaxFiles)
+        throw TOpenRefused("Cannot open more than " + std::to_string(MaxFiles) + " output files");
     UseVideoFilters = !VideoFilters.empty();
 
     const std::string libraryName = ToLibraryFileName(fileName);
     const AVOutputFormat* format;
     if (!ForcedFormatName.empty()) {
         format = lib().av_guess_format(ForcedFormatName.c_str(), nullptr, nullptr);
-        if (!format) {
-            LastError = "Requested output format '" + ForcedFormatName +
-                        "' is not a suitable output format";
-            return -1;
-        }
+        if (!format)
+            throw TOpenRefused("Requested output format '" + ForcedFormatName +
+                               "' is not a suitable output format");
         ForcedFormatName.clear();
     } else {
         // Guess from the name itself: the protocol prefix would hide its extension.
         format = lib().av_guess_format(nullptr, fileName.c_str(), nullptr);
-        if (!format) {
-            LastError = "Unable to find a suitable output format for '" + fileName + "'";
-            return -1;
-        }
+        if (!format)
+            throw TOpenRefused("Unable to find a suitable output format for '" + fileName + "'");
     }
     // Allocated for its muxer, so that the muxer's private options exist with
     // their defaults and the options given for it can reach it.
     AVFormatContext* raw = nullptr;
     if (lib().avformat_alloc_output_context2(&raw, format, nullptr, nullptr) < 0 || !raw)
         throw FFmpegException("avformat_alloc_context failed");
-    std::shared_ptr<AVFormatContext> oc(raw, CloseOutputContext);
+    std::shared_ptr<AVFormatContext> oc(raw, OutputFormatClose());
     oc->url = lib().av_strdup(libraryName.c_str());
     if (!oc->url) throw FFmpegException("avformat_alloc_context failed");
 
-    if (std::strcmp(format->name, "ffm") == 0) {
-        LastError = "The ffm output format is not available in this library version";
-        return -1;
-    }
+    if (std::strcmp(format->name, "ffm") == 0)
+        throw TOpenRefused("The ffm output format is not available in this library version");
 
     bool useVideo = VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || !VideoCodecName.empty();
     bool useAudio = AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
@@ -461,8 +452,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
         try {
             CheckInputStreamTypes(join, hasVideo, hasAudio, hasSubtitle);
         } catch (const std::exception& e) {
-            LastError = std::string("check_audio_video_sub_inputs fail: ") + e.what();
-            return -1;
+            throw TOpenRefused(std::string("check_audio_video_sub_inputs fail: ") + e.what());
         }
         useVideo = useVideo && hasVideo;
         useAudio = useAudio && hasAudio;
@@ -473,22 +463,19 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     if (SubtitleDisable) useSubtitle = false;
 
     const int slot = OutputFileCount;
-    auto createStreams = [&](bool use, const char* what, void (TCustomFFmpeg::*make)(AVFormatContext*, int)) {
-        if (!use) return true;
+    const auto createStreams = [&](bool use, const char* what,
+                                   void (TFileSet::*make)(AVFormatContext*, int)) {
+        if (!use) return;
         try {
             (this->*make)(oc.get(), slot);
         } catch (const std::exception& e) {
-            LastError = std::string(what) + e.what();
             OutputStreams[slot].clear();
-            return false;
+            throw TOpenRefused(std::string(what) + e.what());
         }
-        return true;
     };
-    if (!createStreams(useVideo, "new_video_stream fail: ", &TCustomFFmpeg::NewVideoStream) ||
-        !createStreams(useAudio, "new_audio_stream fail: ", &TCustomFFmpeg::NewAudioStream) ||
-        !createStreams(useSubtitle, "new_subtitle_stream fail: ",
-                       &TCustomFFmpeg::NewSubtitleStream))
-        return -1;
+    createStreams(useVideo, "new_video_stream fail: ", &TFileSet::NewVideoStream);
+    createStreams(useAudio, "new_audio_stream fail: ", &TFileSet::NewAudioStream);
+    createStreams(useSubtitle, "new_subtitle_stream fail: ", &TFileSet::NewSubtitleStream);
 
     oc->metadata = nullptr;
     lib().av_dict_copy(&oc->metadata, Metadata.Get(), 0);
@@ -501,18 +488,21 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
 
     OutputFiles[slot] = oc;
     ++OutputFileCount;
-    auto unrecord = [&] {
-        --OutputFileCount;
-        OutputFiles[slot].reset();
-        OutputStreams[slot].clear();
-    };
+    // Until the file is open and set up, a failure forgets the slot again.
+    struct TUnrecord {
+        TFileSet& Files;
+        int Slot;
+        bool Keep = false;
+        ~TUnrecord() {
+            if (Keep) return;
+            --Files.OutputFileCount;
+            Files.OutputFiles[Slot].reset();
+            Files.OutputStreams[Slot].clear();
+        }
+    } unrecord{*this, slot};
 
-    if ((format->flags & AVFMT_NEEDNUMBER) &&
-        !lib().av_filename_number_test(oc->url)) {
-        LastError = ErrorText(FromLibraryFileName(oc->url), -33);
-        unrecord();
-        return -1;
-    }
+    if ((format->flags & AVFMT_NEEDNUMBER) && !lib().av_filename_number_test(oc->url))
+        throw TOpenRefused(ErrorText(FromLibraryFileName(oc->url), -33));
 
     if (!(format->flags & AVFMT_NOFILE)) {
         const uint32_t thread = CurrentThreadID();
@@ -524,11 +514,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
         const int ret = OpenLibraryIO(libraryName, AVIO_FLAG_WRITE, &pb, nullptr, &interrupt);
         IOStartTime = INT64_MAX;
         InterruptCB()->Unregister(thread, this, CheckIOTimeout);
-        if (ret < 0) {
-            LastError = ErrorText(fileName, ret);
-            unrecord();
-            return -1;
-        }
+        if (ret < 0) throw TOpenRefused(ErrorText(fileName, ret));
         oc->pb = pb;
     }
 
@@ -547,45 +533,13 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     try {
         ApplyContextOptions(oc.get(), OptionContexts->Format(), AV_OPT_FLAG_ENCODING_PARAM);
     } catch (const std::exception& e) {
-        LastError = e.what();
-        unrecord();
-        return -1;
+        throw TOpenRefused(e.what());
     }
+    unrecord.Keep = true;
 
     StreamIdMap.clear();
     ForcedKeyFrames.clear();
     if (join && InputFileCount > 1) JoinMode = true;
-    return OutputFileCount;
-}
-
-void TCustomFFmpeg::ExpandJoinedOutput() {
-    if (!JoinMode) return;
-    int64_t sum = 0;
-    for (int i = 0; i < InputFileCount; ++i) {
-        const AVFormatContext* ic = InputFiles[i].get();
-        if (ic && ic->duration != AV_NOPTS_VALUE && ic->duration > 0) sum += ic->duration;
-    }
-    TotalDuration = sum == 0 ? -1 : sum;
-    // Each input needs its slot: the joined output must fit the tables.
-    if (OutputFileCount + InputFileCount - 1 > MaxFiles)
-        throw FFmpegException("Too many input files to join");
-    for (int k = 1; k < InputFileCount; ++k) {
-        const int i = OutputFileCount;
-        OutputFiles[i] = OutputFiles[i - 1];
-        AVFormatContext* oc = OutputFiles[i].get();
-        OutputStreams[i].clear();
-        for (unsigned s = 0; s < oc->nb_streams; ++s) {
-            auto record = std::make_shared<TOutputStream>();
-            record->FileIndex = i;
-            record->StreamIndex = static_cast<int>(s);
-            record->Stream = oc->streams[s];
-            // Copying is a property of the output stream, the same for every input.
-            const auto& first = OutputStreams[i - 1];
-            if (s < first.size() && first[s]) record->StreamCopy = first[s]->StreamCopy;
-            OutputStreams[i].push_back(record);
-        }
-        OutputFileCount = i + 1;
-    }
 }
 
 }  // namespace tw

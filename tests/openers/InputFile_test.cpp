@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -193,6 +194,29 @@ TEST_F(InputFile, ThrowingHandlerLeavesNoIOCheckBehind) {
     E->IOStartTime = INT64_MAX;
     E->BeforeFindStreamInfoCallback = nullptr;
     EXPECT_TRUE(E->OpenInputFile(a)) << E->LastError;
+}
+
+// Catches: a refusal late in the open (after the file was opened through our
+// own I/O) that leaves the I/O check registered, keeps the consumed codec
+// names and channel, or leaks the file's own I/O (LeakSanitizer).
+TEST_F(InputFile, ALateRefusalUndoesTheOpenSteps) {
+    const std::string odd = Dir.File("a:b.flv");
+    std::rename(Clip("plain.flv", {"--duration", "0.5"}).c_str(), odd.c_str());
+    E->SetOption("programid", "99");
+    E->SetOption("vcodec", "h264");
+    E->VideoChannel = 3;
+    EXPECT_FALSE(E->OpenInputFile(odd));
+    EXPECT_EQ(E->LastError, "Specified program id not found");
+    EXPECT_EQ(E->InputFileCount, 0);
+    EXPECT_TRUE(E->VideoCodecName.empty());
+    EXPECT_EQ(E->VideoChannel, 0);
+    E->IOStartTime = 0;  // what a cancelled open leaves
+    EXPECT_FALSE(InterruptCB()->Check(CurrentThreadID()));
+    E->IOStartTime = INT64_MAX;
+
+    E->SetOption("programid", "0");
+    ASSERT_TRUE(E->OpenInputFile(odd)) << E->LastError;
+    EXPECT_EQ(E->InputFileCount, 1);
 }
 
 }  // namespace

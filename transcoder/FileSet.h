@@ -1,0 +1,131 @@
+// transcoder/FileSet.h — the files of one transcode job: opening the inputs
+// and the output from the option values, the per-file tables they fill, and
+// the I/O timeout every blocking open runs under.
+//
+// The openers read the option values as they stand when called and consume
+// some of them (the forced format, the codec names, the start position...),
+// so that the next file starts from a clean slate. They run on the
+// configuring thread while the engine is idle. Inside, every failure is an
+// exception; OpenInputFile and OpenOutputFile turn the ones their callers
+// expect into false / -1 with the text in LastError.
+#pragma once
+
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "transcoder/EngineOptions.h"
+#include "transcoder/FFmpegException.h"
+#include "transcoder/OptionState.h"
+
+namespace tw {
+
+/// A failure an opener reports as its result (false, -1) with the text in
+/// LastError, rather than raising it to its caller.
+class TOpenRefused : public FFmpegException {
+  public:
+    using FFmpegException::FFmpegException;
+};
+
+class TFileSet : public TEngineOptions, public TFileTables {
+  public:
+    /// Largest capacity the engine accepts.
+    static constexpr int MaxFilesLimit = 512;
+
+    /// Allocates every per-file table with maxFiles entries. Throws
+    /// std::logic_error "Assertion failure" (a programming error, not a user
+    /// error) unless 1 <= maxFiles <= 512.
+    explicit TFileSet(int maxFiles);
+
+    /// Capacity: maximum number of input files and, separately, of output files.
+    const int MaxFiles;
+    /// The output is a joined one: every input plays into it in turn.
+    bool JoinMode = false;
+    /// Milliseconds for one blocking open; 0 or less disables the timeout.
+    int IOTimeout = 10000;
+    /// Microseconds; INT64_MAX = no open in progress, 0 = cancelled.
+    std::atomic<int64_t> IOStartTime = INT64_MAX;
+    /// Expected output duration in microseconds, -1 = unknown.
+    int64_t TotalDuration = -1;
+
+    // --- merge policy of the join driver. No option names reach these and
+    // ResetOptions leaves them alone: every other caller gets the engine's
+    // ordinary rules.
+    /// Re-encoding join: each input's pictures are turned upright by their
+    /// display matrix, scaled to fit the output size with their aspect kept
+    /// and padded black, never stretched.
+    bool FitPictures = false;
+    /// Re-encoding join: the output has audio when any input has; an input
+    /// without audio contributes silence as long as its video.
+    bool FillMissingAudio = false;
+
+    // --- opening input files (InputFile.cpp)
+    /// Opens one input with the current option values and records it; its
+    /// stream parameters become the option values'. False with the reason in
+    /// LastError; FFmpegException for an unknown forced format, a failed
+    /// allocation or an impossible stream type. On false nothing is recorded;
+    /// option values consumed before the failure stay consumed.
+    bool OpenInputFile(const std::string& fileName);
+    /// Interrupt check registered for the calling thread during a blocking
+    /// open (context: the file set, i.e. the engine): the open took longer
+    /// than IOTimeout, or was cancelled (IOStartTime 0).
+    static bool CheckIOTimeout(void* fileSet);
+
+    // --- the output file and its streams (OutputFile.cpp)
+    /// Creates the output with its streams from the option values and opens
+    /// it for writing. Returns the new OutputFileCount, or -1 with the reason
+    /// in LastError. With join set and several inputs open, the output
+    /// becomes a joined one (JoinMode).
+    int OpenOutputFile(const std::string& fileName, bool join);
+    /// Which media types the inputs hold: the first input only when joining
+    /// (but audio of any input with FillMissingAudio), else all. Throws
+    /// "invalid codec_type of input file".
+    void CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio, bool& hasSubtitle);
+    /// Adds a stream of the type to the context and its record to the slot.
+    /// Throws the stream's failure text.
+    void NewVideoStream(AVFormatContext* oc, int slot);
+    void NewAudioStream(AVFormatContext* oc, int slot);
+    void NewSubtitleStream(AVFormatContext* oc, int slot);
+
+    // --- the set as a whole (FileSet.cpp)
+    /// Joined output: one slot per input, all naming the one context, and
+    /// TotalDuration the sum of the inputs' durations. Nothing otherwise.
+    /// Throws "Too many input files to join" when the slots do not suffice.
+    void ExpandJoinedOutput();
+    /// Closes every output (deleting one left empty) and input and forgets
+    /// the mapping lists that named them.
+    void CloseFiles();
+
+    // --- options that reach the files
+    /// "itsscale": the scale belongs to the input opened next.
+    void SetInputTsScale(const std::string& text) override;
+    /// "t": also the expected duration.
+    void SetRecordingTime(int64_t us) override;
+    /// "newvideo", "newaudio", "newsubtitle": a stream on the last output.
+    void NewVideoStream() override;
+    void NewAudioStream() override;
+    void NewSubtitleStream() override;
+    std::vector<AVRational> InputVideoFrameRates() const override;
+
+  protected:
+    /// Called by OpenInputFile after a successful open, before the streams
+    /// are analysed, so that the owner can adjust the context.
+    virtual void BeforeFindStreamInfo(AVFormatContext* context) = 0;
+
+  private:
+    static int CheckedCapacity(int maxFiles);
+    /// The body of OpenInputFile and OpenOutputFile: TOpenRefused for a
+    /// refusal, other exceptions raised through.
+    void OpenInput(const std::string& fileName);
+    void OpenOutput(const std::string& fileName, bool join);
+    TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
+    void NewStream(AVMediaType type);
+};
+
+}  // namespace tw
