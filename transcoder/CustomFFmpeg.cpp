@@ -1,12 +1,17 @@
-// transcoder/CustomFFmpeg.cpp — construction and option reset of the engine, and
-// the hand-over of an opened input to the owner's callback.
+// transcoder/CustomFFmpeg.cpp — the engine's life: construction and option
+// reset, start, run, stop and terminate.
 #include "transcoder/CustomFFmpeg.h"
 
+#include <chrono>
 #include <stdexcept>
 
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
+#include "diag/FFLog.h"
+#include "diag/MainThread.h"
+#include "transcoder/ConvertThread.h"
 #include "transcoder/PictureState.h"
+#include "transcoder/Transcoder.h"
 
 namespace tw {
 
@@ -33,6 +38,144 @@ void TCustomFFmpeg::ResetOptions() {
 
 void TCustomFFmpeg::BeforeFindStreamInfo(AVFormatContext* context) {
     if (BeforeFindStreamInfoCallback) BeforeFindStreamInfoCallback(this, context);
+}
+
+// --- run, stop and terminate
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+    try {
+        Stop(true);
+    } catch (...) {
+    }
+    FWorker.reset();      // joins the finished worker
+    FTerminator.reset();  // and a terminate thread still delivering
+    try {
+        CloseFiles();
+    } catch (...) {
+    }
+}
+
+void TCustomFFmpeg::SetWorkerDone(bool done) {
+    std::lock_guard<std::mutex> lock(FEventLock);
+    FWorkerDone = done;
+    FEventChanged.notify_all();
+}
+
+void TCustomFFmpeg::SetTerminateDone(bool done) {
+    std::lock_guard<std::mutex> lock(FEventLock);
+    FTerminateDone = done;
+    FEventChanged.notify_all();
+}
+
+void TCustomFFmpeg::RecordFailure(const std::string& message) {
+    FFLogger()->Log(this, llQuiet, message);
+    ErrorRaised = true;
+    ErrorMessage = message;
+}
+
+void TCustomFFmpeg::RecordFailure(const std::exception& e) { RecordFailure(std::string(e.what())); }
+
+TConvertThread* TCustomFFmpeg::Start(bool inThread, int priority) {
+    if (Running || Terminated) return nullptr;
+    try {
+        if (OutputFileCount == 0) {
+            CloseFiles();
+            throw FFmpegException("At least one output file must be specified");
+        }
+        if (InputFileCount == 0) {
+            CloseFiles();
+            throw FFmpegException("At least one input file must be specified");
+        }
+    } catch (const std::exception& e) {
+        RecordFailure(e);
+        DoTerminate();
+        return nullptr;
+    }
+    Running = true;
+    StopRequested = false;
+    Finished = false;
+    Terminated = false;
+    if (!inThread) {
+        Run();
+        return nullptr;
+    }
+    FWorker = std::make_unique<TConvertThread>(*this, priority);
+    // The worker counts as inside Run from its creation: a Stop before it is
+    // resumed must wait for it.
+    SetWorkerDone(false);
+    return FWorker.get();
+}
+
+void TCustomFFmpeg::Run() {
+    Finished = false;
+    try {
+        TTranscoder(*this).Transcode();
+    } catch (const std::exception& e) {
+        RecordFailure(e);
+    } catch (...) {
+        RecordFailure("Unknown failure");
+    }
+    try {
+        ReleasePictureState();
+    } catch (const std::exception& e) {
+        RecordFailure(e);
+    }
+    try {
+        CloseFiles();
+    } catch (const std::exception& e) {
+        RecordFailure(e);
+    }
+    try {
+        DoTerminate();
+    } catch (const std::exception& e) {
+        RecordFailure(e);
+    }
+}
+
+void TCustomFFmpeg::Stop(bool wait) {
+    StopRequested = true;
+    if (FWorker) {
+        FWorker->Resume();
+        if (!wait) return;
+        std::unique_lock<std::mutex> lock(FEventLock);
+        while (!FWorkerDone) {
+            if (IsMainThread()) {
+                // A worker blocked in a call that must run on this thread can
+                // only finish when the queue is served.
+                lock.unlock();
+                WaitAndDrainMainThreadCalls(std::chrono::milliseconds(20));
+                lock.lock();
+            } else {
+                FEventChanged.wait_for(lock, std::chrono::milliseconds(20));
+            }
+        }
+    } else {
+        IOStartTime = 0;
+    }
+}
+
+void TCustomFFmpeg::Terminate(bool wait) {
+    if (Running) {
+        Stop(wait);
+        return;
+    }
+    if (Terminated || FTerminator) return;
+    FTerminator = std::make_unique<TDoTerminateThread>(*this);
+    if (wait) {
+        std::unique_lock<std::mutex> lock(FEventLock);
+        FEventChanged.wait(lock, [this] { return FTerminateDone; });
+    }
+}
+
+void TCustomFFmpeg::DoTerminate() {
+    Running = false;
+    // One notification per engine, whichever path gets here first.
+    if (Terminated.exchange(true)) return;
+    if (TerminateCallback) TerminateCallback(this);
+}
+
+bool TCustomFFmpeg::CheckStopRequest(void* engine) {
+    return static_cast<TCustomFFmpeg*>(engine)->StopRequested.load();
 }
 
 }  // namespace tw

@@ -70,7 +70,7 @@ class TCustomFFmpeg : public TFileSet {
     /// in the libraries (context: the engine): a stop was requested.
     static bool CheckStopRequest(void* engine);
 
-    // --- run, stop and events (Engine.cpp, Transcoder.cpp)
+    // --- run, stop and events
     /// Starts the one run of this engine. With inThread the run gets a
     /// worker thread, returned not yet started (Resume starts it; the engine
     /// owns it); without, Run happens on the calling thread and the result is
