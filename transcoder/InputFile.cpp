@@ -10,14 +10,11 @@
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "transcoder/FileSet.h"
+#include "transcoder/InputFile.h"
 
 namespace tw {
-namespace {
 
-// The old open-parameter record: today the demuxers that want these values
-// (raw audio and video, capture devices) take them as options. Values that
-// mean "not given" are left out, as the demuxers ignored them then.
-AVDictionary* OpenParameters(const TOptionState& o) {
+DictionaryPtr InputOpenParameters(const TOptionState& o) {
     AVDictionary* d = nullptr;
     auto set = [&](const char* key, const std::string& value) {
         lib().av_dict_set(&d, key, value.c_str(), 0);
@@ -34,10 +31,8 @@ AVDictionary* OpenParameters(const TOptionState& o) {
     }
     if (o.VideoChannel != 0) set("channel", std::to_string(o.VideoChannel));
     if (!o.VideoStandard.empty()) set("standard", o.VideoStandard);
-    return d;
+    return DictionaryPtr(d);
 }
-
-}  // namespace
 
 bool TFileSet::OpenInputFile(const std::string& fileName) {
     try {
@@ -106,7 +101,7 @@ void TFileSet::OpenInput(const std::string& fileName) {
 
     FormatContextPtr ic(lib().avformat_alloc_context());
     if (!ic) throw FFmpegException("avformat_alloc_context failed");
-    DictionaryPtr params(OpenParameters(*this));
+    DictionaryPtr params = InputOpenParameters(*this);
     ApplyContextOptions(ic.get(), OptionContexts->Format(), AV_OPT_FLAG_DECODING_PARAM);
 
     TOpenCleanUp cleanUp(*this, *this, CurrentThreadID());

@@ -10,10 +10,10 @@
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "transcoder/FileSet.h"
+#include "transcoder/OutputFile.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
-namespace {
 
 // A sample aspect ratio as a fraction with terms of at most 255.
 AVRational AspectFraction(double value) {
@@ -38,12 +38,6 @@ std::string CreationTimeText(int64_t seconds) {
     char text[64];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc);
     return text;
-}
-
-bool InList(const AVPixelFormat* list, AVPixelFormat f) {
-    for (; *list != AV_PIX_FMT_NONE; ++list)
-        if (*list == f) return true;
-    return false;
 }
 
 // "start,end,q/start,end,q/...": the rate-control overrides of a video encoder.
@@ -79,6 +73,14 @@ void ParseRcOverride(const std::string& text, AVCodecContext* enc) {
     std::memcpy(array, list.data(), list.size() * sizeof(RcOverride));
     enc->rc_override = array;  // freed with the context
     enc->rc_override_count = static_cast<int>(list.size());
+}
+
+namespace {
+
+bool InList(const AVPixelFormat* list, AVPixelFormat f) {
+    for (; *list != AV_PIX_FMT_NONE; ++list)
+        if (*list == f) return true;
+    return false;
 }
 
 uint16_t* MatrixCopy(const TMatrix& m) {
