@@ -1,10 +1,9 @@
 // encoder/OptionRecords.cpp — input and output records applied to a task.
 #include "encoder/OptionRecords.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <ctime>
+#include <string_view>
 
 #include "transcoder/CustomFFmpeg.h"
 #include "transcoder/Parsers.h"

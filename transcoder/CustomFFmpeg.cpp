@@ -4,7 +4,6 @@
 
 #include <stdexcept>
 
-#include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "transcoder/Parsers.h"
 #include "transcoder/PictureState.h"
@@ -26,7 +25,6 @@ TCustomFFmpeg::TCustomFFmpeg(int maxFiles)
     ResetOptions();
 }
 
-
 void TCustomFFmpeg::ResetOptions() {
     if (!FFLoader().Loaded(WorkLibraryKinds)) return;
     ResetOptionValues();
@@ -41,22 +39,22 @@ void TCustomFFmpeg::ResetOptions() {
 }
 
 std::vector<AVRational> TCustomFFmpeg::InputVideoFrameRates() const {
-        std::vector<AVRational> rates;
-        for (int i = 0; i < InputFileCount; ++i) {
-            const AVFormatContext* ic = InputFiles[i].get();
-            if (!ic) continue;
-            for (unsigned s = 0; s < ic->nb_streams; ++s) {
-                const AVStream* st = ic->streams[s];
-                if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-                // The stream's own rate stands for the old decoder time base.
-                AVRational r = st->avg_frame_rate;
-                if (r.num <= 0 || r.den <= 0) r = st->r_frame_rate;
-                if (r.num <= 0 || r.den <= 0) r = AVRational{0, 0};
-                rates.push_back(r);
-            }
+    std::vector<AVRational> rates;
+    for (int i = 0; i < InputFileCount; ++i) {
+        const AVFormatContext* ic = InputFiles[i].get();
+        if (!ic) continue;
+        for (unsigned s = 0; s < ic->nb_streams; ++s) {
+            const AVStream* st = ic->streams[s];
+            if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+            // The stream's own rate stands for the old decoder time base.
+            AVRational r = st->avg_frame_rate;
+            if (r.num <= 0 || r.den <= 0) r = st->r_frame_rate;
+            if (r.num <= 0 || r.den <= 0) r = AVRational{0, 0};
+            rates.push_back(r);
         }
-        return rates;
     }
+    return rates;
+}
 
 void TCustomFFmpeg::SetInputTsScale(const std::string& text) {
     const auto [index, scale] = ParseTsScaleText(text);

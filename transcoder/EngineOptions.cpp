@@ -239,14 +239,13 @@ void TEngineOptions::AddMetadata(const std::string& key, const std::string& valu
 }
 
 void TEngineOptions::AddStreamMap(const std::string& text) {
-    const TParsedStreamMap m = ParseStreamMapText(text);
-    StreamMaps.push_back({m.File, m.Stream, m.SyncFile, m.SyncStream});
+    StreamMaps.push_back(ParseStreamMapText(text));
 }
 
 void TEngineOptions::AddMetadataMap(const std::string& text) {
-    const auto [out, in] = ParseMetadataMapText(text);
-    MetadataMaps.push_back({{out.File, out.Kind, out.Index}, {in.File, in.Kind, in.Index}});
-    for (char kind : {out.Kind, in.Kind}) {
+    const TMetadataMap map = ParseMetadataMapText(text);
+    MetadataMaps.push_back(map);
+    for (char kind : {map.Out.Kind, map.In.Kind}) {
         if (kind == 'g') MetadataGlobalAutocopy = false;
         if (kind == 's') MetadataStreamsAutocopy = false;
         if (kind == 'c') MetadataChaptersAutocopy = false;

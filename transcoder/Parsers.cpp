@@ -38,7 +38,7 @@ void SkipOne(const char*& p) {
 
 /// The kind part of one side of a metadata map, read at p (a ',' followed by
 /// the kind letter and, for 's', 'c' and 'p', its index).
-void ReadMetaKind(const char*& p, TParsedMetaSide& side) {
+void ReadMetaKind(const char*& p, TMetadataMapSide& side) {
     if (*p != ',') {
         side.Kind = 'g';
         return;
@@ -207,8 +207,8 @@ uint32_t ParseCodecTagText(const std::string& text) {
            uint32_t(uint8_t(text[2])) << 16 | uint32_t(uint8_t(text[3])) << 24;
 }
 
-TParsedStreamMap ParseStreamMapText(const std::string& text) {
-    TParsedStreamMap m;
+TStreamMap ParseStreamMapText(const std::string& text) {
+    TStreamMap m;
     const char* p = text.c_str();
     m.File = ReadInt(p);
     SkipOne(p);
@@ -225,8 +225,8 @@ TParsedStreamMap ParseStreamMapText(const std::string& text) {
     return m;
 }
 
-std::pair<TParsedMetaSide, TParsedMetaSide> ParseMetadataMapText(const std::string& text) {
-    TParsedMetaSide out, in;
+TMetadataMap ParseMetadataMapText(const std::string& text) {
+    TMetadataMapSide out, in;
     const char* p = text.c_str();
     out.File = ReadInt(p);
     ReadMetaKind(p, out);

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "transcoder/OptionState.h"
+
 namespace tw {
 
 // --- texts
@@ -92,25 +94,15 @@ double ParseAspectRatioText(const std::string& text);
 uint32_t ParseCodecTagText(const std::string& text);
 
 /// "map" value: input file, input stream and optionally sync file and sync
-/// stream (integers in C notation, each followed by any one separator).
-struct TParsedStreamMap {
-    int File = 0;
-    int Stream = 0;
-    int SyncFile = 0;
-    int SyncStream = 0;
-};
-TParsedStreamMap ParseStreamMapText(const std::string& text);
+/// stream (integers in C notation, each followed by any one separator);
+/// without the sync part they equal the input file and stream.
+TStreamMap ParseStreamMapText(const std::string& text);
 
-/// One side of a "map_meta_data" value: file number and kind letter ('g'
-/// global, 's' stream, 'c' chapter, 'p' program) with its index.
-struct TParsedMetaSide {
-    int File = 0;
-    char Kind = 'g';
-    int Index = 0;
-};
-/// "out[,k[idx]]:in[,k[idx]]" → (output side, input side). Throws
-/// FFmpegException "Invalid metadata type <letter>." for an unknown kind.
-std::pair<TParsedMetaSide, TParsedMetaSide> ParseMetadataMapText(const std::string& text);
+/// "map_meta_data" value "out[,k[idx]]:in[,k[idx]]", each side a file number
+/// and a kind letter ('g' global, 's' stream, 'c' chapter, 'p' program) with
+/// its index. Throws FFmpegException "Invalid metadata type <letter>." for
+/// an unknown kind.
+TMetadataMap ParseMetadataMapText(const std::string& text);
 
 /// "map_chapters" value "out:in" → (output file, input file).
 std::pair<int, int> ParseChapterMapText(const std::string& text);

@@ -74,7 +74,7 @@ TEST(Parsers, CodecTag) {
 }
 
 TEST(Parsers, StreamChapterAndMetadataMaps) {
-    TParsedStreamMap m = ParseStreamMapText("0:1");
+    TStreamMap m = ParseStreamMapText("0:1");
     EXPECT_EQ((std::vector<int>{m.File, m.Stream, m.SyncFile, m.SyncStream}),
               (std::vector<int>{0, 1, 0, 1}));
     m = ParseStreamMapText("1.2,0x3:4");
