@@ -1,12 +1,12 @@
 // encoder/OptionRecords.cpp — input and output records applied to a task.
 #include "encoder/OptionRecords.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <ctime>
+#include <string_view>
 
 #include "transcoder/CustomFFmpeg.h"
+#include "transcoder/Parsers.h"
 
 namespace tw {
 namespace {
@@ -29,24 +29,10 @@ bool StreamCreatingKey(const std::string& k) {
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> SplitExtOptions(const std::string& text) {
-    std::string t = text;
-    auto blank = [](unsigned char c) { return c <= ' '; };
-    while (!t.empty() && blank(t.back())) t.pop_back();
-    size_t start = 0;
-    while (start < t.size() && blank(t[start])) ++start;
-    t = t.substr(start);
-    std::string norm;
-    for (size_t i = 0; i < t.size(); ++i) {
-        if (t[i] == '\r') {
-            norm += '\n';
-            if (i + 1 < t.size() && t[i + 1] == '\n') ++i;
-        } else if (t.compare(i, 6, "<CRLF>") == 0) {
-            norm += '\n';
-            i += 5;
-        } else {
-            norm += t[i];
-        }
-    }
+    std::string norm = ToLineFeeds(Trim(text));
+    static constexpr std::string_view kMarker = "<CRLF>";
+    for (size_t at = norm.find(kMarker); at != std::string::npos; at = norm.find(kMarker, at + 1))
+        norm.replace(at, kMarker.size(), "\n");
     std::vector<std::pair<std::string, std::string>> lines;
     if (norm.empty()) return lines;
     size_t pos = 0;
@@ -129,50 +115,46 @@ int64_t DateTimeToUnix(double days) {
 }
 
 void ApplyOutputOptions(TCustomFFmpeg& t, const TOutputOptions& o) {
-    auto num = [](auto v) { return std::to_string(v); };
-    auto flt = [](float v) {
-        char b[32];
-        std::snprintf(b, sizeof b, "%g", v);
-        return std::string(b);
-    };
-    if (!o.ForceFormat.empty()) t.SetOption("f", o.ForceFormat);
+    // Each call has the effect of the option named beside it; the setters
+    // carry the "ignored when" rules the record's conditions repeat.
+    t.SetForcedFormatName(o.ForceFormat);  // f
     if (o.PacketSize > 0) t.SetDefaultOptionInt("packetsize", o.PacketSize);
     if (o.MuxRate > 0) t.SetDefaultOptionInt("muxrate", o.MuxRate);
-    if (o.MuxDelay > 0) t.SetOption("muxdelay", flt(o.MuxDelay));
-    if (o.MuxPreload > 0) t.SetOption("muxpreload", flt(o.MuxPreload));
-    if (o.DisableAudio) t.SetOption("an", "1");
-    if (o.AudioVolume >= 0) t.SetOption("vol", num(o.AudioVolume));
-    if (o.AudioChannels > 0) t.SetOption("ac", num(o.AudioChannels));
-    if (o.AudioSampleRate > 0) t.SetOption("ar", num(o.AudioSampleRate));
+    t.SetMuxMaxDelay(o.MuxDelay);  // muxdelay
+    t.SetMuxPreload(o.MuxPreload);  // muxpreload
+    if (o.DisableAudio) t.SetAudioDisable(true);  // an
+    t.SetAudioVolume(o.AudioVolume);  // vol
+    t.SetAudioChannels(o.AudioChannels);  // ac
+    t.SetAudioSampleRate(o.AudioSampleRate);  // ar
     if (o.AudioBitrate > 0 && o.Target == 0) t.SetDefaultOptionInt("ab", o.AudioBitrate);
     if (o.AudioBitrateTolerance > 0) t.SetDefaultOptionInt("abt", o.AudioBitrateTolerance);
-    t.SetOption("alang", o.AudioLanguage);
-    t.SetOption("async", num(o.AudioSync));
-    if (!o.AudioTag.empty()) t.SetOption("atag", o.AudioTag);
-    if (o.DisableVideo) t.SetOption("vn", "1");
-    if (!o.FrameRate.empty()) t.SetOption("r", o.FrameRate);
-    if (!o.AspectRatio.empty()) t.SetOption("aspect", o.AspectRatio);
+    t.SetAudioLanguage(o.AudioLanguage);  // alang
+    t.SetAudioSyncMethod(o.AudioSync);  // async
+    t.SetCodecTag("atag", o.AudioTag);
+    if (o.DisableVideo) t.SetVideoDisable(true);  // vn
+    t.SetFrameRate(o.FrameRate);  // r
+    t.SetAspectRatio(o.AspectRatio);  // aspect
     if (o.GopSize > 0) t.SetDefaultOptionInt("g", o.GopSize);
     if (o.VideoBitrate > 0 && o.Target == 0) t.SetDefaultOptionInt("vb", o.VideoBitrate);
     if (o.VideoMaxRate > 0) t.SetDefaultOptionInt("maxrate", o.VideoMaxRate);
     if (o.VideoMinRate > 0) t.SetDefaultOptionInt("minrate", o.VideoMinRate);
     if (o.VideoBitrateTolerance > 0) t.SetDefaultOptionInt("bt", o.VideoBitrateTolerance);
     if (o.VideoBufSize > 0) t.SetDefaultOptionInt("bufsize", o.VideoBufSize);
-    t.SetOption("vsync", num(o.VideoSync));
-    if (!o.VideoTag.empty()) t.SetOption("vtag", o.VideoTag);
-    t.SetOption("vlang", o.VideoLanguage);
-    if (o.DisableSubtitle) t.SetOption("sn", "1");
-    t.SetOption("slang", o.SubtitleLanguage);
-    t.SetOption("isync", o.InputSync ? "1" : "0");
-    if (o.CopyTimestamps) t.SetOption("copyts", "1");
-    t.SetStartTime(o.StartTime);
-    if (o.RecordingTime != AV_NOPTS_VALUE) t.SetRecordingTime(o.RecordingTime);
+    t.SetVideoSyncMethod(o.VideoSync);  // vsync
+    t.SetCodecTag("vtag", o.VideoTag);
+    t.SetVideoLanguage(o.VideoLanguage);  // vlang
+    if (o.DisableSubtitle) t.SetSubtitleDisable(true);  // sn
+    t.SetSubtitleLanguage(o.SubtitleLanguage);  // slang
+    t.SetInputSync(o.InputSync);  // isync
+    if (o.CopyTimestamps) t.SetCopyTs(true);  // copyts
+    t.SetStartTime(o.StartTime);  // ss
+    t.SetRecordingTime(o.RecordingTime);  // t
     if (o.Info.Timestamp == 0)
-        t.RecordingTimestamp = static_cast<int64_t>(std::time(nullptr));
+        t.SetRecordingTimestamp(static_cast<int64_t>(std::time(nullptr)));
     else if (o.Info.Timestamp > 0)
-        t.RecordingTimestamp = DateTimeToUnix(o.Info.Timestamp);
-    if (o.Info.Year > 0) t.AddMetadata("year", num(o.Info.Year));
-    if (o.Info.Track > 0) t.AddMetadata("track", num(o.Info.Track));
+        t.SetRecordingTimestamp(DateTimeToUnix(o.Info.Timestamp));
+    if (o.Info.Year > 0) t.AddMetadata("year", std::to_string(o.Info.Year));
+    if (o.Info.Track > 0) t.AddMetadata("track", std::to_string(o.Info.Track));
     const std::pair<const char*, const std::string*> texts[] = {
         {"title", &o.Info.Title},     {"author", &o.Info.Author}, {"copyright", &o.Info.Rights},
         {"comment", &o.Info.Comment}, {"album", &o.Info.Album},   {"genre", &o.Info.Genre}};

@@ -1,5 +1,12 @@
 // encoder/OptionRecords.h — the records that describe an input or output file
 // of a task, and how they become engine options.
+//
+// Records are plain values owned by the caller. Text lines of the extended
+// options reach the engine through its option table (SetOption); the record
+// fields through the engine's typed setters, each with the effect of the
+// option of the same meaning. Nothing here catches: every call throws what
+// the engine throws (FFmpegException with the option's text, "Invalid
+// BitsPixel <n>" for the hook bitmaps). Configuring thread only.
 #pragma once
 
 #include <cstdint>

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"

@@ -1,26 +1,16 @@
 // transcoder/DefaultOptions.cpp — the generic option path: options the engine
 // does not know itself go to the libraries' option tables, are recorded, and
 // are later copied into the codec and format contexts; and codec lookup by name.
-#include <string_view>
+#include "transcoder/DefaultOptions.h"
 
 #include "binding/Entries.h"
 #include "diag/FFLog.h"
 #include "transcoder/EngineOptions.h"
 #include "transcoder/LegacyOptions.h"
+#include "transcoder/Parsers.h"
 
 namespace tw {
 
-namespace {
-
-// Per thread rather than per process: engines configured at the same time on
-// different threads must not race on one string.
-thread_local std::string gLastOptionFailure;
-
-bool IsBlank(std::string_view s) {
-    return s.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
-
-/// Whether some codec's or some muxer's private option table has the option.
 bool KnownToPrivateOptions(const std::string& name) {
     void* it = nullptr;
     while (const AVCodec* c = lib().av_codec_iterate(&it)) {
@@ -41,39 +31,35 @@ std::string InvalidValueText(const std::string& name, const std::string& value) 
     return "Invalid value \"" + value + "\" for option \"" + name + "\"";
 }
 
-}  // namespace
-
-const std::string& LastOptionFailure() { return gLastOptionFailure; }
-
-void SetLastOptionFailure(const std::string& text) { gLastOptionFailure = text; }
+std::string UnrecognizedOptionText(const std::string& name) {
+    return "Unrecognized option \"" + name + "\"";
+}
 
 bool TEngineOptions::SetDefaultOption(const std::string& name, const std::string& value) {
     if (IsBlank(name)) return false;
-    if (!OptionContexts) {
-        SetLastOptionFailure("The media libraries are not loaded");
+    try {
+        SetGenericOption(name, value, true);
+        return true;
+    } catch (const FFmpegException& e) {
+        FOptionFailure = e.what();
         return false;
     }
+}
+
+void TEngineOptions::SetGenericOption(const std::string& name, const std::string& value,
+                                      bool translate) {
+    if (!OptionContexts) throw FFmpegException("The media libraries are not loaded");
 
     // Older spellings (from presets and targets) become today's options. A
     // translation may keep the option's own name with the still-valid part
     // of its value ("flags=-loop"): those are set as they are, not translated
-    // again.
-    static thread_local bool translating = false;
+    // again. The first refused part ends the translation.
     TLegacyTranslation legacy;
-    if (!translating && TranslateLegacyOption(name, value, legacy)) {
+    if (translate && TranslateLegacyOption(name, value, legacy)) {
         if (!legacy.NoEffect.empty())
             FFLogger()->Log(this, llVerbose, legacy.NoEffect + " has no effect any more");
-        translating = true;
-        bool ok = true;
-        try {
-            for (const auto& [n, v] : legacy.Options)
-                if (!(ok = SetDefaultOption(n, v))) break;
-        } catch (...) {
-            translating = false;
-            throw;
-        }
-        translating = false;
-        return ok;
+        for (const auto& [n, v] : legacy.Options) SetGenericOption(n, v, false);
+        return;
     }
 
     TOptionContexts& oc = *OptionContexts;
@@ -125,13 +111,11 @@ bool TEngineOptions::SetDefaultOption(const std::string& name, const std::string
 
     if (matched && ret < 0) {
         lib().av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", val, n);
-        SetLastOptionFailure(InvalidValueText(name, value));
-        return false;
+        throw FFmpegException(InvalidValueText(name, value));
     }
     if (!matched && !KnownToPrivateOptions(name)) {
         lib().av_log(nullptr, AV_LOG_ERROR, "Unrecognized option \"%s\"\n", n);
-        SetLastOptionFailure("Unrecognized option \"" + name + "\"");
-        return false;
+        throw FFmpegException(UnrecognizedOptionText(name));
     }
 
     if (matched)
@@ -140,7 +124,6 @@ bool TEngineOptions::SetDefaultOption(const std::string& name, const std::string
         oc.Record(name, value);
 
     if (oc.Codec(AVMEDIA_TYPE_VIDEO)->debug || oc.Format()->debug) FFLogger()->SetLogLevel(llDebug);
-    return true;
 }
 
 bool TEngineOptions::SetDefaultOptionInt(const std::string& name, int value) {

@@ -3,13 +3,11 @@
 #include "transcoder/EngineOptions.h"
 
 #include <ctime>
-#include <stdexcept>
 
 #include "binding/Entries.h"
-#include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "transcoder/Parsers.h"
-#include "transcoder/Presets.h"
+#include "transcoder/Targets.h"
 
 namespace tw {
 
@@ -25,7 +23,7 @@ class TEngineHost final : public TTargetHost {
     bool SetDefaultOption(const std::string& name, const std::string& value) override {
         return E.SetDefaultOption(name, value);
     }
-    std::string LastOptionFailure() const override { return tw::LastOptionFailure(); }
+    std::string LastOptionFailure() const override { return E.LastOptionFailure(); }
     bool RaiseOnUnknownOption() const override { return E.RaiseOnUnknownOption; }
     void SetVideoCodec(const std::string& name) override { E.SetVideoCodec(name); }
     void SetAudioCodec(const std::string& name) override { E.SetAudioCodec(name); }
@@ -120,6 +118,26 @@ void TEngineOptions::SetMuxMaxDelay(float seconds) {
 void TEngineOptions::SetMuxPreload(float seconds) {
     if (seconds > 0) MuxPreload = seconds;
 }
+
+void TEngineOptions::SetAudioDisable(bool on) { AudioDisable = on; }
+
+void TEngineOptions::SetVideoDisable(bool on) { VideoDisable = on; }
+
+void TEngineOptions::SetSubtitleDisable(bool on) { SubtitleDisable = on; }
+
+void TEngineOptions::SetAudioLanguage(const std::string& language) { AudioLanguage = language; }
+
+void TEngineOptions::SetVideoLanguage(const std::string& language) { VideoLanguage = language; }
+
+void TEngineOptions::SetSubtitleLanguage(const std::string& language) {
+    SubtitleLanguage = language;
+}
+
+void TEngineOptions::SetInputSync(bool on) { InputSync = on; }
+
+void TEngineOptions::SetCopyTs(bool on) { CopyTs = on; }
+
+void TEngineOptions::SetRecordingTimestamp(int64_t seconds) { RecordingTimestamp = seconds; }
 
 // --- operations of single options
 
@@ -221,14 +239,13 @@ void TEngineOptions::AddMetadata(const std::string& key, const std::string& valu
 }
 
 void TEngineOptions::AddStreamMap(const std::string& text) {
-    const TParsedStreamMap m = ParseStreamMapText(text);
-    StreamMaps.push_back({m.File, m.Stream, m.SyncFile, m.SyncStream});
+    StreamMaps.push_back(ParseStreamMapText(text));
 }
 
 void TEngineOptions::AddMetadataMap(const std::string& text) {
-    const auto [out, in] = ParseMetadataMapText(text);
-    MetadataMaps.push_back({{out.File, out.Kind, out.Index}, {in.File, in.Kind, in.Index}});
-    for (char kind : {out.Kind, in.Kind}) {
+    const TMetadataMap map = ParseMetadataMapText(text);
+    MetadataMaps.push_back(map);
+    for (char kind : {map.Out.Kind, map.In.Kind}) {
         if (kind == 'g') MetadataGlobalAutocopy = false;
         if (kind == 's') MetadataStreamsAutocopy = false;
         if (kind == 'c') MetadataChaptersAutocopy = false;
@@ -270,12 +287,8 @@ void TEngineOptions::AddBitstreamFilter(const std::string& option, const std::st
     if (name.empty()) return;
     const AVBitStreamFilter* filter = lib().av_bsf_get_by_name(name.c_str());
     AVBSFContext* raw = nullptr;
-    if (!filter || lib().av_bsf_alloc(filter, &raw) < 0) {
-        size_t b = text.find_first_not_of(" \t\r\n");
-        size_t e = text.find_last_not_of(" \t\r\n");
-        throw FFmpegException("Unknown bitstream filter " +
-                              (b == std::string::npos ? std::string() : text.substr(b, e - b + 1)));
-    }
+    if (!filter || lib().av_bsf_alloc(filter, &raw) < 0)
+        throw FFmpegException("Unknown bitstream filter " + Trim(text));
     BsfContextPtr ctx(raw);
     TBitstreamFilterChain& chain = option.empty()     ? SubtitleBitstreamFilters
                                    : option[0] == 'v' ? VideoBitstreamFilters
@@ -318,7 +331,6 @@ void TEngineOptions::SetTarget(const std::string& value) {
     const auto [norm, target] = SplitTargetOptionValue(value);
     ApplyTarget(target, norm, "ntsc");
 }
-
 
 void TEngineOptions::SetRecordingTime(int64_t us) {
     if (us != AV_NOPTS_VALUE) RecordingTime = us;

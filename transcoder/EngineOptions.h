@@ -2,6 +2,10 @@
 // the option fields, the generic option store, the option table that
 // applies one option by name, and the operations of single options.
 //
+// Implemented in three units: EngineOptions.cpp (the setters and the
+// operations of single options), Dispatcher.cpp (SetOption over the option
+// table) and DefaultOptions.cpp (the generic option path and FindCodec).
+//
 // Everything here runs on the configuring thread while the engine is idle.
 // Every failure is an FFmpegException carrying the user-facing text, unless
 // a method says otherwise. The few options that reach beyond the option
@@ -26,13 +30,6 @@ extern "C" {
 
 namespace tw {
 
-/// Text of the last generic option failure (see TCustomFFmpeg::SetDefaultOption).
-/// One text per thread: engines configured on different threads do not see
-/// each other's failures.
-const std::string& LastOptionFailure();
-/// Replaces the text of the last generic option failure of the calling thread.
-void SetLastOptionFailure(const std::string& text);
-
 class TEngineOptions : public TOptionState {
   public:
     TEngineOptions() = default;
@@ -56,10 +53,15 @@ class TEngineOptions : public TOptionState {
 
     /// The generic fallback: hands the option to the library option contexts
     /// and records it. False when not accepted, the reason then in
-    /// LastOptionFailure() (a blank name returns false and leaves it alone).
+    /// LastOptionFailure(): "Unrecognized option \"<name>\"" or
+    /// "Invalid value \"<value>\" for option \"<name>\"". A name blank
+    /// of every character up to ' ' returns false and leaves the text alone.
     bool SetDefaultOption(const std::string& name, const std::string& value);
     /// SetDefaultOption with the decimal text of value.
     bool SetDefaultOptionInt(const std::string& name, int value);
+    /// The text of this engine's last generic option failure (empty before
+    /// the first one); what SetOption and the presets raise for a refused option.
+    const std::string& LastOptionFailure() const { return FOptionFailure; }
 
     /// Copies the recorded generic options whose option in optionContext has
     /// all bits of requiredFlags (AV_OPT_FLAG_*) into target; options known
@@ -78,19 +80,8 @@ class TEngineOptions : public TOptionState {
     bool FindCodec(const std::string& name, AVMediaType type, bool encoder, int strict,
                    AVCodecID& id);
 
-    // --- value conversions of the plain options
-    /// "0" is false, every other text (the empty one too) true.
-    static bool ToFlag(const std::string& text);
-    /// A whole decimal integer ("$" or "0x" prefix: hexadecimal; blanks
-    /// around it allowed). Throws "'<text>' is not a valid integer value".
-    static int ToInt(const std::string& text);
-    /// As ToInt with the 64-bit range.
-    static int64_t ToInt64(const std::string& text);
-    /// A whole decimal number with '.' as separator. Throws
-    /// "'<text>' is not a valid floating point value".
-    static double ToFloat(const std::string& text);
-
-    // --- field setters used by the encoder instead of option texts
+    // --- field setters used by the encoder instead of option texts; the
+    // option table uses them too where an option has the same effect
     /// Ignored when empty.
     void SetForcedFormatName(const std::string& name);
     /// Microseconds; ignored when AV_NOPTS_VALUE.
@@ -110,6 +101,21 @@ class TEngineOptions : public TOptionState {
     void SetMuxMaxDelay(float seconds);
     /// Seconds; ignored unless > 0.
     void SetMuxPreload(float seconds);
+    /// "an", "vn", "sn".
+    void SetAudioDisable(bool on);
+    void SetVideoDisable(bool on);
+    void SetSubtitleDisable(bool on);
+    /// "alang", "vlang", "slang": the language of the next stream of the type
+    /// (empty clears it).
+    void SetAudioLanguage(const std::string& language);
+    void SetVideoLanguage(const std::string& language);
+    void SetSubtitleLanguage(const std::string& language);
+    /// "isync".
+    void SetInputSync(bool on);
+    /// "copyts".
+    void SetCopyTs(bool on);
+    /// Seconds since 1970 (UTC) stamped on the output ("timestamp").
+    void SetRecordingTimestamp(int64_t seconds);
 
     // --- operations of single options (value parsers)
     /// "r": empty changes nothing; throws "Incorrect frame rate".
@@ -201,8 +207,14 @@ class TEngineOptions : public TOptionState {
     void ResetOptionValues();
 
   private:
+    /// The generic path proper: sets and records the option or throws
+    /// FFmpegException with the failure text. Older spellings are translated
+    /// first when `translate` is set (a translation is not translated again).
+    void SetGenericOption(const std::string& name, const std::string& value, bool translate);
     void ApplyRecordedOptions(void* target, void* optionContext, int requiredFlags,
                               void* privateContext);
+
+    std::string FOptionFailure;
 };
 
 }  // namespace tw

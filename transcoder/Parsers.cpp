@@ -3,8 +3,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,52 +21,6 @@ std::string Format(const char* fmt, auto... args) {
     char buf[1024];
     std::snprintf(buf, sizeof buf, fmt, args...);
     return buf;
-}
-
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
-}
-
-/// A whole integer text (blanks around it allowed; "$" or "0x" for
-/// hexadecimal), as the run-time library's integer conversion reads it.
-bool TryWholeInt64(const std::string& text, int64_t& v) {
-    std::string t = Trim(text);
-    if (t.empty()) return false;
-    size_t i = 0;
-    bool negative = false;
-    if (t[i] == '+' || t[i] == '-') negative = t[i++] == '-';
-    int base = 10;
-    if (i < t.size() && t[i] == '$') {
-        base = 16;
-        ++i;
-    } else if (t.size() - i > 2 && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= t.size() || !std::isxdigit(static_cast<unsigned char>(t[i]))) return false;
-    const char* begin = t.c_str() + i;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long u = std::strtoull(begin, &end, base);
-    if (errno == ERANGE || *end != '\0') return false;
-    if (negative) {
-        if (u > uint64_t(INT64_MAX) + 1) return false;
-        v = int64_t(0 - u);
-    } else {
-        if (u > uint64_t(INT64_MAX)) return false;
-        v = int64_t(u);
-    }
-    return true;
-}
-
-bool TryWholeInt(const std::string& text, int& v) {
-    int64_t w;
-    if (!TryWholeInt64(text, w) || w < INT_MIN || w > INT_MAX) return false;
-    v = int(w);
-    return true;
 }
 
 /// strtol with base 0 from *p, leaving *p after the number.
@@ -82,7 +38,7 @@ void SkipOne(const char*& p) {
 
 /// The kind part of one side of a metadata map, read at p (a ',' followed by
 /// the kind letter and, for 's', 'c' and 'p', its index).
-void ReadMetaKind(const char*& p, TParsedMetaSide& side) {
+void ReadMetaKind(const char*& p, TMetadataMapSide& side) {
     if (*p != ',') {
         side.Kind = 'g';
         return;
@@ -104,7 +60,123 @@ void ReadMetaKind(const char*& p, TParsedMetaSide& side) {
     }
 }
 
+/// text without the spaces and tabs a number may carry around it.
+std::string_view WithoutSpaces(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
 }  // namespace
+
+// --- texts
+
+std::string Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    return std::string(s.substr(b, e - b));
+}
+
+bool IsBlank(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) > ' ') return false;
+    return true;
+}
+
+std::string ToLineFeeds(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r') {
+            out += '\n';
+            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// --- plain conversions
+
+bool ToFlag(const std::string& text) { return text != "0"; }
+
+bool TryParseInt64(std::string_view text, int64_t& v) {
+    const std::string t(WithoutSpaces(text));
+    if (t.empty()) return false;
+    size_t i = 0;
+    bool negative = false;
+    if (t[i] == '+' || t[i] == '-') negative = t[i++] == '-';
+    int base = 10;
+    // "$" is the old run-time library's hexadecimal prefix; "0x" is read too.
+    if (i < t.size() && t[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (t.size() - i > 2 && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= t.size() || !std::isxdigit(static_cast<unsigned char>(t[i]))) return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long u = std::strtoull(t.c_str() + i, &end, base);
+    if (errno == ERANGE || *end != '\0') return false;
+    if (negative) {
+        if (u > uint64_t(INT64_MAX) + 1) return false;
+        v = int64_t(0 - u);
+    } else {
+        if (u > uint64_t(INT64_MAX)) return false;
+        v = int64_t(u);
+    }
+    return true;
+}
+
+bool TryParseInt(std::string_view text, int& v) {
+    int64_t w = 0;
+    if (!TryParseInt64(text, w) || w < INT_MIN || w > INT_MAX) return false;
+    v = int(w);
+    return true;
+}
+
+bool TryParseFloat(std::string_view text, double& v) {
+    const std::string t(WithoutSpaces(text));
+    if (t.empty() || t.find_first_not_of("+-.0123456789eE") != std::string::npos) return false;
+    char* end = nullptr;
+    errno = 0;
+    const double d = std::strtod(t.c_str(), &end);
+    if (*end != '\0' || errno == ERANGE || !std::isfinite(d)) return false;
+    v = d;
+    return true;
+}
+
+int64_t ToInt64(const std::string& text) {
+    int64_t v = 0;
+    if (!TryParseInt64(text, v)) throw FFmpegException("'" + text + "' is not a valid integer value");
+    return v;
+}
+
+int ToInt(const std::string& text) {
+    int v = 0;
+    if (!TryParseInt(text, v)) throw FFmpegException("'" + text + "' is not a valid integer value");
+    return v;
+}
+
+double ToFloat(const std::string& text) {
+    double v = 0;
+    if (!TryParseFloat(text, v))
+        throw FFmpegException("'" + text + "' is not a valid floating point value");
+    return v;
+}
+
+// --- parsers of single options
 
 int64_t ParseTimeValue(const std::string& option, const std::string& value, bool isDuration) {
     int64_t us = 0;
@@ -119,27 +191,24 @@ double ParseAspectRatioText(const std::string& text) {
     const size_t colon = text.find(':');
     if (colon != std::string::npos) {
         int w = 0, h = 0;
-        if (!TryWholeInt(text.substr(0, colon), w)) w = 0;
-        if (!TryWholeInt(text.substr(colon + 1), h)) h = 0;
+        if (!TryParseInt(std::string_view(text).substr(0, colon), w)) w = 0;
+        if (!TryParseInt(std::string_view(text).substr(colon + 1), h)) h = 0;
         return h > 0 ? double(w) / double(h) : 0.0;
     }
-    const std::string t = Trim(text);
-    if (t.empty()) return 0.0;
-    char* end = nullptr;
-    const double v = std::strtod(t.c_str(), &end);
-    return *end == '\0' ? v : 0.0;
+    double v = 0;
+    return TryParseFloat(text, v) ? v : 0.0;
 }
 
 uint32_t ParseCodecTagText(const std::string& text) {
-    int64_t v;
-    if (TryWholeInt64(text, v)) return uint32_t(uint64_t(v) & 0xFFFFFFFFu);
+    int64_t v = 0;
+    if (TryParseInt64(text, v)) return uint32_t(uint64_t(v) & 0xFFFFFFFFu);
     if (text.size() != 4) throw FFmpegException("tag parameter must be 4 chars or int value");
     return uint32_t(uint8_t(text[0])) | uint32_t(uint8_t(text[1])) << 8 |
            uint32_t(uint8_t(text[2])) << 16 | uint32_t(uint8_t(text[3])) << 24;
 }
 
-TParsedStreamMap ParseStreamMapText(const std::string& text) {
-    TParsedStreamMap m;
+TStreamMap ParseStreamMapText(const std::string& text) {
+    TStreamMap m;
     const char* p = text.c_str();
     m.File = ReadInt(p);
     SkipOne(p);
@@ -156,8 +225,8 @@ TParsedStreamMap ParseStreamMapText(const std::string& text) {
     return m;
 }
 
-std::pair<TParsedMetaSide, TParsedMetaSide> ParseMetadataMapText(const std::string& text) {
-    TParsedMetaSide out, in;
+TMetadataMap ParseMetadataMapText(const std::string& text) {
+    TMetadataMapSide out, in;
     const char* p = text.c_str();
     out.File = ReadInt(p);
     ReadMetaKind(p, out);
@@ -191,8 +260,8 @@ std::pair<int, int> ParseStreamIdText(const std::string& option, const std::stri
     const size_t colon = value.find(':');
     int index = 0, id = 0;
     // A negative index would address no stream; it is refused like bad syntax.
-    if (colon == std::string::npos || !TryWholeInt(value.substr(0, colon), index) ||
-        !TryWholeInt(value.substr(colon + 1), id) || index < 0)
+    if (colon == std::string::npos || !TryParseInt(value.substr(0, colon), index) ||
+        !TryParseInt(value.substr(colon + 1), id) || index < 0)
         throw FFmpegException(
             Format("Invalid value \"%s\" for option \"%s\", required syntax is \"index:value\"",
                    value.c_str(), option.c_str()));

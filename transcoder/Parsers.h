@@ -1,9 +1,11 @@
-// transcoder/Parsers.h — value parsers of the engine's options that need more
-// than a number or flag conversion, as free functions on texts.
+// transcoder/Parsers.h — the value parsers of the engine's options, as free
+// functions on texts: the plain conversions of flag, integer and float
+// options, text trimming, and the parsers of the options that need more.
 //
-// The engine's option operations (SetFrameRate, SetCodecTag, the maps, ...)
-// are built on these; each function here only reads its text and either
-// returns the parsed value or throws, so a failing option changes nothing.
+// The option table, the engine's option operations (SetFrameRate,
+// SetCodecTag, the maps, ...), the presets and targets are all built on
+// these; each function here only reads its text and either returns the
+// parsed value or throws, so a failing option changes nothing.
 #pragma once
 
 #include <array>
@@ -13,10 +15,49 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "transcoder/OptionState.h"
+
 namespace tw {
+
+// --- texts
+
+/// `s` without leading and trailing blanks; a blank is any character up to
+/// ' ' (spaces, tabs, line breaks and the other control characters).
+std::string Trim(std::string_view s);
+/// Whether `s` is empty or holds blanks only (blanks as for Trim).
+bool IsBlank(std::string_view s);
+/// "\r\n" and a lone "\r" become "\n".
+std::string ToLineFeeds(std::string_view s);
+/// Equal texts without regard to ASCII case.
+bool SameTextIgnoringCase(std::string_view a, std::string_view b);
+
+// --- plain conversions of option values
+//
+// Numbers may carry spaces and tabs around them, nothing else: a line break
+// or another control character makes the text "not a number".
+
+/// A flag value: "0" is false, every other text (the empty one too) true.
+bool ToFlag(const std::string& text);
+/// A whole integer: optional sign, "$" or "0x" for hexadecimal, digits.
+/// False (v unchanged) when the text is not one or leaves the 64-bit range.
+bool TryParseInt64(std::string_view text, int64_t& v);
+/// As TryParseInt64 within the 32-bit range.
+bool TryParseInt(std::string_view text, int& v);
+/// A finite number in plain decimal notation with '.' as separator (no
+/// hexadecimal, "inf" or "nan"). False (v unchanged) otherwise.
+bool TryParseFloat(std::string_view text, double& v);
+/// The int, int64 and float options: throw FFmpegException
+/// "'<text>' is not a valid integer value" or
+/// "'<text>' is not a valid floating point value".
+int ToInt(const std::string& text);
+int64_t ToInt64(const std::string& text);
+double ToFloat(const std::string& text);
+
+// --- parsers of single options
 
 /// Grows `a` to `wanted` elements; new elements are value-initialised (zero).
 /// Never shrinks: nothing happens when `a` already has `wanted` elements.
@@ -41,36 +82,27 @@ void GrowArray(std::vector<T>& a, size_t wanted) {
 /// Needs libavutil bound.
 int64_t ParseTimeValue(const std::string& option, const std::string& value, bool isDuration);
 
-/// "W:H" (two integers, a part that is not an integer counting as 0) or a
-/// decimal number. Returns 0 when the text gives no ratio (second integer not
-/// above 0, not a number, or the number 0). Negative values pass.
+/// "W:H" (two integers as TryParseInt reads them, a part that is not one
+/// counting as 0) or a decimal number as TryParseFloat reads it. Returns 0
+/// when the text gives no ratio (second integer not above 0, not a number,
+/// or the number 0). Negative values pass.
 double ParseAspectRatioText(const std::string& text);
 
-/// A codec tag: a text that is a whole 64-bit integer gives its low 32 bits;
-/// else exactly four characters, the first in the lowest byte. Throws
-/// FFmpegException "tag parameter must be 4 chars or int value" otherwise.
+/// A codec tag: a text that is a whole 64-bit integer (TryParseInt64) gives
+/// its low 32 bits; else exactly four characters, the first in the lowest
+/// byte. Throws FFmpegException "tag parameter must be 4 chars or int value" otherwise.
 uint32_t ParseCodecTagText(const std::string& text);
 
 /// "map" value: input file, input stream and optionally sync file and sync
-/// stream (integers in C notation, each followed by any one separator).
-struct TParsedStreamMap {
-    int File = 0;
-    int Stream = 0;
-    int SyncFile = 0;
-    int SyncStream = 0;
-};
-TParsedStreamMap ParseStreamMapText(const std::string& text);
+/// stream (integers in C notation, each followed by any one separator);
+/// without the sync part they equal the input file and stream.
+TStreamMap ParseStreamMapText(const std::string& text);
 
-/// One side of a "map_meta_data" value: file number and kind letter ('g'
-/// global, 's' stream, 'c' chapter, 'p' program) with its index.
-struct TParsedMetaSide {
-    int File = 0;
-    char Kind = 'g';
-    int Index = 0;
-};
-/// "out[,k[idx]]:in[,k[idx]]" → (output side, input side). Throws
-/// FFmpegException "Invalid metadata type <letter>." for an unknown kind.
-std::pair<TParsedMetaSide, TParsedMetaSide> ParseMetadataMapText(const std::string& text);
+/// "map_meta_data" value "out[,k[idx]]:in[,k[idx]]", each side a file number
+/// and a kind letter ('g' global, 's' stream, 'c' chapter, 'p' program) with
+/// its index. Throws FFmpegException "Invalid metadata type <letter>." for
+/// an unknown kind.
+TMetadataMap ParseMetadataMapText(const std::string& text);
 
 /// "map_chapters" value "out:in" → (output file, input file).
 std::pair<int, int> ParseChapterMapText(const std::string& text);
@@ -83,7 +115,8 @@ inline constexpr int MaxStreams = 20;
 /// 0..MaxStreams-1.
 std::pair<int, double> ParseTsScaleText(const std::string& text);
 
-/// "streamid" value "index:id", both decimal integers, the index 0 or more.
+/// "streamid" value "index:id", both integers as TryParseInt reads them, the
+/// index 0 or more.
 /// Throws FFmpegException "Invalid value \"<value>\" for option \"<option>\",
 /// required syntax is \"index:value\"".
 std::pair<int, int> ParseStreamIdText(const std::string& option, const std::string& value);

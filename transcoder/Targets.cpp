@@ -1,10 +1,12 @@
 // transcoder/Targets.cpp — disc and camcorder targets: codecs, container,
 // picture, rates and muxer settings of a format for its television norm.
+#include "transcoder/Targets.h"
+
 #include <cstdint>
 
 #include "diag/FFLog.h"
 #include "transcoder/FFmpegException.h"
-#include "transcoder/Presets.h"
+#include "transcoder/Parsers.h"
 
 namespace tw {
 
@@ -154,10 +156,7 @@ void ApplyTargetOn(TTargetHost& host, const std::string& target, const std::stri
 }
 
 std::pair<std::string, std::string> SplitTargetOptionValue(const std::string& value) {
-    size_t b = 0, e = value.size();
-    while (b < e && static_cast<unsigned char>(value[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(value[e - 1]) <= ' ') --e;
-    const std::string v = value.substr(b, e - b);
+    const std::string v = Trim(value);
     for (const char* norm : {"pal", "ntsc", "film"}) {
         const std::string prefix = std::string(norm) + "-";
         if (v.compare(0, prefix.size(), prefix) == 0) return {norm, v.substr(prefix.size())};

@@ -8,12 +8,15 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"
 #include "encoder/FFEncode.h"
+#include "encoder/OptionRecords.h"
+#include "transcoder/CustomFFmpeg.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 
@@ -352,6 +355,88 @@ TEST(ExtOptions, StreamDefaultsPreferTheRecordFields) {
     EXPECT_EQ(list.Value("def_acodec"), "mp3");
     EXPECT_EQ(list.Value("DEF_VCODEC"), "libx264");
     EXPECT_EQ(list.Value("def_vf"), "scale=2:2");
+}
+
+// Catches: the "<CRLF>" marker and the line breaks normalised in another order
+// than in one pass (a break next to a marker losing or gaining a line).
+TEST(ExtOptions, MarkersNextToLineBreaks) {
+    const auto lines = SplitExtOptions("a=1\r<CRLF>b=2<CRLF>\nc=3<CRLF><CRLF>");
+    // Markers are not blanks: the two at the end give two empty lines.
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"a", "1"}, {"", ""}, {"b", "2"}, {"", ""}, {"c", "3"}, {"", ""}, {"", ""}};
+    EXPECT_EQ(lines, expected);
+}
+
+class OutputRecord : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
+        FFLogger()->TriggerEventInMainThread = false;
+    }
+};
+
+// Catches: a typed setter of the output record writing another field, or
+// with another rule, than the option text it replaced.
+TEST_F(OutputRecord, FieldsHaveTheEffectOfTheirOptions) {
+    TOutputOptions o;
+    o.ForceFormat = "flv";
+    o.MuxDelay = 2.5f;
+    o.MuxPreload = 0.25f;
+    o.DisableAudio = o.DisableVideo = o.DisableSubtitle = true;
+    o.AudioVolume = 0;
+    o.AudioChannels = 1;
+    o.AudioSampleRate = 22050;
+    o.AudioLanguage = "eng";
+    o.AudioSync = 2;
+    o.AudioTag = "mp4a";
+    o.FrameRate = "30000/1001";
+    o.AspectRatio = "16:9";
+    o.VideoSync = 1;
+    o.VideoTag = "1234";
+    o.VideoLanguage = "deu";
+    o.SubtitleLanguage = "fra";
+    o.InputSync = o.CopyTimestamps = true;
+    o.StartTime = 1500000;
+    o.RecordingTime = 9000000;
+    TCustomFFmpeg byRecord(1), byText(1);
+    ApplyOutputOptions(byRecord, o);
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+             {"f", "flv"},          {"muxdelay", "2.5"},   {"muxpreload", "0.25"},
+             {"an", "1"},           {"vol", "0"},          {"ac", "1"},
+             {"ar", "22050"},       {"alang", "eng"},      {"async", "2"},
+             {"atag", "mp4a"},      {"vn", "1"},           {"r", "30000/1001"},
+             {"aspect", "16:9"},    {"vsync", "1"},        {"vtag", "1234"},
+             {"vlang", "deu"},      {"sn", "1"},           {"slang", "fra"},
+             {"isync", "1"},        {"copyts", "1"},       {"ss", "1.5"},
+             {"t", "9"}})
+        byText.SetOption(name, value);
+    const auto fields = [](const TCustomFFmpeg& e) {
+        return std::tuple{e.ForcedFormatName, e.MuxMaxDelay, e.MuxPreload, e.AudioDisable,
+                          e.VideoDisable, e.SubtitleDisable, e.AudioVolume, e.AudioChannels,
+                          e.AudioSampleRate, e.AudioLanguage, e.AudioSyncMethod,
+                          e.AudioCodecTag, e.FrameRate.num, e.FrameRate.den,
+                          e.FrameAspectRatio, e.VideoSyncMethod, e.VideoCodecTag,
+                          e.VideoLanguage, e.SubtitleLanguage, e.InputSync, e.CopyTs,
+                          e.StartTime, e.RecordingTime, e.TotalDuration};
+    };
+    EXPECT_EQ(fields(byRecord), fields(byText));
+
+    // Values that mean "not set" leave the engine's defaults.
+    TCustomFFmpeg untouched(1), defaults(1);
+    ApplyOutputOptions(untouched, TOutputOptions{});
+    EXPECT_EQ(fields(untouched), fields(defaults));
+}
+
+// Catches: mux times passed through a six-digit text ("%g") on their way in,
+// which rounded 0.1234567 s to 0.123457 s.
+TEST_F(OutputRecord, MuxTimesArriveExactly) {
+    TOutputOptions o;
+    o.MuxDelay = 0.1234567f;
+    o.MuxPreload = 1.2345678f;
+    TCustomFFmpeg e(1);
+    ApplyOutputOptions(e, o);
+    EXPECT_EQ(e.MuxMaxDelay, 0.1234567f);
+    EXPECT_EQ(e.MuxPreload, 1.2345678f);
 }
 
 TEST(ExtOptions, DateTimeConversion) {

@@ -98,21 +98,24 @@ TEST_F(GenericOptions, PrefixRuleReachesTheTypesOwnOption) {
 // the failure text.
 TEST_F(GenericOptions, FailuresLeaveTheirTextAndRecordNothing) {
     EXPECT_FALSE(E.SetDefaultOption("g", "many"));
-    EXPECT_EQ(LastOptionFailure(), "Invalid value \"many\" for option \"g\"");
+    EXPECT_EQ(E.LastOptionFailure(), "Invalid value \"many\" for option \"g\"");
     EXPECT_FALSE(E.SetDefaultOption("vb", "lots"));
-    EXPECT_EQ(LastOptionFailure(), "Invalid value \"lots\" for option \"vb\"");
+    EXPECT_EQ(E.LastOptionFailure(), "Invalid value \"lots\" for option \"vb\"");
     EXPECT_FALSE(E.SetDefaultOption("no_such_thing", "1"));
-    EXPECT_EQ(LastOptionFailure(), "Unrecognized option \"no_such_thing\"");
+    EXPECT_EQ(E.LastOptionFailure(), "Unrecognized option \"no_such_thing\"");
     EXPECT_FALSE(E.SetDefaultOption(" \t", "1"));
-    EXPECT_EQ(LastOptionFailure(), "Unrecognized option \"no_such_thing\"");
+    EXPECT_EQ(E.LastOptionFailure(), "Unrecognized option \"no_such_thing\"");
     EXPECT_EQ(Oc().RecordedCount(), 0);
 }
 
-// Catches: the failure text shared across threads (a data race).
-TEST_F(GenericOptions, FailureTextBelongsToTheThread) {
-    SetLastOptionFailure("main");
-    std::thread([] { SetLastOptionFailure("other"); }).join();
-    EXPECT_EQ(LastOptionFailure(), "main");
+// Catches: the failure text shared by engines (one engine's failure raised by
+// another, or a data race between engines configured on different threads).
+TEST_F(GenericOptions, FailureTextBelongsToTheEngine) {
+    TCustomFFmpeg other(1);
+    EXPECT_FALSE(E.SetDefaultOption("main_failure", "1"));
+    std::thread([&] { EXPECT_FALSE(other.SetDefaultOption("other_failure", "1")); }).join();
+    EXPECT_EQ(E.LastOptionFailure(), "Unrecognized option \"main_failure\"");
+    EXPECT_EQ(other.LastOptionFailure(), "Unrecognized option \"other_failure\"");
 }
 
 // Catches: private options of codecs and muxers refused, or recorded without

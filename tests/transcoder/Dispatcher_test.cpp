@@ -11,6 +11,7 @@
 #include "diag/FFLog.h"
 #include "tests/support/LogCapture.h"
 #include "transcoder/CustomFFmpeg.h"
+#include "transcoder/Dispatcher.h"
 
 namespace tw {
 namespace {
@@ -428,6 +429,58 @@ TEST_F(Dispatcher, TargetAndPresetOptions) {
     E.SetOption("vcodec", "libx264");
     E.SetOption("vpre", "default");
     EXPECT_GT(E.OptionContexts->RecordedCount(), before);
+}
+
+// Catches: an option name lost, misspelt, moved or doubled in the table (a
+// lost name would fall silently to the generic path: "ab" is a library
+// option too, and would lose its low-bit-rate warning).
+TEST(OptionTable, EveryNameOnceInItsOrder) {
+    const std::vector<std::string> expected = {
+        "L", "h", "version", "formats", "codecs", "bsfs", "protocols", "filters", "loglevel",
+        "f", "i", "y", "map", "map_meta_data", "map_chapters", "t", "fs", "ss", "itsoffset",
+        "itsscale", "timestamp", "metadata", "dframes", "benchmark", "timelimit", "dump", "hex",
+        "re", "loop_input", "loop_output", "v", "target", "threads", "vsync", "async",
+        "adrift_threshold", "vglobal", "copyts", "copytb", "shortest", "dts_delta_threshold",
+        "programid", "xerror", "copyinkf", "b", "vb", "vframes", "r", "s", "aspect", "pix_fmt",
+        "croptop", "cropbottom", "cropleft", "cropright", "padtop", "padbottom", "padleft",
+        "padright", "padcolor", "intra", "vn", "vdt", "qscale", "rc_override", "vcodec",
+        "me_threshold", "sameq", "pass", "passlogfile", "deinterlace", "psnr", "vstats",
+        "vstats_file", "vhook", "vfilters", "vf", "intra_matrix", "inter_matrix", "top", "dc",
+        "vtag", "newvideo", "vlang", "qphist", "force_fps", "streamid", "force_key_frames", "ab",
+        "aframes", "aq", "ar", "ac", "an", "acodec", "atag", "vol", "newaudio", "alang",
+        "sample_fmt", "sn", "scodec", "newsubtitle", "slang", "stag", "vc", "tvstd", "isync",
+        "muxdelay", "muxpreload", "absf", "vbsf", "sbsf", "apre", "vpre", "spre", "fpre"};
+    std::vector<std::string> names;
+    for (const TOptionRow& row : OptionTable())
+        for (std::string_view n : row.Names) names.emplace_back(n);
+    EXPECT_EQ(names, expected);
+    for (const std::string& n : expected) EXPECT_NE(FindOptionHandler(n), nullptr) << n;
+    EXPECT_EQ(FindOptionHandler("VCODEC"), nullptr);
+    EXPECT_EQ(FindOptionHandler("abt"), nullptr);
+}
+
+// Catches: a blank name of line breaks raising the failure text of an earlier
+// option (the table and the generic path disagreed on what is blank).
+TEST_F(Dispatcher, BlankNamesOfAnyKindFailAsEmpty) {
+    EXPECT_EQ(Failure("no_such_option", "1"), "Unrecognized option \"no_such_option\"");
+    EXPECT_EQ(Failure("\r\n", "1"), "Empty option name");
+    EXPECT_EQ(Failure(" \t", "1"), "Empty option name");
+    EXPECT_EQ(Failure("", "1"), "Empty option name");
+}
+
+// Catches: integer and float options taking a value with a line break or
+// another control character around the number, or a non-finite aspect.
+TEST_F(Dispatcher, NumbersWithControlCharactersAreNotNumbers) {
+    EXPECT_EQ(Failure("threads", "12\r\n"), "'12\r\n' is not a valid integer value");
+    EXPECT_EQ(Failure("muxdelay", "1.5\n"), "'1.5\n' is not a valid floating point value");
+    E.SetOption("threads", " 3\t");  // spaces and tabs stay allowed
+    EXPECT_EQ(E.ThreadCount, 3);
+    for (const char* v : {"16:9\r\n", "nan", "inf", "1e999", "0x10"})
+        EXPECT_EQ(Failure("aspect", v), "Incorrect aspect ratio specification.") << v;
+    EXPECT_FLOAT_EQ(E.FrameAspectRatio, 0);
+    EXPECT_EQ(Failure("streamid", "2:301\r\n"),
+              "Invalid value \"2:301\r\n\" for option \"streamid\", required syntax is "
+              "\"index:value\"");
 }
 
 // Catches: "newvideo" pretending to succeed without an output file.

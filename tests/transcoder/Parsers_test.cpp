@@ -27,6 +27,44 @@ TEST(Parsers, AspectRatio) {
     EXPECT_EQ(ParseAspectRatioText("wide"), 0.0);
 }
 
+// Catches: the option table and the value parsers reading numbers by
+// different rules (one accepting "12\r\n", the other not).
+TEST(Parsers, OneRuleForNumbers) {
+    int i = -1;
+    int64_t w = -1;
+    double d = -1;
+    EXPECT_TRUE(TryParseInt(" -12\t", i));
+    EXPECT_EQ(i, -12);
+    EXPECT_TRUE(TryParseInt64("$1F", w));
+    EXPECT_EQ(w, 31);
+    EXPECT_TRUE(TryParseFloat(" 2.5 ", d));
+    EXPECT_EQ(d, 2.5);
+    for (const char* bad : {"12\r\n", "\n12", "12\x01", "", " ", "1.5", "12x"})
+        EXPECT_FALSE(TryParseInt(bad, i)) << bad;
+    EXPECT_FALSE(TryParseInt("3000000000", i));
+    for (const char* bad : {"1.5\r\n", "nan", "inf", "1e999", "0x10", "0,5", ""})
+        EXPECT_FALSE(TryParseFloat(bad, d)) << bad;
+    EXPECT_EQ(i, -12);  // failures leave the value alone
+    EXPECT_EQ(d, 2.5);
+
+    // The parsers built on them follow the same rule.
+    EXPECT_EQ(ParseAspectRatioText("16:9\r\n"), 0.0);
+    EXPECT_EQ(ParseAspectRatioText("nan"), 0.0);
+    EXPECT_FLOAT_EQ(float(ParseAspectRatioText(" 16:9 ")), 1.7777778f);
+    EXPECT_EQ(ErrorOf([] { ParseCodecTagText("1234\r\n"); }),
+              "tag parameter must be 4 chars or int value");
+    EXPECT_EQ(ErrorOf([] { ToInt("7\n"); }), "'7\n' is not a valid integer value");
+}
+
+// Catches: trimming that stops at spaces and tabs where texts are trimmed of
+// every blank (the target value, preset lines, blank option names).
+TEST(Parsers, TextsAreTrimmedOfEveryBlank) {
+    EXPECT_EQ(Trim("\r\n\t pal-vcd \x01\n"), "pal-vcd");
+    EXPECT_TRUE(IsBlank("\r\n \t"));
+    EXPECT_FALSE(IsBlank(" x "));
+    EXPECT_EQ(ToLineFeeds("a\r\nb\rc\n"), "a\nb\nc\n");
+}
+
 TEST(Parsers, CodecTag) {
     EXPECT_EQ(ParseCodecTagText("XVID"), 0x44495658u);  // 'X' in the lowest byte
     EXPECT_EQ(ParseCodecTagText("1234"), 1234u);        // a number wins over letters
@@ -36,7 +74,7 @@ TEST(Parsers, CodecTag) {
 }
 
 TEST(Parsers, StreamChapterAndMetadataMaps) {
-    TParsedStreamMap m = ParseStreamMapText("0:1");
+    TStreamMap m = ParseStreamMapText("0:1");
     EXPECT_EQ((std::vector<int>{m.File, m.Stream, m.SyncFile, m.SyncStream}),
               (std::vector<int>{0, 1, 0, 1}));
     m = ParseStreamMapText("1.2,0x3:4");

@@ -1,5 +1,5 @@
-// Tests of targets and of preset application (transcoder/Presets.h) against a
-// recording stand-in for the engine.
+// Tests of targets and of preset application (transcoder/Targets.h,
+// transcoder/Presets.h) against a recording stand-in for the engine.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 
 #include "diag/FFLog.h"
 #include "tests/support/LogCapture.h"
-#include "transcoder/Presets.h"
+#include "transcoder/Targets.h"
 
 namespace tw {
 namespace {
