@@ -460,22 +460,25 @@ int main(int argc, char** argv) {
     settings.Threads = args.Threads;
     settings.Container = container;
     bool stopping = false;
-    const int result = MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, [&] {
+    const auto stopOnSignal = [&] {
         if (gStop && !stopping) {
             stopping = true;
             encoder.Stop(true);
         }
-    });
-    if (result == jrDone) gMerged = true;
-    if (result == jrStopped) {
-        std::fprintf(stderr, "stopped: %s keeps what was merged so far\n", args.Output.c_str());
-        return 130;
-    }
-    if (result != jrDone) {
-        // A failed merge leaves nothing behind and an old output as it was.
-        log.PrintKept();
-        for (const auto& m : user.Messages) std::fprintf(stderr, "%s\n", m.c_str());
-        return 1;
+    };
+    switch (MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, stopOnSignal)) {
+        case jrStopped:
+            std::fprintf(stderr, "stopped: %s keeps what was merged so far\n",
+                         args.Output.c_str());
+            return 130;
+        case jrError:
+            // A failed merge leaves nothing behind and an old output as it was.
+            log.PrintKept();
+            for (const auto& m : user.Messages) std::fprintf(stderr, "%s\n", m.c_str());
+            return 1;
+        case jrDone:
+            gMerged = true;
+            break;
     }
     if (!args.Quiet) {
         for (const auto& m : user.Messages) std::printf("%s\n", m.c_str());
