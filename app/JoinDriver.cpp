@@ -39,8 +39,7 @@ std::string SecondsToHMS(int seconds) {
 std::string ProgressText(const TProgressInfo& info) {
     const int64_t total = info.TotalDuration;
     if (total <= 0) return {};
-    // 10^16 is the engine's "no media time yet".
-    const int64_t current = info.CurrentTime >= 10000000000000000LL ? 0 : info.CurrentTime;
+    const int64_t current = info.CurrentTime >= kNoCurrentTime ? 0 : info.CurrentTime;
     const int64_t percent = current * 100 / total;
     const int64_t seconds = current / 1000000;
     return std::to_string(percent) + "% " + SecondsToHMS(static_cast<int>(seconds)) + " " +

@@ -162,7 +162,7 @@ class TCommandLineUser : public TJoinUser {
 };
 
 std::string ProgressLine(const TProgressInfo& info, std::chrono::steady_clock::time_point start) {
-    const int64_t current = info.CurrentTime >= 10000000000000000LL ? 0 : info.CurrentTime;
+    const int64_t current = info.CurrentTime >= kNoCurrentTime ? 0 : info.CurrentTime;
     const int64_t total = info.TotalDuration;
     const double fraction = total > 0 ? std::min(1.0, double(current) / total) : 0.0;
     std::string bar(20, ' ');

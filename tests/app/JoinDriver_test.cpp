@@ -38,7 +38,7 @@ TEST(DriverTexts, TimesAndProgress) {
     info.TotalDuration = 167000000;
     info.TotalSize = 5000000;
     EXPECT_EQ(ProgressText(info), "50% 00:01:23 4882kb");
-    info.CurrentTime = 10000000000000000LL;  // no media time yet
+    info.CurrentTime = kNoCurrentTime;
     EXPECT_EQ(ProgressText(info), "0% 00:00:00 4882kb");
     info.TotalDuration = 0;
     EXPECT_EQ(ProgressText(info), "");
