@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "binding/Entries.h"
+#include "diag/ThreadName.h"
 
 namespace tw {
 namespace {
@@ -88,6 +89,7 @@ class TAsyncFile {
 
   private:
     void Run() {
+        NameThisThread("tw-writer");
         std::unique_lock<std::mutex> lock(FLock);
         while (true) {
             FChanged.wait(lock, [this] { return !FQueue.empty() || FStop; });

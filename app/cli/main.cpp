@@ -28,6 +28,7 @@
 #include "binding/LibPtr.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"
+#include "diag/ThreadName.h"
 
 using namespace tw;
 
@@ -95,6 +96,7 @@ void WatchStopSignals() {
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread([set] {
+        NameThisThread("tw-signals");
         for (;;) {
             int sig = 0;
             if (sigwait(&set, &sig) != 0 || gMerged) continue;
