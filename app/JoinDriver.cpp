@@ -39,8 +39,7 @@ std::string SecondsToHMS(int seconds) {
 std::string ProgressText(const TProgressInfo& info) {
     const int64_t total = info.TotalDuration;
     if (total <= 0) return {};
-    // 10^16 is the engine's "no media time yet".
-    const int64_t current = info.CurrentTime >= 10000000000000000LL ? 0 : info.CurrentTime;
+    const int64_t current = info.CurrentTime >= kNoCurrentTime ? 0 : info.CurrentTime;
     const int64_t percent = current * 100 / total;
     const int64_t seconds = current / 1000000;
     return std::to_string(percent) + "% " + SecondsToHMS(static_cast<int>(seconds)) + " " +
@@ -122,9 +121,10 @@ void AdjustReencodeOptions(TOutputOptions& o, const std::vector<TSourceFacts>& s
     }
 }
 
-int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
-              const std::string& outputFile, std::string& message, const TJoinSettings& settings,
-              const std::function<void()>& onWait, std::vector<TSourceFacts>* survey) {
+TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
+                      const std::string& outputFile, std::string& message,
+                      const TJoinSettings& settings, const std::function<void()>& onWait,
+                      std::vector<TSourceFacts>* survey) {
     message.clear();
     if (encoder.Working && !encoder.Done) {
         message = "Encoder Busy!";
@@ -191,9 +191,9 @@ bool SameFile(const std::string& a, const std::string& b) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
-                    const std::string& outputFile, const TJoinSettings& settings,
-                    const std::function<void()>& onWait) {
+TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
+                            const std::string& outputFile, const TJoinSettings& settings,
+                            const std::function<void()>& onWait) {
     if (outputFile.empty()) {
         user.Tell("请设定“合并到文件”");
         return jrError;
@@ -229,7 +229,7 @@ int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::strin
     }
     std::string message;
     std::vector<TSourceFacts> sources;
-    int result;
+    TJoinResult result;
     try {
         result = JoinFiles(encoder, files, pending.Path(), message, settings, onWait, &sources);
     } catch (...) {
@@ -237,8 +237,9 @@ int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::strin
         throw;
     }
     user.SetStateText("");
-    if (result == jrError) {
-        // The engine's texts name the file it wrote: the user knows the output.
+    if (!KeepsOutput(result)) {
+        // The pending file goes with its destructor. The engine's texts name
+        // the file it wrote: the user knows the output.
         for (size_t at; (at = message.find(pending.Path())) != std::string::npos;)
             message.replace(at, pending.Path().size(), outputFile);
         user.Tell(message);

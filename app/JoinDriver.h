@@ -12,8 +12,18 @@
 
 namespace tw {
 
-/// Result codes of JoinFiles.
+/// Result codes of JoinFiles and MergeWithChecks (the values are the
+/// driver's int32 codes), and what each leaves at the output name:
+/// jrError   the merge failed or was refused: nothing new at the output, an
+///           old output as it was, the unfinished file removed;
+/// jrDone    the merge ran to its end: the merged file is the output;
+/// jrStopped the user stopped it: the partial file (with its ending) is the
+///           output.
 enum TJoinResult { jrError = -1, jrDone = 0, jrStopped = 1 };
+
+/// True when a merge that ended with result puts what it wrote in place of
+/// the output (done, or stopped with a playable partial file).
+constexpr bool KeepsOutput(TJoinResult result) { return result != jrError; }
 
 /// How the driver asks and tells the user (the window: message boxes and
 /// the state label; the command line: a terminal; tests: a script).
@@ -77,10 +87,10 @@ void AdjustReencodeOptions(TOutputOptions& options, const std::vector<TSourceFac
 /// A fast merge whose sources cannot be copied into one FLV file fails
 /// before the output is set up. survey, when given, receives the facts of
 /// every source (for the checks after the merge).
-int JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
-              const std::string& outputFile, std::string& message,
-              const TJoinSettings& settings, const std::function<void()>& onWait = {},
-              std::vector<TSourceFacts>* survey = nullptr);
+TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
+                      const std::string& outputFile, std::string& message,
+                      const TJoinSettings& settings, const std::function<void()>& onWait = {},
+                      std::vector<TSourceFacts>* survey = nullptr);
 
 /// True when both names lead to the same existing file, however written.
 bool SameFile(const std::string& a, const std::string& b);
@@ -93,8 +103,8 @@ bool SameFile(const std::string& a, const std::string& b);
 /// when a check stopped it. settings.DeleteSources is read only once the
 /// merge has ended, so a caller may change it while the merge runs (the
 /// window's check box stays enabled).
-int MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
-                    const std::string& outputFile, const TJoinSettings& settings,
-                    const std::function<void()>& onWait = {});
+TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
+                            const std::string& outputFile, const TJoinSettings& settings,
+                            const std::function<void()>& onWait = {});
 
 }  // namespace tw

@@ -10,11 +10,14 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "binding/Entries.h"
+#include "binding/LibPtr.h"
+#include "diag/ThreadName.h"
 
 namespace tw {
 namespace {
@@ -88,6 +91,7 @@ class TAsyncFile {
 
   private:
     void Run() {
+        NameThisThread("tw-writer");
         std::unique_lock<std::mutex> lock(FLock);
         while (true) {
             FChanged.wait(lock, [this] { return !FQueue.empty() || FStop; });
@@ -147,24 +151,22 @@ int OpenAsyncFile(const std::string& path, AVIOContext** pb) {
     *pb = nullptr;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return AVERROR(errno);
-    auto* file = new (std::nothrow) TAsyncFile(fd);
-    auto* buffer = static_cast<unsigned char*>(lib().av_malloc(kBufferSize));
-    AVIOContext* ctx = nullptr;
-    if (file && buffer)
-        ctx =
-            lib().avio_alloc_context(buffer, kBufferSize, 1, file, nullptr, AsyncWrite, AsyncSeek);
-    if (!ctx) {
-        if (buffer) lib().av_free(buffer);
-        if (file) {
-            delete file;  // closes fd
-        } else {
-            ::close(fd);
-        }
+    std::unique_ptr<TAsyncFile> file(new (std::nothrow) TAsyncFile(fd));
+    if (!file) {
+        ::close(fd);
         return AVERROR(ENOMEM);
     }
+    LibBufferPtr<unsigned char> buffer(static_cast<unsigned char*>(lib().av_malloc(kBufferSize)));
+    AVIOContext* ctx = buffer ? lib().avio_alloc_context(buffer.get(), kBufferSize, 1, file.get(),
+                                                         nullptr, AsyncWrite, AsyncSeek)
+                              : nullptr;
+    if (!ctx) return AVERROR(ENOMEM);  // the file's destructor closes fd
+    // The context holds both from here; CloseAsyncFile frees them.
+    buffer.release();
     // Flush points of the muxer (one per packet) write only whole buffers.
     ctx->min_packet_size = kBufferSize;
     file->Context = ctx;
+    file.release();
     *pb = ctx;
     return 0;
 }

@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <stdexcept>
 
 #include "binding/AsyncFileWriter.h"
 #include "binding/Entries.h"
 #include "binding/InterruptCB.h"
+#include "binding/LibPtr.h"
 
 namespace tw {
 namespace {
@@ -192,22 +194,23 @@ int OpenWideProtocol(const std::string& url, int mode, AVIOContext** pb) {
     if (path.empty()) return AVERROR(ENOENT);
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0) return AVERROR(errno);
-    auto* file = new (std::nothrow) TWideFile{fd};
-    auto* buffer = static_cast<unsigned char*>(lib().av_malloc(kIOBufferSize));
+    std::unique_ptr<TWideFile> file(new (std::nothrow) TWideFile{fd});
+    LibBufferPtr<unsigned char> buffer(static_cast<unsigned char*>(lib().av_malloc(kIOBufferSize)));
     AVIOContext* ctx = nullptr;
     if (file && buffer) {
         const bool writing = mode != wideRead;
-        ctx = lib().avio_alloc_context(buffer, kIOBufferSize, writing ? 1 : 0, file,
+        ctx = lib().avio_alloc_context(buffer.get(), kIOBufferSize, writing ? 1 : 0, file.get(),
                                        mode == wideWrite ? nullptr : WideRead,
                                        writing ? WideWrite : nullptr, WideSeek);
     }
     if (!ctx) {
-        if (buffer) lib().av_free(buffer);
-        delete file;
         ::close(fd);
         return AVERROR(ENOENT);
     }
+    // The context holds both from here; CloseWideProtocol frees them.
+    buffer.release();
     file->Context = ctx;
+    file.release();
     *pb = ctx;
     return 0;
 }

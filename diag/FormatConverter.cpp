@@ -45,14 +45,6 @@ TPicture PictureOf(const AVFrame* frame) {
     return p;
 }
 
-void SetFramePicture(AVFrame* frame, const TPicture& picture) {
-    for (int i = 0; i < 4; ++i) {
-        frame->data[i] = picture.data[i];
-        frame->linesize[i] = picture.linesize[i];
-    }
-}
-
-
 TFormatConverter::TFormatConverter() { Reset(); }
 
 TFormatConverter::~TFormatConverter() = default;

@@ -26,8 +26,6 @@ using TPicture = TwHookPicture;
 
 /// The first four planes of a frame.
 TPicture PictureOf(const AVFrame* frame);
-/// Lays the frame's first four planes over picture's memory.
-void SetFramePicture(AVFrame* frame, const TPicture& picture);
 
 class TFormatConverter {
   public:

@@ -15,6 +15,7 @@ extern "C" {
 
 #include "binding/DynLib.h"
 #include "binding/Entries.h"
+#include "binding/LibPtr.h"
 
 namespace tw {
 
@@ -87,7 +88,8 @@ int AddFrameHook(TFrameHookList& list, int argc, char* argv[]) {
         handle = it->second.Handle;
     }
 
-    auto* fhe = static_cast<TFrameHookEntry*>(lib().av_mallocz(sizeof(TFrameHookEntry)));
+    LibBufferPtr<TFrameHookEntry> fhe(
+        static_cast<TFrameHookEntry*>(lib().av_mallocz(sizeof(TFrameHookEntry))));
     if (!fhe) return AVERROR(ENOMEM);
     std::string ignored;
     fhe->Configure =
@@ -97,23 +99,20 @@ int AddFrameHook(TFrameHookList& list, int argc, char* argv[]) {
     if (!fhe->Process) {
         lib().av_log(nullptr, AV_LOG_ERROR, "Failed to find Process entrypoint in %s\n",
                      fileName.c_str());
-        lib().av_free(fhe);
         return -2;
     }
     if (!fhe->Configure && argc > 1) {
         lib().av_log(nullptr, AV_LOG_ERROR, "Failed to find Configure entrypoint in %s\n",
                      fileName.c_str());
-        lib().av_free(fhe);
         return -2;
     }
     if (fhe->Configure && fhe->Configure(&fhe->Ctx, argc, argv) != 0) {
         lib().av_log(nullptr, AV_LOG_ERROR, "Failed to Configure %s\n", fileName.c_str());
-        lib().av_free(fhe);
         return AVERROR(EINVAL);
     }
     TFrameHookEntry** tail = &list.Head;
     while (*tail) tail = &(*tail)->Next;
-    *tail = fhe;
+    *tail = fhe.release();  // the list's from here on
     return 0;
 }
 
@@ -124,10 +123,10 @@ void ProcessFrameHooks(TFrameHookList& list, TwHookPicture* picture, int pixFmt,
 }
 
 void ReleaseFrameHooks(TFrameHookList& list) {
-    while (TFrameHookEntry* e = list.Head) {
+    while (list.Head) {
+        const LibBufferPtr<TFrameHookEntry> e(list.Head);
         list.Head = e->Next;
         if (e->Release) e->Release(e->Ctx);
-        lib().av_free(e);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "binding/FFLoad.h"
 #include "diag/MainThread.h"
+#include "diag/ThreadName.h"
 
 namespace tw {
 
@@ -446,6 +447,7 @@ void TCustomEncoder::DeliverTerminate(const TTerminateInfo& info, bool waitForDe
     TTerminateEvent handler = OnTerminate;
     std::lock_guard<std::mutex> l(FThreadsLock);
     FNotifyThreads.emplace_back([this, handler, info, waitForDelivered] {
+        NameThisThread("tw-notify");
         if (waitForDelivered)
             while (!TerminateDelivered) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         try {

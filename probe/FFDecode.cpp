@@ -15,13 +15,9 @@ namespace tw {
 
 TCustomDecoder::TCustomDecoder() = default;
 
-TCustomDecoder::~TCustomDecoder() {
-    // Never throws: without the libraries there is nothing the component
-    // could have opened.
-    if (FContext && FOwned && lib().avformat_close_input) lib().avformat_close_input(&FContext);
-    FContext = nullptr;
-    FIO.reset();
-}
+// Never throws: without the libraries there is nothing the component could
+// have opened, and the owner's deleter does nothing then.
+TCustomDecoder::~TCustomDecoder() = default;
 
 void TCustomDecoder::CheckLibraries() {
     if (!FFLoader().LibraryLoaded(lkAVCodec)) throw std::runtime_error("LibAVCodec not loaded.");
@@ -48,39 +44,43 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
         }
     }
 
-    AVFormatContext* ctx = lib().avformat_alloc_context();
-    if (!ctx) {
+    FormatContextPtr allocated(lib().avformat_alloc_context());
+    if (!allocated) {
         Report(AV_LOG_ERROR, ErrorText(fileName, AVERROR(ENOMEM)));
         return false;
     }
-    ctx->flags |= AVFMT_FLAG_NONBLOCK;
-    ctx->interrupt_callback = LibraryInterruptCB();
+    allocated->flags |= AVFMT_FLAG_NONBLOCK;
+    allocated->interrupt_callback = LibraryInterruptCB();
 
-    // Names the libraries cannot open themselves come through our own I/O.
+    // Names the libraries cannot open themselves come through our own I/O,
+    // ours until the open succeeds (a failed open leaves it to us).
     const std::string libraryName = ToLibraryFileName(fileName);
+    TLibraryIOPtr io;
     if (IsWideProtocolName(libraryName)) {
         AVIOContext* pb = nullptr;
         const int ret = OpenLibraryIO(libraryName, AVIO_FLAG_READ, &pb);
         if (ret < 0) {
-            lib().avformat_free_context(ctx);
             Report(AV_LOG_ERROR, ErrorText(fileName, ret));
             return false;
         }
-        FIO.reset(pb);
-        ctx->pb = pb;
-        ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+        io.reset(pb);
+        allocated->pb = pb;
+        allocated->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
 
     // A failed open frees the context.
+    AVFormatContext* ctx = allocated.release();
     const int ret = lib().avformat_open_input(&ctx, libraryName.c_str(), format, nullptr);
     if (ret < 0) {
-        FIO.reset();
+        io.reset();
         Report(AV_LOG_ERROR, ErrorText(fileName, ret));
         CloseFile();
         return false;
     }
+    // From here the input's owner closes our I/O after the input.
+    FOwnedContext.reset(ctx);
+    io.release();
     FContext = ctx;
-    FOwned = true;
 
     if (lib().avformat_find_stream_info(FContext, nullptr) < 0) {
         LastError = fileName + ": could not find codec parameters";
@@ -96,19 +96,14 @@ void TCustomDecoder::AttachContext(AVFormatContext* context) {
     if (context == FContext && context) return;
     CheckLibraries();
     CloseFile();
-    FOwned = false;
     FContext = context;
     Refresh();
 }
 
 void TCustomDecoder::CloseFile() {
     FFormatName.clear();
-    if (FContext) {
-        if (FOwned) lib().avformat_close_input(&FContext);
-        FContext = nullptr;
-    }
-    FIO.reset();
-    FOwned = false;
+    FContext = nullptr;
+    FOwnedContext.reset();
     Refresh();
 }
 

@@ -10,6 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "binding/LibPtr.h"
 #include "binding/UnicodeProtocol.h"
 #include "diag/FFBaseComponent.h"
 #include "diag/FormatConverter.h"
@@ -76,7 +77,7 @@ class TCustomDecoder : public TFFBaseComponent {
 
     std::string LastError;
     AVFormatContext* FormatContext() const { return FContext; }
-    bool Owned() const { return FOwned; }
+    bool Owned() const { return FOwnedContext != nullptr; }
     const std::string& FormatName() const { return FFormatName; }
     int64_t FileSize() const { return FFileSize; }
     int StreamCount() const { return FStreamCount; }
@@ -97,11 +98,11 @@ class TCustomDecoder : public TFFBaseComponent {
   private:
     AVStream* StreamFor(int index, AVMediaType type, int first, const char* kind);
 
+    // The context described: FOwnedContext's, or one attached from elsewhere.
     AVFormatContext* FContext = nullptr;
-    bool FOwned = false;
-    // The I/O context of a file opened through the unicode protocol; closed
-    // after the format context.
-    TLibraryIOPtr FIO;
+    // A file this component opened; its I/O of the unicode protocol is
+    // closed after it.
+    InputFormatPtr FOwnedContext;
     std::string FFormatName;
     int64_t FFileSize = -1;
     int FStreamCount = -1;

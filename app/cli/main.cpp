@@ -28,6 +28,7 @@
 #include "binding/LibPtr.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"
+#include "diag/ThreadName.h"
 
 using namespace tw;
 
@@ -95,6 +96,7 @@ void WatchStopSignals() {
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread([set] {
+        NameThisThread("tw-signals");
         for (;;) {
             int sig = 0;
             if (sigwait(&set, &sig) != 0 || gMerged) continue;
@@ -162,7 +164,7 @@ class TCommandLineUser : public TJoinUser {
 };
 
 std::string ProgressLine(const TProgressInfo& info, std::chrono::steady_clock::time_point start) {
-    const int64_t current = info.CurrentTime >= 10000000000000000LL ? 0 : info.CurrentTime;
+    const int64_t current = info.CurrentTime >= kNoCurrentTime ? 0 : info.CurrentTime;
     const int64_t total = info.TotalDuration;
     const double fraction = total > 0 ? std::min(1.0, double(current) / total) : 0.0;
     std::string bar(20, ' ');
@@ -460,22 +462,25 @@ int main(int argc, char** argv) {
     settings.Threads = args.Threads;
     settings.Container = container;
     bool stopping = false;
-    const int result = MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, [&] {
+    const auto stopOnSignal = [&] {
         if (gStop && !stopping) {
             stopping = true;
             encoder.Stop(true);
         }
-    });
-    if (result == jrDone) gMerged = true;
-    if (result == jrStopped) {
-        std::fprintf(stderr, "stopped: %s keeps what was merged so far\n", args.Output.c_str());
-        return 130;
-    }
-    if (result != jrDone) {
-        // A failed merge leaves nothing behind and an old output as it was.
-        log.PrintKept();
-        for (const auto& m : user.Messages) std::fprintf(stderr, "%s\n", m.c_str());
-        return 1;
+    };
+    switch (MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, stopOnSignal)) {
+        case jrStopped:
+            std::fprintf(stderr, "stopped: %s keeps what was merged so far\n",
+                         args.Output.c_str());
+            return 130;
+        case jrError:
+            // A failed merge leaves nothing behind and an old output as it was.
+            log.PrintKept();
+            for (const auto& m : user.Messages) std::fprintf(stderr, "%s\n", m.c_str());
+            return 1;
+        case jrDone:
+            gMerged = true;
+            break;
     }
     if (!args.Quiet) {
         for (const auto& m : user.Messages) std::printf("%s\n", m.c_str());

@@ -420,7 +420,7 @@ void TXForm::BtJoinClick() {
     if (settings.FastJoin && !output.empty() && !files.empty() && !ConfirmFastMerge(files)) return;
     FMerging = true;
     const size_t listed = files.size();
-    int result = jrError;
+    TJoinResult result = jrError;
     std::string failure;
     try {
         result = MergeWithChecks(*FUser, FFEncoder, files, output, settings, [this] {

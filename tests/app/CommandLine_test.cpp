@@ -248,6 +248,34 @@ TEST_F(CommandLine, SecondSignalDuringAMergeEndsAtOnce) {
     EXPECT_TRUE(Contents(out) == "precious") << "the old output was replaced";
 }
 
+// Catches: the signal thread and the output's writer of a running merge
+// left with the program's name, so that a debugger cannot tell them apart.
+TEST_F(CommandLine, ThreadsOfAMergeAreNamed) {
+    const std::string clip = Clip("long.flv", {"--duration", "20", "--size", "640x360"});
+    std::vector<std::string> args = {"-o", Dir.File("out.flv")};
+    for (int i = 0; i < 10; ++i) args.push_back(clip);
+    TTerminalRun run(args);
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitFor("% ", 60)) << run.Seen;  // the merge is writing
+    std::vector<std::string> names;
+    const std::string tasks = "/proc/" + std::to_string(run.Pid()) + "/task";
+    if (DIR* d = ::opendir(tasks.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            std::string name = Contents(tasks + "/" + e->d_name + "/comm");
+            if (!name.empty() && name.back() == '\n') name.pop_back();
+            names.push_back(name);
+        }
+        ::closedir(d);
+    }
+    ::kill(run.Pid(), SIGINT);
+    EXPECT_EQ(run.Exit(30), 130) << run.Seen;
+    EXPECT_EQ(std::count(names.begin(), names.end(), "tw-signals"), 1)
+        << testing::PrintToString(names);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "tw-writer"), 1)
+        << testing::PrintToString(names);
+}
+
 // Catches: a declined overwrite that did not say how to overwrite; "--"
 // refused and a file whose name starts with '-' taken for an option.
 TEST_F(CommandLine, OverwriteHintAndDashNames) {

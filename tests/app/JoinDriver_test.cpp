@@ -38,7 +38,7 @@ TEST(DriverTexts, TimesAndProgress) {
     info.TotalDuration = 167000000;
     info.TotalSize = 5000000;
     EXPECT_EQ(ProgressText(info), "50% 00:01:23 4882kb");
-    info.CurrentTime = 10000000000000000LL;  // no media time yet
+    info.CurrentTime = kNoCurrentTime;
     EXPECT_EQ(ProgressText(info), "0% 00:00:00 4882kb");
     info.TotalDuration = 0;
     EXPECT_EQ(ProgressText(info), "");
@@ -155,6 +155,36 @@ TEST_F(Driver, FailuresAndTheirPrefixes) {
     const test::MediaInfo one = test::ReadMediaInfo(Dir.File("one.flv"));
     ASSERT_TRUE(one.Ok());
     EXPECT_EQ(one.Video()->packets, test::ReadMediaInfo(a).Video()->packets);
+}
+
+// Catches: a stopped merge treated like a failure (its partial file thrown
+// away, the old output kept) or like a success (the success text, or the
+// sources deleted).
+TEST_F(Driver, StoppedMergeReplacesTheOldOutputWithItsPartialFile) {
+    const std::string a = Clip("long.flv", {"--duration", "30", "--size", "640x360"});
+    std::vector<std::string> files(20, a);
+    const std::string out = Dir.File("out.flv");
+    std::ofstream(out) << "precious";
+    User.Answer = true;
+    TJoinSettings settings = Fast;
+    settings.DeleteSources = true;
+    bool stopped = false;
+    const TJoinResult result = MergeWithChecks(User, Enc, files, out, settings, [&] {
+        if (!stopped) {
+            stopped = true;
+            Enc.Stop(true);
+        }
+    });
+    EXPECT_EQ(result, jrStopped) << User.Last();
+    EXPECT_TRUE(KeepsOutput(result));
+    EXPECT_TRUE(User.Told.empty()) << User.Last();
+    EXPECT_EQ(files.size(), 20u);
+    EXPECT_TRUE(Exists(a));
+    const test::MediaInfo info = test::ReadMediaInfo(out);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_TRUE(info.readError.empty()) << info.readError;
+    ASSERT_NE(info.Video(), nullptr);
+    EXPECT_LT(info.Video()->packets, 20 * 750);  // not the whole merge
 }
 
 // --- the command line

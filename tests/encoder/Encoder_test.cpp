@@ -1,9 +1,11 @@
 // tests/encoder/Encoder_test.cpp — the encoder component: tasks, busy rules,
 // running several tasks, events and their threads; the option records.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <string>
@@ -14,6 +16,7 @@
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"
+#include "diag/ThreadName.h"
 #include "encoder/FFEncode.h"
 #include "encoder/OptionRecords.h"
 #include "transcoder/CustomFFmpeg.h"
@@ -238,6 +241,48 @@ TEST_F(Encoder, TerminateNeverRunsOnTheWorker) {
         EXPECT_EQ(workers.count(id), 0u);
         EXPECT_NE(id, std::this_thread::get_id());
     }
+}
+
+// The names of this process's threads as the system shows them.
+std::set<std::string> ThreadNames() {
+    std::set<std::string> names;
+    if (DIR* d = ::opendir("/proc/self/task")) {
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+            std::string name;
+            if (std::getline(comm, name)) names.insert(name);
+        }
+        ::closedir(d);
+    }
+    return names;
+}
+
+// Catches: a thread the encoder or the binding layer starts for a merge (the
+// output's writer, the terminate notification) left with the program's name,
+// so that a debugger or `top -H` cannot tell it from the others.
+TEST_F(Encoder, ThreadsOfARunningMergeAreNamed) {
+    CopyTask(Clip("a.flv", {"--duration", "3"}), Dir.File("o.flv"));
+    Enc.TriggerEventInMainThread = false;  // progress on the worker, during the merge
+    Enc.SetProgressInterval(100);
+    std::mutex m;
+    std::set<std::string> during;
+    std::string terminator;
+    Enc.OnProgress = [&](TCustomEncoder*, PProgressInfo) {
+        const std::set<std::string> names = ThreadNames();
+        std::lock_guard<std::mutex> l(m);
+        during.insert(names.begin(), names.end());
+    };
+    Enc.OnTerminate = [&](TCustomEncoder*, const TTerminateInfo&) {
+        std::lock_guard<std::mutex> l(m);
+        terminator = ThisThreadName();
+    };
+    Enc.Start(1);
+    WaitDone();
+    Enc.ClearTasks();
+    std::lock_guard<std::mutex> l(m);
+    EXPECT_EQ(during.count("tw-writer"), 1u) << testing::PrintToString(during);
+    EXPECT_EQ(terminator, "tw-notify");
 }
 
 TEST_F(Encoder, StopDuringARunOfThreeTasks) {

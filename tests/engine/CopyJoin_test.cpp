@@ -13,7 +13,9 @@
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/Media.h"
+#include "tests/support/Pictures.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"
 
@@ -24,33 +26,8 @@ extern "C" {
 namespace tw {
 namespace {
 
-// Presentation times (seconds) of one stream's packets, in file order.
-std::vector<double> PacketTimes(const std::string& path, AVMediaType type) {
-    std::vector<double> times;
-    AVFormatContext* ic = nullptr;
-    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return times;
-    avformat_find_stream_info(ic, nullptr);
-    const int index = av_find_best_stream(ic, type, -1, -1, nullptr, 0);
-    AVPacket* pkt = av_packet_alloc();
-    while (index >= 0 && av_read_frame(ic, pkt) >= 0) {
-        if (pkt->stream_index == index && pkt->pts != AV_NOPTS_VALUE)
-            times.push_back(pkt->pts * av_q2d(ic->streams[index]->time_base));
-        av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
-    avformat_close_input(&ic);
-    return times;
-}
-
-class CopyJoin : public ::testing::Test {
+class CopyJoin : public test::EngineTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-    }
-    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
-        return test::GenerateClip(Dir.File(name), args);
-    }
     std::unique_ptr<TCustomFFmpeg> NewEngine() {
         auto e = std::make_unique<TCustomFFmpeg>(20);
         e->SetVerbose(-1);
@@ -59,21 +36,11 @@ class CopyJoin : public ::testing::Test {
     }
     // Opens the inputs and a joined copy output; false with a gtest failure.
     bool Prepare(TCustomFFmpeg& e, const std::vector<std::string>& inputs, const std::string& out) {
-        for (const auto& in : inputs)
-            if (!e.OpenInputFile(in)) {
-                ADD_FAILURE() << e.LastError;
-                return false;
-            }
-        e.SetOption("vcodec", "copy");
-        e.SetOption("acodec", "copy");
-        if (e.OpenOutputFile(out, true) < 0) {
-            ADD_FAILURE() << e.LastError;
-            return false;
-        }
-        e.ExpandJoinedOutput();
-        return true;
+        const std::string error =
+            test::PrepareEngine(e, inputs, out, {{"vcodec", "copy"}, {"acodec", "copy"}});
+        if (!error.empty()) ADD_FAILURE() << error;
+        return error.empty();
     }
-    test::TempDir Dir;
     std::atomic<int> Terminations{0};
 };
 
@@ -124,7 +91,7 @@ TEST_F(CopyJoin, ThreeFlvClips) {
 
     // The first picture of the second clip comes where the first clip ended,
     // the third's where the second ended.
-    const std::vector<double> times = PacketTimes(out, AVMEDIA_TYPE_VIDEO);
+    const std::vector<double> times = test::PacketTimes(out, "video");
     const size_t firstOfB = static_cast<size_t>(test::ReadMediaInfo(inputs[0]).Video()->packets);
     const size_t firstOfC =
         firstOfB + static_cast<size_t>(test::ReadMediaInfo(inputs[1]).Video()->packets);

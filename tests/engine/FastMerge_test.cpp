@@ -15,6 +15,7 @@
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "tests/support/JoinCheck.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"
@@ -54,15 +55,8 @@ FlvConfigs ReadFlvConfigs(const std::string& path) {
     return c;
 }
 
-class FastMerge : public ::testing::Test {
+class FastMerge : public test::EngineTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-    }
-    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
-        return test::GenerateClip(Dir.File(name), args);
-    }
     std::unique_ptr<TCustomFFmpeg> NewEngine() {
         auto e = std::make_unique<TCustomFFmpeg>(20);
         e->SetVerbose(-1);
@@ -71,19 +65,10 @@ class FastMerge : public ::testing::Test {
     // Runs a copy join of inputs into out; the engine's error text, empty
     // on success.
     std::string Join(const std::vector<std::string>& inputs, const std::string& out,
-                     const std::vector<std::pair<std::string, std::string>>& options = {}) {
-        auto e = NewEngine();
-        for (const auto& in : inputs)
-            if (!e->OpenInputFile(in)) return "open " + in + ": " + e->LastError;
-        e->SetOption("vcodec", "copy");
-        e->SetOption("acodec", "copy");
-        for (const auto& [name, value] : options) e->SetOption(name, value);
-        if (e->OpenOutputFile(out, true) < 0) return "output: " + e->LastError;
-        e->ExpandJoinedOutput();
-        e->Start(false);
-        if (e->ErrorRaised) return e->ErrorMessage.empty() ? "error" : e->ErrorMessage;
-        if (!e->Finished) return "not finished";
-        return {};
+                     const test::EngineOptions& options = {}) {
+        test::EngineOptions all = {{"vcodec", "copy"}, {"acodec", "copy"}};
+        all.insert(all.end(), options.begin(), options.end());
+        return test::RunEngine(*NewEngine(), inputs, out, all);
     }
     // Every part of the join complete, decodable, in order and in sync.
     void ExpectCleanJoin(const std::string& out, const std::vector<std::string>& inputs) {
@@ -113,7 +98,6 @@ class FastMerge : public ::testing::Test {
             EXPECT_LE(p.gap, std::max(vf, af) + 0.0015);
         }
     }
-    test::TempDir Dir;
 };
 
 // Catches: the second MP4's AAC priming (pts -1024) landing before the first

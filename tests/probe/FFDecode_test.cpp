@@ -1,6 +1,7 @@
 // tests/probe/FFDecode_test.cpp — the probing component on generated clips.
 #include "probe/FFDecode.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -188,6 +189,40 @@ TEST_F(Probe, NamesWithColonsAndOtherScripts) {
         D.CloseFile();
         EXPECT_EQ(D.StreamCount(), -1);
     }
+}
+
+// The open file descriptors of this process.
+int OpenFiles() {
+    int count = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d)) ++count;
+        ::closedir(d);
+    }
+    return count;
+}
+
+// Catches: the file behind our own I/O (a name the libraries cannot open
+// themselves) left open when the open fails, or when the file is closed,
+// replaced or the component destroyed.
+TEST_F(Probe, OwnIOIsClosedOnEveryPath) {
+    const std::string junk = Dir.File("no:media.flv");
+    std::ofstream(junk) << std::string(4096, 'x');
+    const std::string good = Dir.File("a:b.flv");
+    ASSERT_EQ(rename(test::GenerateClip(Dir.File("plain.flv")).c_str(), good.c_str()), 0);
+    const int before = OpenFiles();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(D.LoadFile(junk));
+        EXPECT_EQ(D.LastError.rfind(junk + ": ", 0), 0u) << D.LastError;
+        ASSERT_TRUE(D.LoadFile(good)) << D.LastError;
+        ASSERT_TRUE(D.LoadFile(good)) << D.LastError;  // replaces the open one
+        D.CloseFile();
+        {
+            TFFDecoder other;
+            ASSERT_TRUE(other.LoadFile(good)) << other.LastError;
+            EXPECT_TRUE(other.Owned());
+        }
+    }
+    EXPECT_EQ(OpenFiles(), before);
 }
 
 // A context whose I/O cannot tell its size, like a stream being received.

@@ -20,6 +20,7 @@ extern "C" {
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "tests/support/Frames.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/Media.h"
 #include "tests/support/Remux.h"
 #include "tests/support/TempDir.h"
@@ -28,41 +29,20 @@ extern "C" {
 namespace tw {
 namespace {
 
-using Options = std::vector<std::pair<std::string, std::string>>;
+using Options = test::EngineOptions;
 
-class EngineFaults : public ::testing::Test {
+class EngineFaults : public test::EngineTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-    }
-    std::string Clip(const std::string& name, std::vector<std::string> args = {}) {
-        args.insert(args.begin(), {"--duration", "1"});  // later ones win
-        return test::GenerateClip(Dir.File(name), args);
-    }
+    EngineFaults() { ClipDefaults = {"--duration", "1"}; }
     // Opens the inputs (input options before them), then the output with
     // its options, joined when there are several inputs, and runs.
     bool Run(const std::vector<std::string>& inputs, const std::string& out, const Options& output,
              const Options& input = {}) {
         TCustomFFmpeg e(8);
         e.SetVerbose(-1);
-        for (const auto& [k, v] : input) e.SetOption(k, v);
-        for (const auto& in : inputs)
-            if (!e.OpenInputFile(in)) {
-                Error = e.LastError;
-                return false;
-            }
-        for (const auto& [k, v] : output) e.SetOption(k, v);
-        if (e.OpenOutputFile(out, inputs.size() > 1) != 1) {
-            Error = e.LastError;
-            return false;
-        }
-        e.ExpandJoinedOutput();
-        e.Start(false);
-        Error = e.ErrorMessage;
-        return !e.ErrorRaised && e.Finished;
+        Error = test::RunEngine(e, inputs, out, output, input, inputs.size() > 1);
+        return Error.empty();
     }
-    test::TempDir Dir;
     std::string Error;
 };
 

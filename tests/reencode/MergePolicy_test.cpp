@@ -11,6 +11,7 @@
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "tests/support/Frames.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"
@@ -18,16 +19,9 @@
 namespace tw {
 namespace {
 
-class MergePolicy : public ::testing::Test {
+class MergePolicy : public test::EngineTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-    }
-    std::string Clip(const std::string& name, std::vector<std::string> args = {}) {
-        args.insert(args.begin(), {"--duration", "1"});  // later ones win
-        return test::GenerateClip(Dir.File(name), args);
-    }
+    MergePolicy() { ClipDefaults = {"--duration", "1"}; }
     // A re-encoding merge with the driver's settings: the output size (the
     // first source's displayed size, even), 4:2:0, the first audio source's
     // channels and rate, and both merge switches.
@@ -35,30 +29,18 @@ class MergePolicy : public ::testing::Test {
                const std::string& size, bool switches = true) {
         TCustomFFmpeg e(20);
         e.SetVerbose(-1);
-        for (const auto& in : inputs)
-            if (!e.OpenInputFile(in)) {
-                Error = e.LastError;
-                return false;
-            }
         e.FitPictures = e.FillMissingAudio = switches;
-        e.SetOption("f", "flv");
-        e.SetOption("vcodec", "libx264");
-        e.SetOption("acodec", "aac");
-        e.SetOption("vpre", "libx264-default");
-        e.SetOption("s", size);
-        e.SetOption("pix_fmt", "yuv420p");
-        e.SetOption("ar", "44100");
-        e.SetOption("ac", "2");
-        if (e.OpenOutputFile(out, true) != 1) {
-            Error = e.LastError;
-            return false;
-        }
-        e.ExpandJoinedOutput();
-        e.Start(false);
-        Error = e.ErrorMessage;
-        return !e.ErrorRaised && e.Finished;
+        Error = test::RunEngine(e, inputs, out,
+                                {{"f", "flv"},
+                                 {"vcodec", "libx264"},
+                                 {"acodec", "aac"},
+                                 {"vpre", "libx264-default"},
+                                 {"s", size},
+                                 {"pix_fmt", "yuv420p"},
+                                 {"ar", "44100"},
+                                 {"ac", "2"}});
+        return Error.empty();
     }
-    test::TempDir Dir;
     std::string Error;
 };
 

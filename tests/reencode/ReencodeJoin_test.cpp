@@ -9,6 +9,7 @@
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/Media.h"
 #include "tests/support/Pictures.h"
 #include "tests/support/TempDir.h"
@@ -17,30 +18,19 @@
 namespace tw {
 namespace {
 
-class ReencodeJoin : public ::testing::Test {
+class ReencodeJoin : public test::EngineTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-    }
-    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
-        return test::GenerateClip(Dir.File(name), args);
-    }
     // A joined H.264 + AAC output, set up as the merge does it.
     void Join(const std::vector<std::string>& inputs, const std::string& out) {
         TCustomFFmpeg e(20);
         e.SetVerbose(-1);
-        for (const auto& in : inputs) ASSERT_TRUE(e.OpenInputFile(in)) << e.LastError;
-        e.SetOption("f", "flv");
-        e.SetOption("vcodec", "libx264");
-        e.SetOption("acodec", "aac");
-        e.SetOption("vpre", "libx264-default");
-        e.SetOption("ar", "44100");
-        ASSERT_EQ(e.OpenOutputFile(out, true), 1) << e.LastError;
-        e.ExpandJoinedOutput();
-        e.Start(false);
-        ASSERT_FALSE(e.ErrorRaised) << e.ErrorMessage;
-        ASSERT_TRUE(e.Finished);
+        ASSERT_EQ(test::RunEngine(e, inputs, out,
+                                  {{"f", "flv"},
+                                   {"vcodec", "libx264"},
+                                   {"acodec", "aac"},
+                                   {"vpre", "libx264-default"},
+                                   {"ar", "44100"}}),
+                  "");
     }
     // At every join the next source's first audio and video lie within one
     // video frame of each other.
@@ -59,7 +49,6 @@ class ReencodeJoin : public ::testing::Test {
             EXPECT_NEAR(v, a, 0.04) << "join " << k << " at " << join;
         }
     }
-    test::TempDir Dir;
 };
 
 // Catches: lost or doubled time at the joins, audio drifting away from the

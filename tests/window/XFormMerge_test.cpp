@@ -1,0 +1,219 @@
+// tests/window/XFormMerge_test.cpp — merges through the window: refused merges,
+// the merging state and its progress, real merges of generated clips, stopping,
+// closing mid-merge and the question about differing sources.
+#include "tests/window/WindowFixture.h"
+
+namespace tw {
+namespace {
+
+using test::Drop;
+using test::Exists;
+using test::Window;
+
+// Catches: a merge started without an output name, without sources or with a
+// source that cannot be opened, a failure reported as success, and the window
+// left in the merging state after a refusal.
+TEST_F(Window, RefusedMerges) {
+    ASSERT_TRUE(Form->FormCreate());
+    const std::string out = Dir.File("out.flv");
+    Merge({Dir.File("a.flv")}, "", false);
+    Merge({}, out, false);
+    Merge({Dir.File("missing.flv")}, out, false);
+    ASSERT_EQ(Dlg->Told.size(), 3u);
+    EXPECT_EQ(Dlg->Told[0], "请设定“合并到文件”");
+    EXPECT_EQ(Dlg->Told[1], "请增加视频文件");
+    EXPECT_EQ(Dlg->Told[2].rfind("LoadFile Error: ", 0), 0u) << Dlg->Told[2];
+    EXPECT_FALSE(Exists(out));
+    ExpectIdle();
+}
+
+// Catches: a control left enabled while merging (or disabled when idle), the
+// stop caption or Tag missing, the progress text wrong, and an unknown total
+// clearing the label.
+TEST_F(Window, ControlStatesAndProgress) {
+    Form->EnableControls(false);
+    for (QWidget* w :
+         {(QWidget*)Form->EtF4vOutput, (QWidget*)Form->SbSetOutFileName, (QWidget*)Form->SbAutoSet,
+          (QWidget*)Form->LbF4vInputFiles, (QWidget*)Form->BtAdd, (QWidget*)Form->BtRemove,
+          (QWidget*)Form->BtClear, (QWidget*)Form->BtUp, (QWidget*)Form->BtDown})
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    for (QWidget* w :
+         {(QWidget*)Form->BtJoin, (QWidget*)Form->BtCheckDup, (QWidget*)Form->BtAutoSort,
+          (QWidget*)Form->CkFastJoin, (QWidget*)Form->CbAutoDel})
+        EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_EQ(Form->BtJoin->text().toStdString(), "停　止");
+    EXPECT_EQ(Form->BtJoin->property("Tag").toInt(), 1);
+    Form->EnableControls(true);
+    EXPECT_TRUE(Form->BtDown->isEnabled() && Form->EtF4vOutput->isEnabled());
+    EXPECT_EQ(Form->BtJoin->property("Tag").toInt(), 0);
+
+    TProgressInfo info;
+    info.CurrentTime = 83500000;
+    info.TotalDuration = 167000000;
+    info.TotalSize = 5000000;
+    Form->FFEncoder.OnProgress(&Form->FFEncoder, &info);  // the encoder's handler
+    EXPECT_EQ(Form->LblState->text().toStdString(), "50% 00:01:23 4882kb");
+    info.TotalDuration = 0;
+    Form->FFEncoderProgress(&Form->FFEncoder, &info);
+    EXPECT_EQ(Form->LblState->text().toStdString(), "50% 00:01:23 4882kb");
+}
+
+// Catches: the merge not reaching the driver (or with the wrong switch), no
+// merging state while it runs, the list changed by a drop or a sort while
+// merging, a success message missing, the label left filled, and deleted
+// sources left in the list.
+TEST_F(Window, FastMergeThroughTheWindow) {
+    ASSERT_TRUE(Form->FormCreate());
+    const std::vector<std::string> files = {Clip("b'2.flv", {"--duration", "1", "--pattern", "1"}),
+                                            Clip("a 1.flv", {"--duration", "1"}),
+                                            Clip("片3.flv", {"--duration", "1", "--pattern", "2"})};
+    int64_t video = 0, audio = 0;
+    for (const auto& f : files) {
+        const test::MediaInfo m = test::ReadMediaInfo(f);
+        video += m.Video()->packets;
+        audio += m.Audio()->packets;
+    }
+    const std::string out = Dir.File("合并 out.flv");
+    std::string stateCaption;
+    bool listEnabled = true, sortEnabled = false, dropped = true;
+    std::vector<std::string> sortedDuring;
+    DuringMerge([&] {
+        dropped =
+            Drop(*Form, {QUrl::fromLocalFile(QString::fromStdString(files[0]))}, Qt::CopyAction);
+        Form->BtAutoSort->click();  // the list is locked while it is merged
+        sortedDuring = Form->StringsToArray();
+        stateCaption = Form->BtJoin->text().toStdString();
+        listEnabled = Form->LbF4vInputFiles->isEnabled();
+        sortEnabled = Form->BtAutoSort->isEnabled();
+    });
+    Form->CbAutoDel->setChecked(true);
+    Merge(files, out, true);
+    EXPECT_EQ(stateCaption, "停　止");
+    EXPECT_FALSE(listEnabled);
+    EXPECT_TRUE(sortEnabled);
+    EXPECT_FALSE(dropped);            // the list is not changed while it is merged
+    EXPECT_TRUE(Dlg->Asked.empty());  // one encoding: no question
+    EXPECT_EQ(Dlg->Told, (std::vector<std::string>{"合并成功", "合并后删除源文件组，成功"}));
+    ExpectIdle();
+    EXPECT_EQ(Form->LbF4vInputFiles->count(), 0);
+    for (const auto& f : files) EXPECT_FALSE(Exists(f)) << f;
+    const test::MediaInfo m = test::ReadMediaInfo(out);
+    ASSERT_TRUE(m.Ok()) << m.error;
+    EXPECT_EQ(m.format, "flv");
+    EXPECT_EQ(m.Video()->packets, video);  // copied: every packet of every source
+    EXPECT_EQ(m.Audio()->packets, audio);
+}
+
+// Catches: the re-encoding switch not reaching the driver, a result other
+// than H.264 + AAC of every source picture, and sources deleted although the
+// box was unticked during the merge.
+TEST_F(Window, ReencodingMergeThroughTheWindow) {
+    ASSERT_TRUE(Form->FormCreate());
+    const std::vector<std::string> files = {Clip("a.mp4", {"--duration", "1", "--bframes", "2"}),
+                                            Clip("b.ts", {"--duration", "1", "--size", "320x180"})};
+    int64_t frames = 0;
+    for (const auto& f : files) frames += test::ReadMediaInfo(f, {true}).Video()->decodedFrames;
+    const std::string out = Dir.File("re.flv");
+    // Unticked while merging: the sources stay.
+    Form->CbAutoDel->setChecked(true);
+    DuringMerge([&] { Form->CbAutoDel->setChecked(false); });
+    Merge(files, out, false);
+    EXPECT_EQ(Dlg->Told, std::vector<std::string>{"合并成功"});
+    ExpectIdle();
+    EXPECT_EQ(Form->LbF4vInputFiles->count(), 2);
+    for (const auto& f : files) EXPECT_TRUE(Exists(f)) << f;
+    const test::MediaInfo m = test::ReadMediaInfo(out, {true});
+    ASSERT_TRUE(m.Ok()) << m.error;
+    ASSERT_NE(m.Video(), nullptr);
+    ASSERT_NE(m.Audio(), nullptr);
+    EXPECT_EQ(m.Video()->codec, "h264");
+    EXPECT_EQ(m.Audio()->codec, "aac");
+    EXPECT_EQ(m.Video()->decodedFrames, frames);
+    EXPECT_EQ(m.Video()->decodeErrors, 0);
+}
+
+// Catches: a stop click that does not stop, a stop reported with a message,
+// an output without its ending, and the window left in the merging state.
+TEST_F(Window, StopClick) {
+    ASSERT_TRUE(Form->FormCreate());
+    const std::string a = Clip("long.flv", {"--duration", "6", "--size", "640x360"});
+    const std::string out = Dir.File("stopped.flv");
+    DuringMerge([&] { Form->BtJoin->click(); });
+    Merge({a, a}, out, false);
+    EXPECT_TRUE(Dlg->Told.empty()) << Dlg->Told[0];
+    ExpectIdle();
+    const test::MediaInfo m = test::ReadMediaInfo(out);
+    ASSERT_TRUE(m.Ok()) << m.error;
+    EXPECT_TRUE(m.readError.empty()) << m.readError;
+    ASSERT_NE(m.Video(), nullptr);
+    EXPECT_LT(m.Video()->packets, 300);  // not the whole merge
+}
+
+// Catches: closing mid-merge without a question, destroying the running
+// encoder or leaving a file without its ending (Yes), and a No that stops
+// or closes anyway.
+TEST_F(Window, ClosingDuringAMerge) {
+    ASSERT_TRUE(Form->FormCreate());
+    Form->show();
+    const std::string a = Clip("a.flv", {"--duration", "2"});
+    Dlg->Answers = {false};
+    DuringMerge([&] { Form->close(); });
+    Merge({a, a}, Dir.File("kept.flv"), false);
+    EXPECT_EQ(Dlg->Asked, std::vector<std::string>{"正在合并，是否停止合并并退出？"});
+    EXPECT_EQ(Dlg->Told, std::vector<std::string>{"合并成功"});
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_EQ(test::ReadMediaInfo(Dir.File("kept.flv")).Video()->packets, 100);
+
+    Dlg->Asked.clear();
+    Dlg->Told.clear();
+    Dlg->Answers = {true};
+    const std::string b = Clip("long.flv", {"--duration", "6", "--size", "640x360"});
+    DuringMerge([&] { Form->close(); });
+    Merge({b, b}, Dir.File("partial.flv"), false);
+    EXPECT_EQ(Dlg->Asked, std::vector<std::string>{"正在合并，是否停止合并并退出？"});
+    EXPECT_TRUE(Dlg->Told.empty());
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_FALSE(Form->Merging());
+    const test::MediaInfo m = test::ReadMediaInfo(Dir.File("partial.flv"));
+    ASSERT_TRUE(m.Ok()) << m.error;
+    EXPECT_TRUE(m.readError.empty()) << m.readError;
+    EXPECT_LT(m.Video()->packets, 300);
+}
+
+// Catches: a fast merge of differently encoded sources started without a
+// word, a question that does not name the files and every differing value,
+// and a No that merges anyway.
+TEST_F(Window, DifferingSourcesQuestion) {
+    ASSERT_TRUE(Form->FormCreate());
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string b =
+        Clip("big.flv", {"--duration", "1", "--size", "640x360", "--sample-rate", "48000"});
+    const std::string out = Dir.File("out.flv");
+    Merge({a, a, b}, out, true);
+    ASSERT_EQ(Dlg->Asked.size(), 1u);
+    const std::string& q = Dlg->Asked[0];
+    EXPECT_NE(q.find(a), std::string::npos) << q;
+    EXPECT_NE(q.find(b + ": "), std::string::npos) << q;
+    EXPECT_NE(q.find("size 640x360 / "), std::string::npos) << q;
+    EXPECT_NE(q.find("rate 48000 / "), std::string::npos) << q;
+    EXPECT_EQ(q.find(a + ": "), std::string::npos) << q;  // the same file is no difference
+    EXPECT_EQ(q.substr(q.size() - std::string("是否仍然快速合并？").size()), "是否仍然快速合并？");
+    EXPECT_TRUE(Dlg->Told.empty());
+    EXPECT_FALSE(Exists(out));
+    ExpectIdle();
+
+    std::vector<TSourceFacts> facts(2);
+    facts[0].File = "/a";
+    facts[1].File = "/b";
+    facts[0].HasVideo = facts[1].HasVideo = true;
+    facts[0].SampleAspect = {0, 1};  // unknown is square
+    facts[1].SampleAspect = {1, 1};
+    EXPECT_TRUE(SourceDifferences(facts).empty());
+    facts[1].HasAudio = true;
+    facts[1].Rotation = 90;
+    EXPECT_EQ(SourceDifferences(facts),
+              std::vector<std::string>{"/b: streams video+audio / video, rotation 90 / 0"});
+}
+
+}  // namespace
+}  // namespace tw
