@@ -9,15 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "transcoder/AudioOut.h"
 #include "transcoder/CopyForm.h"
 #include "transcoder/CustomFFmpeg.h"
+#include "transcoder/FilterGraph.h"
+#include "transcoder/PacketWriter.h"
 #include "transcoder/StreamTables.h"
+#include "transcoder/VideoHooks.h"
+#include "transcoder/VideoOut.h"
 
 namespace tw {
 
-class TTranscoder {
+class TTranscoder : private TPacketWriter {
   public:
-    explicit TTranscoder(TCustomFFmpeg& engine) : E(engine) { E.CurrentTranscode = this; }
+    explicit TTranscoder(TCustomFFmpeg& engine);
     ~TTranscoder();
     TTranscoder(const TTranscoder&) = delete;
     TTranscoder& operator=(const TTranscoder&) = delete;
@@ -60,7 +65,7 @@ class TTranscoder {
     /// converter per copied record into that form.
     void PrepareCopyForms();
     void LogStreamMapping();
-    AVFormatContext* Output(int entry) const { return E.OutputFiles[entry].get(); }
+    AVFormatContext* Output(int entry) const { return FEngine.OutputFiles[entry].get(); }
 
     // loop (TranscodeLoop.cpp)
     void Loop();
@@ -100,15 +105,22 @@ class TTranscoder {
     void DrainEncoder(TOutputStream& ost, TInputStream& ist);
     void SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts);
 
-  public:
     /// Writes a packet through the record's bitstream filters and the
     /// interleaving muxer; records the stream's current time.
     void WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                     TBitstreamFilterChain& bsfs,
-                     size_t firstFilter = 0);
+                     TBitstreamFilterChain& bsfs) override;
+    /// The same from filter firstFilter of the chain on.
+    void WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
+                       TBitstreamFilterChain& bsfs, size_t firstFilter);
 
-  private:
-    TCustomFFmpeg& E;
+    /// The engine this transcode runs: its options, file tables, counters
+    /// and callbacks.
+    TCustomFFmpeg& FEngine;
+    TEncoderRecords FEncoderRecord;
+    TVideoFilter FVideoFilter;
+    TVideoHooks FHooks;
+    TAudioOut FAudio;
+    TVideoOut FVideo;
     std::vector<TInputFile> FFiles;
     std::vector<std::unique_ptr<TInputStream>> FInputs;
     // All records of output entry 0, then entry 1, ...
