@@ -18,8 +18,6 @@
 
 namespace tw {
 
-extern std::mutex CodecListLock;
-
 namespace {
 
 // Video quantizers seen by the reports ("qphist"), for the whole process.
@@ -188,15 +186,13 @@ void TTranscoder::Loop() {
             }
         }
         // 11. process
-        if (ProcessPacket(ist, index, pkt.get()) < 0) {
-            const std::string text = "Error while decoding stream #" + std::to_string(ist.FileIndex) +
-                                     "." + std::to_string(ist.StreamIndex) + " (" +
-                                     MediaTypeName(ist.Stream->codecpar->codec_type) + ")";
-            if (FEngine.ExitOnError) {
-                lib().av_packet_unref(pkt.get());
-                throw FFmpegException(text);
-            }
-            if (FEngine.Verbose >= 0) FFLogger()->Log(&FEngine, llVerbose, text);
+        try {
+            ProcessPacket(ist, pkt.get());
+        } catch (const TDecodeError& e) {
+            // "xerror" ends the run with it; otherwise the packet is lost and
+            // the run goes on with the next one.
+            if (FEngine.ExitOnError) throw;
+            if (FEngine.Verbose >= 0) FFLogger()->Log(&FEngine, llVerbose, e.what());
             lib().av_packet_unref(pkt.get());
             continue;
         }
@@ -224,7 +220,7 @@ bool TTranscoder::SwitchFile(int& file) {
     for (int s = f.FirstStream; s < f.FirstStream + f.StreamCount; ++s) {
         TInputStream& ist = *FInputs[s];
         if (!ist.DecodingNeeded) continue;
-        ProcessPacket(ist, s, nullptr);
+        ProcessPacket(ist, nullptr);
         lib().avcodec_flush_buffers(ist.Decoder);
         ist.FlushedAtEof = true;
     }
@@ -414,7 +410,6 @@ int64_t TTranscoder::NextInputShift(int next, double endTime) {
 
 void TTranscoder::CloseEncoders() {
     const size_t count = FEngine.JoinMode ? FStreamsPerOutput : FOutputs.size();
-    std::lock_guard<std::mutex> lock(CodecListLock);
     for (size_t i = 0; i < count && i < FOutputs.size(); ++i) {
         TOutputStream* ost = FOutputs[i];
         if (!ost->EncodingNeeded) continue;
@@ -425,15 +420,10 @@ void TTranscoder::CloseEncoders() {
     }
 }
 
-void TTranscoder::CloseDecoders() {
-    // Closed with the working tables (Release): the contexts belong to the
-    // file tables.
-}
-
 void TTranscoder::AfterLoop() {
     for (size_t i = 0; i < FInputs.size(); ++i) {
         TInputStream& ist = *FInputs[i];
-        if (ist.DecodingNeeded && !ist.FlushedAtEof) ProcessPacket(ist, static_cast<int>(i), nullptr);
+        if (ist.DecodingNeeded && !ist.FlushedAtEof) ProcessPacket(ist, nullptr);
     }
     const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
     // A trailer that cannot be written, or data that never reached the file
@@ -448,7 +438,6 @@ void TTranscoder::AfterLoop() {
     }
     Report(true, -1);
     CloseEncoders();
-    CloseDecoders();
     if (failure < 0) throw FFmpegException(ErrorText("av_write_trailer()", failure));
     FEngine.Finished = !FEngine.StopRequested;
 }

@@ -181,8 +181,7 @@ constexpr int MaxDrainFailures = 64;
 
 }  // namespace
 
-int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
-    (void)index;
+void TTranscoder::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
     const AVRational us{1, 1000000};
     if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
     const AVRational tb = ist.Stream->time_base;
@@ -231,7 +230,7 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
     };
 
     if (!ist.DecodingNeeded) {
-        if (!pkt) return 0;
+        if (!pkt) return;
         // The clock moves by one frame of the stream.
         ist.Pts = ist.NextPts;
         if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0 && par->frame_size > 0)
@@ -240,36 +239,37 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
             ist.NextPts += lib().av_rescale_q(1, av_inv_q(ist.Stream->r_frame_rate), us);
         rateEmulation();
         serve(nullptr, nullptr);
-        return 0;
+        return;
     }
 
     AVCodecContext* dec = ist.Decoder;
     if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-        if (!pkt) return 0;
-        AVSubtitle sub{};
+        if (!pkt) return;
+        // Freed also when serving it throws.
+        SubtitlePtr sub = MakeSubtitle();
         int got = 0;
-        if (lib().avcodec_decode_subtitle2(dec, &sub, &got, pkt) < 0) return -1;
-        if (got) {
-            serve(nullptr, &sub);
-            lib().avsubtitle_free(&sub);
-        }
-        return 0;
+        if (lib().avcodec_decode_subtitle2(dec, sub.get(), &got, pkt) < 0) DecodeFailed(ist);
+        if (got) serve(nullptr, sub.get());
+        return;
     }
-    if (par->codec_type != AVMEDIA_TYPE_AUDIO && par->codec_type != AVMEDIA_TYPE_VIDEO) return -1;
+    if (par->codec_type != AVMEDIA_TYPE_AUDIO && par->codec_type != AVMEDIA_TYPE_VIDEO) {
+        if (!pkt) return;
+        DecodeFailed(ist);
+    }
 
     // One packet may give several frames; without a packet the decoder gives
     // what it still holds.
     int ret = lib().avcodec_send_packet(dec, pkt);
     // Decoder threads report a damaged packet late, even on the drain's
     // empty one: the drain goes on regardless.
-    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN) && pkt) return -1;
+    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN) && pkt) DecodeFailed(ist);
     AVFrame* frame = FFrame.get();
     int drainFailures = 0;
     for (int frames = 0;; ++frames) {
         ret = lib().avcodec_receive_frame(dec, frame);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
         if (ret < 0) {
-            if (pkt) return -1;
+            if (pkt) DecodeFailed(ist);
             // A damaged picture at the end of a source: the pictures behind
             // it still come out, and the encoders are drained after them,
             // or everything the encoders hold back would be lost.
@@ -308,7 +308,11 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
                 // The graph scales; its pictures are served as they come out.
                 frame->pts = ist.Pts;
                 frame->sample_aspect_ratio = dec->sample_aspect_ratio;
-                if (lib().av_buffersrc_add_frame_flags(ist.FilterInput, frame, 0) < 0) return -1;
+                if (lib().av_buffersrc_add_frame_flags(ist.FilterInput, frame, 0) < 0) {
+                    // A drain gives up here too, without a word.
+                    if (!pkt) return;
+                    DecodeFailed(ist);
+                }
                 rateEmulation();
                 ServeFiltered(ist, serve);
                 continue;
@@ -330,7 +334,12 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
                 FInputs[ost->SourceIndex].get() == &ist)
                 DrainEncoder(*ost, ist);
     }
-    return 0;
+}
+
+void TTranscoder::DecodeFailed(const TInputStream& ist) {
+    throw TDecodeError("Error while decoding stream #" + std::to_string(ist.FileIndex) + "." +
+                       std::to_string(ist.StreamIndex) + " (" +
+                       MediaTypeName(ist.Stream->codecpar->codec_type) + ")");
 }
 
 void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
@@ -355,7 +364,7 @@ void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
             FEngine.VideoSize += pkt->size;
         pkt->stream_index = ost.StreamIndex;
         lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
-        if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile);
+        if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile.get());
         WritePacket(s, pkt, enc, er.BitstreamFilters);
         lib().av_packet_unref(pkt);
     }

@@ -4,7 +4,6 @@
 #include <cinttypes>
 #include <climits>
 #include <cstring>
-#include <mutex>
 
 #include "binding/Entries.h"
 #include "binding/InterruptCB.h"
@@ -16,9 +15,6 @@
 #include "transcoder/Transcoder.h"
 
 namespace tw {
-
-// Guards the lists of opened codecs of every engine.
-std::mutex CodecListLock;
 
 TTranscoder::TTranscoder(TCustomFFmpeg& engine)
     : FEngine(engine),
@@ -418,19 +414,19 @@ void TTranscoder::OpenPassLog(TOutputStream& ost, int index) {
                        "-" + std::to_string(index) + ".log";
     if (name.size() >= 1024) name.resize(1023);
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.PassLogFile = std::fopen(name.c_str(), "wb");
+        ost.PassLogFile.reset(std::fopen(name.c_str(), "wb"));
         if (!ost.PassLogFile)
             throw FFmpegException("Cannot write log file " + name + " for pass-1 encoding");
     } else {
-        FILE* f = std::fopen(name.c_str(), "rb");
+        FilePtr f(std::fopen(name.c_str(), "rb"));
         if (!f)
             throw FFmpegException("Cannot read file: Error reading log file \"" + name +
                                   "\" for pass-2 encoding");
         std::string text;
         char buf[65536];
         size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        std::fclose(f);
+        while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
+        f.reset();
         char* copy = lib().av_strdup(text.c_str());
         if (!copy)
             throw FFmpegException("Could not allocate file buffer: Error reading log file \"" +
@@ -480,10 +476,7 @@ void TTranscoder::OpenEncoders() {
             for (const std::string& line : reasons.Lines()) message += "\n" + line;
             FailWithMapping(message);
         }
-        {
-            std::lock_guard<std::mutex> lock(CodecListLock);
-            FOpenEncoders.push_back(&ost);
-        }
+        FOpenEncoders.push_back(&ost);
         FEngine.ExtraSize += enc->extradata_size;
         // The muxer writes what the encoder says in its header.
         lib().avcodec_parameters_from_context(ost.Stream->codecpar, enc);
@@ -515,7 +508,6 @@ void TTranscoder::OpenDecoders() {
             ret = lib().avcodec_open2(ist.Decoder, codec, nullptr);
         }
         if (ret < 0) FailWithMapping("Error while opening decoder for " + where);
-        std::lock_guard<std::mutex> lock(CodecListLock);
         FOpenDecoders.push_back(&ist);
     }
 }
@@ -535,32 +527,24 @@ void TTranscoder::InitInputTiming() {
 void TTranscoder::Release() {
     if (FReleased) return;
     FReleased = true;
-    {
-        std::lock_guard<std::mutex> lock(CodecListLock);
-        // Closing a decoder means making it a fresh, closed context again:
-        // the file tables own it and the next run or CloseFiles frees it.
-        for (TInputStream* ist : FOpenDecoders) {
-            if (!ist->Decoder) continue;
-            AVCodecContext* fresh = lib().avcodec_alloc_context3(nullptr);
-            if (fresh && lib().avcodec_parameters_to_context(fresh, ist->Stream->codecpar) >= 0) {
-                for (auto& file : FEngine.InputDecoders)
-                    for (auto& d : file)
-                        if (d.get() == ist->Decoder) {
-                            d.reset(fresh);
-                            fresh = nullptr;
-                        }
-            }
-            if (fresh) lib().avcodec_free_context(&fresh);
-        }
-        FOpenDecoders.clear();
-        for (TOutputStream* ost : FOpenEncoders) ost->Encoder.reset();
-        FOpenEncoders.clear();
+    // Closing a decoder means making it a fresh, closed context again: the
+    // file tables own it and the next run or CloseFiles frees it.
+    for (TInputStream* ist : FOpenDecoders) {
+        if (!ist->Decoder) continue;
+        CodecContextPtr fresh(lib().avcodec_alloc_context3(nullptr));
+        if (!fresh || lib().avcodec_parameters_to_context(fresh.get(), ist->Stream->codecpar) < 0)
+            continue;
+        for (auto& file : FEngine.InputDecoders)
+            for (auto& d : file)
+                if (d.get() == ist->Decoder) d = std::move(fresh);
     }
+    FOpenDecoders.clear();
+    for (TOutputStream* ost : FOpenEncoders) ost->Encoder.reset();
+    FOpenEncoders.clear();
     FInputs.clear();
     FFiles.clear();
     for (TOutputStream* ost : FOutputs) {
-        if (ost->PassLogFile) std::fclose(ost->PassLogFile);
-        ost->PassLogFile = nullptr;
+        ost->PassLogFile.reset();
         ost->Fifo.reset();
         ost->ResampledPicture.reset();
         ost->Scaler.reset();

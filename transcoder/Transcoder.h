@@ -20,6 +20,13 @@
 
 namespace tw {
 
+/// A packet its decoder refused: the loop ends the run with it under
+/// "xerror", else logs it and goes on.
+class TDecodeError : public FFmpegException {
+  public:
+    using FFmpegException::FFmpegException;
+};
+
 class TTranscoder : private TPacketWriter {
   public:
     explicit TTranscoder(TCustomFFmpeg& engine);
@@ -75,7 +82,6 @@ class TTranscoder : private TPacketWriter {
     void ProgressCheck(int64_t& lastReport, int file);
     double CurrentTime(const TOutputStream& ost) const;
     void CloseEncoders();
-    void CloseDecoders();
     /// The next packet of an input: first what was read ahead, then the
     /// demuxer. Returns the demuxer's result code.
     int ReadPacket(int file, AVPacket* pkt);
@@ -93,9 +99,11 @@ class TTranscoder : private TPacketWriter {
 
     // packets (TranscodePackets.cpp)
     /// Decodes (or copies) one packet and serves its frames; a null packet
-    /// drains the decoder and, at the end of the join, the encoders. -1
-    /// when the packet cannot be decoded (a drain always completes).
-    int ProcessPacket(TInputStream& ist, int index, AVPacket* pkt);
+    /// drains the decoder and, at the end of the join, the encoders. Throws
+    /// TDecodeError "Error while decoding stream #<file>.<stream> (<type>)"
+    /// when the packet cannot be decoded (a drain never throws it).
+    void ProcessPacket(TInputStream& ist, AVPacket* pkt);
+    [[noreturn]] void DecodeFailed(const TInputStream& ist);
     /// Decoded samples into FAudioBuffer as interleaved bytes (FAudioBytes).
     void InterleaveAudio(const AVFrame* frame);
     /// Serves every picture the stream's filter graph has ready.

@@ -169,7 +169,7 @@ int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
             TakeCodedStats(er, pkt);
             pkt->stream_index = ost->StreamIndex;
             lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
-            if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile);
+            if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile.get());
             FParts.Writer.WritePacket(s, pkt, enc, er.BitstreamFilters);
             lib().av_packet_unref(pkt);
         }
