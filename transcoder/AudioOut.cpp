@@ -1,18 +1,16 @@
-// transcoder/AudioOut.cpp — re-encoding audio: conversion to the encoder's
-// rate, layout and format, keeping the audio in time with its input, and
-// whole encoder frames out of a FIFO.
+// transcoder/AudioOut.cpp — re-encoding audio.
 //
 // The path counts bytes of interleaved samples, as the decoder's output is
 // handed in; the encoder's planar format is only produced at the very end.
+#include "transcoder/AudioOut.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "binding/Entries.h"
-#include "diag/FFLog.h"
-#include "transcoder/CustomFFmpeg.h"
-#include "transcoder/StreamTables.h"
+#include "transcoder/FFmpegException.h"
 
 namespace tw {
 namespace {
@@ -34,11 +32,13 @@ void FillFrame(AVFrame* frame, const uint8_t* data, int samples, int channels, i
 // The byte of a silent sample: unsigned 8-bit audio is silent at its middle.
 uint8_t SilenceByte(AVSampleFormat packed) { return packed == AV_SAMPLE_FMT_U8 ? 0x80 : 0; }
 
+}  // namespace
+
 // Encodes what the record's FIFO holds: whole encoder frames, or for
 // encoders without a fixed frame size everything at once; at the end
 // (flushing) also the rest, as a short last frame or padded with silence.
-void EncodeFromFifo(TCustomFFmpeg& e, AVFormatContext* s, TOutputStream* ost, TOutputStream& er,
-                    bool flushing) {
+void TAudioOut::EncodeFromFifo(AVFormatContext* s, TOutputStream* ost, TOutputStream& er,
+                               bool flushing) {
     AVCodecContext* enc = er.Encoder.get();
     AVFifo* fifo = er.Fifo.get();
     const AVSampleFormat encPacked = lib().av_get_packed_sample_fmt(enc->sample_fmt);
@@ -79,11 +79,11 @@ void EncodeFromFifo(TCustomFFmpeg& e, AVFormatContext* s, TOutputStream* ost, TO
             throw FFmpegException("Audio encoding failed");
         int ret;
         while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
-            e.AudioSize += pkt->size;
+            FCounters.AudioSize += pkt->size;
             pkt->stream_index = ost->StreamIndex;
             lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
             pkt->flags |= AV_PKT_FLAG_KEY;
-            e.WritePacket(s, pkt, enc, er.BitstreamFilters);
+            FWriter.WritePacket(s, pkt, enc, er.BitstreamFilters);
             lib().av_packet_unref(pkt);
         }
         if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
@@ -91,12 +91,10 @@ void EncodeFromFifo(TCustomFFmpeg& e, AVFormatContext* s, TOutputStream* ost, TO
     }
 }
 
-}  // namespace
-
-void TCustomFFmpeg::FillSilence(AVFormatContext* s, TOutputStream* ost) {
-    TOutputStream& er = *EncoderRecord(ost);
+void TAudioOut::FillSilence(AVFormatContext* s, TOutputStream* ost) {
+    TOutputStream& er = *FEncoderRecord(ost);
     AVCodecContext* enc = er.Encoder.get();
-    const TOutputStream* video = ost->SilenceVideo ? EncoderRecord(ost->SilenceVideo) : nullptr;
+    const TOutputStream* video = ost->SilenceVideo ? FEncoderRecord(ost->SilenceVideo) : nullptr;
     if (!enc || !video || !video->Encoder || !er.Fifo || enc->sample_rate <= 0) return;
     // Up to the end of the last picture given to the video encoder.
     const double videoEnd = ost->SilenceVideo->SyncOpts * av_q2d(video->Encoder->time_base);
@@ -109,12 +107,12 @@ void TCustomFFmpeg::FillSilence(AVFormatContext* s, TOutputStream* ost) {
     const std::vector<uint8_t> silence(size_t(missing) * sampleBytes, SilenceByte(packed));
     if (lib().av_fifo_write(er.Fifo.get(), silence.data(), silence.size()) < 0)
         throw FFmpegException("av_fifo_realloc2() failed");
-    EncodeFromFifo(*this, s, ost, er, false);
+    EncodeFromFifo(s, ost, er, false);
 }
 
-void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
-                               uint8_t* buf, int size) {
-    TOutputStream& er = *EncoderRecord(ost);
+void TAudioOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, uint8_t* buf,
+                       int size) {
+    TOutputStream& er = *FEncoderRecord(ost);
     AVCodecContext* enc = er.Encoder.get();
     AVCodecContext* dec = ist->Decoder;
     if (!enc) throw FFmpegException("Audio encoding failed");
@@ -149,7 +147,7 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
                     ?: "none");
             std::snprintf(newName, sizeof newName, "%s",
                           lib().av_get_sample_fmt_name(dec->sample_fmt) ?: "none");
-            FFLogger()->LogFmt(this, llInfo,
+            FFLogger()->LogFmt(FSender, llInfo,
                                "Input stream #%d.%d frame changed from rate:%d fmt:%s ch:%d to "
                                "rate:%d fmt:%s ch:%d",
                                ist->FileIndex, ist->StreamIndex, ost->ResampleSampleRate, oldName,
@@ -160,7 +158,7 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
             ost->ResampleSampleRate = dec->sample_rate;
         }
         const bool same = decPacked == encPacked && dchannels == echannels &&
-                          dec->sample_rate == enc->sample_rate && AudioSyncMethod <= 1;
+                          dec->sample_rate == enc->sample_rate && FOptions.AudioSyncMethod <= 1;
         if (!same && !ost->Resampler) {
             SwrContext* swr = nullptr;
             AVChannelLayout inLayout{};
@@ -189,23 +187,23 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
         }
 
         // Keep the audio in time with its input.
-        const double syncTime = (ost->SyncInput->Pts - StartTime) / 1000000.0;
+        const double syncTime = (ost->SyncInput->Pts - FOptions.StartTime) / 1000000.0;
         const int64_t queued = lib().av_fifo_can_read(fifo) / (osize * echannels);
         std::vector<uint8_t> padded;
-        if (AudioSyncMethod == 0) {
+        if (FOptions.AudioSyncMethod == 0) {
             er.SyncOpts = std::llrint(syncTime * enc->sample_rate) - queued;
         } else {
             const double delta = syncTime * enc->sample_rate - er.SyncOpts - queued;
             const double idelta = delta * dec->sample_rate / enc->sample_rate;
             int64_t byteDelta = static_cast<int64_t>(idelta) * isize * dchannels;
             if (std::fabs(delta) > 50) {
-                if (ist->IsStart || std::fabs(delta) > AudioDriftThreshold * enc->sample_rate) {
+                if (ist->IsStart || std::fabs(delta) > FOptions.AudioDriftThreshold * enc->sample_rate) {
                     if (byteDelta < 0) {
                         byteDelta = std::max<int64_t>(byteDelta, -size);
                         size += static_cast<int>(byteDelta);
                         buf -= byteDelta;
-                        if (Verbose > 2)
-                            FFLogger()->LogFmt(this, llVerbose, "discarding %d audio samples",
+                        if (FOptions.Verbose > 2)
+                            FFLogger()->LogFmt(FSender, llVerbose, "discarding %d audio samples",
                                                static_cast<int>(-delta));
                         ist->IsStart = false;
                         if (size <= 0) return;
@@ -215,16 +213,16 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
                         std::memcpy(padded.data() + byteDelta, buf, size);
                         buf = padded.data();
                         size += static_cast<int>(byteDelta);
-                        if (Verbose > 2)
-                            FFLogger()->LogFmt(this, llVerbose,
+                        if (FOptions.Verbose > 2)
+                            FFLogger()->LogFmt(FSender, llVerbose,
                                                "adding %d audio samples of silence",
                                                static_cast<int>(delta));
                     }
-                } else if (AudioSyncMethod > 1 && ost->Resampler) {
+                } else if (FOptions.AudioSyncMethod > 1 && ost->Resampler) {
                     const int comp =
-                        std::clamp(static_cast<int>(delta), -AudioSyncMethod, AudioSyncMethod);
-                    if (Verbose > 2)
-                        FFLogger()->LogFmt(this, llVerbose,
+                        std::clamp(static_cast<int>(delta), -FOptions.AudioSyncMethod, FOptions.AudioSyncMethod);
+                    if (FOptions.Verbose > 2)
+                        FFLogger()->LogFmt(FSender, llVerbose,
                                            "compensating audio timestamp drift:%f "
                                            "compensation:%d in:%d",
                                            delta, comp, enc->sample_rate);
@@ -250,7 +248,7 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStr
             throw FFmpegException("av_fifo_realloc2() failed");
     }
 
-    EncodeFromFifo(*this, s, ost, er, !buf);
+    EncodeFromFifo(s, ost, er, !buf);
 }
 
 }  // namespace tw

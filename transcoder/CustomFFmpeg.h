@@ -26,6 +26,7 @@ extern "C" {
 #include "transcoder/FFmpegException.h"
 #include "transcoder/EngineOptions.h"
 #include "transcoder/FileSet.h"
+#include "transcoder/RunCounters.h"
 
 namespace tw {
 
@@ -34,7 +35,7 @@ struct TPictureState;
 
 class TFormatConverter;
 
-class TCustomFFmpeg : public TFileSet {
+class TCustomFFmpeg : public TFileSet, public TRunCounters {
   public:
     /// Allocates every per-file table with maxFiles entries and resets the
     /// options. Throws std::logic_error "Assertion failure" (a programming
@@ -125,58 +126,16 @@ class TCustomFFmpeg : public TFileSet {
     /// Bits per pixel of the hook and preview bitmaps (8, 15, 16, 24, 32);
     /// throws "Invalid BitsPixel <n>".
     void SetHookBitsPixel(int bits);
-    // --- run counters (read by the progress report)
-    int64_t VideoSize = 0;
-    int64_t AudioSize = 0;
-    int64_t ExtraSize = 0;
-    int DupFrames = 0;
-    int DropFrames = 0;
-    /// Frames were dropped or duplicated since the last report line was
-    /// logged: the next report with a progress handler logs its line too.
-    bool ReportLogRequested = false;
+    /// The picture state of the runs, handed by the transcode to its video
+    /// path (hooks, preview).
+    TPictureState& PictureState();
+    /// Frees the picture state of a run: hook buffers, the preview window and
+    /// the frame hooks.
+    void ReleasePictureState();
+
+    // --- run counters (TRunCounters, read by the progress report)
     /// Bytes of the output bit buffer (grows with the largest picture).
     int BitBufferSize = 262144;
-
-    /// Writes an output packet through the running transcode's writer
-    /// (bitstream filters, interleaving muxer, stream clock).
-    void WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                     TBitstreamFilterChain& bsfs);
-    /// The record holding the encoder a record feeds: itself, or in join
-    /// mode the first set's record of the same output stream.
-    TOutputStream* EncoderRecord(TOutputStream* ost);
-    /// The transcode in progress (set by it for its duration).
-    class TTranscoder* CurrentTranscode = nullptr;
-
-    /// Rate emulation ("re"): sleeps about `us` microseconds on the engine's
-    /// thread, returning early once StopRequested is set (RateEmulation.cpp).
-    void WaitForRateEmulation(int64_t us);
-
-    // --- audio and video output (AudioOut.cpp, VideoOut.cpp)
-    /// Encodes a buffer of decoded samples (interleaved, the decoder's
-    /// format) for ost; without a buffer, drains what its FIFO still holds.
-    void DoAudioOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, uint8_t* buf,
-                    int size);
-    /// FillMissingAudio: feeds the audio encoder of ost (a FillsSilence
-    /// record) silence up to the end of the set's video so far.
-    void FillSilence(AVFormatContext* s, TOutputStream* ost);
-    void PreProcessVideoFrame(TInputStream* ist, AVFrame* picture);
-    int DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* picture);
-    /// The stream's filter graph feeding ost's encoder: with FitPictures
-    /// the fit of the source into the output size, else the "vf" chain.
-    /// The source takes the decoder's size and format, or those of
-    /// `picture` when given. 0 or a negative library code.
-    int BuildFilterGraph(TInputStream* ist, TOutputStream* ost, const AVFrame* picture = nullptr);
-    /// FitPictures: a decoded picture of another size or format than the
-    /// stream's graph was built for gets a new graph. Throws "Error opening
-    /// filters!".
-    void RefitPictures(TInputStream* ist, const AVFrame* picture);
-    int CurrentSwsFlags();
-    /// One line of the video statistics file after a video output that
-    /// produced bytes (VstatsFileName set).
-    void WriteVideoStats(TOutputStream* ost, int frameSize);
-    /// Frees the picture state of a run: hook buffers, the preview window,
-    /// the statistics file and the frame hooks.
-    void ReleasePictureState();
 
   protected:
     void BeforeFindStreamInfo(AVFormatContext* context) override;
@@ -187,10 +146,6 @@ class TCustomFFmpeg : public TFileSet {
     std::unique_ptr<TConvertThread> FWorker;
     std::unique_ptr<TDoTerminateThread> FTerminator;
     std::unique_ptr<TPictureState> FPicture;
-    bool CallVideoHook(bool input, TFormatConverter& converter, AVFrame* picture, int64_t pts,
-                       int frameNumber);
-    bool OutputHook(AVFrame* frame, int64_t pts, int frameNumber);
-    void Preview(AVFrame* picture, bool converted, int64_t pts, int frameNumber);
     // Signalled while no worker is inside Run / no terminate thread runs.
     std::mutex FEventLock;
     std::condition_variable FEventChanged;

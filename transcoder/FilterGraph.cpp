@@ -2,6 +2,8 @@
 // source, a scaler when the sizes differ, the user's chain, and a sink that
 // hands out pictures in the encoder's pixel format. With FitPictures every
 // source is turned upright and fitted into the output size instead.
+#include "transcoder/FilterGraph.h"
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -11,8 +13,6 @@ extern "C" {
 }
 
 #include "binding/Entries.h"
-#include "transcoder/CustomFFmpeg.h"
-#include "transcoder/StreamTables.h"
 
 namespace tw {
 
@@ -55,20 +55,20 @@ std::string FitChain(int turns, AVRational sar, const std::string& userChain, in
 
 }  // namespace
 
-int TCustomFFmpeg::BuildFilterGraph(TInputStream* ist, TOutputStream* ost, const AVFrame* picture) {
+int TVideoFilter::Build(TInputStream* ist, TOutputStream* ost, const AVFrame* picture) {
     AVCodecContext* dec = ist->Decoder;
-    AVCodecContext* enc = EncoderRecord(ost)->Encoder.get();
+    AVCodecContext* enc = FEncoderRecord(ost)->Encoder.get();
     if (!dec || !enc) return AVERROR(EINVAL);
     // A later set of a join feeds an encoder whose size the first set fixed:
     // its graph must deliver that size, never change it.
-    const bool encoderSized = EncoderRecord(ost) != ost;
+    const bool encoderSized = FEncoderRecord(ost) != ost;
     ist->FilterInput = ist->FilterOutput = nullptr;
     ist->FilterFlushed = false;
     ist->FilterGraph.reset(lib().avfilter_graph_alloc());
     ist->FilterPicture.reset(lib().av_frame_alloc());
     if (!ist->FilterGraph || !ist->FilterPicture) return AVERROR(ENOMEM);
     AVFilterGraph* graph = ist->FilterGraph.get();
-    const int swsFlags = CurrentSwsFlags();
+    const int swsFlags = SwsFlags();
 
     // The source takes named options today (the positional form is gone):
     // decoder size and format, microsecond time base.
@@ -106,10 +106,10 @@ int TCustomFFmpeg::BuildFilterGraph(TInputStream* ist, TOutputStream* ost, const
     std::snprintf(args, sizeof args, "flags=0x%X", swsFlags);
     graph->scale_sws_opts = lib().av_strdup(args);
 
-    std::string chain = VideoFilters;
+    std::string chain = FOptions.VideoFilters;
     AVFilterContext* last = ist->FilterInput;
-    if (FitPictures) {
-        chain = FitChain(DisplayTurns(ist->Stream), sar, VideoFilters, enc->width, enc->height,
+    if (FFitPictures) {
+        chain = FitChain(DisplayTurns(ist->Stream), sar, FOptions.VideoFilters, enc->width, enc->height,
                          swsFlags);
     } else if (encoderSized) {
         // The user's chain first, then whatever it gives to the encoder's size.
@@ -152,6 +152,29 @@ int TCustomFFmpeg::BuildFilterGraph(TInputStream* ist, TOutputStream* ost, const
         enc->height = lib().av_buffersink_get_h(sink);
     }
     return 0;
+}
+
+// Scaler flags as the "sws_flags" option left them.
+int TVideoFilter::SwsFlags() {
+    int64_t flags = 0;
+    if (FOptions.OptionContexts && FOptions.OptionContexts->Scaler() &&
+        lib().av_opt_get_int(FOptions.OptionContexts->Scaler(), "sws_flags", 0, &flags) >= 0)
+        FSwsFlags = static_cast<int>(flags);
+    return FSwsFlags;
+}
+
+void TVideoFilter::Refit(TInputStream* ist, const AVFrame* picture) {
+    if (!FFitPictures || !ist->FilterGraph || !ist->FilterRecord) return;
+    if (picture->width == ist->FilterWidth && picture->height == ist->FilterHeight &&
+        picture->format == ist->FilterPixFmt)
+        return;
+    // The fit was computed for the old size: a new graph fits the new one
+    // (the fitting filters hold no pictures back, so none is lost).
+    FFLogger()->LogFmt(
+        FSender, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s", ist->FileIndex,
+        ist->StreamIndex, picture->width, picture->height,
+        lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format)) ?: "none");
+    if (Build(ist, ist->FilterRecord, picture) < 0) throw FFmpegException("Error opening filters!");
 }
 
 }  // namespace tw

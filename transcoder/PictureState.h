@@ -1,9 +1,9 @@
-// transcoder/PictureState.h — what the engine keeps for the picture side of
-// a run: the hook buffers, the two bitmap converters, the preview state and
-// the video statistics file.
+// transcoder/PictureState.h — what an engine keeps for the picture side of
+// its runs: the hook buffers, the two bitmap converters and the preview
+// state. Owned by the engine from construction to destruction.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -14,6 +14,18 @@
 namespace tw {
 
 struct TPictureState {
+    /// Preview flags (TCustomFFmpeg::pfWindow, pfBitmap). Any thread.
+    int PreviewFlags() const;
+    /// Any thread, also while a run goes on. Switching the window flag off
+    /// closes the window (outside the lock). byEncoder: the next preview
+    /// converts the picture afresh.
+    void SetPreviewFlags(int flags, bool byEncoder);
+    /// Bits per pixel of both converters; std::invalid_argument "Invalid
+    /// BitsPixel <n>" from the converter.
+    void SetBitsPixel(int bits);
+    /// The hook buffers and the preview window of a run.
+    void Release();
+
     /// Input stage: the picture hooks and deinterlacing work on (never the
     /// decoder's own buffers).
     FramePtr HookPicture;
@@ -31,8 +43,6 @@ struct TPictureState {
     /// while a picture is being shown. Destroyed on the main thread.
     std::shared_ptr<TPreviewer> Previewer;
     int64_t LastPreview = 0;
-
-    FilePtr Vstats;
 };
 
 }  // namespace tw

@@ -1,17 +1,17 @@
 // transcoder/RateEmulation.cpp — reading inputs no faster than they play.
+#include "transcoder/RateEmulation.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
-#include "transcoder/CustomFFmpeg.h"
-
 namespace tw {
 
-void TCustomFFmpeg::WaitForRateEmulation(int64_t us) {
+void WaitForRateEmulation(const std::atomic<bool>& stopRequested, int64_t us) {
     // Short steps: a stop must not wait for a long gap in the input to pass.
     constexpr int64_t kStepUs = 20000;
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
-    while (!StopRequested) {
+    while (!stopRequested) {
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
                               until - std::chrono::steady_clock::now())
                               .count();

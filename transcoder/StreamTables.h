@@ -152,8 +152,8 @@ struct TOutputStream {
     /// Encoder input samples (interleaved bytes) not yet forming a whole frame.
     FifoPtr Fifo;
 
-    /// First-pass statistics file.
-    FILE* PassLogFile = nullptr;
+    /// First-pass statistics file (closed by the release step of setup).
+    FilePtr PassLogFile;
     /// Join mode: codec id of the opened encoder, restored before each reopen.
     int EncoderCodecId = 0;
     /// Cleared when the input file of this record's set has ended (join mode).

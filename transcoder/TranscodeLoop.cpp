@@ -18,8 +18,6 @@
 
 namespace tw {
 
-extern std::mutex CodecListLock;
-
 namespace {
 
 // Video quantizers seen by the reports ("qphist"), for the whole process.
@@ -56,7 +54,7 @@ void TTranscoder::Loop() {
     std::fill(FNoPacket.begin(), FNoPacket.end(), false);
     FNoPacketCount = 0;
     if (!IsMainThread()) {
-        InterruptCB()->Register(CurrentThreadID(), &E, TCustomFFmpeg::CheckStopRequest);
+        InterruptCB()->Register(CurrentThreadID(), &FEngine, TCustomFFmpeg::CheckStopRequest);
         FStopCheckRegistered = true;
     }
     PacketPtr pkt(lib().av_packet_alloc());
@@ -64,12 +62,12 @@ void TTranscoder::Loop() {
 
     auto limitReached = [&](const TOutputStream& ost) {
         const int idx = FrameLimitIndex(ost.Stream->codecpar->codec_type);
-        return idx >= 0 && ost.FrameNumber >= E.MaxFrames[idx];
+        return idx >= 0 && ost.FrameNumber >= FEngine.MaxFrames[idx];
     };
 
-    while (!E.StopRequested) {
+    while (!FEngine.StopRequested) {
         // 1. choose the file
-        if (E.JoinMode) {
+        if (FEngine.JoinMode) {
             for (int i = 0; i < FStreamsPerOutput; ++i) {
                 const size_t r = static_cast<size_t>(file) * FStreamsPerOutput + i;
                 if (r < FOutputs.size() && limitReached(*FOutputs[r])) {
@@ -88,11 +86,11 @@ void TTranscoder::Loop() {
                 if (!FFiles[ist.FileIndex].EofReached) {
                     if (ipts < ipts_min) {
                         ipts_min = ipts;
-                        if (E.InputSync) file = ist.FileIndex;
+                        if (FEngine.InputSync) file = ist.FileIndex;
                     }
                     if (opts < opts_min) {
                         opts_min = opts;
-                        if (!E.InputSync) file = ist.FileIndex;
+                        if (!FEngine.InputSync) file = ist.FileIndex;
                     }
                 }
                 if (limitReached(*ost)) {
@@ -103,18 +101,18 @@ void TTranscoder::Loop() {
         }
         // 2. nothing to read
         if (file < 0) {
-            if (E.JoinMode || FNoPacketCount == 0) break;
+            if (FEngine.JoinMode || FNoPacketCount == 0) break;
             std::fill(FNoPacket.begin(), FNoPacket.end(), false);
             FNoPacketCount = 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
         // 3. size limit
-        if (E.FileSizeLimit && Output(0)->pb &&
-            lib().avio_seek(Output(0)->pb, 0, SEEK_CUR) >= E.FileSizeLimit)
+        if (FEngine.FileSizeLimit && Output(0)->pb &&
+            lib().avio_seek(Output(0)->pb, 0, SEEK_CUR) >= FEngine.FileSizeLimit)
             break;
         // 4. read
-        AVFormatContext* ic = E.InputFiles[file].get();
+        AVFormatContext* ic = FEngine.InputFiles[file].get();
         const int ret = ReadPacket(file, pkt.get());
         if (ret == AVERROR(EAGAIN)) {
             FNoPacket[file] = true;
@@ -123,8 +121,8 @@ void TTranscoder::Loop() {
         }
         if (ret < 0) {
             FFiles[file].EofReached = true;
-            if (E.Shortest && !E.JoinMode) break;
-            if (!E.JoinMode) continue;
+            if (FEngine.Shortest && !FEngine.JoinMode) break;
+            if (!FEngine.JoinMode) continue;
             if (!SwitchFile(file)) break;
             continue;
         }
@@ -132,8 +130,8 @@ void TTranscoder::Loop() {
         FNoPacketCount = 0;
 
         // 5. dump
-        if (E.PacketDump)
-            lib().av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt.get(), E.HexDump,
+        if (FEngine.PacketDump)
+            lib().av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt.get(), FEngine.HexDump,
                                    ic->streams[pkt->stream_index]);
         // 6. streams that appeared later, or nobody wants
         const TInputFile& f = FFiles[file];
@@ -147,10 +145,10 @@ void TTranscoder::Loop() {
         // 7. offset, 8. scale
         const AVRational tb = ist.Stream->time_base;
         const AVRational us{1, 1000000};
-        const int64_t offset = lib().av_rescale_q(E.InputTsOffsets[file], us, tb);
+        const int64_t offset = lib().av_rescale_q(FEngine.InputTsOffsets[file], us, tb);
         if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
         if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
-        const auto& scales = E.InputTsScales[file];
+        const auto& scales = FEngine.InputTsScales[file];
         if (pkt->stream_index < static_cast<int>(scales.size()) && scales[pkt->stream_index] != 0) {
             const double s = scales[pkt->stream_index];
             if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llrint(pkt->pts * s);
@@ -161,21 +159,21 @@ void TTranscoder::Loop() {
             ist.NextPts != AV_NOPTS_VALUE) {
             const int64_t t = lib().av_rescale_q(pkt->dts, tb, us);
             const int64_t delta = t - ist.NextPts;
-            if ((std::llabs(delta) > static_cast<int64_t>(E.DtsDeltaThreshold * 1000000) ||
+            if ((std::llabs(delta) > static_cast<int64_t>(FEngine.DtsDeltaThreshold * 1000000) ||
                  t + 1 < ist.Pts) &&
-                !E.CopyTs) {
-                E.InputTsOffsets[file] -= delta;
-                if (E.Verbose > 2)
-                    FFLogger()->LogFmt(&E, llVerbose, "timestamp discontinuity %" PRId64
-                                       ", new offset= %" PRId64, delta, E.InputTsOffsets[file]);
+                !FEngine.CopyTs) {
+                FEngine.InputTsOffsets[file] -= delta;
+                if (FEngine.Verbose > 2)
+                    FFLogger()->LogFmt(&FEngine, llVerbose, "timestamp discontinuity %" PRId64
+                                       ", new offset= %" PRId64, delta, FEngine.InputTsOffsets[file]);
                 const int64_t d = lib().av_rescale_q(delta, us, tb);
                 pkt->dts -= d;
                 if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
             }
         }
         // 10. recording time
-        if (E.RecordingTime != INT64_MAX) {
-            const int64_t limit = E.RecordingTime + E.StartTime;
+        if (FEngine.RecordingTime != INT64_MAX) {
+            const int64_t limit = FEngine.RecordingTime + FEngine.StartTime;
             const bool past =
                 pkt->pts != AV_NOPTS_VALUE
                     ? lib().av_rescale_q(pkt->pts, tb, us) >= limit
@@ -188,15 +186,13 @@ void TTranscoder::Loop() {
             }
         }
         // 11. process
-        if (ProcessPacket(ist, index, pkt.get()) < 0) {
-            const std::string text = "Error while decoding stream #" + std::to_string(ist.FileIndex) +
-                                     "." + std::to_string(ist.StreamIndex) + " (" +
-                                     MediaTypeName(ist.Stream->codecpar->codec_type) + ")";
-            if (E.ExitOnError) {
-                lib().av_packet_unref(pkt.get());
-                throw FFmpegException(text);
-            }
-            if (E.Verbose >= 0) FFLogger()->Log(&E, llVerbose, text);
+        try {
+            ProcessPacket(ist, pkt.get());
+        } catch (const TDecodeError& e) {
+            // "xerror" ends the run with it; otherwise the packet is lost and
+            // the run goes on with the next one.
+            if (FEngine.ExitOnError) throw;
+            if (FEngine.Verbose >= 0) FFLogger()->Log(&FEngine, llVerbose, e.what());
             lib().av_packet_unref(pkt.get());
             continue;
         }
@@ -207,7 +203,7 @@ void TTranscoder::Loop() {
 
 void TTranscoder::ProgressCheck(int64_t& lastReport, int file) {
     const int64_t now = lib().av_gettime();
-    if (now - lastReport > E.ProgressIntervalUs) {
+    if (now - lastReport > FEngine.ProgressIntervalUs) {
         lastReport = now;
         Report(false, file);
     }
@@ -224,7 +220,7 @@ bool TTranscoder::SwitchFile(int& file) {
     for (int s = f.FirstStream; s < f.FirstStream + f.StreamCount; ++s) {
         TInputStream& ist = *FInputs[s];
         if (!ist.DecodingNeeded) continue;
-        ProcessPacket(ist, s, nullptr);
+        ProcessPacket(ist, nullptr);
         lib().avcodec_flush_buffers(ist.Decoder);
         ist.FlushedAtEof = true;
     }
@@ -244,7 +240,7 @@ bool TTranscoder::SwitchFile(int& file) {
         double t = CurrentTime(ost);
         // An encoder holds frames back: what was fed to it counts, not what
         // it has written so far.
-        TOutputStream& er = *E.EncoderRecord(&ost);
+        TOutputStream& er = *FEncoderRecord(&ost);
         if (ost.EncodingNeeded && er.Encoder) {
             const AVCodecContext* enc = er.Encoder.get();
             double fed = ost.SyncOpts * av_q2d(enc->time_base);
@@ -260,7 +256,7 @@ bool TTranscoder::SwitchFile(int& file) {
         end = std::max(end, t);
         ost.Active = false;
     }
-    E.InputTsOffsets[k + 1] += NextInputShift(k + 1, end);
+    FEngine.InputTsOffsets[k + 1] += NextInputShift(k + 1, end);
     file = k + 1;
     return true;
 }
@@ -327,7 +323,7 @@ int TTranscoder::ReadPacket(int file, AVPacket* pkt) {
 int TTranscoder::ReadFromDemuxer(int file, AVPacket* pkt) {
     const TInputFile& f = FFiles[file];
     while (true) {
-        const int ret = lib().av_read_frame(E.InputFiles[file].get(), pkt);
+        const int ret = lib().av_read_frame(FEngine.InputFiles[file].get(), pkt);
         if (ret < 0) return ret;
         // Audio packets the source itself marks as not to be played (the
         // AAC priming an MP4 edit list hides) are dropped from copied
@@ -359,7 +355,7 @@ void TTranscoder::ReadAhead(int file) {
         return true;
     };
     auto& queue = FReadAhead[file];
-    while (!enough() && queue.size() < ReadAheadLimit && !E.StopRequested) {
+    while (!enough() && queue.size() < ReadAheadLimit && !FEngine.StopRequested) {
         PacketPtr p(lib().av_packet_alloc());
         if (!p) throw FFmpegException("av_mallocz fail");
         const int ret = ReadFromDemuxer(file, p.get());
@@ -382,7 +378,7 @@ int64_t TTranscoder::NextInputShift(int next, double endTime) {
     ReadAhead(next);
     const AVRational us{1, 1000000};
     const TInputFile& f = FFiles[next];
-    const int64_t offset = E.InputTsOffsets[next];
+    const int64_t offset = FEngine.InputTsOffsets[next];
     for (int s = 0; s < f.StreamCount; ++s) {
         const TInputStream& ist = *FInputs[f.FirstStream + s];
         if (!Copied(ist)) continue;
@@ -413,8 +409,7 @@ int64_t TTranscoder::NextInputShift(int next, double endTime) {
 }
 
 void TTranscoder::CloseEncoders() {
-    const size_t count = E.JoinMode ? FStreamsPerOutput : FOutputs.size();
-    std::lock_guard<std::mutex> lock(CodecListLock);
+    const size_t count = FEngine.JoinMode ? FStreamsPerOutput : FOutputs.size();
     for (size_t i = 0; i < count && i < FOutputs.size(); ++i) {
         TOutputStream* ost = FOutputs[i];
         if (!ost->EncodingNeeded) continue;
@@ -425,17 +420,12 @@ void TTranscoder::CloseEncoders() {
     }
 }
 
-void TTranscoder::CloseDecoders() {
-    // Closed with the working tables (Release): the contexts belong to the
-    // file tables.
-}
-
 void TTranscoder::AfterLoop() {
     for (size_t i = 0; i < FInputs.size(); ++i) {
         TInputStream& ist = *FInputs[i];
-        if (ist.DecodingNeeded && !ist.FlushedAtEof) ProcessPacket(ist, static_cast<int>(i), nullptr);
+        if (ist.DecodingNeeded && !ist.FlushedAtEof) ProcessPacket(ist, nullptr);
     }
-    const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+    const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
     // A trailer that cannot be written, or data that never reached the file
     // (a full disk), fails the run instead of passing for a finished one.
     int failure = 0;
@@ -448,9 +438,8 @@ void TTranscoder::AfterLoop() {
     }
     Report(true, -1);
     CloseEncoders();
-    CloseDecoders();
     if (failure < 0) throw FFmpegException(ErrorText("av_write_trailer()", failure));
-    E.Finished = !E.StopRequested;
+    FEngine.Finished = !FEngine.StopRequested;
 }
 
 void TTranscoder::Report(bool final, int fileIndex) {
@@ -473,7 +462,7 @@ void TTranscoder::Report(bool final, int fileIndex) {
         const bool video = (ost->Encoder ? ost->Encoder->codec_type
                                          : ost->Stream->codecpar->codec_type) == AVMEDIA_TYPE_VIDEO;
         // Quality of the last encoded picture; a copy has none.
-        const TOutputStream* er = ost->EncodingNeeded ? E.EncoderRecord(ost) : nullptr;
+        const TOutputStream* er = ost->EncodingNeeded ? FEncoderRecord(ost) : nullptr;
         const float q = !er || !er->Encoder ? -1.0f
                         : er->CodedQuality >= 0
                             ? static_cast<float>(er->CodedQuality) / FF_QP2LAMBDA
@@ -487,7 +476,7 @@ void TTranscoder::Report(bool final, int fileIndex) {
             quality = q;
             append("frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, quality);
             if (final) append("L");
-            if (E.QpHistogram) {
+            if (FEngine.QpHistogram) {
                 const long qp = std::lrint(quality);
                 if (qp >= 0 && qp < 52) ++QpHistogramCounts[qp];
                 for (int j = 0; j < 32; ++j)
@@ -517,28 +506,28 @@ void TTranscoder::Report(bool final, int fileIndex) {
         if (ct > 0 && ct < ti1) ti1 = ct;
     }
     if (ti1 < 0.01) ti1 = 0.01;
-    if (!E.ProgressCallback && E.Verbose <= 0 && !final) return;
+    if (!FEngine.ProgressCallback && FEngine.Verbose <= 0 && !final) return;
     const float bitRate = static_cast<float>(totalSize * 8 / ti1 / 1000.0);
     append("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", totalSize / 1024.0, ti1, bitRate);
-    if (E.DupFrames || E.DropFrames) {
-        append(" dup=%d drop=%d", E.DupFrames, E.DropFrames);
-        if (E.ReportLogRequested && E.Verbose >= 0 && E.ProgressCallback) {
-            E.ReportLogRequested = false;
-            FFLogger()->Log(&E, llVerbose, buf);
+    if (FEngine.DupFrames || FEngine.DropFrames) {
+        append(" dup=%d drop=%d", FEngine.DupFrames, FEngine.DropFrames);
+        if (FEngine.ReportLogRequested && FEngine.Verbose >= 0 && FEngine.ProgressCallback) {
+            FEngine.ReportLogRequested = false;
+            FFLogger()->Log(&FEngine, llVerbose, buf);
         }
     }
-    if (E.ProgressCallback) {
-        E.ProgressCallback(&E, fileIndex, E.TotalDuration, static_cast<int64_t>(ti1 * 1000000),
+    if (FEngine.ProgressCallback) {
+        FEngine.ProgressCallback(&FEngine, fileIndex, FEngine.TotalDuration, static_cast<int64_t>(ti1 * 1000000),
                            totalSize, bitRate, quality, fps, frameNumber);
-    } else if (E.Verbose >= 0) {
-        FFLogger()->Log(&E, llVerbose, buf);
+    } else if (FEngine.Verbose >= 0) {
+        FFLogger()->Log(&FEngine, llVerbose, buf);
     }
-    if (final && E.Verbose >= 0) {
-        const double sum = static_cast<double>(E.VideoSize + E.AudioSize + E.ExtraSize);
-        FFLogger()->LogFmt(&E, llVerbose,
+    if (final && FEngine.Verbose >= 0) {
+        const double sum = static_cast<double>(FEngine.VideoSize + FEngine.AudioSize + FEngine.ExtraSize);
+        FFLogger()->LogFmt(&FEngine, llVerbose,
                            "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead "
                            "%f%%\r\n",
-                           E.VideoSize / 1024.0, E.AudioSize / 1024.0, E.ExtraSize / 1024.0,
+                           FEngine.VideoSize / 1024.0, FEngine.AudioSize / 1024.0, FEngine.ExtraSize / 1024.0,
                            sum > 0 ? (totalSize - sum) * 100.0 / sum : 0.0);
     }
 }

@@ -33,37 +33,37 @@ void TTranscoder::MapMetadata() {
                 return &ctx->metadata;
         }
     };
-    for (const TMetadataMap& m : E.MetadataMaps) {
+    for (const TMetadataMap& m : FEngine.MetadataMaps) {
         if (m.Out.File < 0 || m.In.File < 0) continue;
-        if (m.Out.File >= E.OutputFileCount)
+        if (m.Out.File >= FEngine.OutputFileCount)
             FailWithMapping("Invalid output file index " + std::to_string(m.Out.File) +
                             " while processing metadata maps");
-        if (m.In.File >= E.InputFileCount)
+        if (m.In.File >= FEngine.InputFileCount)
             FailWithMapping("Invalid input file index " + std::to_string(m.In.File) +
                             " while processing metadata maps");
         AVDictionary** out = target(Output(m.Out.File), m.Out);
-        AVDictionary** in = target(E.InputFiles[m.In.File].get(), m.In);
+        AVDictionary** in = target(FEngine.InputFiles[m.In.File].get(), m.In);
         lib().av_dict_copy(out, *in, AV_DICT_DONT_OVERWRITE);
     }
-    if (E.MetadataGlobalAutocopy && E.InputFileCount > 0) {
-        const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+    if (FEngine.MetadataGlobalAutocopy && FEngine.InputFileCount > 0) {
+        const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
         for (int i = 0; i < outputs; ++i)
-            lib().av_dict_copy(&Output(i)->metadata, E.InputFiles[0]->metadata,
+            lib().av_dict_copy(&Output(i)->metadata, FEngine.InputFiles[0]->metadata,
                                AV_DICT_DONT_OVERWRITE);
     }
 }
 
 void TTranscoder::CopyChapters(int input, int output) {
-    AVFormatContext* is = E.InputFiles[input].get();
+    AVFormatContext* is = FEngine.InputFiles[input].get();
     AVFormatContext* os = Output(output);
     for (unsigned i = 0; i < is->nb_chapters; ++i) {
         const AVChapter* in = is->chapters[i];
         const AVRational us{1, 1000000};
-        const int64_t offset = lib().av_rescale_q(E.StartTime - E.InputTsOffsets[input], us,
+        const int64_t offset = lib().av_rescale_q(FEngine.StartTime - FEngine.InputTsOffsets[input], us,
                                                   in->time_base);
-        const int64_t limit = E.RecordingTime == INT64_MAX
+        const int64_t limit = FEngine.RecordingTime == INT64_MAX
                                   ? INT64_MAX
-                                  : lib().av_rescale_q(E.RecordingTime, us, in->time_base);
+                                  : lib().av_rescale_q(FEngine.RecordingTime, us, in->time_base);
         if (in->end < offset) continue;
         if (limit != INT64_MAX && in->start > offset + limit) break;
         auto* out = static_cast<AVChapter*>(lib().av_mallocz(sizeof(AVChapter)));
@@ -72,7 +72,7 @@ void TTranscoder::CopyChapters(int input, int output) {
         out->time_base = in->time_base;
         out->start = std::max<int64_t>(0, in->start - offset);
         out->end = std::min(in->end - offset, limit);
-        if (E.MetadataChaptersAutocopy) lib().av_dict_copy(&out->metadata, in->metadata, 0);
+        if (FEngine.MetadataChaptersAutocopy) lib().av_dict_copy(&out->metadata, in->metadata, 0);
         void* grown = lib().av_realloc(os->chapters, sizeof(AVChapter*) * (os->nb_chapters + 1));
         if (!grown) {
             lib().av_dict_free(&out->metadata);
@@ -85,20 +85,20 @@ void TTranscoder::CopyChapters(int input, int output) {
 }
 
 void TTranscoder::MapChapters() {
-    for (const TChapterMap& m : E.ChapterMaps) {
+    for (const TChapterMap& m : FEngine.ChapterMaps) {
         if (m.InFile < 0 || m.OutFile < 0) continue;
-        if (m.InFile >= E.InputFileCount)
+        if (m.InFile >= FEngine.InputFileCount)
             FailWithMapping("Invalid input file index " + std::to_string(m.InFile) +
                             " in chapter mapping.");
-        if (m.OutFile >= E.OutputFileCount)
+        if (m.OutFile >= FEngine.OutputFileCount)
             FailWithMapping("Invalid output file index " + std::to_string(m.OutFile) +
                             " in chapter mapping.");
         CopyChapters(m.InFile, m.OutFile);
     }
-    if (!E.ChapterMaps.empty()) return;
-    for (int i = 0; i < E.InputFileCount; ++i) {
-        if (E.InputFiles[i]->nb_chapters == 0) continue;
-        const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+    if (!FEngine.ChapterMaps.empty()) return;
+    for (int i = 0; i < FEngine.InputFileCount; ++i) {
+        if (FEngine.InputFiles[i]->nb_chapters == 0) continue;
+        const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
         for (int j = 0; j < outputs; ++j) CopyChapters(i, j);
         break;
     }
@@ -115,12 +115,12 @@ void TTranscoder::CheckCopiedCodecs() {
         const std::string what =
             std::string(lib().avcodec_get_name(in->codec_id)) + " " + (type ? type : "data");
         const std::string header = "Could not write header for output file #" +
-                                   std::to_string(E.JoinMode ? 0 : ost->FileIndex) +
+                                   std::to_string(FEngine.JoinMode ? 0 : ost->FileIndex) +
                                    " (incorrect codec parameters ?): ";
         if (lib().avformat_query_codec(of, in->codec_id, FF_COMPLIANCE_NORMAL) == 0)
             FailWithMapping(header + what + " cannot be stored in " + of->name);
         // A joined stream holds one codec: the header's, of the first input.
-        if (E.JoinMode && ost->FileIndex > 0 && FStreamsPerOutput > 0) {
+        if (FEngine.JoinMode && ost->FileIndex > 0 && FStreamsPerOutput > 0) {
             const TOutputStream* first = FOutputs[ost->StreamIndex];
             const AVCodecParameters* head = FInputs[first->SourceIndex]->Stream->codecpar;
             if (head->codec_id != in->codec_id)
@@ -133,7 +133,7 @@ void TTranscoder::CheckCopiedCodecs() {
 void TTranscoder::PrepareCopyForms() {
     for (const TOutputStream* ost : FOutputs) {
         if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
-        if (E.JoinMode && ost->FileIndex > 0) continue;  // the header is the first input's
+        if (FEngine.JoinMode && ost->FileIndex > 0) continue;  // the header is the first input's
         const TInputStream& ist = *FInputs[ost->SourceIndex];
         ReadAhead(ist.FileIndex);
         std::vector<const AVPacket*> first;
@@ -144,7 +144,7 @@ void TTranscoder::PrepareCopyForms() {
 }
 
 void TTranscoder::WriteHeaders() {
-    const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+    const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
     bool allRtp = outputs > 0;
     CheckCopiedCodecs();
     PrepareCopyForms();
@@ -176,15 +176,15 @@ void TTranscoder::WriteHeaders() {
         lib().av_sdp_create(list.data(), outputs, sdp, sizeof sdp);
         std::string text(sdp);
         while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-        FFLogger()->Log(&E, llInfo, "SDP:\r\n" + text);
+        FFLogger()->Log(&FEngine, llInfo, "SDP:\r\n" + text);
     }
 }
 
 void TTranscoder::LogStreamMapping() {
-    const int outputs = E.JoinMode ? 1 : E.OutputFileCount;
+    const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
     for (int i = 0; i < outputs; ++i) lib().av_dump_format(Output(i), i, Output(i)->url, 1);
-    if (E.Verbose < 0) return;
-    FFLogger()->Log(&E, llVerbose, "Stream mapping:");
+    if (FEngine.Verbose < 0) return;
+    FFLogger()->Log(&FEngine, llVerbose, "Stream mapping:");
     for (TOutputStream* ost : FOutputs) {
         if (ost->SourceIndex < 0 || ost->SourceIndex >= static_cast<int>(FInputs.size())) continue;
         const TInputStream& ist = *FInputs[ost->SourceIndex];
@@ -192,13 +192,13 @@ void TTranscoder::LogStreamMapping() {
                                       : ost->Stream ? ost->Stream->codecpar->codec_type : -1;
         char line[256];
         std::snprintf(line, sizeof line, "  Stream #%d.%d -> #%d.%d (%s)", ist.FileIndex,
-                      ist.StreamIndex, E.JoinMode ? 0 : ost->FileIndex, ost->StreamIndex,
+                      ist.StreamIndex, FEngine.JoinMode ? 0 : ost->FileIndex, ost->StreamIndex,
                       MediaTypeName(type).c_str());
-        FFLogger()->Log(&E, llVerbose, line);
+        FFLogger()->Log(&FEngine, llVerbose, line);
         if (ost->SyncInput && ost->SyncInput != &ist) {
             std::snprintf(line, sizeof line, " [sync #%d.%d (%s)]", ost->SyncInput->FileIndex,
                           ost->SyncInput->StreamIndex, MediaTypeName(type).c_str());
-            FFLogger()->Log(&E, llVerbose, line);
+            FFLogger()->Log(&FEngine, llVerbose, line);
         }
     }
 }

@@ -10,6 +10,7 @@
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "transcoder/AudioVolume.h"
+#include "transcoder/RateEmulation.h"
 #include "transcoder/Transcoder.h"
 
 namespace tw {
@@ -35,7 +36,12 @@ int64_t CorrectTimestamp(TPtsCorrection& c, int64_t dts, int64_t pts) {
 }  // namespace
 
 void TTranscoder::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                              TBitstreamFilterChain& bsfs, size_t firstFilter) {
+                              TBitstreamFilterChain& bsfs) {
+    WriteFiltered(s, pkt, avctx, bsfs, 0);
+}
+
+void TTranscoder::WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
+                                TBitstreamFilterChain& bsfs, size_t firstFilter) {
     for (size_t i = firstFilter; i < bsfs.Filters.size(); ++i) {
         AVBSFContext* ctx = bsfs.Filters[i].get();
         auto fail = [&](int code) {
@@ -43,8 +49,8 @@ void TTranscoder::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext*
                 std::string(ctx->filter->name) + " failed for stream " +
                 std::to_string(pkt->stream_index) + ", codec " +
                 (avctx && avctx->codec ? avctx->codec->name : "copy") + ": " + ErrorMessage(code);
-            if (E.ExitOnError) throw FFmpegException(text);
-            FFLogger()->Log(&E, llError, text);
+            if (FEngine.ExitOnError) throw FFmpegException(text);
+            FFLogger()->Log(&FEngine, llError, text);
         };
         // A filter learns its input when it first sees a packet of the stream.
         if (!ctx->par_in->codec_id || ctx->par_in->codec_type == AVMEDIA_TYPE_UNKNOWN) {
@@ -71,7 +77,7 @@ void TTranscoder::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext*
             if (ret < 0) break;
             gave = true;
             out->stream_index = pkt->stream_index;
-            WritePacket(s, out.get(), avctx, bsfs, i + 1);
+            WriteFiltered(s, out.get(), avctx, bsfs, i + 1);
         }
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF || gave) {
             if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) fail(ret);
@@ -108,15 +114,15 @@ void TTranscoder::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPack
     AVStream* out = ost.Stream;
     const AVRational itb = ist.Stream->time_base;
     const AVRational otb = out->time_base;
-    const int64_t startOffset = lib().av_rescale_q(E.StartTime, us, otb);
-    if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !E.CopyInitialNonKeyframes)
+    const int64_t startOffset = lib().av_rescale_q(FEngine.StartTime, us, otb);
+    if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !FEngine.CopyInitialNonKeyframes)
         return;
     const bool video = out->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
     if (video) {
-        E.VideoSize += pkt->size;
+        FEngine.VideoSize += pkt->size;
         ++ost.SyncOpts;
     } else if (out->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-        E.AudioSize += pkt->size;
+        FEngine.AudioSize += pkt->size;
     }
     AVPacket* opkt = FOutPacket.get();
     if (lib().av_packet_ref(opkt, pkt) < 0) throw FFmpegException("av_mallocz fail");
@@ -175,8 +181,7 @@ constexpr int MaxDrainFailures = 64;
 
 }  // namespace
 
-int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
-    (void)index;
+void TTranscoder::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
     const AVRational us{1, 1000000};
     if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
     const AVRational tb = ist.Stream->time_base;
@@ -185,7 +190,7 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
         ist.Pts = ist.NextPts = lib().av_rescale_q(pkt->dts, tb, us);
 
     auto serve = [&](AVFrame* frame, AVSubtitle* sub) {
-        if (E.StartTime != 0 && ist.Pts < E.StartTime) return;
+        if (FEngine.StartTime != 0 && ist.Pts < FEngine.StartTime) return;
         for (TOutputStream* ost : FOutputs) {
             if (ost->SourceIndex < 0 || FInputs[ost->SourceIndex].get() != &ist) continue;
             AVFormatContext* s = Output(ost->FileIndex);
@@ -196,16 +201,16 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
             switch (par->codec_type) {
                 case AVMEDIA_TYPE_AUDIO:
                     if (frame)
-                        E.DoAudioOut(s, ost, &ist, FAudioBuffer.data(),
-                                     static_cast<int>(FAudioBytes));
+                        FAudio.Encode(s, ost, &ist, FAudioBuffer.data(),
+                                      static_cast<int>(FAudioBytes));
                     break;
                 case AVMEDIA_TYPE_VIDEO:
                     if (frame) {
                         if (ist.FilterOutput && frame->sample_aspect_ratio.num)
-                            E.EncoderRecord(ost)->Encoder->sample_aspect_ratio =
+                            FEncoderRecord(ost)->Encoder->sample_aspect_ratio =
                                 frame->sample_aspect_ratio;
-                        const int bytes = E.DoVideoOut(s, ost, &ist, frame);
-                        if (bytes > 0 && !E.VstatsFileName.empty()) E.WriteVideoStats(ost, bytes);
+                        const int bytes = FVideo.Encode(s, ost, &ist, frame);
+                        if (bytes > 0 && !FEngine.VstatsFileName.empty()) FVideo.WriteStats(ost, bytes);
                     }
                     break;
                 case AVMEDIA_TYPE_SUBTITLE:
@@ -218,14 +223,14 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
     };
 
     auto rateEmulation = [&] {
-        if (!E.RateEmulation) return;
+        if (!FEngine.RateEmulation) return;
         const int64_t elapsed = lib().av_gettime() - ist.RateEmuStart;
         if (ist.Pts - elapsed > 1000)
-            E.WaitForRateEmulation(ist.Pts - elapsed);
+            WaitForRateEmulation(FEngine.StopRequested, ist.Pts - elapsed);
     };
 
     if (!ist.DecodingNeeded) {
-        if (!pkt) return 0;
+        if (!pkt) return;
         // The clock moves by one frame of the stream.
         ist.Pts = ist.NextPts;
         if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0 && par->frame_size > 0)
@@ -234,36 +239,37 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
             ist.NextPts += lib().av_rescale_q(1, av_inv_q(ist.Stream->r_frame_rate), us);
         rateEmulation();
         serve(nullptr, nullptr);
-        return 0;
+        return;
     }
 
     AVCodecContext* dec = ist.Decoder;
     if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-        if (!pkt) return 0;
-        AVSubtitle sub{};
+        if (!pkt) return;
+        // Freed also when serving it throws.
+        SubtitlePtr sub = MakeSubtitle();
         int got = 0;
-        if (lib().avcodec_decode_subtitle2(dec, &sub, &got, pkt) < 0) return -1;
-        if (got) {
-            serve(nullptr, &sub);
-            lib().avsubtitle_free(&sub);
-        }
-        return 0;
+        if (lib().avcodec_decode_subtitle2(dec, sub.get(), &got, pkt) < 0) DecodeFailed(ist);
+        if (got) serve(nullptr, sub.get());
+        return;
     }
-    if (par->codec_type != AVMEDIA_TYPE_AUDIO && par->codec_type != AVMEDIA_TYPE_VIDEO) return -1;
+    if (par->codec_type != AVMEDIA_TYPE_AUDIO && par->codec_type != AVMEDIA_TYPE_VIDEO) {
+        if (!pkt) return;
+        DecodeFailed(ist);
+    }
 
     // One packet may give several frames; without a packet the decoder gives
     // what it still holds.
     int ret = lib().avcodec_send_packet(dec, pkt);
     // Decoder threads report a damaged packet late, even on the drain's
     // empty one: the drain goes on regardless.
-    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN) && pkt) return -1;
+    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN) && pkt) DecodeFailed(ist);
     AVFrame* frame = FFrame.get();
     int drainFailures = 0;
     for (int frames = 0;; ++frames) {
         ret = lib().avcodec_receive_frame(dec, frame);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
         if (ret < 0) {
-            if (pkt) return -1;
+            if (pkt) DecodeFailed(ist);
             // A damaged picture at the end of a source: the pictures behind
             // it still come out, and the encoders are drained after them,
             // or everything the encoders hold back would be lost.
@@ -274,8 +280,8 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
         if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
             // A video packet is one picture; an audio packet may carry several
             // frames, which older muxers did not expect.
-            if (pkt && frames > 0 && (E.Verbose > 1 || (E.Verbose > 0 && !ist.MultiFrameWarned))) {
-                FFLogger()->LogFmt(&E, llError, "Multiple frames in a packet from stream %d",
+            if (pkt && frames > 0 && (FEngine.Verbose > 1 || (FEngine.Verbose > 0 && !ist.MultiFrameWarned))) {
+                FFLogger()->LogFmt(&FEngine, llError, "Multiple frames in a packet from stream %d",
                                    pkt->stream_index);
                 ist.MultiFrameWarned = true;
             }
@@ -284,10 +290,10 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
             InterleaveAudio(frame);
             const AVSampleFormat packed =
                 lib().av_get_packed_sample_fmt(static_cast<AVSampleFormat>(frame->format));
-            if (E.AudioHookCallback)
-                E.AudioHookCallback(&E, FAudioBuffer.data(), packed, frame->ch_layout.nb_channels,
+            if (FEngine.AudioHookCallback)
+                FEngine.AudioHookCallback(&FEngine, FAudioBuffer.data(), packed, frame->ch_layout.nb_channels,
                                     frame->sample_rate, static_cast<int>(FAudioBytes), ist.Pts);
-            ApplyVolume(FAudioBuffer.data(), FAudioBytes, packed, E.AudioVolume);
+            ApplyVolume(FAudioBuffer.data(), FAudioBytes, packed, FEngine.AudioVolume);
         } else {
             const int64_t t = CorrectTimestamp(
                 ist.PtsCorrection, frame->pkt_dts,
@@ -297,12 +303,16 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
                 const int ticks = 1 + frame->repeat_pict;
                 ist.NextPts += lib().av_rescale_q(ticks, av_inv_q(ist.Stream->r_frame_rate), us);
             }
-            E.PreProcessVideoFrame(&ist, frame);
+            FVideo.PreProcess(ist, frame);
             if (ist.FilterInput) {
                 // The graph scales; its pictures are served as they come out.
                 frame->pts = ist.Pts;
                 frame->sample_aspect_ratio = dec->sample_aspect_ratio;
-                if (lib().av_buffersrc_add_frame_flags(ist.FilterInput, frame, 0) < 0) return -1;
+                if (lib().av_buffersrc_add_frame_flags(ist.FilterInput, frame, 0) < 0) {
+                    // A drain gives up here too, without a word.
+                    if (!pkt) return;
+                    DecodeFailed(ist);
+                }
                 rateEmulation();
                 ServeFiltered(ist, serve);
                 continue;
@@ -324,16 +334,21 @@ int TTranscoder::ProcessPacket(TInputStream& ist, int index, AVPacket* pkt) {
                 FInputs[ost->SourceIndex].get() == &ist)
                 DrainEncoder(*ost, ist);
     }
-    return 0;
+}
+
+void TTranscoder::DecodeFailed(const TInputStream& ist) {
+    throw TDecodeError("Error while decoding stream #" + std::to_string(ist.FileIndex) + "." +
+                       std::to_string(ist.StreamIndex) + " (" +
+                       MediaTypeName(ist.Stream->codecpar->codec_type) + ")");
 }
 
 void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
-    TOutputStream& er = *E.EncoderRecord(&ost);
+    TOutputStream& er = *FEncoderRecord(&ost);
     AVCodecContext* enc = er.Encoder.get();
     if (!enc || !lib().avcodec_is_open(enc)) return;
     if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
         // What waits in the FIFO goes out first, as a last short frame.
-        E.DoAudioOut(Output(ost.FileIndex), &ost, &ist, nullptr, 0);
+        FAudio.Encode(Output(ost.FileIndex), &ost, &ist, nullptr, 0);
         if (enc->frame_size <= 1) return;
     }
     AVFormatContext* s = Output(ost.FileIndex);
@@ -344,12 +359,12 @@ void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
     AVPacket* pkt = FOutPacket.get();
     while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
         if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
-            E.AudioSize += pkt->size;
+            FEngine.AudioSize += pkt->size;
         else
-            E.VideoSize += pkt->size;
+            FEngine.VideoSize += pkt->size;
         pkt->stream_index = ost.StreamIndex;
         lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
-        if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile);
+        if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile.get());
         WritePacket(s, pkt, enc, er.BitstreamFilters);
         lib().av_packet_unref(pkt);
     }
@@ -360,12 +375,12 @@ void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
 
 void TTranscoder::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts) {
     if (pts == AV_NOPTS_VALUE) {
-        if (E.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
-        FFLogger()->Log(&E, llError, "Subtitle packets must have a pts");
+        if (FEngine.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
+        FFLogger()->Log(&FEngine, llError, "Subtitle packets must have a pts");
         return;
     }
     // The sets of a join share the first set's encoder.
-    AVCodecContext* enc = E.EncoderRecord(&ost)->Encoder.get();
+    AVCodecContext* enc = FEncoderRecord(&ost)->Encoder.get();
     if (!enc) return;
     // One buffer per transcode: engines on other threads have their own.
     std::vector<uint8_t>& buffer = FSubtitleBuffer;

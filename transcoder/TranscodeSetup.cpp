@@ -4,7 +4,6 @@
 #include <cinttypes>
 #include <climits>
 #include <cstring>
-#include <mutex>
 
 #include "binding/Entries.h"
 #include "binding/InterruptCB.h"
@@ -17,41 +16,32 @@
 
 namespace tw {
 
-// Guards the lists of opened codecs of every engine.
-std::mutex CodecListLock;
+TTranscoder::TTranscoder(TCustomFFmpeg& engine)
+    : FEngine(engine),
+      FEncoderRecord(engine, engine.JoinMode),
+      FVideoFilter(engine, engine.FitPictures, FEncoderRecord, &engine),
+      FHooks(engine, engine.PictureState()),
+      FAudio(engine, engine, FEncoderRecord, *this, &engine),
+      FVideo(engine, engine, engine.StopRequested, FEncoderRecord,
+             {*this, FAudio, FHooks, FVideoFilter}, &engine) {}
 
 TTranscoder::~TTranscoder() {
     try {
         Release();
     } catch (...) {
     }
-    E.CurrentTranscode = nullptr;
-}
-
-void TCustomFFmpeg::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                                TBitstreamFilterChain& bsfs) {
-    if (!CurrentTranscode) throw FFmpegException("av_interleaved_write_frame(): no transcode");
-    CurrentTranscode->WritePacket(s, pkt, avctx, bsfs);
-}
-
-TOutputStream* TCustomFFmpeg::EncoderRecord(TOutputStream* ost) {
-    if (ost->Encoder || !JoinMode) return ost;
-    const auto& first = OutputStreams[0];
-    if (ost->StreamIndex < static_cast<int>(first.size()) && first[ost->StreamIndex])
-        return first[ost->StreamIndex].get();
-    return ost;
 }
 
 void TTranscoder::FailWithMapping(const std::string& message) {
     LogStreamMapping();
-    FFLogger()->Log(&E, llError, message);
+    FFLogger()->Log(&FEngine, llError, message);
     throw FFmpegException(message);
 }
 
 void TTranscoder::BuildInputTables() {
     int count = 0;
-    for (int i = 0; i < E.InputFileCount; ++i) {
-        AVFormatContext* ic = E.InputFiles[i].get();
+    for (int i = 0; i < FEngine.InputFileCount; ++i) {
+        AVFormatContext* ic = FEngine.InputFiles[i].get();
         TInputFile f;
         f.FirstStream = count;
         f.StreamCount = static_cast<int>(ic->nb_streams);
@@ -59,11 +49,11 @@ void TTranscoder::BuildInputTables() {
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             auto ist = std::make_unique<TInputStream>();
             ist->Stream = ic->streams[j];
-            ist->Decoder = j < E.InputDecoders[i].size() ? E.InputDecoders[i][j].get() : nullptr;
+            ist->Decoder = j < FEngine.InputDecoders[i].size() ? FEngine.InputDecoders[i][j].get() : nullptr;
             ist->FileIndex = i;
             ist->StreamIndex = static_cast<int>(j);
             ist->Discard = true;
-            if (E.RateEmulation) ist->RateEmuStart = lib().av_gettime();
+            if (FEngine.RateEmulation) ist->RateEmuStart = lib().av_gettime();
             FInputs.push_back(std::move(ist));
         }
         count += f.StreamCount;
@@ -72,7 +62,7 @@ void TTranscoder::BuildInputTables() {
 }
 
 void TTranscoder::BuildOutputTables() {
-    for (int i = 0; i < E.OutputFileCount; ++i) {
+    for (int i = 0; i < FEngine.OutputFileCount; ++i) {
         AVFormatContext* oc = Output(i);
         if (oc->nb_streams == 0 && !(oc->oformat->flags & AVFMT_NOSTREAMS)) {
             lib().av_dump_format(oc, i, oc->url, 1);
@@ -80,15 +70,15 @@ void TTranscoder::BuildOutputTables() {
                                   " does not contain any stream");
         }
     }
-    FStreamsPerOutput = E.OutputFileCount > 0 ? static_cast<int>(Output(0)->nb_streams) : 0;
-    for (int i = 0; i < E.OutputFileCount; ++i)
-        for (auto& rec : E.OutputStreams[i])
+    FStreamsPerOutput = FEngine.OutputFileCount > 0 ? static_cast<int>(Output(0)->nb_streams) : 0;
+    for (int i = 0; i < FEngine.OutputFileCount; ++i)
+        for (auto& rec : FEngine.OutputStreams[i])
             if (rec) FOutputs.push_back(rec.get());
 
-    const int maps = E.StreamMapCount();
+    const int maps = FEngine.StreamMapCount();
     if (maps > 0 && maps != static_cast<int>(FOutputs.size()))
         throw FFmpegException("Number of stream maps must match number of output streams");
-    for (const TStreamMap& m : E.StreamMaps) {
+    for (const TStreamMap& m : FEngine.StreamMaps) {
         if (m.File < 0 || m.File >= static_cast<int>(FFiles.size()) || m.Stream < 0 ||
             m.Stream >= FFiles[m.File].StreamCount)
             throw FFmpegException("Could not find input stream #" + std::to_string(m.File) + "." +
@@ -100,7 +90,7 @@ void TTranscoder::BuildOutputTables() {
     }
 
     size_t n = 0;
-    for (int j = 0; j < E.OutputFileCount; ++j) {
+    for (int j = 0; j < FEngine.OutputFileCount; ++j) {
         AVFormatContext* oc = Output(j);
         for (unsigned k = 0; k < oc->nb_streams && n < FOutputs.size(); ++k, ++n) {
             TOutputStream& ost = *FOutputs[n];
@@ -112,7 +102,7 @@ void TTranscoder::BuildOutputTables() {
             TInputStream& ist = *FInputs[ost.SourceIndex];
             ist.Discard = false;
             if (maps > 0) {
-                const TStreamMap& m = E.StreamMaps[n];
+                const TStreamMap& m = FEngine.StreamMaps[n];
                 ost.SyncInput = FInputs[FFiles[m.SyncFile].FirstStream + m.SyncStream].get();
             } else {
                 ost.SyncInput = &ist;
@@ -122,7 +112,7 @@ void TTranscoder::BuildOutputTables() {
     }
     for (TOutputStream* ost : FOutputs) SetupCodec(*ost);
 
-    if (E.BitBufferSize < 0) throw FFmpegException("Cannot allocate " + std::to_string(E.BitBufferSize) + " bytes output buffer");
+    if (FEngine.BitBufferSize < 0) throw FFmpegException("Cannot allocate " + std::to_string(FEngine.BitBufferSize) + " bytes output buffer");
 }
 
 // The media type of an output record: its encoder context carries it (the
@@ -138,7 +128,7 @@ static AVMediaType OutputType(const TOutputStream& ost, const std::vector<TOutpu
 }
 
 void TTranscoder::BindWithMap(TOutputStream& ost, int mapIndex) {
-    const TStreamMap& m = E.StreamMaps[mapIndex];
+    const TStreamMap& m = FEngine.StreamMaps[mapIndex];
     ost.SourceIndex = FFiles[m.File].FirstStream + m.Stream;
     const AVMediaType in = FInputs[ost.SourceIndex]->Stream->codecpar->codec_type;
     const AVMediaType out = OutputType(ost, FOutputs, FStreamsPerOutput, mapIndex);
@@ -157,11 +147,11 @@ void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
         if (FOutputs[index] == &ost) break;
     const AVMediaType type = OutputType(ost, FOutputs, FStreamsPerOutput, index);
     auto inProgram = [&](const TInputStream& ist) {
-        if (E.ProgramId == 0) return true;
-        const AVFormatContext* ic = E.InputFiles[ist.FileIndex].get();
+        if (FEngine.ProgramId == 0) return true;
+        const AVFormatContext* ic = FEngine.InputFiles[ist.FileIndex].get();
         for (unsigned p = 0; p < ic->nb_programs; ++p) {
             const AVProgram* prog = ic->programs[p];
-            if (prog->id != E.ProgramId) continue;
+            if (prog->id != FEngine.ProgramId) continue;
             for (unsigned k = 0; k < prog->nb_stream_indexes; ++k)
                 if (static_cast<int>(prog->stream_index[k]) == ist.StreamIndex) return true;
         }
@@ -176,18 +166,18 @@ void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
         const TInputStream& ist = *FInputs[i];
         if (!ist.Discard || ist.Stream->discard == AVDISCARD_ALL) continue;
         if (ist.Stream->codecpar->codec_type != type || !inProgram(ist)) continue;
-        if (E.JoinMode && ist.FileIndex != entry) continue;
+        if (FEngine.JoinMode && ist.FileIndex != entry) continue;
         const int64_t frames = ist.Stream->nb_frames;
         if (best < 0 || frames > bestFrames) {
             best = static_cast<int>(i);
             bestFrames = frames;
         }
     }
-    if (best < 0 && E.JoinMode && E.FillMissingAudio && type == AVMEDIA_TYPE_AUDIO &&
+    if (best < 0 && FEngine.JoinMode && FEngine.FillMissingAudio && type == AVMEDIA_TYPE_AUDIO &&
         FStreamsPerOutput > 0 && !FOutputs[index % FStreamsPerOutput]->StreamCopy &&
         BindSilence(ost, entry, index))
         return;
-    if (best < 0 && E.ProgramId == 0 && !E.JoinMode) {
+    if (best < 0 && FEngine.ProgramId == 0 && !FEngine.JoinMode) {
         for (size_t i = 0; i < FInputs.size(); ++i) {
             const TInputStream& ist = *FInputs[i];
             if (ist.Stream->codecpar->codec_type == type && ist.Stream->discard != AVDISCARD_ALL)
@@ -228,7 +218,7 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
     TInputStream& ist = *FInputs[ost.SourceIndex];
     AVStream* ost_st = ost.Stream;
     AVStream* ist_st = ist.Stream;
-    if (E.MetadataStreamsAutocopy)
+    if (FEngine.MetadataStreamsAutocopy)
         lib().av_dict_copy(&ost_st->metadata, ist_st->metadata, AV_DICT_DONT_OVERWRITE);
     ost_st->disposition = ist_st->disposition;
 
@@ -252,7 +242,7 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
         AVCodecContext* dec = ist.Decoder;
         if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && first.Encoder) {
             ost.AudioResample = ist.Stream->codecpar->sample_rate != first.Encoder->sample_rate ||
-                                E.AudioSyncMethod > 1;
+                                FEngine.AudioSyncMethod > 1;
             if (dec) {
                 ost.ResampleSampleFmt = dec->sample_fmt;
                 ost.ResampleChannels = dec->ch_layout.nb_channels;
@@ -267,7 +257,7 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
             ost.ResampleWidth = dec->width;
             ost.ResampleHeight = dec->height;
             ost.ResamplePixFmt = dec->pix_fmt;
-            if ((E.UseVideoFilters || E.FitPictures) && E.BuildFilterGraph(&ist, &ost) < 0)
+            if ((FEngine.UseVideoFilters || FEngine.FitPictures) && FVideoFilter.Build(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
         }
     }
@@ -276,7 +266,7 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
         const int w = first.Encoder && !copy ? first.Encoder->width : par->width;
         const int h = first.Encoder && !copy ? first.Encoder->height : par->height;
         const int64_t need = int64_t(w) * h * 6 + 200;
-        if (need > E.BitBufferSize) E.BitBufferSize = need > INT_MAX ? INT_MAX : static_cast<int>(need);
+        if (need > FEngine.BitBufferSize) FEngine.BitBufferSize = need > INT_MAX ? INT_MAX : static_cast<int>(need);
     }
 }
 
@@ -308,7 +298,7 @@ void TTranscoder::CopyParameters(TOutputStream& ost, TInputStream& ist) {
     else if (in->codec_type == AVMEDIA_TYPE_AUDIO && in->sample_rate > 0)
         codecTb = {1, in->sample_rate};
     AVRational tb = streamTb;
-    if (!E.CopyTb && codecTb.num && av_q2d(codecTb) > av_q2d(streamTb) && av_q2d(streamTb) < 0.001)
+    if (!FEngine.CopyTb && codecTb.num && av_q2d(codecTb) > av_q2d(streamTb) && av_q2d(streamTb) < 0.001)
         tb = codecTb;
     ost.Stream->time_base = tb;
     // Muxers take the frame rate from the stream (FLV's metadata and its
@@ -326,27 +316,27 @@ void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
         throw FFmpegException("icodec.extradata_size is invalid (too large)");
     // The sets of a join share the muxer's streams: the header describes the
     // first input, later inputs are converted to it while copying.
-    const bool laterSet = E.JoinMode && ost.FileIndex > 0;
+    const bool laterSet = FEngine.JoinMode && ost.FileIndex > 0;
     if (!laterSet) CopyParameters(ost, ist);
     switch (in->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
-            if (E.VideoInputHookCallback || E.VideoOutputHookCallback)
+            if (FEngine.VideoInputHookCallback || FEngine.VideoOutputHookCallback)
                 throw FFmpegException(
                     "-vcodec copy and VideoHook are incompatible (frames are not decoded)");
-            if (!E.FrameHookList.Empty())
+            if (!FEngine.FrameHookList.Empty())
                 throw FFmpegException(
                     "-vcodec copy and -vhook are incompatible (frames are not decoded)");
-            if (E.PreviewFlags() != 0)
+            if (FEngine.PreviewFlags() != 0)
                 throw FFmpegException(
                     "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
             if (!laterSet && ost.Stream->sample_aspect_ratio.num)
                 out->sample_aspect_ratio = ost.Stream->sample_aspect_ratio;
             break;
         case AVMEDIA_TYPE_AUDIO:
-            if (E.AudioVolume != 256)
+            if (FEngine.AudioVolume != 256)
                 throw FFmpegException(
                     "-acodec copy and -vol are incompatible (frames are not decoded)");
-            if (E.AudioHookCallback)
+            if (FEngine.AudioHookCallback)
                 throw FFmpegException(
                     "-acodec copy and AudioHook are incompatible (frames are not decoded)");
             if (!laterSet && ((out->block_align == 1 && out->codec_id == AV_CODEC_ID_MP3) ||
@@ -382,7 +372,7 @@ void TTranscoder::SetupEncode(TOutputStream& ost, TInputStream& ist) {
             ost.Fifo.reset(lib().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
             if (!ost.Fifo) throw FFmpegException("av_fifo_alloc fail");
             ost.ReformatPair = -6;
-            ost.AudioResample = dec->sample_rate != enc->sample_rate || E.AudioSyncMethod > 1;
+            ost.AudioResample = dec->sample_rate != enc->sample_rate || FEngine.AudioSyncMethod > 1;
             ost.EncodingNeeded = true;
             ist.DecodingNeeded = true;
             ost.ResampleSampleFmt = dec->sample_fmt;
@@ -405,8 +395,8 @@ void TTranscoder::SetupEncode(TOutputStream& ost, TInputStream& ist) {
             ost.EncodingNeeded = true;
             ist.DecodingNeeded = true;
             // Fitted pictures are square-pixel pictures of the output size.
-            if (E.FitPictures) enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = {1, 1};
-            if ((E.UseVideoFilters || E.FitPictures) && E.BuildFilterGraph(&ist, &ost) < 0)
+            if (FEngine.FitPictures) enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = {1, 1};
+            if ((FEngine.UseVideoFilters || FEngine.FitPictures) && FVideoFilter.Build(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
             break;
         default:
@@ -419,24 +409,24 @@ void TTranscoder::OpenPassLog(TOutputStream& ost, int index) {
     if (!ost.EncodingNeeded || !enc ||
         !(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
         return;
-    std::string name = (E.PassLogFilePrefix.empty() ? std::string("ffmpeg2pass")
-                                                     : E.PassLogFilePrefix) +
+    std::string name = (FEngine.PassLogFilePrefix.empty() ? std::string("ffmpeg2pass")
+                                                     : FEngine.PassLogFilePrefix) +
                        "-" + std::to_string(index) + ".log";
     if (name.size() >= 1024) name.resize(1023);
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.PassLogFile = std::fopen(name.c_str(), "wb");
+        ost.PassLogFile.reset(std::fopen(name.c_str(), "wb"));
         if (!ost.PassLogFile)
             throw FFmpegException("Cannot write log file " + name + " for pass-1 encoding");
     } else {
-        FILE* f = std::fopen(name.c_str(), "rb");
+        FilePtr f(std::fopen(name.c_str(), "rb"));
         if (!f)
             throw FFmpegException("Cannot read file: Error reading log file \"" + name +
                                   "\" for pass-2 encoding");
         std::string text;
         char buf[65536];
         size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        std::fclose(f);
+        while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
+        f.reset();
         char* copy = lib().av_strdup(text.c_str());
         if (!copy)
             throw FFmpegException("Could not allocate file buffer: Error reading log file \"" +
@@ -446,13 +436,13 @@ void TTranscoder::OpenPassLog(TOutputStream& ost, int index) {
 }
 
 void TTranscoder::OpenEncoders() {
-    const size_t count = E.JoinMode ? FStreamsPerOutput : FOutputs.size();
+    const size_t count = FEngine.JoinMode ? FStreamsPerOutput : FOutputs.size();
     for (size_t i = 0; i < count && i < FOutputs.size(); ++i) {
         TOutputStream& ost = *FOutputs[i];
         if (!ost.EncodingNeeded) continue;
         AVCodecContext* enc = ost.Encoder.get();
-        const AVCodec* codec = i < E.OutputCodecs.size() && E.OutputCodecs[i]
-                                   ? E.OutputCodecs[i]
+        const AVCodec* codec = i < FEngine.OutputCodecs.size() && FEngine.OutputCodecs[i]
+                                   ? FEngine.OutputCodecs[i]
                                    : lib().avcodec_find_encoder(enc->codec_id);
         const std::string where = "output stream #" + std::to_string(ost.FileIndex) + "." +
                                   std::to_string(ost.StreamIndex) + " (" +
@@ -469,7 +459,7 @@ void TTranscoder::OpenEncoders() {
                         ist.Decoder->subtitle_header_size);
             enc->subtitle_header_size = ist.Decoder->subtitle_header_size;
         }
-        if (E.JoinMode) ost.EncoderCodecId = enc->codec_id;
+        if (FEngine.JoinMode) ost.EncoderCodecId = enc->codec_id;
         int ret;
         // The encoder's own reason (libx264 names the parameter it refuses)
         // goes into the message, not only into the log.
@@ -486,11 +476,8 @@ void TTranscoder::OpenEncoders() {
             for (const std::string& line : reasons.Lines()) message += "\n" + line;
             FailWithMapping(message);
         }
-        {
-            std::lock_guard<std::mutex> lock(CodecListLock);
-            FOpenEncoders.push_back(&ost);
-        }
-        E.ExtraSize += enc->extradata_size;
+        FOpenEncoders.push_back(&ost);
+        FEngine.ExtraSize += enc->extradata_size;
         // The muxer writes what the encoder says in its header.
         lib().avcodec_parameters_from_context(ost.Stream->codecpar, enc);
         ost.Stream->time_base = enc->time_base;
@@ -506,8 +493,8 @@ void TTranscoder::OpenDecoders() {
     for (size_t i = 0; i < FInputs.size(); ++i) {
         TInputStream& ist = *FInputs[i];
         if (!ist.DecodingNeeded) continue;
-        const AVCodec* codec = i < E.InputCodecs.size() && E.InputCodecs[i]
-                                   ? E.InputCodecs[i]
+        const AVCodec* codec = i < FEngine.InputCodecs.size() && FEngine.InputCodecs[i]
+                                   ? FEngine.InputCodecs[i]
                                    : lib().avcodec_find_decoder(ist.Decoder->codec_id);
         const std::string where = "input stream #" + std::to_string(ist.FileIndex) + "." +
                                   std::to_string(ist.StreamIndex) + " (" +
@@ -521,7 +508,6 @@ void TTranscoder::OpenDecoders() {
             ret = lib().avcodec_open2(ist.Decoder, codec, nullptr);
         }
         if (ret < 0) FailWithMapping("Error while opening decoder for " + where);
-        std::lock_guard<std::mutex> lock(CodecListLock);
         FOpenDecoders.push_back(&ist);
     }
 }
@@ -541,32 +527,24 @@ void TTranscoder::InitInputTiming() {
 void TTranscoder::Release() {
     if (FReleased) return;
     FReleased = true;
-    {
-        std::lock_guard<std::mutex> lock(CodecListLock);
-        // Closing a decoder means making it a fresh, closed context again:
-        // the file tables own it and the next run or CloseFiles frees it.
-        for (TInputStream* ist : FOpenDecoders) {
-            if (!ist->Decoder) continue;
-            AVCodecContext* fresh = lib().avcodec_alloc_context3(nullptr);
-            if (fresh && lib().avcodec_parameters_to_context(fresh, ist->Stream->codecpar) >= 0) {
-                for (auto& file : E.InputDecoders)
-                    for (auto& d : file)
-                        if (d.get() == ist->Decoder) {
-                            d.reset(fresh);
-                            fresh = nullptr;
-                        }
-            }
-            if (fresh) lib().avcodec_free_context(&fresh);
-        }
-        FOpenDecoders.clear();
-        for (TOutputStream* ost : FOpenEncoders) ost->Encoder.reset();
-        FOpenEncoders.clear();
+    // Closing a decoder means making it a fresh, closed context again: the
+    // file tables own it and the next run or CloseFiles frees it.
+    for (TInputStream* ist : FOpenDecoders) {
+        if (!ist->Decoder) continue;
+        CodecContextPtr fresh(lib().avcodec_alloc_context3(nullptr));
+        if (!fresh || lib().avcodec_parameters_to_context(fresh.get(), ist->Stream->codecpar) < 0)
+            continue;
+        for (auto& file : FEngine.InputDecoders)
+            for (auto& d : file)
+                if (d.get() == ist->Decoder) d = std::move(fresh);
     }
+    FOpenDecoders.clear();
+    for (TOutputStream* ost : FOpenEncoders) ost->Encoder.reset();
+    FOpenEncoders.clear();
     FInputs.clear();
     FFiles.clear();
     for (TOutputStream* ost : FOutputs) {
-        if (ost->PassLogFile) std::fclose(ost->PassLogFile);
-        ost->PassLogFile = nullptr;
+        ost->PassLogFile.reset();
         ost->Fifo.reset();
         ost->ResampledPicture.reset();
         ost->Scaler.reset();
@@ -576,15 +554,15 @@ void TTranscoder::Release() {
     }
     FOutputs.clear();
     if (FStopCheckRegistered) {
-        InterruptCB()->Unregister(CurrentThreadID(), &E, TCustomFFmpeg::CheckStopRequest);
+        InterruptCB()->Unregister(CurrentThreadID(), &FEngine, TCustomFFmpeg::CheckStopRequest);
         FStopCheckRegistered = false;
     }
 }
 
 void TTranscoder::Transcode() {
-    E.VideoSize = E.AudioSize = E.ExtraSize = 0;
-    E.DupFrames = E.DropFrames = 0;
-    E.BitBufferSize = 262144;
+    FEngine.VideoSize = FEngine.AudioSize = FEngine.ExtraSize = 0;
+    FEngine.DupFrames = FEngine.DropFrames = 0;
+    FEngine.BitBufferSize = 262144;
     FFrame.reset(lib().av_frame_alloc());
     FOutPacket.reset(lib().av_packet_alloc());
     if (!FFrame || !FOutPacket) throw FFmpegException("av_mallocz fail");

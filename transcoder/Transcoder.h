@@ -9,15 +9,27 @@
 #include <string>
 #include <vector>
 
+#include "transcoder/AudioOut.h"
 #include "transcoder/CopyForm.h"
 #include "transcoder/CustomFFmpeg.h"
+#include "transcoder/FilterGraph.h"
+#include "transcoder/PacketWriter.h"
 #include "transcoder/StreamTables.h"
+#include "transcoder/VideoHooks.h"
+#include "transcoder/VideoOut.h"
 
 namespace tw {
 
-class TTranscoder {
+/// A packet its decoder refused: the loop ends the run with it under
+/// "xerror", else logs it and goes on.
+class TDecodeError : public FFmpegException {
   public:
-    explicit TTranscoder(TCustomFFmpeg& engine) : E(engine) { E.CurrentTranscode = this; }
+    using FFmpegException::FFmpegException;
+};
+
+class TTranscoder : private TPacketWriter {
+  public:
+    explicit TTranscoder(TCustomFFmpeg& engine);
     ~TTranscoder();
     TTranscoder(const TTranscoder&) = delete;
     TTranscoder& operator=(const TTranscoder&) = delete;
@@ -60,7 +72,7 @@ class TTranscoder {
     /// converter per copied record into that form.
     void PrepareCopyForms();
     void LogStreamMapping();
-    AVFormatContext* Output(int entry) const { return E.OutputFiles[entry].get(); }
+    AVFormatContext* Output(int entry) const { return FEngine.OutputFiles[entry].get(); }
 
     // loop (TranscodeLoop.cpp)
     void Loop();
@@ -70,7 +82,6 @@ class TTranscoder {
     void ProgressCheck(int64_t& lastReport, int file);
     double CurrentTime(const TOutputStream& ost) const;
     void CloseEncoders();
-    void CloseDecoders();
     /// The next packet of an input: first what was read ahead, then the
     /// demuxer. Returns the demuxer's result code.
     int ReadPacket(int file, AVPacket* pkt);
@@ -88,9 +99,11 @@ class TTranscoder {
 
     // packets (TranscodePackets.cpp)
     /// Decodes (or copies) one packet and serves its frames; a null packet
-    /// drains the decoder and, at the end of the join, the encoders. -1
-    /// when the packet cannot be decoded (a drain always completes).
-    int ProcessPacket(TInputStream& ist, int index, AVPacket* pkt);
+    /// drains the decoder and, at the end of the join, the encoders. Throws
+    /// TDecodeError "Error while decoding stream #<file>.<stream> (<type>)"
+    /// when the packet cannot be decoded (a drain never throws it).
+    void ProcessPacket(TInputStream& ist, AVPacket* pkt);
+    [[noreturn]] void DecodeFailed(const TInputStream& ist);
     /// Decoded samples into FAudioBuffer as interleaved bytes (FAudioBytes).
     void InterleaveAudio(const AVFrame* frame);
     /// Serves every picture the stream's filter graph has ready.
@@ -100,15 +113,22 @@ class TTranscoder {
     void DrainEncoder(TOutputStream& ost, TInputStream& ist);
     void SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts);
 
-  public:
     /// Writes a packet through the record's bitstream filters and the
     /// interleaving muxer; records the stream's current time.
     void WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                     TBitstreamFilterChain& bsfs,
-                     size_t firstFilter = 0);
+                     TBitstreamFilterChain& bsfs) override;
+    /// The same from filter firstFilter of the chain on.
+    void WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
+                       TBitstreamFilterChain& bsfs, size_t firstFilter);
 
-  private:
-    TCustomFFmpeg& E;
+    /// The engine this transcode runs: its options, file tables, counters
+    /// and callbacks.
+    TCustomFFmpeg& FEngine;
+    TEncoderRecords FEncoderRecord;
+    TVideoFilter FVideoFilter;
+    TVideoHooks FHooks;
+    TAudioOut FAudio;
+    TVideoOut FVideo;
     std::vector<TInputFile> FFiles;
     std::vector<std::unique_ptr<TInputStream>> FInputs;
     // All records of output entry 0, then entry 1, ...

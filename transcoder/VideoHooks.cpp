@@ -1,18 +1,21 @@
-// transcoder/VideoHooks.cpp — the picture side of re-encoding that is not
-// encoding: pre-processing (deinterlacing, the input hook, frame hooks), the
-// hook call shared by the input and output hooks, and the preview.
+// transcoder/VideoHooks.cpp — deinterlacing and the input hooks, the hook
+// call shared by the input and output hooks, the preview, the preview flags,
+// and the engine's preview and hook methods that forward to them.
+#include "transcoder/VideoHooks.h"
+
 #include <stdexcept>
 
 #include "binding/Entries.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"
-#include "transcoder/CustomFFmpeg.h"
 #include "transcoder/Deinterlace.h"
-#include "transcoder/PictureState.h"
 
 namespace tw {
 
 namespace {
+
+constexpr int pfWindow = TCustomFFmpeg::pfWindow;
+constexpr int pfBitmap = TCustomFFmpeg::pfBitmap;
 
 // Makes f a writable picture of the format and size, reusing its buffer
 // when it fits and nobody else holds it.
@@ -54,64 +57,48 @@ std::shared_ptr<TPreviewer> MakePreviewer() {
 
 }  // namespace
 
-void TCustomFFmpeg::PreProcessVideoFrame(TInputStream* ist, AVFrame* picture) {
-    ++ist->DecodedFrames;
-    RefitPictures(ist, picture);
-    if (!Deinterlace && !VideoInputHookCallback && FrameHookList.Empty()) return;
-    TPictureState& ps = *FPicture;
+void TVideoHooks::ProcessInput(TInputStream& ist, AVFrame* picture) {
+    TCustomFFmpeg& e = FEngine;
+    if (!e.Deinterlace && !e.VideoInputHookCallback && e.FrameHookList.Empty()) return;
+    TPictureState& ps = FState;
     if (!EnsurePicture(ps.HookPicture, picture->format, picture->width, picture->height)) {
-        FFLogger()->Log(this, llError, "hook buf malloc error.");
+        FFLogger()->Log(&e, llError, "hook buf malloc error.");
         return;
     }
     AVFrame* work = ps.HookPicture.get();
-    if (!Deinterlace || DeinterlacePicture(work, picture) < 0) {
-        if (Deinterlace) FFLogger()->Log(this, llError, "Deinterlacing failed.");
+    if (!e.Deinterlace || DeinterlacePicture(work, picture) < 0) {
+        if (e.Deinterlace) FFLogger()->Log(&e, llError, "Deinterlacing failed.");
         // The hooks work on a copy, never in the decoder's own buffers.
         CopyPixels(work, picture);
     }
-    if (VideoInputHookCallback) {
-        CallVideoHook(true, ps.HookConverter, work, ist->Pts, ist->DecodedFrames);
-    } else if (!FrameHookList.Empty()) {
+    if (e.VideoInputHookCallback) {
+        CallVideoHook(true, ps.HookConverter, work, ist.Pts, ist.DecodedFrames);
+    } else if (!e.FrameHookList.Empty()) {
         TPicture p = PictureOf(work);
-        ProcessFrameHooks(FrameHookList, &p, work->format, work->width, work->height, ist->Pts);
+        ProcessFrameHooks(e.FrameHookList, &p, work->format, work->width, work->height, ist.Pts);
     }
     TakePixels(picture, work);
 }
 
-void TCustomFFmpeg::RefitPictures(TInputStream* ist, const AVFrame* picture) {
-    if (!FitPictures || !ist->FilterGraph || !ist->FilterRecord) return;
-    if (picture->width == ist->FilterWidth && picture->height == ist->FilterHeight &&
-        picture->format == ist->FilterPixFmt)
-        return;
-    // The fit was computed for the old size: a new graph fits the new one
-    // (the fitting filters hold no pictures back, so none is lost).
-    FFLogger()->LogFmt(
-        this, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s", ist->FileIndex,
-        ist->StreamIndex, picture->width, picture->height,
-        lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format)) ?: "none");
-    if (BuildFilterGraph(ist, ist->FilterRecord, picture) < 0)
-        throw FFmpegException("Error opening filters!");
-}
-
-bool TCustomFFmpeg::CallVideoHook(bool input, TFormatConverter& converter, AVFrame* picture,
-                                  int64_t pts, int frameNumber) {
-    auto& slot = input ? VideoInputHookCallback : VideoOutputHookCallback;
+bool TVideoHooks::CallVideoHook(bool input, TFormatConverter& converter, AVFrame* picture,
+                                int64_t pts, int frameNumber) {
+    auto& slot = input ? FEngine.VideoInputHookCallback : FEngine.VideoOutputHookCallback;
     const auto format = static_cast<AVPixelFormat>(picture->format);
     TPicture pic = PictureOf(picture);
     if (!converter.ToBitmap(&pic, format, true, picture->height, picture->width)) {
-        FFLogger()->Log(this, llError, converter.LastError());
+        FFLogger()->Log(&FEngine, llError, converter.LastError());
         slot = nullptr;
         return false;
     }
     bool update = true;
     bool stopHook = false;
     try {
-        slot(this, &converter.Bitmap(), stopHook, update, pts, frameNumber);
+        slot(&FEngine, &converter.Bitmap(), stopHook, update, pts, frameNumber);
     } catch (const std::exception& e) {
-        FFLogger()->Log(this, llError, std::string("Error occurs VideoHook event: ") + e.what());
+        FFLogger()->Log(&FEngine, llError, std::string("Error occurs VideoHook event: ") + e.what());
         update = false;
     } catch (...) {
-        FFLogger()->Log(this, llError, "Error occurs VideoHook event: unknown exception");
+        FFLogger()->Log(&FEngine, llError, "Error occurs VideoHook event: unknown exception");
         update = false;
     }
     bool holdsPicture = true;
@@ -119,20 +106,20 @@ bool TCustomFFmpeg::CallVideoHook(bool input, TFormatConverter& converter, AVFra
         converter.CopyFromBitmap();
         if (converter.CurrentPicture() == converter.RGBPicture() &&
             !converter.FromBitmap(&pic, format, picture->height, picture->width)) {
-            FFLogger()->Log(this, llError, converter.LastError());
+            FFLogger()->Log(&FEngine, llError, converter.LastError());
             stopHook = true;
         }
-    } else if (PreviewFlags() != 0) {
+    } else if (FState.PreviewFlags() != 0) {
         holdsPicture = false;  // the bitmap may no longer match the picture
     }
     if (stopHook) slot = nullptr;
     return holdsPicture;
 }
 
-bool TCustomFFmpeg::OutputHook(AVFrame* frame, int64_t pts, int frameNumber) {
-    TPictureState& ps = *FPicture;
+bool TVideoHooks::OutputHook(AVFrame* frame, int64_t pts, int frameNumber) {
+    TPictureState& ps = FState;
     if (!EnsurePicture(ps.OutputHookPicture, frame->format, frame->width, frame->height)) {
-        FFLogger()->Log(this, llError, "hook buf malloc error.");
+        FFLogger()->Log(&FEngine, llError, "hook buf malloc error.");
         return false;
     }
     AVFrame* work = ps.OutputHookPicture.get();
@@ -142,8 +129,8 @@ bool TCustomFFmpeg::OutputHook(AVFrame* frame, int64_t pts, int frameNumber) {
     return converted;
 }
 
-void TCustomFFmpeg::Preview(AVFrame* picture, bool converted, int64_t pts, int frameNumber) {
-    TPictureState& ps = *FPicture;
+void TVideoHooks::Preview(AVFrame* picture, bool converted, int64_t pts, int frameNumber) {
+    TPictureState& ps = FState;
     int flags;
     bool changed;
     {
@@ -153,7 +140,7 @@ void TCustomFFmpeg::Preview(AVFrame* picture, bool converted, int64_t pts, int f
     }
     if (!flags) return;
     const int64_t now = lib().av_gettime();
-    if (now - ps.LastPreview <= PreviewIntervalUs) return;
+    if (now - ps.LastPreview <= FEngine.PreviewIntervalUs) return;
     ps.LastPreview = now;
 
     const auto format = static_cast<AVPixelFormat>(picture->format);
@@ -162,18 +149,18 @@ void TCustomFFmpeg::Preview(AVFrame* picture, bool converted, int64_t pts, int f
     auto convert = [&] {
         if (converted && !changed) return true;
         if (conv.ToBitmap(&pic, format, true, picture->height, picture->width)) return true;
-        FFLogger()->Log(this, llError, conv.LastError());
+        FFLogger()->Log(&FEngine, llError, conv.LastError());
         return false;
     };
     int cleared = 0;
-    if ((flags & pfBitmap) && PreviewCallback) {
+    if ((flags & pfBitmap) && FEngine.PreviewCallback) {
         if (!convert()) {
             cleared = pfBitmap;
         } else {
             try {
-                PreviewCallback(this, &conv.Bitmap(), pts, frameNumber);
+                FEngine.PreviewCallback(&FEngine, &conv.Bitmap(), pts, frameNumber);
             } catch (const std::exception& e) {
-                FFLogger()->Log(this, llError,
+                FFLogger()->Log(&FEngine, llError,
                                 std::string("Error occurs Preview event: ") + e.what());
                 cleared = pfBitmap;
             }
@@ -205,40 +192,59 @@ void TCustomFFmpeg::Preview(AVFrame* picture, bool converted, int64_t pts, int f
     }
 }
 
-int TCustomFFmpeg::PreviewFlags() const {
-    std::lock_guard<std::mutex> lock(FPicture->Lock);
-    return FPicture->Flags;
+// --- the preview flags
+
+int TPictureState::PreviewFlags() const {
+    std::lock_guard<std::mutex> lock(Lock);
+    return Flags;
 }
 
-void TCustomFFmpeg::SetPreviewFlags(int flags, bool byEncoder) {
+void TPictureState::SetPreviewFlags(int flags, bool byEncoder) {
     std::shared_ptr<TPreviewer> dropped;  // closed outside the lock
-    std::lock_guard<std::mutex> lock(FPicture->Lock);
-    if (flags != FPicture->Flags) {
-        if ((FPicture->Flags & pfWindow) && !(flags & pfWindow))
-            dropped = std::move(FPicture->Previewer);
-        FPicture->Flags = flags;
+    std::lock_guard<std::mutex> lock(Lock);
+    if (flags != Flags) {
+        if ((Flags & pfWindow) && !(flags & pfWindow))
+            dropped = std::move(Previewer);
+        Flags = flags;
     }
-    if (byEncoder) FPicture->FlagsChanged = true;
+    if (byEncoder) FlagsChanged = true;
+}
+
+void TPictureState::SetBitsPixel(int bits) {
+    HookConverter.SetBitsPixel(bits);
+    PreviewConverter.SetBitsPixel(bits);
+}
+
+void TPictureState::Release() {
+    std::shared_ptr<TPreviewer> dropped;
+    {
+        std::lock_guard<std::mutex> lock(Lock);
+        dropped = std::move(Previewer);
+    }
+    HookPicture.reset();
+    OutputHookPicture.reset();
+}
+
+// --- the engine's preview and hook methods
+
+int TCustomFFmpeg::PreviewFlags() const { return FPicture->PreviewFlags(); }
+
+void TCustomFFmpeg::SetPreviewFlags(int flags, bool byEncoder) {
+    FPicture->SetPreviewFlags(flags, byEncoder);
 }
 
 void TCustomFFmpeg::SetHookBitsPixel(int bits) {
     try {
-        FPicture->HookConverter.SetBitsPixel(bits);
-        FPicture->PreviewConverter.SetBitsPixel(bits);
+        FPicture->SetBitsPixel(bits);
     } catch (const std::invalid_argument& e) {
         throw FFmpegException(e.what());
     }
 }
 
+TPictureState& TCustomFFmpeg::PictureState() { return *FPicture; }
+
 void TCustomFFmpeg::ReleasePictureState() {
-    std::shared_ptr<TPreviewer> dropped;
-    {
-        std::lock_guard<std::mutex> lock(FPicture->Lock);
-        dropped = std::move(FPicture->Previewer);
-    }
-    FPicture->HookPicture.reset();
-    FPicture->OutputHookPicture.reset();
-    FPicture->Vstats.reset();
+    FPicture->Release();
     ReleaseFrameHooks(FrameHookList);
 }
 

@@ -1,20 +1,12 @@
-// transcoder/VideoOut.cpp — re-encoding video: how many output frames a
-// decoded picture becomes, scaling to the encoder's size and format, the
-// output hook and the preview, forced key frames, encoding and the video
-// statistics file.
+// transcoder/VideoOut.cpp — re-encoding video.
+#include "transcoder/VideoOut.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-extern "C" {
-#include <libavutil/opt.h>
-}
-
 #include "binding/Entries.h"
-#include "diag/FFLog.h"
-#include "transcoder/CustomFFmpeg.h"
-#include "transcoder/PictureState.h"
-#include "transcoder/StreamTables.h"
+#include "transcoder/FFmpegException.h"
 
 namespace tw {
 
@@ -40,36 +32,33 @@ void TakeCodedStats(TOutputStream& er, const AVPacket* pkt) {
 
 }  // namespace
 
-// Scaler flags as the "sws_flags" option left them.
-int TCustomFFmpeg::CurrentSwsFlags() {
-    int64_t flags = 0;
-    if (OptionContexts && OptionContexts->Scaler() &&
-        lib().av_opt_get_int(OptionContexts->Scaler(), "sws_flags", 0, &flags) >= 0)
-        SwsFlags = static_cast<int>(flags);
-    return SwsFlags;
+void TVideoOut::PreProcess(TInputStream& ist, AVFrame* picture) {
+    ++ist.DecodedFrames;
+    FParts.Filter.Refit(&ist, picture);
+    FParts.Hooks.ProcessInput(ist, picture);
 }
 
-int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
-                              AVFrame* picture) {
+int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
+                      AVFrame* picture) {
     // An input without audio: its audio record is served with each of its
     // pictures and keeps the audio as long as the video.
     if (ost->FillsSilence) {
-        FillSilence(s, ost);
+        FParts.Audio.FillSilence(s, ost);
         return 0;
     }
-    TOutputStream& er = *EncoderRecord(ost);
+    TOutputStream& er = *FEncoderRecord(ost);
     AVCodecContext* enc = er.Encoder.get();
     if (!enc) throw FFmpegException("Video encoding failed");
 
     // 1-2. How many frames this picture becomes.
-    const double syncTime = (ost->SyncInput->Pts - StartTime) / 1000000.0 / av_q2d(enc->time_base);
+    const double syncTime = (ost->SyncInput->Pts - FOptions.StartTime) / 1000000.0 / av_q2d(enc->time_base);
     int n = 1;
-    if (VideoSyncMethod == 0) {
+    if (FOptions.VideoSyncMethod == 0) {
         ost->SyncOpts = std::llrint(syncTime);
     } else {
         const double vdelta = syncTime - ost->SyncOpts;
-        const bool variable = VideoSyncMethod == 2 ||
-                              (VideoSyncMethod < 0 && (s->oformat->flags & AVFMT_VARIABLE_FPS));
+        const bool variable = FOptions.VideoSyncMethod == 2 ||
+                              (FOptions.VideoSyncMethod < 0 && (s->oformat->flags & AVFMT_VARIABLE_FPS));
         if (vdelta < -1.1) {
             n = 0;
         } else if (variable) {
@@ -82,16 +71,16 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
             n = static_cast<int>(std::llrint(vdelta));
         }
         if (n == 0) {
-            ++DropFrames;
-            ReportLogRequested = true;
-            if (Verbose > 2) FFLogger()->Log(this, llVerbose, "*** drop!");
+            ++FCounters.DropFrames;
+            FCounters.ReportLogRequested = true;
+            if (FOptions.Verbose > 2) FFLogger()->Log(FSender, llVerbose, "*** drop!");
         } else if (n > 1) {
-            DupFrames += n - 1;
-            ReportLogRequested = true;
-            if (Verbose > 2) FFLogger()->LogFmt(this, llVerbose, "*** %d dup!", n - 1);
+            FCounters.DupFrames += n - 1;
+            FCounters.ReportLogRequested = true;
+            if (FOptions.Verbose > 2) FFLogger()->LogFmt(FSender, llVerbose, "*** %d dup!", n - 1);
         }
     }
-    n = static_cast<int>(std::min<int64_t>(n, int64_t(MaxFrames[mfVideo]) - ost->FrameNumber));
+    n = static_cast<int>(std::min<int64_t>(n, int64_t(FOptions.MaxFrames[mfVideo]) - ost->FrameNumber));
     if (n <= 0) return 0;
 
     // 4. Scaling, per record: each input of a join has its own size. A
@@ -101,7 +90,7 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
         if (picture->width != ost->ResampleWidth || picture->height != ost->ResampleHeight ||
             picture->format != ost->ResamplePixFmt) {
             FFLogger()->LogFmt(
-                this, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s",
+                FSender, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s",
                 ist->FileIndex, ist->StreamIndex, picture->width, picture->height,
                 lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format)) ?: "none");
             const bool fitsEncoder = picture->width == enc->width &&
@@ -119,7 +108,7 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
             if (!ost->Scaler) {
                 ost->Scaler.reset(lib().sws_getContext(
                     picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
-                    enc->width, enc->height, enc->pix_fmt, CurrentSwsFlags(), nullptr, nullptr,
+                    enc->width, enc->height, enc->pix_fmt, FParts.Filter.SwsFlags(), nullptr, nullptr,
                     nullptr));
                 if (!ost->Scaler) throw FFmpegException("Cannot get resampling context");
             }
@@ -150,15 +139,15 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
     if (!pkt) throw FFmpegException("Video encoding failed");
     const bool interlacedCoding =
         enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME);
-    for (int i = 0; i < n && !StopRequested; ++i) {
+    for (int i = 0; i < n && !FStopRequested; ++i) {
         FramePtr frame(lib().av_frame_clone(final));
         if (!frame) throw FFmpegException("Video encoding failed");
         frame->pts = ost->SyncOpts;
         frame->interlaced_frame = picture->interlaced_frame;
         if (interlacedCoding)
-            frame->top_field_first = TopFieldFirst == -1 ? picture->top_field_first : TopFieldFirst;
-        frame->quality = SameQuality ? picture->quality : enc->global_quality;
-        if (MeThreshold == 0) frame->pict_type = AV_PICTURE_TYPE_NONE;
+            frame->top_field_first = FOptions.TopFieldFirst == -1 ? picture->top_field_first : FOptions.TopFieldFirst;
+        frame->quality = FOptions.SameQuality ? picture->quality : enc->global_quality;
+        if (FOptions.MeThreshold == 0) frame->pict_type = AV_PICTURE_TYPE_NONE;
         if (er.ForcedKeyFrameIndex < er.ForcedKeyFrameCount() &&
             frame->pts >= er.ForcedKeyFramePts[er.ForcedKeyFrameIndex]) {
             frame->pict_type = AV_PICTURE_TYPE_I;
@@ -167,21 +156,21 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
         const int64_t frameTimeUs = lib().av_rescale_q(frame->pts, enc->time_base, {1, 1000000});
 
         bool converted = false;
-        if (VideoOutputHookCallback)
-            converted = OutputHook(frame.get(), frameTimeUs, ost->FrameNumber + 1);
-        Preview(frame.get(), converted, frameTimeUs, ost->FrameNumber + 1);
+        if (FParts.Hooks.HasOutputHook())
+            converted = FParts.Hooks.OutputHook(frame.get(), frameTimeUs, ost->FrameNumber + 1);
+        FParts.Hooks.Preview(frame.get(), converted, frameTimeUs, ost->FrameNumber + 1);
 
         if (lib().avcodec_send_frame(enc, frame.get()) < 0)
             throw FFmpegException("Video encoding failed");
         int ret;
         while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
             produced = pkt->size;  // the statistics speak of the last frame
-            VideoSize += pkt->size;
+            FCounters.VideoSize += pkt->size;
             TakeCodedStats(er, pkt);
             pkt->stream_index = ost->StreamIndex;
             lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
-            if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile);
-            WritePacket(s, pkt, enc, er.BitstreamFilters);
+            if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile.get());
+            FParts.Writer.WritePacket(s, pkt, enc, er.BitstreamFilters);
             lib().av_packet_unref(pkt);
         }
         if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
@@ -192,17 +181,16 @@ int TCustomFFmpeg::DoVideoOut(AVFormatContext* s, TOutputStream* ost, TInputStre
     return produced;
 }
 
-void TCustomFFmpeg::WriteVideoStats(TOutputStream* ost, int frameSize) {
-    if (VstatsFileName.empty() || frameSize <= 0) return;
-    TOutputStream& er = *EncoderRecord(ost);
+void TVideoOut::WriteStats(TOutputStream* ost, int frameSize) {
+    if (FOptions.VstatsFileName.empty() || frameSize <= 0) return;
+    TOutputStream& er = *FEncoderRecord(ost);
     AVCodecContext* enc = er.Encoder.get();
     if (!enc) return;
-    TPictureState& ps = *FPicture;
-    if (!ps.Vstats) {
-        ps.Vstats.reset(std::fopen(VstatsFileName.c_str(), "w"));
-        if (!ps.Vstats) throw FFmpegException("fopen fail: " + VstatsFileName);
+    if (!FVstats) {
+        FVstats.reset(std::fopen(FOptions.VstatsFileName.c_str(), "w"));
+        if (!FVstats) throw FFmpegException("fopen fail: " + FOptions.VstatsFileName);
     }
-    std::FILE* f = ps.Vstats.get();
+    std::FILE* f = FVstats.get();
     if (enc->codec_type != AVMEDIA_TYPE_VIDEO) return;
     std::fprintf(f, "frame= %5d q= %2.1f ", ost->FrameNumber, er.CodedQuality / 118.0);
     if (enc->flags & AV_CODEC_FLAG_PSNR)
@@ -213,9 +201,9 @@ void TCustomFFmpeg::WriteVideoStats(TOutputStream* ost, int frameSize) {
     double ti1 = ost->SyncOpts * av_q2d(enc->time_base);
     if (ti1 < 0.01) ti1 = 0.01;
     const double bitrate = frameSize * 8 / av_q2d(enc->time_base) / 1000.0;
-    const double avgBitrate = VideoSize * 8 / ti1 / 1000.0;
+    const double avgBitrate = FCounters.VideoSize * 8 / ti1 / 1000.0;
     std::fprintf(f, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-                 VideoSize / 1024.0, ti1, bitrate, avgBitrate);
+                 FCounters.VideoSize / 1024.0, ti1, bitrate, avgBitrate);
     std::fprintf(f, "type= %c\n",
                  lib().av_get_picture_type_char(static_cast<AVPictureType>(er.CodedPictType)));
 }
