@@ -2,6 +2,7 @@
 // packets to, and which record of a joined output holds the encoder.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -10,6 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "diag/FFLog.h"
 #include "transcoder/OptionState.h"
 #include "transcoder/StreamTables.h"
 
@@ -32,6 +34,40 @@ class TPacketWriter {
 
   protected:
     ~TPacketWriter() = default;
+};
+
+/// The transcode's writer. Keeps, per output stream, how far the muxer has
+/// got and its last decode time.
+class TStreamWriter final : public TPacketWriter {
+  public:
+    /// Reads "xerror" from the options; logs as `sender`.
+    TStreamWriter(const TOptionState& options, TLogSender sender)
+        : FOptions(options), FSender(sender) {}
+    void WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
+                     TBitstreamFilterChain& bsfs) override;
+
+    /// End of what the muxer has of ost's stream, in seconds (0 before the
+    /// first packet).
+    double CurrentTime(const TOutputStream& ost) const;
+    /// Last decode time written to a stream and the step before it (its
+    /// time base): where the next input's first packet may go. Null before
+    /// the first packet with a decode time.
+    struct TLastDts {
+        int64_t Dts = AV_NOPTS_VALUE;
+        int64_t Step = 0;
+    };
+    const TLastDts* LastDts(const AVStream* st) const;
+
+  private:
+    /// The packet from filter firstFilter of the chain on.
+    void WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
+                       TBitstreamFilterChain& bsfs, size_t firstFilter);
+
+    const TOptionState& FOptions;
+    TLogSender FSender;
+    // In the stream's time base.
+    std::map<const AVStream*, int64_t> FStreamEnd;
+    std::map<const AVStream*, TLastDts> FStreamLastDts;
 };
 
 /// The record holding the encoder a record feeds: itself, or in join mode

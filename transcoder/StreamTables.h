@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,7 @@ extern "C" {
 }
 
 #include "binding/LibPtr.h"
+#include "transcoder/CopyForm.h"
 #include "transcoder/OptionContexts.h"
 #include "transcoder/OptionState.h"
 
@@ -164,6 +166,25 @@ struct TOutputStream {
     /// where SilenceVideo, the video record of the same set, has got.
     bool FillsSilence = false;
     TOutputStream* SilenceVideo = nullptr;
+};
+
+/// The working tables of one transcode, shared by its parts: filled by the
+/// setup, emptied by its release step. The records belong to the engine's
+/// file tables; these are views of them for one run.
+struct TTranscodeTables {
+    explicit TTranscodeTables(const TFileTables& engineFiles) : EngineFiles(engineFiles) {}
+
+    const TFileTables& EngineFiles;
+    std::vector<TInputFile> Files;
+    std::vector<std::unique_ptr<TInputStream>> Inputs;
+    /// All records of output entry 0, then entry 1, ...
+    std::vector<TOutputStream*> Outputs;
+    int StreamsPerOutput = 0;
+    /// Converters of copied records into the output's bitstream form (made
+    /// with the headers).
+    std::map<const TOutputStream*, std::unique_ptr<TCopyForm>> CopyForms;
+
+    AVFormatContext* Output(int entry) const { return EngineFiles.OutputFiles[entry].get(); }
 };
 
 }  // namespace tw

@@ -1,16 +1,23 @@
 // transcoder/TranscodeMetadata.cpp — the last setup steps: metadata and
 // chapters as the maps ask, the output headers and the stream-mapping log.
+#include "transcoder/TranscodeMetadata.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "binding/Entries.h"
-#include "diag/FFLog.h"
 #include "diag/FFUtils.h"
-#include "transcoder/Transcoder.h"
 
 namespace tw {
 
-void TTranscoder::MapMetadata() {
+void TOutputHeaders::FailWithMapping(const std::string& message) const {
+    LogStreamMapping();
+    FFLogger()->Log(&FEngine, llError, message);
+    throw FFmpegException(message);
+}
+
+void TOutputHeaders::MapMetadata() {
     auto target = [&](AVFormatContext* ctx, const TMetadataMapSide& side) -> AVDictionary** {
         auto invalid = [&](const char* what, int index) {
             FailWithMapping(std::string("Invalid ") + what + " index " + std::to_string(index) +
@@ -41,21 +48,20 @@ void TTranscoder::MapMetadata() {
         if (m.In.File >= FEngine.InputFileCount)
             FailWithMapping("Invalid input file index " + std::to_string(m.In.File) +
                             " while processing metadata maps");
-        AVDictionary** out = target(Output(m.Out.File), m.Out);
+        AVDictionary** out = target(FTables.Output(m.Out.File), m.Out);
         AVDictionary** in = target(FEngine.InputFiles[m.In.File].get(), m.In);
         lib().av_dict_copy(out, *in, AV_DICT_DONT_OVERWRITE);
     }
     if (FEngine.MetadataGlobalAutocopy && FEngine.InputFileCount > 0) {
         const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
         for (int i = 0; i < outputs; ++i)
-            lib().av_dict_copy(&Output(i)->metadata, FEngine.InputFiles[0]->metadata,
+            lib().av_dict_copy(&FTables.Output(i)->metadata, FEngine.InputFiles[0]->metadata,
                                AV_DICT_DONT_OVERWRITE);
     }
 }
-
-void TTranscoder::CopyChapters(int input, int output) {
+void TOutputHeaders::CopyChapters(int input, int output) {
     AVFormatContext* is = FEngine.InputFiles[input].get();
-    AVFormatContext* os = Output(output);
+    AVFormatContext* os = FTables.Output(output);
     for (unsigned i = 0; i < is->nb_chapters; ++i) {
         const AVChapter* in = is->chapters[i];
         const AVRational us{1, 1000000};
@@ -83,8 +89,7 @@ void TTranscoder::CopyChapters(int input, int output) {
         os->chapters[os->nb_chapters++] = out;  // freed with the output context
     }
 }
-
-void TTranscoder::MapChapters() {
+void TOutputHeaders::MapChapters() {
     for (const TChapterMap& m : FEngine.ChapterMaps) {
         if (m.InFile < 0 || m.OutFile < 0) continue;
         if (m.InFile >= FEngine.InputFileCount)
@@ -103,14 +108,13 @@ void TTranscoder::MapChapters() {
         break;
     }
 }
-
-void TTranscoder::CheckCopiedCodecs() {
-    for (const TOutputStream* ost : FOutputs) {
+void TOutputHeaders::CheckCopiedCodecs() const {
+    for (const TOutputStream* ost : FTables.Outputs) {
         if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
-        const AVCodecParameters* in = FInputs[ost->SourceIndex]->Stream->codecpar;
+        const AVCodecParameters* in = FTables.Inputs[ost->SourceIndex]->Stream->codecpar;
         if (in->codec_type != AVMEDIA_TYPE_VIDEO && in->codec_type != AVMEDIA_TYPE_AUDIO) continue;
         // Only a definite no: formats that cannot tell are left to the muxer.
-        const AVOutputFormat* of = Output(ost->FileIndex)->oformat;
+        const AVOutputFormat* of = FTables.Output(ost->FileIndex)->oformat;
         const char* type = lib().av_get_media_type_string(in->codec_type);
         const std::string what =
             std::string(lib().avcodec_get_name(in->codec_id)) + " " + (type ? type : "data");
@@ -120,36 +124,34 @@ void TTranscoder::CheckCopiedCodecs() {
         if (lib().avformat_query_codec(of, in->codec_id, FF_COMPLIANCE_NORMAL) == 0)
             FailWithMapping(header + what + " cannot be stored in " + of->name);
         // A joined stream holds one codec: the header's, of the first input.
-        if (FEngine.JoinMode && ost->FileIndex > 0 && FStreamsPerOutput > 0) {
-            const TOutputStream* first = FOutputs[ost->StreamIndex];
-            const AVCodecParameters* head = FInputs[first->SourceIndex]->Stream->codecpar;
+        if (FEngine.JoinMode && ost->FileIndex > 0 && FTables.StreamsPerOutput > 0) {
+            const TOutputStream* first = FTables.Outputs[ost->StreamIndex];
+            const AVCodecParameters* head = FTables.Inputs[first->SourceIndex]->Stream->codecpar;
             if (head->codec_id != in->codec_id)
                 FailWithMapping(header + what + " of input #" + std::to_string(ost->FileIndex) +
                                 " cannot follow " + lib().avcodec_get_name(head->codec_id));
         }
     }
 }
-
-void TTranscoder::PrepareCopyForms() {
-    for (const TOutputStream* ost : FOutputs) {
+void TOutputHeaders::PrepareCopyForms() {
+    for (const TOutputStream* ost : FTables.Outputs) {
         if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
         if (FEngine.JoinMode && ost->FileIndex > 0) continue;  // the header is the first input's
-        const TInputStream& ist = *FInputs[ost->SourceIndex];
-        ReadAhead(ist.FileIndex);
+        const TInputStream& ist = *FTables.Inputs[ost->SourceIndex];
+        FQueue.ReadAhead(ist.FileIndex);
         std::vector<const AVPacket*> first;
-        for (const PacketPtr& p : FReadAhead[ist.FileIndex])
+        for (const PacketPtr& p : FQueue.Packets(ist.FileIndex))
             if (p->stream_index == ist.StreamIndex) first.push_back(p.get());
         TCopyForm::PrepareHeader(ost->Stream->codecpar, first);
     }
 }
-
-void TTranscoder::WriteHeaders() {
+void TOutputHeaders::WriteHeaders() {
     const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
     bool allRtp = outputs > 0;
     CheckCopiedCodecs();
     PrepareCopyForms();
     for (int i = 0; i < outputs; ++i) {
-        AVFormatContext* oc = Output(i);
+        AVFormatContext* oc = FTables.Output(i);
         if (lib().avformat_write_header(oc, nullptr) < 0)
             FailWithMapping("Could not write header for output file #" + std::to_string(i) +
                             " (incorrect codec parameters ?)");
@@ -157,7 +159,7 @@ void TTranscoder::WriteHeaders() {
     }
     // Every copied input's packets are turned into the form the header gave.
     std::map<const AVStream*, std::shared_ptr<TCopyStreamState>> states;
-    for (const TOutputStream* ost : FOutputs) {
+    for (const TOutputStream* ost : FTables.Outputs) {
         if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
         auto& state = states[ost->Stream];
         if (!state) {
@@ -166,12 +168,12 @@ void TTranscoder::WriteHeaders() {
             if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size > 0)
                 state->AacConfig.assign(par->extradata, par->extradata + par->extradata_size);
         }
-        FCopyForms[ost] = std::make_unique<TCopyForm>(FInputs[ost->SourceIndex]->Stream->codecpar,
+        FTables.CopyForms[ost] = std::make_unique<TCopyForm>(FTables.Inputs[ost->SourceIndex]->Stream->codecpar,
                                                       ost->Stream->codecpar, state);
     }
     if (allRtp) {
         std::vector<AVFormatContext*> list;
-        for (int i = 0; i < outputs; ++i) list.push_back(Output(i));
+        for (int i = 0; i < outputs; ++i) list.push_back(FTables.Output(i));
         char sdp[2048] = {};
         lib().av_sdp_create(list.data(), outputs, sdp, sizeof sdp);
         std::string text(sdp);
@@ -179,15 +181,14 @@ void TTranscoder::WriteHeaders() {
         FFLogger()->Log(&FEngine, llInfo, "SDP:\r\n" + text);
     }
 }
-
-void TTranscoder::LogStreamMapping() {
+void TOutputHeaders::LogStreamMapping() const {
     const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
-    for (int i = 0; i < outputs; ++i) lib().av_dump_format(Output(i), i, Output(i)->url, 1);
+    for (int i = 0; i < outputs; ++i) lib().av_dump_format(FTables.Output(i), i, FTables.Output(i)->url, 1);
     if (FEngine.Verbose < 0) return;
     FFLogger()->Log(&FEngine, llVerbose, "Stream mapping:");
-    for (TOutputStream* ost : FOutputs) {
-        if (ost->SourceIndex < 0 || ost->SourceIndex >= static_cast<int>(FInputs.size())) continue;
-        const TInputStream& ist = *FInputs[ost->SourceIndex];
+    for (TOutputStream* ost : FTables.Outputs) {
+        if (ost->SourceIndex < 0 || ost->SourceIndex >= static_cast<int>(FTables.Inputs.size())) continue;
+        const TInputStream& ist = *FTables.Inputs[ost->SourceIndex];
         const int type = ost->Encoder ? ost->Encoder->codec_type
                                       : ost->Stream ? ost->Stream->codecpar->codec_type : -1;
         char line[256];

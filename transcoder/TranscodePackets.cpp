@@ -1,17 +1,17 @@
 // transcoder/TranscodePackets.cpp — one packet of an input stream: its
 // clock, decoding when some output re-encodes it, and serving every output
 // bound to it (stream copy here; re-encoding through the audio and video
-// outputs); the packet writer with its bitstream filters.
+// outputs).
+#include "transcoder/TranscodePackets.h"
+
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include "binding/Entries.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "transcoder/AudioVolume.h"
 #include "transcoder/RateEmulation.h"
-#include "transcoder/Transcoder.h"
 
 namespace tw {
 
@@ -35,81 +35,13 @@ int64_t CorrectTimestamp(TPtsCorrection& c, int64_t dts, int64_t pts) {
 
 }  // namespace
 
-void TTranscoder::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                              TBitstreamFilterChain& bsfs) {
-    WriteFiltered(s, pkt, avctx, bsfs, 0);
+void TPacketProcessor::AllocateBuffers() {
+    FFrame.reset(lib().av_frame_alloc());
+    FOutPacket.reset(lib().av_packet_alloc());
+    if (!FFrame || !FOutPacket) throw FFmpegException("av_mallocz fail");
 }
 
-void TTranscoder::WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                                TBitstreamFilterChain& bsfs, size_t firstFilter) {
-    for (size_t i = firstFilter; i < bsfs.Filters.size(); ++i) {
-        AVBSFContext* ctx = bsfs.Filters[i].get();
-        auto fail = [&](int code) {
-            const std::string text =
-                std::string(ctx->filter->name) + " failed for stream " +
-                std::to_string(pkt->stream_index) + ", codec " +
-                (avctx && avctx->codec ? avctx->codec->name : "copy") + ": " + ErrorMessage(code);
-            if (FEngine.ExitOnError) throw FFmpegException(text);
-            FFLogger()->Log(&FEngine, llError, text);
-        };
-        // A filter learns its input when it first sees a packet of the stream.
-        if (!ctx->par_in->codec_id || ctx->par_in->codec_type == AVMEDIA_TYPE_UNKNOWN) {
-            lib().avcodec_parameters_copy(ctx->par_in, s->streams[pkt->stream_index]->codecpar);
-            ctx->time_base_in = s->streams[pkt->stream_index]->time_base;
-            const int ret = lib().av_bsf_init(ctx);
-            if (ret < 0) {
-                fail(ret);
-                continue;
-            }
-        }
-        PacketPtr copy(lib().av_packet_clone(pkt));
-        int ret = copy ? lib().av_bsf_send_packet(ctx, copy.get()) : AVERROR(ENOMEM);
-        if (ret < 0) {
-            fail(ret);
-            continue;  // a filter that fails passes the packet on unchanged
-        }
-        // One packet in may give none (held for now), one or several out;
-        // each goes on through the rest of the chain.
-        bool gave = false;
-        while (true) {
-            PacketPtr out(lib().av_packet_alloc());
-            ret = out ? lib().av_bsf_receive_packet(ctx, out.get()) : AVERROR(ENOMEM);
-            if (ret < 0) break;
-            gave = true;
-            out->stream_index = pkt->stream_index;
-            WriteFiltered(s, out.get(), avctx, bsfs, i + 1);
-        }
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF || gave) {
-            if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) fail(ret);
-            return;
-        }
-        fail(ret);  // nothing came out: the packet goes on unchanged
-    }
-    // What the muxer has reached on this stream, for the loop and reports.
-    AVStream* st = s->streams[pkt->stream_index];
-    const int64_t t = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-    if (t != AV_NOPTS_VALUE) {
-        const int64_t end = t + std::max<int64_t>(pkt->duration, 0);
-        int64_t& cur = FStreamEnd[st];
-        cur = std::max(cur, end);
-    }
-    if (pkt->dts != AV_NOPTS_VALUE) {
-        TLastDts& last = FStreamLastDts[st];
-        if (last.Dts == AV_NOPTS_VALUE || pkt->dts > last.Dts) {
-            // A short last frame (trimmed in its source) still decodes
-            // whole where the container cannot trim: the longer of its
-            // duration and the step to it.
-            const int64_t step = std::max<int64_t>(
-                pkt->duration, last.Dts != AV_NOPTS_VALUE ? pkt->dts - last.Dts : 0);
-            if (step > 0) last.Step = step;
-            last.Dts = pkt->dts;
-        }
-    }
-    const int ret = lib().av_interleaved_write_frame(s, pkt);
-    if (ret < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", ret));
-}
-
-void TTranscoder::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* pkt) {
+void TPacketProcessor::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* pkt) {
     const AVRational us{1, 1000000};
     AVStream* out = ost.Stream;
     const AVRational itb = ist.Stream->time_base;
@@ -135,14 +67,13 @@ void TTranscoder::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPack
     opkt->duration = lib().av_rescale_q(pkt->duration, itb, otb);
     opkt->pos = -1;
     // Into the bitstream form the output's header announces.
-    if (auto form = FCopyForms.find(&ost); form != FCopyForms.end()) form->second->Convert(opkt);
-    AVFormatContext* s = Output(ost.FileIndex);
-    WritePacket(s, opkt, nullptr, ost.BitstreamFilters);
+    if (auto form = FTables.CopyForms.find(&ost); form != FTables.CopyForms.end()) form->second->Convert(opkt);
+    AVFormatContext* s = FTables.Output(ost.FileIndex);
+    FWriter.WritePacket(s, opkt, nullptr, ost.BitstreamFilters);
     lib().av_packet_unref(opkt);
     ++ost.FrameNumber;
 }
-
-void TTranscoder::InterleaveAudio(const AVFrame* frame) {
+void TPacketProcessor::InterleaveAudio(const AVFrame* frame) {
     // The audio output counts bytes of interleaved samples.
     const int bps = lib().av_get_bytes_per_sample(static_cast<AVSampleFormat>(frame->format));
     const int ch = frame->ch_layout.nb_channels;
@@ -159,9 +90,8 @@ void TTranscoder::InterleaveAudio(const AVFrame* frame) {
     }
     FAudioBytes = size;
 }
-
 template <typename Serve>
-void TTranscoder::ServeFiltered(TInputStream& ist, Serve& serve) {
+void TPacketProcessor::ServeFiltered(TInputStream& ist, Serve& serve) {
     AVFrame* picture = ist.FilterPicture.get();
     while (lib().av_buffersink_get_frame(ist.FilterOutput, picture) >= 0) {
         if (picture->pts != AV_NOPTS_VALUE)
@@ -172,7 +102,6 @@ void TTranscoder::ServeFiltered(TInputStream& ist, Serve& serve) {
         lib().av_frame_unref(picture);
     }
 }
-
 namespace {
 
 // Decode errors tolerated while a decoder gives what it still holds; a
@@ -181,7 +110,7 @@ constexpr int MaxDrainFailures = 64;
 
 }  // namespace
 
-void TTranscoder::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
+void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
     const AVRational us{1, 1000000};
     if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
     const AVRational tb = ist.Stream->time_base;
@@ -191,9 +120,9 @@ void TTranscoder::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
 
     auto serve = [&](AVFrame* frame, AVSubtitle* sub) {
         if (FEngine.StartTime != 0 && ist.Pts < FEngine.StartTime) return;
-        for (TOutputStream* ost : FOutputs) {
-            if (ost->SourceIndex < 0 || FInputs[ost->SourceIndex].get() != &ist) continue;
-            AVFormatContext* s = Output(ost->FileIndex);
+        for (TOutputStream* ost : FTables.Outputs) {
+            if (ost->SourceIndex < 0 || FTables.Inputs[ost->SourceIndex].get() != &ist) continue;
+            AVFormatContext* s = FTables.Output(ost->FileIndex);
             if (!ost->EncodingNeeded) {
                 if (pkt) CopyPacket(*ost, ist, pkt);
                 continue;
@@ -328,30 +257,28 @@ void TTranscoder::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
         if (lib().av_buffersrc_add_frame_flags(ist.FilterInput, nullptr, 0) >= 0)
             ServeFiltered(ist, serve);
     }
-    if (!pkt && FDrainEncoders) {
-        for (TOutputStream* ost : FOutputs)
+    if (!pkt && DrainEncoders) {
+        for (TOutputStream* ost : FTables.Outputs)
             if (ost->EncodingNeeded && ost->SourceIndex >= 0 &&
-                FInputs[ost->SourceIndex].get() == &ist)
+                FTables.Inputs[ost->SourceIndex].get() == &ist)
                 DrainEncoder(*ost, ist);
     }
 }
-
-void TTranscoder::DecodeFailed(const TInputStream& ist) {
+void TPacketProcessor::DecodeFailed(const TInputStream& ist) {
     throw TDecodeError("Error while decoding stream #" + std::to_string(ist.FileIndex) + "." +
                        std::to_string(ist.StreamIndex) + " (" +
                        MediaTypeName(ist.Stream->codecpar->codec_type) + ")");
 }
-
-void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
+void TPacketProcessor::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
     TOutputStream& er = *FEncoderRecord(&ost);
     AVCodecContext* enc = er.Encoder.get();
     if (!enc || !lib().avcodec_is_open(enc)) return;
     if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
         // What waits in the FIFO goes out first, as a last short frame.
-        FAudio.Encode(Output(ost.FileIndex), &ost, &ist, nullptr, 0);
+        FAudio.Encode(FTables.Output(ost.FileIndex), &ost, &ist, nullptr, 0);
         if (enc->frame_size <= 1) return;
     }
-    AVFormatContext* s = Output(ost.FileIndex);
+    AVFormatContext* s = FTables.Output(ost.FileIndex);
     int ret = lib().avcodec_send_frame(enc, nullptr);
     if (ret < 0 && ret != AVERROR_EOF)
         throw FFmpegException(enc->codec_type == AVMEDIA_TYPE_AUDIO ? "Audio encoding failed"
@@ -365,15 +292,14 @@ void TTranscoder::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
         pkt->stream_index = ost.StreamIndex;
         lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
         if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile.get());
-        WritePacket(s, pkt, enc, er.BitstreamFilters);
+        FWriter.WritePacket(s, pkt, enc, er.BitstreamFilters);
         lib().av_packet_unref(pkt);
     }
     if (ret != AVERROR_EOF && ret != AVERROR(EAGAIN))
         throw FFmpegException(enc->codec_type == AVMEDIA_TYPE_AUDIO ? "Audio encoding failed"
                                                                     : "Video encoding failed");
 }
-
-void TTranscoder::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts) {
+void TPacketProcessor::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts) {
     if (pts == AV_NOPTS_VALUE) {
         if (FEngine.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
         FFLogger()->Log(&FEngine, llError, "Subtitle packets must have a pts");
@@ -402,7 +328,7 @@ void TTranscoder::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle*
         pkt->pts = lib().av_rescale_q(sub->pts, us, ost.Stream->time_base);
         if (dvb) pkt->pts += 90 * (pass == 0 ? sub->start_display_time : sub->end_display_time);
         pkt->dts = pkt->pts;
-        WritePacket(Output(ost.FileIndex), pkt, enc, ost.BitstreamFilters);
+        FWriter.WritePacket(FTables.Output(ost.FileIndex), pkt, enc, ost.BitstreamFilters);
         lib().av_packet_unref(pkt);
     }
 }

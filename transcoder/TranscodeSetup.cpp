@@ -1,51 +1,36 @@
 // transcoder/TranscodeSetup.cpp — the setup of a transcode: the input and
 // output tables, binding each output stream to an input stream, the copy and
 // encode parameters, opening encoders and decoders, and the release step.
+#include "transcoder/TranscodeSetup.h"
+
 #include <cinttypes>
 #include <climits>
 #include <cstring>
 
 #include "binding/Entries.h"
-#include "binding/InterruptCB.h"
 #include "binding/LockManager.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "diag/LibraryErrorCapture.h"
-#include "diag/MainThread.h"
-#include "transcoder/Transcoder.h"
 
 namespace tw {
 
-TTranscoder::TTranscoder(TCustomFFmpeg& engine)
-    : FEngine(engine),
-      FEncoderRecord(engine, engine.JoinMode),
-      FVideoFilter(engine, engine.FitPictures, FEncoderRecord, &engine),
-      FHooks(engine, engine.PictureState()),
-      FAudio(engine, engine, FEncoderRecord, *this, &engine),
-      FVideo(engine, engine, engine.StopRequested, FEncoderRecord,
-             {*this, FAudio, FHooks, FVideoFilter}, &engine) {}
-
-TTranscoder::~TTranscoder() {
-    try {
-        Release();
-    } catch (...) {
-    }
+void TTranscodeSetup::Build() {
+    BuildInputTables();
+    BuildOutputTables();
+    OpenEncoders();
+    OpenDecoders();
+    InitInputTiming();
 }
 
-void TTranscoder::FailWithMapping(const std::string& message) {
-    LogStreamMapping();
-    FFLogger()->Log(&FEngine, llError, message);
-    throw FFmpegException(message);
-}
-
-void TTranscoder::BuildInputTables() {
+void TTranscodeSetup::BuildInputTables() {
     int count = 0;
     for (int i = 0; i < FEngine.InputFileCount; ++i) {
         AVFormatContext* ic = FEngine.InputFiles[i].get();
         TInputFile f;
         f.FirstStream = count;
         f.StreamCount = static_cast<int>(ic->nb_streams);
-        FFiles.push_back(f);
+        FTables.Files.push_back(f);
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             auto ist = std::make_unique<TInputStream>();
             ist->Stream = ic->streams[j];
@@ -54,67 +39,64 @@ void TTranscoder::BuildInputTables() {
             ist->StreamIndex = static_cast<int>(j);
             ist->Discard = true;
             if (FEngine.RateEmulation) ist->RateEmuStart = lib().av_gettime();
-            FInputs.push_back(std::move(ist));
+            FTables.Inputs.push_back(std::move(ist));
         }
         count += f.StreamCount;
     }
-    FNoPacket.assign(FFiles.size(), false);
 }
-
-void TTranscoder::BuildOutputTables() {
+void TTranscodeSetup::BuildOutputTables() {
     for (int i = 0; i < FEngine.OutputFileCount; ++i) {
-        AVFormatContext* oc = Output(i);
+        AVFormatContext* oc = FTables.Output(i);
         if (oc->nb_streams == 0 && !(oc->oformat->flags & AVFMT_NOSTREAMS)) {
             lib().av_dump_format(oc, i, oc->url, 1);
             throw FFmpegException("Output file #" + std::to_string(i) +
                                   " does not contain any stream");
         }
     }
-    FStreamsPerOutput = FEngine.OutputFileCount > 0 ? static_cast<int>(Output(0)->nb_streams) : 0;
+    FTables.StreamsPerOutput = FEngine.OutputFileCount > 0 ? static_cast<int>(FTables.Output(0)->nb_streams) : 0;
     for (int i = 0; i < FEngine.OutputFileCount; ++i)
         for (auto& rec : FEngine.OutputStreams[i])
-            if (rec) FOutputs.push_back(rec.get());
+            if (rec) FTables.Outputs.push_back(rec.get());
 
     const int maps = FEngine.StreamMapCount();
-    if (maps > 0 && maps != static_cast<int>(FOutputs.size()))
+    if (maps > 0 && maps != static_cast<int>(FTables.Outputs.size()))
         throw FFmpegException("Number of stream maps must match number of output streams");
     for (const TStreamMap& m : FEngine.StreamMaps) {
-        if (m.File < 0 || m.File >= static_cast<int>(FFiles.size()) || m.Stream < 0 ||
-            m.Stream >= FFiles[m.File].StreamCount)
+        if (m.File < 0 || m.File >= static_cast<int>(FTables.Files.size()) || m.Stream < 0 ||
+            m.Stream >= FTables.Files[m.File].StreamCount)
             throw FFmpegException("Could not find input stream #" + std::to_string(m.File) + "." +
                                   std::to_string(m.Stream));
-        if (m.SyncFile < 0 || m.SyncFile >= static_cast<int>(FFiles.size()) || m.SyncStream < 0 ||
-            m.SyncStream >= FFiles[m.SyncFile].StreamCount)
+        if (m.SyncFile < 0 || m.SyncFile >= static_cast<int>(FTables.Files.size()) || m.SyncStream < 0 ||
+            m.SyncStream >= FTables.Files[m.SyncFile].StreamCount)
             throw FFmpegException("Could not find sync stream #" + std::to_string(m.SyncFile) +
                                   "." + std::to_string(m.SyncStream));
     }
 
     size_t n = 0;
     for (int j = 0; j < FEngine.OutputFileCount; ++j) {
-        AVFormatContext* oc = Output(j);
-        for (unsigned k = 0; k < oc->nb_streams && n < FOutputs.size(); ++k, ++n) {
-            TOutputStream& ost = *FOutputs[n];
+        AVFormatContext* oc = FTables.Output(j);
+        for (unsigned k = 0; k < oc->nb_streams && n < FTables.Outputs.size(); ++k, ++n) {
+            TOutputStream& ost = *FTables.Outputs[n];
             ost.Stream = oc->streams[k];
             if (maps > 0)
                 BindWithMap(ost, static_cast<int>(n));
             else
                 BindWithoutMap(ost, j);
-            TInputStream& ist = *FInputs[ost.SourceIndex];
+            TInputStream& ist = *FTables.Inputs[ost.SourceIndex];
             ist.Discard = false;
             if (maps > 0) {
                 const TStreamMap& m = FEngine.StreamMaps[n];
-                ost.SyncInput = FInputs[FFiles[m.SyncFile].FirstStream + m.SyncStream].get();
+                ost.SyncInput = FTables.Inputs[FTables.Files[m.SyncFile].FirstStream + m.SyncStream].get();
             } else {
                 ost.SyncInput = &ist;
             }
             ost.Active = true;
         }
     }
-    for (TOutputStream* ost : FOutputs) SetupCodec(*ost);
+    for (TOutputStream* ost : FTables.Outputs) SetupCodec(*ost);
 
     if (FEngine.BitBufferSize < 0) throw FFmpegException("Cannot allocate " + std::to_string(FEngine.BitBufferSize) + " bytes output buffer");
 }
-
 // The media type of an output record: its encoder context carries it (the
 // muxer's parameters are filled only at setup), else the first set's record.
 static AVMediaType OutputType(const TOutputStream& ost, const std::vector<TOutputStream*>& all,
@@ -127,25 +109,24 @@ static AVMediaType OutputType(const TOutputStream& ost, const std::vector<TOutpu
     return ost.Stream->codecpar->codec_type;
 }
 
-void TTranscoder::BindWithMap(TOutputStream& ost, int mapIndex) {
+void TTranscodeSetup::BindWithMap(TOutputStream& ost, int mapIndex) {
     const TStreamMap& m = FEngine.StreamMaps[mapIndex];
-    ost.SourceIndex = FFiles[m.File].FirstStream + m.Stream;
-    const AVMediaType in = FInputs[ost.SourceIndex]->Stream->codecpar->codec_type;
-    const AVMediaType out = OutputType(ost, FOutputs, FStreamsPerOutput, mapIndex);
+    ost.SourceIndex = FTables.Files[m.File].FirstStream + m.Stream;
+    const AVMediaType in = FTables.Inputs[ost.SourceIndex]->Stream->codecpar->codec_type;
+    const AVMediaType out = OutputType(ost, FTables.Outputs, FTables.StreamsPerOutput, mapIndex);
     if (in != out) {
-        lib().av_dump_format(Output(ost.FileIndex), ost.FileIndex, Output(ost.FileIndex)->url, 1);
+        lib().av_dump_format(FTables.Output(ost.FileIndex), ost.FileIndex, FTables.Output(ost.FileIndex)->url, 1);
         throw FFmpegException("Codec type mismatch for mapping #" + std::to_string(m.File) + "." +
                               std::to_string(m.Stream) + " (" + MediaTypeName(in) + ") -> #" +
                               std::to_string(ost.FileIndex) + "." +
                               std::to_string(ost.StreamIndex) + " (" + MediaTypeName(out) + ")");
     }
 }
-
-void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
+void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
     size_t index = 0;
-    for (; index < FOutputs.size(); ++index)
-        if (FOutputs[index] == &ost) break;
-    const AVMediaType type = OutputType(ost, FOutputs, FStreamsPerOutput, index);
+    for (; index < FTables.Outputs.size(); ++index)
+        if (FTables.Outputs[index] == &ost) break;
+    const AVMediaType type = OutputType(ost, FTables.Outputs, FTables.StreamsPerOutput, index);
     auto inProgram = [&](const TInputStream& ist) {
         if (FEngine.ProgramId == 0) return true;
         const AVFormatContext* ic = FEngine.InputFiles[ist.FileIndex].get();
@@ -162,8 +143,8 @@ void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
     // declares stands for it (equal counts keep the earlier stream).
     int best = -1;
     int64_t bestFrames = -1;
-    for (size_t i = 0; i < FInputs.size(); ++i) {
-        const TInputStream& ist = *FInputs[i];
+    for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
+        const TInputStream& ist = *FTables.Inputs[i];
         if (!ist.Discard || ist.Stream->discard == AVDISCARD_ALL) continue;
         if (ist.Stream->codecpar->codec_type != type || !inProgram(ist)) continue;
         if (FEngine.JoinMode && ist.FileIndex != entry) continue;
@@ -174,35 +155,34 @@ void TTranscoder::BindWithoutMap(TOutputStream& ost, int entry) {
         }
     }
     if (best < 0 && FEngine.JoinMode && FEngine.FillMissingAudio && type == AVMEDIA_TYPE_AUDIO &&
-        FStreamsPerOutput > 0 && !FOutputs[index % FStreamsPerOutput]->StreamCopy &&
+        FTables.StreamsPerOutput > 0 && !FTables.Outputs[index % FTables.StreamsPerOutput]->StreamCopy &&
         BindSilence(ost, entry, index))
         return;
     if (best < 0 && FEngine.ProgramId == 0 && !FEngine.JoinMode) {
-        for (size_t i = 0; i < FInputs.size(); ++i) {
-            const TInputStream& ist = *FInputs[i];
+        for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
+            const TInputStream& ist = *FTables.Inputs[i];
             if (ist.Stream->codecpar->codec_type == type && ist.Stream->discard != AVDISCARD_ALL)
                 best = static_cast<int>(i);
         }
     }
     if (best < 0) {
-        lib().av_dump_format(Output(ost.FileIndex), ost.FileIndex, Output(ost.FileIndex)->url, 1);
+        lib().av_dump_format(FTables.Output(ost.FileIndex), ost.FileIndex, FTables.Output(ost.FileIndex)->url, 1);
         throw FFmpegException("Could not find input stream matching output stream #" +
                               std::to_string(ost.FileIndex) + "." +
                               std::to_string(ost.StreamIndex) + " (" + MediaTypeName(type) + ")");
     }
     ost.SourceIndex = best;
 }
-
-bool TTranscoder::BindSilence(TOutputStream& ost, int entry, size_t index) {
+bool TTranscodeSetup::BindSilence(TOutputStream& ost, int entry, size_t index) {
     // The set's video record measures how much silence the input needs.
-    const size_t set = index / FStreamsPerOutput * FStreamsPerOutput;
+    const size_t set = index / FTables.StreamsPerOutput * FTables.StreamsPerOutput;
     TOutputStream* video = nullptr;
-    for (size_t r = set; r < set + FStreamsPerOutput && r < FOutputs.size(); ++r)
-        if (OutputType(*FOutputs[r], FOutputs, FStreamsPerOutput, r) == AVMEDIA_TYPE_VIDEO)
-            video = FOutputs[r];
+    for (size_t r = set; r < set + FTables.StreamsPerOutput && r < FTables.Outputs.size(); ++r)
+        if (OutputType(*FTables.Outputs[r], FTables.Outputs, FTables.StreamsPerOutput, r) == AVMEDIA_TYPE_VIDEO)
+            video = FTables.Outputs[r];
     if (!video) return false;
-    for (size_t i = 0; i < FInputs.size(); ++i) {
-        const TInputStream& ist = *FInputs[i];
+    for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
+        const TInputStream& ist = *FTables.Inputs[i];
         if (ist.FileIndex != entry || ist.Stream->discard == AVDISCARD_ALL ||
             ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
             continue;
@@ -213,9 +193,8 @@ bool TTranscoder::BindSilence(TOutputStream& ost, int entry, size_t index) {
     }
     return false;
 }
-
-void TTranscoder::SetupCodec(TOutputStream& ost) {
-    TInputStream& ist = *FInputs[ost.SourceIndex];
+void TTranscodeSetup::SetupCodec(TOutputStream& ost) {
+    TInputStream& ist = *FTables.Inputs[ost.SourceIndex];
     AVStream* ost_st = ost.Stream;
     AVStream* ist_st = ist.Stream;
     if (FEngine.MetadataStreamsAutocopy)
@@ -224,9 +203,9 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
 
     // Records of later sets in join mode share the first set's encoder.
     size_t index = 0;
-    for (; index < FOutputs.size(); ++index)
-        if (FOutputs[index] == &ost) break;
-    TOutputStream& first = FStreamsPerOutput > 0 ? *FOutputs[index % FStreamsPerOutput] : ost;
+    for (; index < FTables.Outputs.size(); ++index)
+        if (FTables.Outputs[index] == &ost) break;
+    TOutputStream& first = FTables.StreamsPerOutput > 0 ? *FTables.Outputs[index % FTables.StreamsPerOutput] : ost;
     const bool copy = first.StreamCopy;
     if (copy) {
         SetupCopy(ost, ist);
@@ -269,8 +248,7 @@ void TTranscoder::SetupCodec(TOutputStream& ost) {
         if (need > FEngine.BitBufferSize) FEngine.BitBufferSize = need > INT_MAX ? INT_MAX : static_cast<int>(need);
     }
 }
-
-void TTranscoder::CopyParameters(TOutputStream& ost, TInputStream& ist) {
+void TTranscodeSetup::CopyParameters(TOutputStream& ost, TInputStream& ist) {
     AVCodecParameters* in = ist.Stream->codecpar;
     AVCodecParameters* out = ost.Stream->codecpar;
     const uint32_t keepTag = out->codec_tag;
@@ -281,7 +259,7 @@ void TTranscoder::CopyParameters(TOutputStream& ost, TInputStream& ist) {
     out->codec_tag = keepTag;
     if (previousId != AV_CODEC_ID_NONE && previousId != in->codec_id) out->codec_tag = 0;
     if (!out->codec_tag) {
-        const AVOutputFormat* of = Output(ost.FileIndex)->oformat;
+        const AVOutputFormat* of = FTables.Output(ost.FileIndex)->oformat;
         unsigned int tag = 0;
         if (!of->codec_tag ||
             lib().av_codec_get_id(of->codec_tag, in->codec_tag) == in->codec_id ||
@@ -308,8 +286,7 @@ void TTranscoder::CopyParameters(TOutputStream& ost, TInputStream& ist) {
         ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
     }
 }
-
-void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
+void TTranscodeSetup::SetupCopy(TOutputStream& ost, TInputStream& ist) {
     AVCodecParameters* in = ist.Stream->codecpar;
     AVCodecParameters* out = ost.Stream->codecpar;
     if (int64_t(in->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE > INT_MAX)
@@ -349,8 +326,7 @@ void TTranscoder::SetupCopy(TOutputStream& ost, TInputStream& ist) {
             throw FFmpegException("invalid codec_type of output stream");
     }
 }
-
-void TTranscoder::SetupEncode(TOutputStream& ost, TInputStream& ist) {
+void TTranscodeSetup::SetupEncode(TOutputStream& ost, TInputStream& ist) {
     AVCodecContext* enc = ost.Encoder.get();
     AVCodecContext* dec = ist.Decoder;
     if (!enc || !dec) throw FFmpegException("invalid codec_type of output stream");
@@ -403,8 +379,7 @@ void TTranscoder::SetupEncode(TOutputStream& ost, TInputStream& ist) {
             throw FFmpegException("invalid codec_type of output stream");
     }
 }
-
-void TTranscoder::OpenPassLog(TOutputStream& ost, int index) {
+void TTranscodeSetup::OpenPassLog(TOutputStream& ost, int index) {
     AVCodecContext* enc = ost.Encoder.get();
     if (!ost.EncodingNeeded || !enc ||
         !(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
@@ -434,11 +409,10 @@ void TTranscoder::OpenPassLog(TOutputStream& ost, int index) {
         enc->stats_in = copy;  // freed with the context by its deleter
     }
 }
-
-void TTranscoder::OpenEncoders() {
-    const size_t count = FEngine.JoinMode ? FStreamsPerOutput : FOutputs.size();
-    for (size_t i = 0; i < count && i < FOutputs.size(); ++i) {
-        TOutputStream& ost = *FOutputs[i];
+void TTranscodeSetup::OpenEncoders() {
+    const size_t count = FEngine.JoinMode ? FTables.StreamsPerOutput : FTables.Outputs.size();
+    for (size_t i = 0; i < count && i < FTables.Outputs.size(); ++i) {
+        TOutputStream& ost = *FTables.Outputs[i];
         if (!ost.EncodingNeeded) continue;
         AVCodecContext* enc = ost.Encoder.get();
         const AVCodec* codec = i < FEngine.OutputCodecs.size() && FEngine.OutputCodecs[i]
@@ -448,13 +422,13 @@ void TTranscoder::OpenEncoders() {
                                   std::to_string(ost.StreamIndex) + " (" +
                                   MediaTypeName(enc->codec_type) + ")";
         if (!codec)
-            FailWithMapping("Encoder (codec id " + std::to_string(enc->codec_id) +
+            FHeaders.FailWithMapping("Encoder (codec id " + std::to_string(enc->codec_id) +
                             ") not found for " + where);
-        TInputStream& ist = *FInputs[ost.SourceIndex];
+        TInputStream& ist = *FTables.Inputs[ost.SourceIndex];
         if (ist.Decoder && ist.Decoder->subtitle_header) {
             enc->subtitle_header = static_cast<uint8_t*>(
                 lib().av_mallocz(ist.Decoder->subtitle_header_size + 1));
-            if (!enc->subtitle_header) FailWithMapping("av_malloc failed");
+            if (!enc->subtitle_header) FHeaders.FailWithMapping("av_malloc failed");
             std::memcpy(enc->subtitle_header, ist.Decoder->subtitle_header,
                         ist.Decoder->subtitle_header_size);
             enc->subtitle_header_size = ist.Decoder->subtitle_header_size;
@@ -474,7 +448,7 @@ void TTranscoder::OpenEncoders() {
                                   "or height. Please check error log message to find out more "
                                   "detail information.";
             for (const std::string& line : reasons.Lines()) message += "\n" + line;
-            FailWithMapping(message);
+            FHeaders.FailWithMapping(message);
         }
         FOpenEncoders.push_back(&ost);
         FEngine.ExtraSize += enc->extradata_size;
@@ -488,10 +462,9 @@ void TTranscoder::OpenEncoders() {
             ost.Stream->avg_frame_rate = enc->framerate;
     }
 }
-
-void TTranscoder::OpenDecoders() {
-    for (size_t i = 0; i < FInputs.size(); ++i) {
-        TInputStream& ist = *FInputs[i];
+void TTranscodeSetup::OpenDecoders() {
+    for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
+        TInputStream& ist = *FTables.Inputs[i];
         if (!ist.DecodingNeeded) continue;
         const AVCodec* codec = i < FEngine.InputCodecs.size() && FEngine.InputCodecs[i]
                                    ? FEngine.InputCodecs[i]
@@ -500,20 +473,19 @@ void TTranscoder::OpenDecoders() {
                                   std::to_string(ist.StreamIndex) + " (" +
                                   MediaTypeName(ist.Decoder->codec_type) + ")";
         if (!codec)
-            FailWithMapping("Decoder (codec id " + std::to_string(ist.Decoder->codec_id) +
+            FHeaders.FailWithMapping("Decoder (codec id " + std::to_string(ist.Decoder->codec_id) +
                             ") not found for " + where);
         int ret;
         {
             CodecLockGuard lock;
             ret = lib().avcodec_open2(ist.Decoder, codec, nullptr);
         }
-        if (ret < 0) FailWithMapping("Error while opening decoder for " + where);
+        if (ret < 0) FHeaders.FailWithMapping("Error while opening decoder for " + where);
         FOpenDecoders.push_back(&ist);
     }
 }
-
-void TTranscoder::InitInputTiming() {
-    for (auto& p : FInputs) {
+void TTranscodeSetup::InitInputTiming() {
+    for (auto& p : FTables.Inputs) {
         TInputStream& ist = *p;
         const AVRational rate = ist.Stream->avg_frame_rate;
         const int delay = ist.Stream->codecpar->video_delay;
@@ -523,8 +495,19 @@ void TTranscoder::InitInputTiming() {
         ist.IsStart = true;
     }
 }
+void TTranscodeSetup::CloseEncoders() {
+    const size_t count = FEngine.JoinMode ? FTables.StreamsPerOutput : FTables.Outputs.size();
+    for (size_t i = 0; i < count && i < FTables.Outputs.size(); ++i) {
+        TOutputStream* ost = FTables.Outputs[i];
+        if (!ost->EncodingNeeded) continue;
+        auto it = std::find(FOpenEncoders.begin(), FOpenEncoders.end(), ost);
+        if (it == FOpenEncoders.end()) continue;
+        FOpenEncoders.erase(it);
+        ost->Encoder.reset();
+    }
+}
 
-void TTranscoder::Release() {
+void TTranscodeSetup::Release() {
     if (FReleased) return;
     FReleased = true;
     // Closing a decoder means making it a fresh, closed context again: the
@@ -541,9 +524,9 @@ void TTranscoder::Release() {
     FOpenDecoders.clear();
     for (TOutputStream* ost : FOpenEncoders) ost->Encoder.reset();
     FOpenEncoders.clear();
-    FInputs.clear();
-    FFiles.clear();
-    for (TOutputStream* ost : FOutputs) {
+    FTables.Inputs.clear();
+    FTables.Files.clear();
+    for (TOutputStream* ost : FTables.Outputs) {
         ost->PassLogFile.reset();
         ost->Fifo.reset();
         ost->ResampledPicture.reset();
@@ -552,32 +535,7 @@ void TTranscoder::Release() {
         ost->Reformatter.reset();
         ost->ForcedKeyFramePts.clear();
     }
-    FOutputs.clear();
-    if (FStopCheckRegistered) {
-        InterruptCB()->Unregister(CurrentThreadID(), &FEngine, TCustomFFmpeg::CheckStopRequest);
-        FStopCheckRegistered = false;
-    }
-}
-
-void TTranscoder::Transcode() {
-    FEngine.VideoSize = FEngine.AudioSize = FEngine.ExtraSize = 0;
-    FEngine.DupFrames = FEngine.DropFrames = 0;
-    FEngine.BitBufferSize = 262144;
-    FFrame.reset(lib().av_frame_alloc());
-    FOutPacket.reset(lib().av_packet_alloc());
-    if (!FFrame || !FOutPacket) throw FFmpegException("av_mallocz fail");
-    BuildInputTables();
-    BuildOutputTables();
-    OpenEncoders();
-    OpenDecoders();
-    InitInputTiming();
-    MapMetadata();
-    MapChapters();
-    WriteHeaders();
-    LogStreamMapping();
-    Loop();
-    AfterLoop();
-    Release();
+    FTables.Outputs.clear();
 }
 
 }  // namespace tw

@@ -1,0 +1,76 @@
+// transcoder/TranscodeSetup.h — the setup of a transcode and its release:
+// the input and output tables, binding each output stream to an input
+// stream, the copy and encode parameters, the two-pass statistics files,
+// and opening (and closing) the encoders and decoders.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "transcoder/CustomFFmpeg.h"
+#include "transcoder/FilterGraph.h"
+#include "transcoder/PacketWriter.h"
+#include "transcoder/StreamTables.h"
+#include "transcoder/TranscodeMetadata.h"
+
+namespace tw {
+
+/// Engine thread only. The lists of opened codecs are this object's and
+/// only this thread touches them: no lock guards them. Throws
+/// FFmpegException with the texts of the setup ("Output file #<n> does not
+/// contain any stream", "Number of stream maps must match number of output
+/// streams", "Could not find input stream #<f>.<s>", "Could not find sync
+/// stream #<f>.<s>", "Codec type mismatch for mapping ...", "Could not find
+/// input stream matching output stream ...", "-vcodec copy and ... are
+/// incompatible (frames are not decoded)", "Error opening filters!",
+/// "Encoder (codec id <n>) not found for ...", "Error while opening encoder
+/// for ...", "Cannot write log file <name> for pass-1 encoding", ...).
+class TTranscodeSetup {
+  public:
+    TTranscodeSetup(TCustomFFmpeg& engine, TTranscodeTables& tables,
+                    const TEncoderRecords& encoderRecord, TVideoFilter& videoFilter,
+                    const TOutputHeaders& headers)
+        : FEngine(engine), FTables(tables), FEncoderRecord(encoderRecord),
+          FVideoFilter(videoFilter), FHeaders(headers) {}
+
+    /// Tables, binding, codec parameters, encoders and decoders opened, and
+    /// the inputs' clocks set for the loop.
+    void Build();
+    /// Closes the encoders of the first set (the ones that run), after the
+    /// loop.
+    void CloseEncoders();
+    /// Closes every codec still open (a decoder becomes a fresh, closed
+    /// context of the file tables again), the statistics files and the
+    /// records' converters, and empties the tables. Once; never throws.
+    void Release();
+
+  private:
+    void BuildInputTables();
+    void BuildOutputTables();
+    void BindWithMap(TOutputStream& ost, int mapIndex);
+    void BindWithoutMap(TOutputStream& ost, int entry);
+    /// FillMissingAudio: binds the audio record `ost` (table index `index`)
+    /// of input `entry`, which has no audio, to that input's video. False
+    /// when the input has no video either.
+    bool BindSilence(TOutputStream& ost, int entry, size_t index);
+    void SetupCodec(TOutputStream& ost);
+    void SetupCopy(TOutputStream& ost, TInputStream& ist);
+    /// The input's parameters, tag and time base into the copied stream.
+    void CopyParameters(TOutputStream& ost, TInputStream& ist);
+    void SetupEncode(TOutputStream& ost, TInputStream& ist);
+    void OpenPassLog(TOutputStream& ost, int index);
+    void OpenEncoders();
+    void OpenDecoders();
+    void InitInputTiming();
+
+    TCustomFFmpeg& FEngine;
+    TTranscodeTables& FTables;
+    const TEncoderRecords& FEncoderRecord;
+    TVideoFilter& FVideoFilter;
+    const TOutputHeaders& FHeaders;
+    std::vector<TOutputStream*> FOpenEncoders;
+    std::vector<TInputStream*> FOpenDecoders;
+    bool FReleased = false;
+};
+
+}  // namespace tw
