@@ -85,11 +85,20 @@ class TCustomFFmpeg : public TEngineOptions, public TFileTables {
     void ResetOptions();
 
     // --- options that reach beyond the option values
+    /// "itsscale" "index:scale" for the input opened next. Throws
+    /// "stream index over MAX_STREAMS(20)", or "Too many input files" when
+    /// every input slot is taken.
     void SetInputTsScale(const std::string& text) override;
+    /// Microseconds; AV_NOPTS_VALUE is ignored, else RecordingTime and
+    /// TotalDuration both take the value.
     void SetRecordingTime(int64_t us) override;
+    /// A stream of the type on the last output file; throws "At least one
+    /// output file must be specified" before the first output is open.
     void NewVideoStream() override;
     void NewAudioStream() override;
     void NewSubtitleStream() override;
+    /// The video streams of the opened inputs, files and streams in order:
+    /// average frame rate, else real frame rate, else {0, 0}.
     std::vector<AVRational> InputVideoFrameRates() const override;
 
     // --- opening input files (InputFile.cpp) and the I/O checks (IOChecks.cpp)
