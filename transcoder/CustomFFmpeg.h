@@ -33,7 +33,6 @@ namespace tw {
 struct TInputStream;
 struct TPictureState;
 
-class TFormatConverter;
 
 class TCustomFFmpeg : public TFileSet, public TRunCounters {
   public:

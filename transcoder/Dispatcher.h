@@ -31,7 +31,8 @@ struct TOptionRow {
     TOptionHandler Handler;
 };
 
-/// The option table in its documented order; every name occurs once.
+/// The option table; every name occurs once. The lookup does not depend on
+/// the row order, which keeps related options together.
 const std::vector<TOptionRow>& OptionTable();
 
 /// The handler of `name` (case-sensitive, exact), or nullptr when the table

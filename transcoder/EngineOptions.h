@@ -46,9 +46,10 @@ class TEngineOptions : public TOptionState {
     std::unique_ptr<TOptionContexts> OptionContexts;
 
     // --- the dispatcher
-    /// Applies one option by name (case-sensitive) and value text. Throws
-    /// FFmpegException on a bad value, a removed option, or an option nothing
-    /// accepts while RaiseOnUnknownOption is set.
+    /// Applies one option by name (case-sensitive) and value text through the
+    /// option table (transcoder/Dispatcher.h). Throws FFmpegException on a bad
+    /// value, a removed option, or an option nothing accepts while
+    /// RaiseOnUnknownOption is set.
     void SetOption(const std::string& name, const std::string& value);
 
     /// The generic fallback: hands the option to the library option contexts
@@ -154,7 +155,8 @@ class TEngineOptions : public TOptionState {
     void AddMetadataMap(const std::string& text);
     /// "map_chapters": appends to ChapterMaps.
     void AddChapterMap(const std::string& text);
-    /// "itsscale": scale of one stream of the next input file.
+    /// "itsscale": scale of one stream of the next input file (the engine
+    /// knows which input that is).
     virtual void SetInputTsScale(const std::string& text) = 0;
     /// "streamid" "index:id": empty changes nothing.
     void SetStreamId(const std::string& option, const std::string& text);

@@ -103,14 +103,20 @@ class TFileSet : public TEngineOptions, public TFileTables {
     void CloseFiles();
 
     // --- options that reach the files
-    /// "itsscale": the scale belongs to the input opened next.
+    /// "itsscale" "index:scale" for the input opened next. Throws
+    /// "stream index over MAX_STREAMS(20)", or "Too many input files" when
+    /// every input slot is taken.
     void SetInputTsScale(const std::string& text) override;
-    /// "t": also the expected duration.
+    /// Microseconds; AV_NOPTS_VALUE is ignored, else RecordingTime and
+    /// TotalDuration both take the value.
     void SetRecordingTime(int64_t us) override;
-    /// "newvideo", "newaudio", "newsubtitle": a stream on the last output.
+    /// A stream of the type on the last output file; throws "At least one
+    /// output file must be specified" before the first output is open.
     void NewVideoStream() override;
     void NewAudioStream() override;
     void NewSubtitleStream() override;
+    /// The video streams of the opened inputs, files and streams in order:
+    /// average frame rate, else real frame rate, else {0, 0}.
     std::vector<AVRational> InputVideoFrameRates() const override;
 
   protected:
