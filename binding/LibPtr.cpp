@@ -90,6 +90,12 @@ void LibBufferFree::operator()(void* p) const {
     if (p && lib().av_free) lib().av_free(p);
 }
 
+void ChapterFree::operator()(AVChapter* c) const {
+    if (!c || !lib().av_free) return;
+    lib().av_dict_free(&c->metadata);
+    lib().av_free(c);
+}
+
 void FileClose::operator()(std::FILE* f) const {
     if (f) std::fclose(f);
 }

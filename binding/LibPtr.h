@@ -118,6 +118,12 @@ struct LibBufferFree {
 template <typename T>
 using LibBufferPtr = std::unique_ptr<T, LibBufferFree>;
 
+/// A chapter record being built for an output (its metadata and the record).
+struct ChapterFree {
+    void operator()(AVChapter* c) const;
+};
+using ChapterPtr = std::unique_ptr<AVChapter, ChapterFree>;
+
 /// A C stream (fclose).
 struct FileClose {
     void operator()(std::FILE* f) const;

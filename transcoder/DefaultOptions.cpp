@@ -152,10 +152,11 @@ void TEngineOptions::ApplyRecordedOptions(void* target, void* optionContext, int
         const AVOption* o = lib().av_opt_find(optionContext, n, nullptr, 0, 0);
         if (o) {
             if ((o->flags & requiredFlags) != requiredFlags) continue;
-            uint8_t* text = nullptr;
-            if (lib().av_opt_get(optionContext, n, 0, &text) < 0 || !text) continue;
-            const std::string current(reinterpret_cast<const char*>(text));
-            lib().av_free(text);
+            uint8_t* raw = nullptr;
+            const int got = lib().av_opt_get(optionContext, n, 0, &raw);
+            const LibBufferPtr<uint8_t> text(raw);
+            if (got < 0 || !text) continue;
+            const std::string current(reinterpret_cast<const char*>(text.get()));
             if (lib().av_opt_set(target, n, current.c_str(), 0) < 0)
                 throw FFmpegException(InvalidValueText(rec.Name, current));
         } else if (privateContext && rec.HasValue &&

@@ -72,7 +72,7 @@ void TOutputHeaders::CopyChapters(int input, int output) {
                                   : lib().av_rescale_q(FEngine.RecordingTime, us, in->time_base);
         if (in->end < offset) continue;
         if (limit != INT64_MAX && in->start > offset + limit) break;
-        auto* out = static_cast<AVChapter*>(lib().av_mallocz(sizeof(AVChapter)));
+        ChapterPtr out(static_cast<AVChapter*>(lib().av_mallocz(sizeof(AVChapter))));
         if (!out) throw FFmpegException("av_mallocz fail");
         out->id = in->id;
         out->time_base = in->time_base;
@@ -80,13 +80,9 @@ void TOutputHeaders::CopyChapters(int input, int output) {
         out->end = std::min(in->end - offset, limit);
         if (FEngine.MetadataChaptersAutocopy) lib().av_dict_copy(&out->metadata, in->metadata, 0);
         void* grown = lib().av_realloc(os->chapters, sizeof(AVChapter*) * (os->nb_chapters + 1));
-        if (!grown) {
-            lib().av_dict_free(&out->metadata);
-            lib().av_free(out);
-            throw FFmpegException("av_realloc fail");
-        }
+        if (!grown) throw FFmpegException("av_realloc fail");
         os->chapters = static_cast<AVChapter**>(grown);
-        os->chapters[os->nb_chapters++] = out;  // freed with the output context
+        os->chapters[os->nb_chapters++] = out.release();  // freed with the output context
     }
 }
 void TOutputHeaders::MapChapters() {
