@@ -14,8 +14,8 @@
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
-#include "tests/support/JoinCheck.h"
 #include "tests/support/EngineFixture.h"
+#include "tests/support/JoinCheck.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"
@@ -212,8 +212,9 @@ TEST_F(FastMerge, CodecsTheOutputCannotHoldAreRefusedBeforeWriting) {
         SCOPED_TRACE(first + " + " + second);
         const std::string out = Dir.File("refused" + std::to_string(n++) + ".flv");
         auto e = NewEngine();
-        EXPECT_EQ(test::RunEngine(*e, {first, second}, out, {{"vcodec", "copy"}, {"acodec", "copy"}}),
-                  head + text);
+        EXPECT_EQ(
+            test::RunEngine(*e, {first, second}, out, {{"vcodec", "copy"}, {"acodec", "copy"}}),
+            head + text);
         EXPECT_TRUE(e->ErrorRaised);
         struct stat st;
         if (stat(out.c_str(), &st) == 0) {
