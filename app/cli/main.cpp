@@ -470,8 +470,7 @@ int main(int argc, char** argv) {
     };
     switch (MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, stopOnSignal)) {
         case jrStopped:
-            std::fprintf(stderr, "stopped: %s keeps what was merged so far\n",
-                         args.Output.c_str());
+            std::fprintf(stderr, "stopped: %s keeps what was merged so far\n", args.Output.c_str());
             return 130;
         case jrError:
             // A failed merge leaves nothing behind and an old output as it was.

@@ -24,25 +24,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/JoinProgram.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {
 
-const std::string kJoin = std::string(TW_BUILD_DIR) + "/app/tarnwick-join";
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
+using test::ExecJoin;
 
 // The hidden files of unfinished merges in a folder.
 int PendingFiles(const std::string& folder) {
@@ -57,17 +46,6 @@ int PendingFiles(const std::string& folder) {
     return count;
 }
 
-// In a forked child: becomes tarnwick-join with these arguments.
-[[noreturn]] void ExecJoin(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {kJoin};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-}
-
 // Runs tarnwick-join without a shell (names are passed as they are), stdin
 // from /dev/null, in folder when given, with files limited to fileLimit
 // bytes when given (a full disk); standard output and error together in
@@ -78,19 +56,8 @@ int Join(const std::vector<std::string>& args, std::string* text = nullptr,
     if (::pipe(pipeFds) != 0) return -1;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, 0);
-        ::dup2(pipeFds[1], 1);
-        ::dup2(pipeFds[1], 2);
         ::close(pipeFds[0]);
-        if (!folder.empty() && ::chdir(folder.c_str()) != 0) ::_exit(126);
-        if (fileLimit > 0) {
-            // A write past the limit fails with EFBIG instead of a signal.
-            std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{fileLimit, fileLimit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        ExecJoin(args);
+        ExecJoin(args, {.output = pipeFds[1], .folder = folder, .fileLimit = fileLimit});
     }
     ::close(pipeFds[1]);
     std::string out;
@@ -188,7 +155,7 @@ TEST_F(CommandLine, CtrlCAtThePromptEndsAtOnce) {
     // Were the program still waiting for its answer, this would merge.
     run.Type("y\r");
     EXPECT_EQ(run.Exit(10), 130) << run.Seen;
-    EXPECT_EQ(Contents(out), "precious");
+    EXPECT_EQ(test::FileContents(out), "precious");
     EXPECT_EQ(PendingFiles(Dir.Path()), 0);
 }
 
@@ -216,7 +183,7 @@ TEST_F(CommandLine, SignalsWhileProbingEndAtOnce) {
             ::kill(run.Pid(), SIGTERM);
         EXPECT_EQ(run.Exit(10), 130) << run.Seen;
         ::close(writer);
-        EXPECT_FALSE(Exists(out));
+        EXPECT_FALSE(test::PathExists(out));
         EXPECT_EQ(PendingFiles(Dir.Path()), 0);
     }
 }
@@ -245,7 +212,7 @@ TEST_F(CommandLine, SecondSignalDuringAMergeEndsAtOnce) {
     EXPECT_EQ(run.Exit(30), 130) << run.Seen;
     EXPECT_EQ(PendingFiles(Dir.Path()), 0);
     // Ended before the stop could replace the old output with the partial file.
-    EXPECT_TRUE(Contents(out) == "precious") << "the old output was replaced";
+    EXPECT_TRUE(test::FileContents(out) == "precious") << "the old output was replaced";
 }
 
 // Catches: the signal thread and the output's writer of a running merge
@@ -262,7 +229,7 @@ TEST_F(CommandLine, ThreadsOfAMergeAreNamed) {
     if (DIR* d = ::opendir(tasks.c_str())) {
         while (dirent* e = ::readdir(d)) {
             if (e->d_name[0] == '.') continue;
-            std::string name = Contents(tasks + "/" + e->d_name + "/comm");
+            std::string name = test::FileContents(tasks + "/" + e->d_name + "/comm");
             if (!name.empty() && name.back() == '\n') name.pop_back();
             names.push_back(name);
         }
@@ -308,8 +275,8 @@ TEST_F(CommandLine, MissingInputTheSameInBothModes) {
         EXPECT_EQ(Join({"-o", Dir.File("o2.flv"), a, bad}, &slow), 1);
         EXPECT_EQ(fast, slow);
         EXPECT_NE(fast.find(bad), std::string::npos) << fast;
-        EXPECT_FALSE(Exists(Dir.File("o1.flv")));
-        EXPECT_FALSE(Exists(Dir.File("o2.flv")));
+        EXPECT_FALSE(test::PathExists(Dir.File("o1.flv")));
+        EXPECT_FALSE(test::PathExists(Dir.File("o2.flv")));
     }
     std::string text;
     Join({"-o", Dir.File("o3.flv"), a, missing}, &text);
@@ -331,7 +298,7 @@ TEST_F(CommandLine, FullDiskGivesTheSystemsErrorUnderAnyName) {
         // The log of the failed merge comes with the failure's message.
         EXPECT_NE(text.find(std::strerror(EFBIG), first + 1), std::string::npos) << text;
         EXPECT_EQ(text.find(std::strerror(EPERM)), std::string::npos) << text;
-        EXPECT_EQ(Contents(out), "precious");
+        EXPECT_EQ(test::FileContents(out), "precious");
         EXPECT_EQ(PendingFiles(Dir.Path()), 0);
     }
 }
@@ -375,7 +342,7 @@ TEST_F(CommandLine, Mp4OutputHasItsIndexInFront) {
     ASSERT_NE(info.Video(), nullptr);
     EXPECT_EQ(info.Video()->packets, 50);
     // Top-level boxes: "moov" before "mdat".
-    const std::string bytes = Contents(out);
+    const std::string bytes = test::FileContents(out);
     std::vector<std::string> boxes;
     for (size_t at = 0; at + 8 <= bytes.size() && boxes.size() < 16;) {
         const auto u = [&](size_t i) { return uint64_t(static_cast<unsigned char>(bytes[i])); };

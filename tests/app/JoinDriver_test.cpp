@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -17,6 +16,7 @@
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/JoinProgram.h"
 #include "tests/support/Media.h"
 #include "tests/support/ScriptedUser.h"
 #include "tests/support/TempDir.h"
@@ -262,18 +262,11 @@ TEST_F(Driver, CommandLineKeepsTheOldOutputOfAFailedMerge) {
 TEST_F(Driver, CtrlCStopsWithAPlayablePartialFile) {
     const std::string clip = Clip("long.flv", {"--duration", "30", "--size", "640x360"});
     const std::string out = Dir.File("partial.flv");
-    std::vector<std::string> args = {std::string(TW_BUILD_DIR) + "/app/tarnwick-join", "-f", "-q",
-                                     "-o", out};
+    std::vector<std::string> args = {"-f", "-q", "-o", out};
     for (int i = 0; i < 20; ++i) args.push_back(clip);
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    if (pid == 0) test::ExecJoin(args);
     // The merge writes to a hidden file beside the output from the moment
     // the output is set up; the merge starts then.
     auto pending = [&] {

@@ -218,15 +218,10 @@ TEST_F(CopyJoin, FailuresOfARun) {
         // leaves no output file behind.
         const std::string out = Dir.File("never.flv");
         auto e = NewEngine();
-        ASSERT_TRUE(e->OpenInputFile(Clip("a.flv")));
-        ASSERT_TRUE(e->OpenInputFile(Clip("v.flv", {"--no-audio"})));
-        e->SetOption("vcodec", "copy");
-        e->SetOption("acodec", "copy");
-        ASSERT_EQ(e->OpenOutputFile(out, true), 1) << e->LastError;
-        e->ExpandJoinedOutput();
-        e->Start(false);
+        EXPECT_EQ(test::RunEngine(*e, {Clip("a.flv"), Clip("v.flv", {"--no-audio"})}, out,
+                                  {{"vcodec", "copy"}, {"acodec", "copy"}}),
+                  "Could not find input stream matching output stream #1.1 (Audio)");
         EXPECT_TRUE(e->ErrorRaised);
-        EXPECT_EQ(e->ErrorMessage, "Could not find input stream matching output stream #1.1 (Audio)");
         EXPECT_FALSE(e->Finished);
         struct stat st;
         EXPECT_NE(stat(out.c_str(), &st), 0) << "empty output left behind";

@@ -27,21 +27,14 @@
 
 #include "binding/FFLoad.h"
 #include "probe/FFDecode.h"
+#include "tests/support/JoinProgram.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {
 
-const std::string kJoin = std::string(TW_BUILD_DIR) + "/app/tarnwick-join";
 const char* const kSuccess = "合并成功";
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -52,13 +45,8 @@ std::string Hash(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
     uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : Contents(path)) h = (h ^ c) * 1099511628211ull;
+    for (unsigned char c : test::FileContents(path)) h = (h ^ c) * 1099511628211ull;
     return std::to_string(h) + "/" + std::to_string(st.st_size);
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
 }
 
 struct TRun {
@@ -84,24 +72,8 @@ TRun Join(const std::vector<std::string>& args, const TDisturbance& how = {},
     if (::pipe(fds) != 0) return run;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, 0);
-        ::dup2(fds[1], 1);
-        ::dup2(fds[1], 2);
         ::close(fds[0]);
-        if (how.fileLimit > 0) {
-            // A write past the limit then fails with EFBIG instead of a signal.
-            std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{how.fileLimit, how.fileLimit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        std::vector<std::string> all = {kJoin};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        test::ExecJoin(args, {.output = fds[1], .folder = {}, .fileLimit = how.fileLimit});
     }
     ::close(fds[1]);
     const auto start = std::chrono::steady_clock::now();
@@ -251,7 +223,7 @@ TEST_F(Faults, TruncatedSourcesAtSeveralPoints) {
         for (const Cut cut : {Cut{"header", 400.0 / double(size)}, Cut{"10", 0.10}, Cut{"50", 0.50},
                               Cut{"99", 0.99}}) {
             const std::string name = Dir.File(std::string("cut") + cut.name + "." + format);
-            Write(name, Contents(whole).substr(0, size_t(double(size) * cut.fraction)));
+            Write(name, test::FileContents(whole).substr(0, size_t(double(size) * cut.fraction)));
             for (const char* mode : {"-f", ""}) {
                 SCOPED_TRACE(name + " " + mode);
                 std::vector<std::string> options = {"-y"};
@@ -276,7 +248,7 @@ TEST_F(Faults, MiddleOverwrittenWithRandomBytes) {
     std::mt19937 random(15);
     for (const char* format : {"flv", "ts", "mkv", "mp4"}) {
         const std::string whole = Clip(std::string("whole.") + format, {"--bframes", "2"});
-        std::string bytes = Contents(whole);
+        std::string bytes = test::FileContents(whole);
         const size_t from = bytes.size() * 2 / 5, length = bytes.size() / 5;
         for (size_t i = from; i < from + length; ++i) bytes[i] = char(random());
         const std::string damaged = Dir.File(std::string("damaged.") + format);
@@ -310,7 +282,7 @@ TEST_F(Faults, InputsThatAreNoVideo) {
             const TRun run = Check(options, {a, bad}, out);
             EXPECT_EQ(run.exit, 1) << run.text;
             EXPECT_NE(run.text.find(bad), std::string::npos) << run.text;
-            EXPECT_FALSE(Exists(out));
+            EXPECT_FALSE(test::PathExists(out));
         }
     }
 }
@@ -349,7 +321,7 @@ TEST_F(Faults, SourceWithoutAudioInSecondPlace) {
     // Refused before anything is written, naming the source and what it
     // lacks.
     EXPECT_NE(fast.text.find(mute + "：缺少第一个文件有的音频"), std::string::npos) << fast.text;
-    EXPECT_FALSE(Exists(out));
+    EXPECT_FALSE(test::PathExists(out));
 
     const TRun again = Check({}, {a, mute}, out);
     ASSERT_EQ(again.exit, 0) << again.text;
@@ -389,7 +361,7 @@ TEST_F(Faults, OutputInAFolderThatDoesNotExist) {
         const TRun run = Check(options, {a, a}, out);
         EXPECT_EQ(run.exit, 1) << run.text;
         EXPECT_NE(run.text.find(Dir.File("nowhere")), std::string::npos) << run.text;
-        EXPECT_FALSE(Exists(Dir.File("nowhere")));
+        EXPECT_FALSE(test::PathExists(Dir.File("nowhere")));
     }
 }
 
@@ -406,7 +378,7 @@ TEST_F(Faults, FullDiskEndsWithTheWriteError) {
         const TRun run = Check(options, {a, a, a}, out, {.fileLimit = 60 * 1024});
         EXPECT_EQ(run.exit, 1) << run.text;
         EXPECT_NE(run.text.find(std::strerror(EFBIG)), std::string::npos) << run.text;
-        EXPECT_EQ(Contents(out), "old output");
+        EXPECT_EQ(test::FileContents(out), "old output");
     }
 }
 
@@ -427,7 +399,7 @@ TEST_F(Faults, StopSignalsAtRandomMoments) {
         if (fast) options.push_back("-f");
         const TRun run = Check(options, {a, a, a}, out, {.signal = signal, .signalAfterMs = delay});
         EXPECT_TRUE(run.exit == 0 || run.exit == 1 || run.exit == 130) << run.text;
-        if (run.exit == 130 && Exists(out)) {
+        if (run.exit == 130 && test::PathExists(out)) {
             // What was merged has its header and its ending: it reads to a
             // clean end.
             const test::MediaInfo info = test::ReadMediaInfo(out);

@@ -19,8 +19,8 @@ extern "C" {
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
-#include "tests/support/Frames.h"
 #include "tests/support/EngineFixture.h"
+#include "tests/support/Frames.h"
 #include "tests/support/Media.h"
 #include "tests/support/Remux.h"
 #include "tests/support/TempDir.h"

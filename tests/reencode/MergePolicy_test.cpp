@@ -10,8 +10,8 @@
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
-#include "tests/support/Frames.h"
 #include "tests/support/EngineFixture.h"
+#include "tests/support/Frames.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"

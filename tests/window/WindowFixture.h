@@ -3,8 +3,6 @@
 // button, and dropping files on the list.
 #pragma once
 
-#include "app/window/XForm.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -38,6 +36,7 @@
 #include "app/window/NaturalOrder.h"
 #include "app/window/PublisherServices.h"
 #include "app/window/SourceDifferences.h"
+#include "app/window/XForm.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"

@@ -1,0 +1,76 @@
+// tests/support/JoinProgram.h — running the built tarnwick-join as a user
+// would: the program's path, a forked child becoming it, and the small file
+// checks around such runs.
+//
+// Header only: TW_BUILD_DIR (the build folder) is defined for the suites
+// that run the program, not for the support library.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tw::test {
+
+/// The built tarnwick-join.
+inline std::string JoinProgram() { return std::string(TW_BUILD_DIR) + "/app/tarnwick-join"; }
+
+/// How a forked child is set up before it becomes tarnwick-join.
+struct JoinChild {
+    /// Standard output and error go to this descriptor, and standard input
+    /// comes from /dev/null; -1 leaves all three as they are (a terminal).
+    int output = -1;
+    /// The working folder, when given.
+    std::string folder;
+    /// Files limited to this many bytes, when given (a full disk: a write
+    /// past the limit fails with EFBIG instead of a signal).
+    rlim_t fileLimit = 0;
+};
+
+/// In a forked child: becomes tarnwick-join with these arguments (passed as
+/// they are, no shell). Exit 126 when the folder cannot be entered, 127 when
+/// the program cannot be run.
+[[noreturn]] inline void ExecJoin(const std::vector<std::string>& args, const JoinChild& how = {}) {
+    if (how.output >= 0) {
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, 0);
+        ::dup2(how.output, 1);
+        ::dup2(how.output, 2);
+    }
+    if (!how.folder.empty() && ::chdir(how.folder.c_str()) != 0) ::_exit(126);
+    if (how.fileLimit > 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{how.fileLimit, how.fileLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<std::string> all = {JoinProgram()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+/// A file's bytes; "" when it cannot be read.
+inline std::string FileContents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+/// True when anything is at path, a dangling link too.
+inline bool PathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace tw::test
