@@ -19,11 +19,6 @@ namespace tw {
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
-/// TProgressInfo::CurrentTime of a report made before any output stream
-/// has a time (the engine starts its minimum over the streams at 10^10 s):
-/// 10^16 microseconds, shown as no time at all.
-constexpr int64_t kNoCurrentTime = 10000000000000000LL;
-
 struct TProgressInfo {
     int TaskIndex = -1;
     int FileIndex = -1;

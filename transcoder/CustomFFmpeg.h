@@ -34,6 +34,11 @@ struct TInputStream;
 struct TPictureState;
 
 
+/// The current time of a progress report made before any output stream has
+/// a time (the report's minimum over the streams starts at 10^10 s): 10^16
+/// microseconds, shown as no time at all.
+constexpr int64_t kNoCurrentTime = 10000000000000000LL;
+
 class TCustomFFmpeg : public TFileSet, public TRunCounters {
   public:
     /// Allocates every per-file table with maxFiles entries and resets the
@@ -91,6 +96,8 @@ class TCustomFFmpeg : public TFileSet, public TRunCounters {
     void DoTerminate();
 
     /// Callback slots, called on the thread that runs the engine.
+    /// ProgressCallback's currentTime (µs) is kNoCurrentTime while no output
+    /// stream has a time yet.
     std::function<void(TCustomFFmpeg* engine, int fileIndex, int64_t totalDuration,
                        int64_t currentTime, int64_t totalSize, float bitRate, float quality,
                        int fps, int frameNumber)>

@@ -43,7 +43,7 @@ void TProgressReport::Report(bool final, int fileIndex) const {
         const size_t len = std::strlen(buf);
         std::snprintf(buf + len, sizeof buf - len, fmt, args...);
     };
-    double ti1 = 1e10;
+    double ti1 = kNoCurrentTime / 1e6;
     bool videoReported = false;
     int frameNumber = -1, fps = -1;
     float quality = -1;
