@@ -70,8 +70,7 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
     if (o.ForceFormat == "flv" && first.FirstVideoStream() >= 0)
         o.ExtOptions += "flvflags=add_keyframe_index\r\n";
     // A file that plays while it downloads needs its index first.
-    if (o.ForceFormat == "mp4" || o.ForceFormat == "mov")
-        o.ExtOptions += "movflags=+faststart\r\n";
+    if (o.ForceFormat == "mp4" || o.ForceFormat == "mov") o.ExtOptions += "movflags=+faststart\r\n";
     TAudioStreamInfo audio;
     TVideoStreamInfo video;
     first.GetAudioStreamInfo(-1, audio);
@@ -137,8 +136,8 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
     }
     for (size_t i = 0; i < files.size(); ++i) {
         TInputOptions in = MergeInputOptions(settings);
-        const bool ok = i == 0 ? encoder.AddTask(files[0], &in) >= 0
-                               : encoder.AddInputFile(0, files[i], &in);
+        const bool ok =
+            i == 0 ? encoder.AddTask(files[0], &in) >= 0 : encoder.AddInputFile(0, files[i], &in);
         if (!ok) {
             message = "AddTask Error: " + encoder.LastError;
             return jrError;
@@ -147,11 +146,11 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
     TFFmpeg& task = encoder.Tasks(0);
     std::vector<TSourceFacts> facts;
     for (size_t i = 0; i < files.size(); ++i)
-        facts.push_back(SurveySource(i < task.InputFiles.size() ? task.InputFiles[i].get() : nullptr,
-                                     files[i]));
+        facts.push_back(SurveySource(
+            i < task.InputFiles.size() ? task.InputFiles[i].get() : nullptr, files[i]));
     if (survey) *survey = facts;
-    TOutputOptions out =
-        MergeOutputOptions(encoder.Decoder, settings.FastJoin, settings.Threads, settings.Container);
+    TOutputOptions out = MergeOutputOptions(encoder.Decoder, settings.FastJoin, settings.Threads,
+                                            settings.Container);
     if (settings.FastJoin) {
         // Refused before anything is written: the container could not hold
         // it, or a source would leave a hole in a stream.
@@ -224,7 +223,7 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     std::string why;
     if (!pending.Create(outputFile, why)) {
         user.Tell(::stat(outputFile.c_str(), &st) == 0 ? outputFile + "已经存在，并且不可覆盖"
-                                                      : "SetOutputFile Error: " + why);
+                                                       : "SetOutputFile Error: " + why);
         return jrError;
     }
     std::string message;

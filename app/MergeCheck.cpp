@@ -111,9 +111,10 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
         if (lib().avcodec_open2(s.Decoder.get(), codec, nullptr) < 0) s.Decoder.reset();
     }
     if (hasVideo != wantVideo || hasAudio != wantAudio) {
-        why = output + "：" + (wantAudio && !hasAudio   ? "缺少音频"
-                               : wantVideo && !hasVideo ? "缺少视频"
-                                                        : "流的组成与源文件不同");
+        why = output + "：" +
+              (wantAudio && !hasAudio   ? "缺少音频"
+               : wantVideo && !hasVideo ? "缺少视频"
+                                        : "流的组成与源文件不同");
         return false;
     }
     if (fast) {
@@ -140,9 +141,8 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
             const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
             if (ts != AV_NOPTS_VALUE) {
                 const int64_t t = lib().av_rescale_q(ts, tb, AVRational{1, int(kUs)});
-                const int64_t end =
-                    t + lib().av_rescale_q(std::max<int64_t>(pkt->duration, 0), tb,
-                                           AVRational{1, int(kUs)});
+                const int64_t end = t + lib().av_rescale_q(std::max<int64_t>(pkt->duration, 0), tb,
+                                                           AVRational{1, int(kUs)});
                 if (s.First == kNoTime || t < s.First) s.First = t;
                 if (s.End == kNoTime || end > s.End) s.End = end;
                 if (s.Decoder) {

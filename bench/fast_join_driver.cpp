@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "join failed: %s\n", engine.ErrorMessage.c_str());
         return 1;
     }
-    auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
+    auto ms = [](auto a, auto b) {
+        return std::chrono::duration<double, std::milli>(b - a).count();
+    };
     std::printf("load %.1f ms, open %.1f ms, join %.1f ms\n", ms(t0, t1), ms(t1, t2), ms(t2, t3));
     return 0;
 }

@@ -34,7 +34,8 @@ bool DecodeAll(const char* path, int threads, Counts& c) {
     std::vector<AVCodecContext*> dec(ic->nb_streams, nullptr);
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
         const AVCodecParameters* par = ic->streams[i]->codecpar;
-        if (par->codec_type != AVMEDIA_TYPE_AUDIO && par->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO && par->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
         const AVCodec* codec = lib().avcodec_find_decoder(par->codec_id);
         dec[i] = lib().avcodec_alloc_context3(codec);
         lib().avcodec_parameters_to_context(dec[i], par);
@@ -53,7 +54,9 @@ bool DecodeAll(const char* path, int threads, Counts& c) {
                 ++c.Pictures;
             else
                 c.Samples += frame->nb_samples;
-            if (c.Keep) (d->codec_type == AVMEDIA_TYPE_VIDEO ? c.Video : c.Audio).push_back(lib().av_frame_clone(frame));
+            if (c.Keep)
+                (d->codec_type == AVMEDIA_TYPE_VIDEO ? c.Video : c.Audio)
+                    .push_back(lib().av_frame_clone(frame));
             lib().av_frame_unref(frame);
         }
     };

@@ -7,11 +7,15 @@ namespace tw {
 
 int BitsOfLayout(TPixelLayout layout) {
     switch (layout) {
-        case TPixelLayout::pf8bit: return 8;
+        case TPixelLayout::pf8bit:
+            return 8;
         case TPixelLayout::pf15bit:
-        case TPixelLayout::pf16bit: return 16;
-        case TPixelLayout::pf24bit: return 24;
-        case TPixelLayout::pf32bit: return 32;
+        case TPixelLayout::pf16bit:
+            return 16;
+        case TPixelLayout::pf24bit:
+            return 24;
+        case TPixelLayout::pf32bit:
+            return 32;
     }
     return 24;
 }
@@ -31,8 +35,6 @@ void TBitmap::SetSize(int width, int height) {
     Allocate();
 }
 
-void TBitmap::Allocate() {
-    FBits.assign(size_t(RowSize()) * size_t(FHeight), 0);
-}
+void TBitmap::Allocate() { FBits.assign(size_t(RowSize()) * size_t(FHeight), 0); }
 
 }  // namespace tw

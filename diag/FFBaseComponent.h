@@ -10,7 +10,7 @@ namespace tw {
 /// carries an About text and a Version text, both empty unless a component
 /// sets its Version.
 class TFFBaseComponent {
-public:
+  public:
     TFFBaseComponent() = default;
     virtual ~TFFBaseComponent() = default;
     TFFBaseComponent(const TFFBaseComponent&) = delete;

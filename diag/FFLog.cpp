@@ -1,8 +1,6 @@
 // diag/FFLog.cpp — the logger and the libraries' log callback.
 #include "diag/FFLog.h"
 
-#include "diag/LibraryErrorCapture.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "binding/Entries.h"
+#include "diag/LibraryErrorCapture.h"
 #include "diag/MainThread.h"
 
 namespace tw {

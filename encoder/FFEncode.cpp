@@ -171,8 +171,7 @@ bool TCustomEncoder::LoadLibraries(const std::string& folder) {
 
 void TCustomEncoder::ConnectTask(TFFmpeg& task) {
     task.ProgressCallback = [this](TCustomFFmpeg* t, int file, int64_t total, int64_t current,
-                                   int64_t size, float bitRate, float quality, int fps,
-                                   int frame) {
+                                   int64_t size, float bitRate, float quality, int fps, int frame) {
         ProgressRelay(t, file, total, current, size, bitRate, quality, fps, frame);
     };
     task.TerminateCallback = [this](TCustomFFmpeg* t) { TerminateRelay(t); };
@@ -194,7 +193,8 @@ int TCustomEncoder::AddTask(const std::string& fileName, TInputOptions* options)
         };
         if (options) {
             ApplyInputOptions(*task, *options, fileName);
-            task->InputOptionsCopy[task->InputFileCount] = std::make_unique<TInputOptions>(*options);
+            task->InputOptionsCopy[task->InputFileCount] =
+                std::make_unique<TInputOptions>(*options);
         }
         task->IOTimeout = IOTimeout;
         if (!task->OpenInputFile(fileName)) {
@@ -381,8 +381,9 @@ void TCustomEncoder::ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t t
     // The record travels by value and no lock is held while the main thread
     // runs the handler: a main thread that is meanwhile stopping or
     // destroying the encoder must never wait for this worker's lock.
-    TProgressInfo info{FTasks.IndexOf(task), fileIndex, frameNumber, fps, quality,
-                       bitRate, totalSize, currentTime, totalDuration};
+    TProgressInfo info{
+        FTasks.IndexOf(task), fileIndex,    frameNumber, fps, quality, bitRate, totalSize,
+        currentTime,          totalDuration};
     auto deliver = [this, info]() mutable {
         if (OnProgress) OnProgress(this, &info);
     };
@@ -462,8 +463,8 @@ void TCustomEncoder::TerminateRelay(TCustomFFmpeg* task) {
     std::lock_guard<std::recursive_mutex> lock(FTerminateLock);
     TerminateDelivered = true;
     if (OnTerminate) {
-        FTerminateInfo =
-            TTerminateInfo{FTasks.IndexOf(task), task->Finished, task->ErrorRaised, task->ErrorMessage};
+        FTerminateInfo = TTerminateInfo{FTasks.IndexOf(task), task->Finished, task->ErrorRaised,
+                                        task->ErrorMessage};
         if (!Threaded && Working) {
             OnTerminate(this, FTerminateInfo);
         } else {

@@ -160,8 +160,8 @@ class TCustomEncoder : public TFFBaseComponent {
                                       bool& update, int64_t pts, int frameNumber);
     virtual void PreviewRelay(TCustomFFmpeg* task, TBitmap* bitmap, int64_t pts, int frameNumber);
     virtual void ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t totalDuration,
-                               int64_t currentTime, int64_t totalSize, float bitRate,
-                               float quality, int fps, int frameNumber);
+                               int64_t currentTime, int64_t totalSize, float bitRate, float quality,
+                               int fps, int frameNumber);
     virtual void TerminateRelay(TCustomFFmpeg* task);
     void AudioHookRelay(TCustomFFmpeg* task, uint8_t* buffer, int sampleFormat, int channels,
                         int sampleRate, int size, int64_t pts);

@@ -86,10 +86,10 @@ void ApplyInputOptions(TCustomFFmpeg& task, TInputOptions& options, const std::s
 
 void CollectStreamDefaults(TStreamDefaultList& list, const TOutputOptions& o) {
     const std::pair<const char*, const std::string*> defs[] = {
-        {"def_acodec", &o.AudioCodec}, {"def_vcodec", &o.VideoCodec},
+        {"def_acodec", &o.AudioCodec},    {"def_vcodec", &o.VideoCodec},
         {"def_scodec", &o.SubtitleCodec}, {"def_apre", &o.AudioPreset},
-        {"def_vpre", &o.VideoPreset}, {"def_spre", &o.SubtitlePreset},
-        {"def_s", &o.FrameSize}, {"def_vf", &o.VideoFilters}};
+        {"def_vpre", &o.VideoPreset},     {"def_spre", &o.SubtitlePreset},
+        {"def_s", &o.FrameSize},          {"def_vf", &o.VideoFilters}};
     for (const auto& [name, value] : defs)
         if (!value->empty()) list.Set(name, *value);
     for (auto [key, value] : SplitExtOptions(o.ExtOptions)) {
@@ -120,20 +120,20 @@ void ApplyOutputOptions(TCustomFFmpeg& t, const TOutputOptions& o) {
     t.SetForcedFormatName(o.ForceFormat);  // f
     if (o.PacketSize > 0) t.SetDefaultOptionInt("packetsize", o.PacketSize);
     if (o.MuxRate > 0) t.SetDefaultOptionInt("muxrate", o.MuxRate);
-    t.SetMuxMaxDelay(o.MuxDelay);  // muxdelay
-    t.SetMuxPreload(o.MuxPreload);  // muxpreload
+    t.SetMuxMaxDelay(o.MuxDelay);                 // muxdelay
+    t.SetMuxPreload(o.MuxPreload);                // muxpreload
     if (o.DisableAudio) t.SetAudioDisable(true);  // an
-    t.SetAudioVolume(o.AudioVolume);  // vol
-    t.SetAudioChannels(o.AudioChannels);  // ac
-    t.SetAudioSampleRate(o.AudioSampleRate);  // ar
+    t.SetAudioVolume(o.AudioVolume);              // vol
+    t.SetAudioChannels(o.AudioChannels);          // ac
+    t.SetAudioSampleRate(o.AudioSampleRate);      // ar
     if (o.AudioBitrate > 0 && o.Target == 0) t.SetDefaultOptionInt("ab", o.AudioBitrate);
     if (o.AudioBitrateTolerance > 0) t.SetDefaultOptionInt("abt", o.AudioBitrateTolerance);
     t.SetAudioLanguage(o.AudioLanguage);  // alang
-    t.SetAudioSyncMethod(o.AudioSync);  // async
+    t.SetAudioSyncMethod(o.AudioSync);    // async
     t.SetCodecTag("atag", o.AudioTag);
     if (o.DisableVideo) t.SetVideoDisable(true);  // vn
-    t.SetFrameRate(o.FrameRate);  // r
-    t.SetAspectRatio(o.AspectRatio);  // aspect
+    t.SetFrameRate(o.FrameRate);                  // r
+    t.SetAspectRatio(o.AspectRatio);              // aspect
     if (o.GopSize > 0) t.SetDefaultOptionInt("g", o.GopSize);
     if (o.VideoBitrate > 0 && o.Target == 0) t.SetDefaultOptionInt("vb", o.VideoBitrate);
     if (o.VideoMaxRate > 0) t.SetDefaultOptionInt("maxrate", o.VideoMaxRate);
@@ -142,13 +142,13 @@ void ApplyOutputOptions(TCustomFFmpeg& t, const TOutputOptions& o) {
     if (o.VideoBufSize > 0) t.SetDefaultOptionInt("bufsize", o.VideoBufSize);
     t.SetVideoSyncMethod(o.VideoSync);  // vsync
     t.SetCodecTag("vtag", o.VideoTag);
-    t.SetVideoLanguage(o.VideoLanguage);  // vlang
+    t.SetVideoLanguage(o.VideoLanguage);                // vlang
     if (o.DisableSubtitle) t.SetSubtitleDisable(true);  // sn
-    t.SetSubtitleLanguage(o.SubtitleLanguage);  // slang
-    t.SetInputSync(o.InputSync);  // isync
-    if (o.CopyTimestamps) t.SetCopyTs(true);  // copyts
-    t.SetStartTime(o.StartTime);  // ss
-    t.SetRecordingTime(o.RecordingTime);  // t
+    t.SetSubtitleLanguage(o.SubtitleLanguage);          // slang
+    t.SetInputSync(o.InputSync);                        // isync
+    if (o.CopyTimestamps) t.SetCopyTs(true);            // copyts
+    t.SetStartTime(o.StartTime);                        // ss
+    t.SetRecordingTime(o.RecordingTime);                // t
     if (o.Info.Timestamp == 0)
         t.SetRecordingTimestamp(static_cast<int64_t>(std::time(nullptr)));
     else if (o.Info.Timestamp > 0)

@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tw::fuzz::LoadLibrariesOnce();
     if (size < 4 || size > 256 * 1024) return 0;
     const size_t rest = size - 4;
-    const uint32_t declared = uint32_t(data[0]) | uint32_t(data[1]) << 8 |
-                              uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
+    const uint32_t declared = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
+                              uint32_t(data[3]) << 24;
     const size_t first = rest ? declared % (rest + 1) : 0;
     const tw::fuzz::TMemoryFile a(data + 4, first);
     const tw::fuzz::TMemoryFile b(data + 4 + first, rest - first);

@@ -21,11 +21,10 @@ namespace {
 // process ("timelimit"). Their own parsing is fuzzed elsewhere or needs a
 // real file. The listing options only print the libraries' tables.
 bool ReachesOutside(const std::string& name) {
-    static const std::set<std::string> names = {"i",           "vhook",     "fpre",
-                                                "apre",        "vpre",      "spre",
-                                                "vstats",      "vstats_file", "passlogfile",
-                                                "pass",        "timelimit", "benchmark", "h", "l", "version", "formats",
-                                                "codecs", "bsfs", "protocols", "filters"};
+    static const std::set<std::string> names = {
+        "i",           "vhook",       "fpre",   "apre",      "vpre",      "spre",   "vstats",
+        "vstats_file", "passlogfile", "pass",   "timelimit", "benchmark", "h",      "l",
+        "version",     "formats",     "codecs", "bsfs",      "protocols", "filters"};
     std::string lower;
     for (char c : name) lower += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
     return names.count(lower) > 0;

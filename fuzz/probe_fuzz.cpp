@@ -34,10 +34,17 @@ int64_t SeekBuffer(void* opaque, int64_t offset, int whence) {
     if (whence & AVSEEK_SIZE) return b->Size;
     int64_t to;
     switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: to = offset; break;
-        case SEEK_CUR: to = b->Pos + offset; break;
-        case SEEK_END: to = b->Size + offset; break;
-        default: return AVERROR(EINVAL);
+        case SEEK_SET:
+            to = offset;
+            break;
+        case SEEK_CUR:
+            to = b->Pos + offset;
+            break;
+        case SEEK_END:
+            to = b->Size + offset;
+            break;
+        default:
+            return AVERROR(EINVAL);
     }
     if (to < 0 || to > b->Size) return AVERROR(EINVAL);
     b->Pos = to;
@@ -63,9 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     constexpr int kBufferSize = 4096;
     auto* bytes = static_cast<unsigned char*>(tw::lib().av_malloc(kBufferSize));
     if (!bytes) return 0;
-    std::unique_ptr<AVIOContext, TIOFree> io(
-        tw::lib().avio_alloc_context(bytes, kBufferSize, 0, &buffer, ReadBuffer, nullptr,
-                                     SeekBuffer));
+    std::unique_ptr<AVIOContext, TIOFree> io(tw::lib().avio_alloc_context(
+        bytes, kBufferSize, 0, &buffer, ReadBuffer, nullptr, SeekBuffer));
     if (!io) {
         tw::lib().av_free(bytes);
         return 0;

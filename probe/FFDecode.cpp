@@ -168,8 +168,7 @@ AVStream* TCustomDecoder::StreamFor(int index, AVMediaType type, int first, cons
     }
     AVStream* st = FContext->streams[index];
     if (st->codecpar->codec_type != type) {
-        Report(AV_LOG_ERROR,
-               "stream #" + std::to_string(index) + " is not " + kind + " stream.");
+        Report(AV_LOG_ERROR, "stream #" + std::to_string(index) + " is not " + kind + " stream.");
         return nullptr;
     }
     return st;

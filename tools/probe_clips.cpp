@@ -37,9 +37,8 @@ bool Probe(const std::string& name) {
         std::printf("%s: could not find codec parameters\n", name.c_str());
         return false;
     }
-    std::printf("%s: %s, duration %s, start %s, %u stream(s)\n", name.c_str(),
-                ctx->iformat->name, Seconds(ctx->duration).c_str(),
-                Seconds(ctx->start_time).c_str(), ctx->nb_streams);
+    std::printf("%s: %s, duration %s, start %s, %u stream(s)\n", name.c_str(), ctx->iformat->name,
+                Seconds(ctx->duration).c_str(), Seconds(ctx->start_time).c_str(), ctx->nb_streams);
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVCodecParameters* par = ctx->streams[i]->codecpar;
         std::printf("  #%u %s %s", i, tw::MediaTypeName(par->codec_type).c_str(),

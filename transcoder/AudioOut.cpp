@@ -197,7 +197,8 @@ void TAudioOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist
             const double idelta = delta * dec->sample_rate / enc->sample_rate;
             int64_t byteDelta = static_cast<int64_t>(idelta) * isize * dchannels;
             if (std::fabs(delta) > 50) {
-                if (ist->IsStart || std::fabs(delta) > FOptions.AudioDriftThreshold * enc->sample_rate) {
+                if (ist->IsStart ||
+                    std::fabs(delta) > FOptions.AudioDriftThreshold * enc->sample_rate) {
                     if (byteDelta < 0) {
                         byteDelta = std::max<int64_t>(byteDelta, -size);
                         size += static_cast<int>(byteDelta);
@@ -219,8 +220,8 @@ void TAudioOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist
                                                static_cast<int>(delta));
                     }
                 } else if (FOptions.AudioSyncMethod > 1 && ost->Resampler) {
-                    const int comp =
-                        std::clamp(static_cast<int>(delta), -FOptions.AudioSyncMethod, FOptions.AudioSyncMethod);
+                    const int comp = std::clamp(static_cast<int>(delta), -FOptions.AudioSyncMethod,
+                                                FOptions.AudioSyncMethod);
                     if (FOptions.Verbose > 2)
                         FFLogger()->LogFmt(FSender, llVerbose,
                                            "compensating audio timestamp drift:%f "

@@ -23,14 +23,16 @@ class TAudioOut {
   public:
     TAudioOut(const TEngineOptions& options, TRunCounters& counters,
               const TEncoderRecords& encoderRecord, TPacketWriter& writer, TLogSender sender)
-        : FOptions(options), FCounters(counters), FEncoderRecord(encoderRecord),
-          FWriter(writer), FSender(sender) {}
+        : FOptions(options),
+          FCounters(counters),
+          FEncoderRecord(encoderRecord),
+          FWriter(writer),
+          FSender(sender) {}
 
     /// Encodes `size` bytes of decoded samples (interleaved, in the format of
     /// ist's decoder) for ost; without a buffer, drains what the FIFO still
     /// holds as a last (short or padded) frame.
-    void Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, uint8_t* buf,
-                int size);
+    void Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, uint8_t* buf, int size);
     /// FillMissingAudio: feeds the audio encoder of ost (a FillsSilence
     /// record) silence up to the end of the set's video so far.
     void FillSilence(AVFormatContext* s, TOutputStream* ost);

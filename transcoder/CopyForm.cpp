@@ -2,13 +2,12 @@
 // their start-code and length-prefixed (ADTS and raw) forms.
 #include "transcoder/CopyForm.h"
 
-#include "binding/LibPtr.h"
-
 #include <cstring>
 #include <memory>
 #include <utility>
 
 #include "binding/Entries.h"
+#include "binding/LibPtr.h"
 #include "transcoder/FFmpegException.h"
 
 namespace tw {

@@ -17,8 +17,7 @@ namespace tw {
 // --- construction and reset
 
 TCustomFFmpeg::TCustomFFmpeg(int maxFiles)
-    : TFileSet(maxFiles),
-      FPicture(std::make_unique<TPictureState>()) {
+    : TFileSet(maxFiles), FPicture(std::make_unique<TPictureState>()) {
     ResetOptions();
 }
 

@@ -11,8 +11,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <string>
 
 extern "C" {
@@ -23,8 +23,8 @@ extern "C" {
 #include "diag/Bitmap.h"
 #include "diag/FrameHook.h"
 #include "transcoder/ConvertThread.h"
-#include "transcoder/FFmpegException.h"
 #include "transcoder/EngineOptions.h"
+#include "transcoder/FFmpegException.h"
 #include "transcoder/FileSet.h"
 #include "transcoder/RunCounters.h"
 
@@ -32,7 +32,6 @@ namespace tw {
 
 struct TInputStream;
 struct TPictureState;
-
 
 /// The current time of a progress report made before any output stream has
 /// a time (the report's minimum over the streams starts at 10^10 s): 10^16

@@ -131,13 +131,13 @@ bool TEngineOptions::SetDefaultOptionInt(const std::string& name, int value) {
 }
 
 void TEngineOptions::ApplyContextOptions(AVCodecContext* target, void* optionContext,
-                                        int requiredFlags, const AVCodec* codec) {
+                                         int requiredFlags, const AVCodec* codec) {
     void* priv = codec && codec->priv_class && target->priv_data ? target->priv_data : nullptr;
     ApplyRecordedOptions(target, optionContext, requiredFlags, priv);
 }
 
 void TEngineOptions::ApplyContextOptions(AVFormatContext* target, void* optionContext,
-                                        int requiredFlags) {
+                                         int requiredFlags) {
     void* priv = target->oformat && target->oformat->priv_class && target->priv_data
                      ? target->priv_data
                      : nullptr;
@@ -145,7 +145,7 @@ void TEngineOptions::ApplyContextOptions(AVFormatContext* target, void* optionCo
 }
 
 void TEngineOptions::ApplyRecordedOptions(void* target, void* optionContext, int requiredFlags,
-                                         void* privateContext) {
+                                          void* privateContext) {
     if (!OptionContexts) return;
     for (const TRecordedOption& rec : OptionContexts->Recorded()) {
         const char* n = rec.Name.c_str();
@@ -170,7 +170,7 @@ void TEngineOptions::ApplyRecordedOptions(void* target, void* optionContext, int
 }
 
 bool TEngineOptions::FindCodec(const std::string& name, AVMediaType type, bool encoder, int strict,
-                              AVCodecID& id) {
+                               AVCodecID& id) {
     id = AV_CODEC_ID_NONE;
     if (name.empty()) return true;
     const std::string kind = encoder ? "encoder" : "decoder";

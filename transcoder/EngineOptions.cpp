@@ -313,7 +313,7 @@ void TEngineOptions::AddFrameHook(const std::string& text) {
 }
 
 int64_t TEngineOptions::ParseTime(const std::string& name, const std::string& value,
-                                 bool isDuration) {
+                                  bool isDuration) {
     return ParseTimeValue(name, value, isDuration);
 }
 
@@ -322,7 +322,7 @@ void TEngineOptions::SetVideoFilters(const std::string& text) {
 }
 
 void TEngineOptions::ApplyTarget(const std::string& target, const std::string& norm,
-                                const std::string& fallback) {
+                                 const std::string& fallback) {
     TEngineHost host(*this);
     ApplyTargetOn(host, target, norm, fallback);
 }

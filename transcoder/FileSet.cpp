@@ -22,8 +22,7 @@ int TFileSet::CheckedCapacity(int maxFiles) {
     return maxFiles;
 }
 
-TFileSet::TFileSet(int maxFiles)
-    : TFileTables(CheckedCapacity(maxFiles)), MaxFiles(maxFiles) {}
+TFileSet::TFileSet(int maxFiles) : TFileTables(CheckedCapacity(maxFiles)), MaxFiles(maxFiles) {}
 
 bool TFileSet::CheckIOTimeout(void* fileSet) {
     auto* self = static_cast<TFileSet*>(fileSet);
@@ -34,9 +33,9 @@ bool TFileSet::CheckIOTimeout(void* fileSet) {
     if (start == INT64_MAX) return false;
     const int64_t now = lib().av_gettime();
     if (now - start <= static_cast<int64_t>(self->IOTimeout) * 1000) return false;
-    FFLogger()->Log(self, llInfo,
-                    start == 0 ? "connecting/reading/writing canceled"
-                               : "connecting/reading/writing timeout");
+    FFLogger()->Log(
+        self, llInfo,
+        start == 0 ? "connecting/reading/writing canceled" : "connecting/reading/writing timeout");
     return true;
 }
 
@@ -107,22 +106,22 @@ void TFileSet::CloseFiles() {
 }
 
 std::vector<AVRational> TFileSet::InputVideoFrameRates() const {
-        std::vector<AVRational> rates;
-        for (int i = 0; i < InputFileCount; ++i) {
-            const AVFormatContext* ic = InputFiles[i].get();
-            if (!ic) continue;
-            for (unsigned s = 0; s < ic->nb_streams; ++s) {
-                const AVStream* st = ic->streams[s];
-                if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-                // The stream's own rate stands for the old decoder time base.
-                AVRational r = st->avg_frame_rate;
-                if (r.num <= 0 || r.den <= 0) r = st->r_frame_rate;
-                if (r.num <= 0 || r.den <= 0) r = AVRational{0, 0};
-                rates.push_back(r);
-            }
+    std::vector<AVRational> rates;
+    for (int i = 0; i < InputFileCount; ++i) {
+        const AVFormatContext* ic = InputFiles[i].get();
+        if (!ic) continue;
+        for (unsigned s = 0; s < ic->nb_streams; ++s) {
+            const AVStream* st = ic->streams[s];
+            if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+            // The stream's own rate stands for the old decoder time base.
+            AVRational r = st->avg_frame_rate;
+            if (r.num <= 0 || r.den <= 0) r = st->r_frame_rate;
+            if (r.num <= 0 || r.den <= 0) r = AVRational{0, 0};
+            rates.push_back(r);
         }
-        return rates;
     }
+    return rates;
+}
 
 void TFileSet::SetInputTsScale(const std::string& text) {
     const auto [index, scale] = ParseTsScaleText(text);
@@ -146,9 +145,15 @@ void TFileSet::NewStream(AVMediaType type) {
     const int slot = OutputFileCount - 1;
     AVFormatContext* oc = OutputFiles[slot].get();
     switch (type) {
-        case AVMEDIA_TYPE_VIDEO: NewVideoStream(oc, slot); break;
-        case AVMEDIA_TYPE_AUDIO: NewAudioStream(oc, slot); break;
-        default: NewSubtitleStream(oc, slot); break;
+        case AVMEDIA_TYPE_VIDEO:
+            NewVideoStream(oc, slot);
+            break;
+        case AVMEDIA_TYPE_AUDIO:
+            NewAudioStream(oc, slot);
+            break;
+        default:
+            NewSubtitleStream(oc, slot);
+            break;
     }
 }
 

@@ -109,8 +109,8 @@ int TVideoFilter::Build(TInputStream* ist, TOutputStream* ost, const AVFrame* pi
     std::string chain = FOptions.VideoFilters;
     AVFilterContext* last = ist->FilterInput;
     if (FFitPictures) {
-        chain = FitChain(DisplayTurns(ist->Stream), sar, FOptions.VideoFilters, enc->width, enc->height,
-                         swsFlags);
+        chain = FitChain(DisplayTurns(ist->Stream), sar, FOptions.VideoFilters, enc->width,
+                         enc->height, swsFlags);
     } else if (encoderSized) {
         // The user's chain first, then whatever it gives to the encoder's size.
         std::snprintf(args, sizeof args, "scale=%d:%d:flags=0x%X", enc->width, enc->height,

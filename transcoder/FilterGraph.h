@@ -17,8 +17,11 @@ class TVideoFilter {
   public:
     TVideoFilter(const TEngineOptions& options, const bool& fitPictures,
                  const TEncoderRecords& encoderRecord, TLogSender sender)
-        : FOptions(options), FFitPictures(fitPictures), FEncoderRecord(encoderRecord),
-          FSender(sender), FSwsFlags(options.SwsFlags) {}
+        : FOptions(options),
+          FFitPictures(fitPictures),
+          FEncoderRecord(encoderRecord),
+          FSender(sender),
+          FSwsFlags(options.SwsFlags) {}
 
     /// The graph from ist's decoder to the encoder ost feeds. The source
     /// takes the decoder's size and format, or those of `picture` when

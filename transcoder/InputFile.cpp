@@ -1,6 +1,8 @@
 // transcoder/InputFile.cpp — opening one input file: the open under the I/O
 // timeout, stream analysis, the start position, and the stream parameters
 // copied back into the option state for the outputs created later.
+#include "transcoder/InputFile.h"
+
 #include <cinttypes>
 #include <cstdio>
 
@@ -10,7 +12,6 @@
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "transcoder/FileSet.h"
-#include "transcoder/InputFile.h"
 
 namespace tw {
 

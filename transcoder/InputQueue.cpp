@@ -97,7 +97,8 @@ void TInputQueue::ReadAhead(int file) {
     std::vector<size_t> seen(f.StreamCount, 0);
     auto enough = [&] {
         for (int s = 0; s < f.StreamCount; ++s)
-            if (Copied(*FTables.Inputs[f.FirstStream + s]) && seen[s] < ReadAheadPerStream) return false;
+            if (Copied(*FTables.Inputs[f.FirstStream + s]) && seen[s] < ReadAheadPerStream)
+                return false;
         return true;
     };
     auto& queue = FReadAhead[file];
@@ -145,8 +146,8 @@ int64_t TInputQueue::NextInputShift(int next, double endTime) {
         // up), whatever precedes the start (B-frame delay, priming).
         const AVRational otb = ost->Stream->time_base;
         const int64_t wanted =
-            lib().av_rescale_q_rnd(last->Dts + std::max<int64_t>(last->Step, 1), otb,
-                                   us, static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
+            lib().av_rescale_q_rnd(last->Dts + std::max<int64_t>(last->Step, 1), otb, us,
+                                   static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
         const int64_t first = lib().av_rescale_q(earliest, ist.Stream->time_base, us) + offset;
         shift = std::max(shift, wanted - first + 1);
     }

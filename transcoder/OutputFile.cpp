@@ -1,5 +1,7 @@
 // transcoder/OutputFile.cpp — creating the output file and its streams from
 // the option state, and presenting a joined output once per input.
+#include "transcoder/OutputFile.h"
+
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -10,7 +12,6 @@
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "transcoder/FileSet.h"
-#include "transcoder/OutputFile.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
@@ -95,8 +96,7 @@ int OutputOpenInterrupt(void* fileSet) { return TFileSet::CheckIOTimeout(fileSet
 
 }  // namespace
 
-void TFileSet::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio,
-                                          bool& hasSubtitle) {
+void TFileSet::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio, bool& hasSubtitle) {
     hasVideo = hasAudio = hasSubtitle = false;
     // A join that fills missing audio with silence has audio when any of its
     // inputs has; the other types still follow the first input.
@@ -106,13 +106,21 @@ void TFileSet::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio,
         const bool typesCount = !join || i == 0;
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             switch (ic->streams[j]->codecpar->codec_type) {
-                case AVMEDIA_TYPE_VIDEO: hasVideo = hasVideo || typesCount; break;
-                case AVMEDIA_TYPE_AUDIO: hasAudio = true; break;
-                case AVMEDIA_TYPE_SUBTITLE: hasSubtitle = hasSubtitle || typesCount; break;
+                case AVMEDIA_TYPE_VIDEO:
+                    hasVideo = hasVideo || typesCount;
+                    break;
+                case AVMEDIA_TYPE_AUDIO:
+                    hasAudio = true;
+                    break;
+                case AVMEDIA_TYPE_SUBTITLE:
+                    hasSubtitle = hasSubtitle || typesCount;
+                    break;
                 case AVMEDIA_TYPE_DATA:
                 case AVMEDIA_TYPE_ATTACHMENT:
-                case AVMEDIA_TYPE_UNKNOWN: break;
-                default: throw FFmpegException("invalid codec_type of input file");
+                case AVMEDIA_TYPE_UNKNOWN:
+                    break;
+                default:
+                    throw FFmpegException("invalid codec_type of input file");
             }
         }
     }
@@ -145,8 +153,8 @@ AVStream* NewStreamWithId(AVFormatContext* oc, const std::vector<int>& idMap) {
 // state, or the format's default for the type. An unknown, mistyped or
 // experimental name consumes the name (and the language, when given) and
 // raises the lookup's text.
-const AVCodec* ChooseEncoder(TFileSet& e, AVFormatContext* oc, AVMediaType type,
-                             std::string& name, std::string* language) {
+const AVCodec* ChooseEncoder(TFileSet& e, AVFormatContext* oc, AVMediaType type, std::string& name,
+                             std::string* language) {
     if (name.empty())
         return lib().avcodec_find_encoder(
             lib().av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, type));
@@ -193,7 +201,8 @@ void TFileSet::NewVideoStream(AVFormatContext* oc, int slot) {
     VideoBitstreamFilters = {};
     enc->thread_count = ThreadCount;
     if (VideoCodecTag) enc->codec_tag = VideoCodecTag;
-    if ((VideoGlobalHeader & 1) || (VideoGlobalHeader == 0 && (oc->oformat->flags & AVFMT_GLOBALHEADER))) {
+    if ((VideoGlobalHeader & 1) ||
+        (VideoGlobalHeader == 0 && (oc->oformat->flags & AVFMT_GLOBALHEADER))) {
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         videoOptions->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
@@ -205,7 +214,8 @@ void TFileSet::NewVideoStream(AVFormatContext* oc, int slot) {
 
     if (VideoStreamCopy) {
         ost.StreamCopy = true;
-        const AVRational sar = AspectFraction(SampleAspect(FrameAspectRatio, FrameWidth, FrameHeight));
+        const AVRational sar =
+            AspectFraction(SampleAspect(FrameAspectRatio, FrameWidth, FrameHeight));
         enc->sample_aspect_ratio = sar;
         st->sample_aspect_ratio = sar;
     } else {
@@ -318,7 +328,8 @@ void TFileSet::NewAudioStream(AVFormatContext* oc, int slot) {
         lib().av_channel_layout_uninit(&enc->ch_layout);
         if (ChannelLayout &&
             __builtin_popcountll(static_cast<uint64_t>(ChannelLayout)) == AudioChannels)
-            lib().av_channel_layout_from_mask(&enc->ch_layout, static_cast<uint64_t>(ChannelLayout));
+            lib().av_channel_layout_from_mask(&enc->ch_layout,
+                                              static_cast<uint64_t>(ChannelLayout));
         else
             lib().av_channel_layout_default(&enc->ch_layout, AudioChannels);
     };
@@ -348,9 +359,9 @@ void TFileSet::NewAudioStream(AVFormatContext* oc, int slot) {
             for (const int* r = codec->supported_samplerates; *r; ++r)
                 if (std::abs(*r - AudioSampleRate) < std::abs(best - AudioSampleRate)) best = *r;
             if (best != AudioSampleRate)
-                FFLogger()->LogFmt(this, llWarning,
-                                   "Requested sampling rate unsupported using closest supported (%d)",
-                                   best);
+                FFLogger()->LogFmt(
+                    this, llWarning,
+                    "Requested sampling rate unsupported using closest supported (%d)", best);
             enc->sample_rate = best;
         }
     }
@@ -375,8 +386,8 @@ void TFileSet::NewSubtitleStream(AVFormatContext* oc, int slot) {
     const AVCodec* codec = nullptr;
     AVCodecContext* subtitleOptions = OptionContexts->Codec(AVMEDIA_TYPE_SUBTITLE);
     if (!SubtitleStreamCopy) {
-        codec = ChooseEncoder(*this, oc, AVMEDIA_TYPE_SUBTITLE, SubtitleCodecName,
-                              &SubtitleLanguage);
+        codec =
+            ChooseEncoder(*this, oc, AVMEDIA_TYPE_SUBTITLE, SubtitleCodecName, &SubtitleLanguage);
         OutputCodecs.back() = codec;
     }
     ost.Encoder.reset(lib().avcodec_alloc_context3(codec));
@@ -445,8 +456,10 @@ void TFileSet::OpenOutput(const std::string& fileName, bool join) {
     if (std::strcmp(format->name, "ffm") == 0)
         throw TOpenRefused("The ffm output format is not available in this library version");
 
-    bool useVideo = VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || !VideoCodecName.empty();
-    bool useAudio = AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
+    bool useVideo =
+        VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || !VideoCodecName.empty();
+    bool useAudio =
+        AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
     bool useSubtitle = SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE ||
                        !SubtitleCodecName.empty();
     if (InputFileCount > 0) {

@@ -11,19 +11,19 @@
 namespace tw {
 
 void TStreamWriter::WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                              TBitstreamFilterChain& bsfs) {
+                                TBitstreamFilterChain& bsfs) {
     WriteFiltered(s, pkt, avctx, bsfs, 0);
 }
 
 void TStreamWriter::WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
-                                TBitstreamFilterChain& bsfs, size_t firstFilter) {
+                                  TBitstreamFilterChain& bsfs, size_t firstFilter) {
     for (size_t i = firstFilter; i < bsfs.Filters.size(); ++i) {
         AVBSFContext* ctx = bsfs.Filters[i].get();
         auto fail = [&](int code) {
-            const std::string text =
-                std::string(ctx->filter->name) + " failed for stream " +
-                std::to_string(pkt->stream_index) + ", codec " +
-                (avctx && avctx->codec ? avctx->codec->name : "copy") + ": " + ErrorMessage(code);
+            const std::string text = std::string(ctx->filter->name) + " failed for stream " +
+                                     std::to_string(pkt->stream_index) + ", codec " +
+                                     (avctx && avctx->codec ? avctx->codec->name : "copy") + ": " +
+                                     ErrorMessage(code);
             if (FOptions.ExitOnError) throw FFmpegException(text);
             FFLogger()->Log(FSender, llError, text);
         };

@@ -159,7 +159,8 @@ bool TryParseFloat(std::string_view text, double& v) {
 
 int64_t ToInt64(const std::string& text) {
     int64_t v = 0;
-    if (!TryParseInt64(text, v)) throw FFmpegException("'" + text + "' is not a valid integer value");
+    if (!TryParseInt64(text, v))
+        throw FFmpegException("'" + text + "' is not a valid integer value");
     return v;
 }
 

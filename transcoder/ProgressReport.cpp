@@ -106,17 +106,20 @@ void TProgressReport::Report(bool final, int fileIndex) const {
         }
     }
     if (FEngine.ProgressCallback) {
-        FEngine.ProgressCallback(&FEngine, fileIndex, FEngine.TotalDuration, static_cast<int64_t>(ti1 * 1000000),
-                           totalSize, bitRate, quality, fps, frameNumber);
+        FEngine.ProgressCallback(&FEngine, fileIndex, FEngine.TotalDuration,
+                                 static_cast<int64_t>(ti1 * 1000000), totalSize, bitRate, quality,
+                                 fps, frameNumber);
     } else if (FEngine.Verbose >= 0) {
         FFLogger()->Log(&FEngine, llVerbose, buf);
     }
     if (final && FEngine.Verbose >= 0) {
-        const double sum = static_cast<double>(FEngine.VideoSize + FEngine.AudioSize + FEngine.ExtraSize);
+        const double sum =
+            static_cast<double>(FEngine.VideoSize + FEngine.AudioSize + FEngine.ExtraSize);
         FFLogger()->LogFmt(&FEngine, llVerbose,
                            "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead "
                            "%f%%\r\n",
-                           FEngine.VideoSize / 1024.0, FEngine.AudioSize / 1024.0, FEngine.ExtraSize / 1024.0,
+                           FEngine.VideoSize / 1024.0, FEngine.AudioSize / 1024.0,
+                           FEngine.ExtraSize / 1024.0,
                            sum > 0 ? (totalSize - sum) * 100.0 / sum : 0.0);
     }
 }

@@ -65,8 +65,8 @@ void TOutputHeaders::CopyChapters(int input, int output) {
     for (unsigned i = 0; i < is->nb_chapters; ++i) {
         const AVChapter* in = is->chapters[i];
         const AVRational us{1, 1000000};
-        const int64_t offset = lib().av_rescale_q(FEngine.StartTime - FEngine.InputTsOffsets[input], us,
-                                                  in->time_base);
+        const int64_t offset = lib().av_rescale_q(FEngine.StartTime - FEngine.InputTsOffsets[input],
+                                                  us, in->time_base);
         const int64_t limit = FEngine.RecordingTime == INT64_MAX
                                   ? INT64_MAX
                                   : lib().av_rescale_q(FEngine.RecordingTime, us, in->time_base);
@@ -164,8 +164,8 @@ void TOutputHeaders::WriteHeaders() {
             if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size > 0)
                 state->AacConfig.assign(par->extradata, par->extradata + par->extradata_size);
         }
-        FTables.CopyForms[ost] = std::make_unique<TCopyForm>(FTables.Inputs[ost->SourceIndex]->Stream->codecpar,
-                                                      ost->Stream->codecpar, state);
+        FTables.CopyForms[ost] = std::make_unique<TCopyForm>(
+            FTables.Inputs[ost->SourceIndex]->Stream->codecpar, ost->Stream->codecpar, state);
     }
     if (allRtp) {
         std::vector<AVFormatContext*> list;
@@ -173,20 +173,24 @@ void TOutputHeaders::WriteHeaders() {
         char sdp[2048] = {};
         lib().av_sdp_create(list.data(), outputs, sdp, sizeof sdp);
         std::string text(sdp);
-        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+            text.pop_back();
         FFLogger()->Log(&FEngine, llInfo, "SDP:\r\n" + text);
     }
 }
 void TOutputHeaders::LogStreamMapping() const {
     const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
-    for (int i = 0; i < outputs; ++i) lib().av_dump_format(FTables.Output(i), i, FTables.Output(i)->url, 1);
+    for (int i = 0; i < outputs; ++i)
+        lib().av_dump_format(FTables.Output(i), i, FTables.Output(i)->url, 1);
     if (FEngine.Verbose < 0) return;
     FFLogger()->Log(&FEngine, llVerbose, "Stream mapping:");
     for (TOutputStream* ost : FTables.Outputs) {
-        if (ost->SourceIndex < 0 || ost->SourceIndex >= static_cast<int>(FTables.Inputs.size())) continue;
+        if (ost->SourceIndex < 0 || ost->SourceIndex >= static_cast<int>(FTables.Inputs.size()))
+            continue;
         const TInputStream& ist = *FTables.Inputs[ost->SourceIndex];
-        const int type = ost->Encoder ? ost->Encoder->codec_type
-                                      : ost->Stream ? ost->Stream->codecpar->codec_type : -1;
+        const int type = ost->Encoder  ? ost->Encoder->codec_type
+                         : ost->Stream ? ost->Stream->codecpar->codec_type
+                                       : -1;
         char line[256];
         std::snprintf(line, sizeof line, "  Stream #%d.%d -> #%d.%d (%s)", ist.FileIndex,
                       ist.StreamIndex, FEngine.JoinMode ? 0 : ost->FileIndex, ost->StreamIndex,

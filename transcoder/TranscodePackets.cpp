@@ -67,7 +67,8 @@ void TPacketProcessor::CopyPacket(TOutputStream& ost, TInputStream& ist, const A
     opkt->duration = lib().av_rescale_q(pkt->duration, itb, otb);
     opkt->pos = -1;
     // Into the bitstream form the output's header announces.
-    if (auto form = FTables.CopyForms.find(&ost); form != FTables.CopyForms.end()) form->second->Convert(opkt);
+    if (auto form = FTables.CopyForms.find(&ost); form != FTables.CopyForms.end())
+        form->second->Convert(opkt);
     AVFormatContext* s = FTables.Output(ost.FileIndex);
     FWriter.WritePacket(s, opkt, nullptr, ost.BitstreamFilters);
     lib().av_packet_unref(opkt);
@@ -139,7 +140,8 @@ void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
                             FEncoderRecord(ost)->Encoder->sample_aspect_ratio =
                                 frame->sample_aspect_ratio;
                         const int bytes = FVideo.Encode(s, ost, &ist, frame);
-                        if (bytes > 0 && !FEngine.VstatsFileName.empty()) FVideo.WriteStats(ost, bytes);
+                        if (bytes > 0 && !FEngine.VstatsFileName.empty())
+                            FVideo.WriteStats(ost, bytes);
                     }
                     break;
                 case AVMEDIA_TYPE_SUBTITLE:
@@ -209,7 +211,8 @@ void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
         if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
             // A video packet is one picture; an audio packet may carry several
             // frames, which older muxers did not expect.
-            if (pkt && frames > 0 && (FEngine.Verbose > 1 || (FEngine.Verbose > 0 && !ist.MultiFrameWarned))) {
+            if (pkt && frames > 0 &&
+                (FEngine.Verbose > 1 || (FEngine.Verbose > 0 && !ist.MultiFrameWarned))) {
                 FFLogger()->LogFmt(&FEngine, llError, "Multiple frames in a packet from stream %d",
                                    pkt->stream_index);
                 ist.MultiFrameWarned = true;
@@ -220,8 +223,9 @@ void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
             const AVSampleFormat packed =
                 lib().av_get_packed_sample_fmt(static_cast<AVSampleFormat>(frame->format));
             if (FEngine.AudioHookCallback)
-                FEngine.AudioHookCallback(&FEngine, FAudioBuffer.data(), packed, frame->ch_layout.nb_channels,
-                                    frame->sample_rate, static_cast<int>(FAudioBytes), ist.Pts);
+                FEngine.AudioHookCallback(&FEngine, FAudioBuffer.data(), packed,
+                                          frame->ch_layout.nb_channels, frame->sample_rate,
+                                          static_cast<int>(FAudioBytes), ist.Pts);
             ApplyVolume(FAudioBuffer.data(), FAudioBytes, packed, FEngine.AudioVolume);
         } else {
             const int64_t t = CorrectTimestamp(
@@ -299,7 +303,8 @@ void TPacketProcessor::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
         throw FFmpegException(enc->codec_type == AVMEDIA_TYPE_AUDIO ? "Audio encoding failed"
                                                                     : "Video encoding failed");
 }
-void TPacketProcessor::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts) {
+void TPacketProcessor::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub,
+                                   int64_t pts) {
     if (pts == AV_NOPTS_VALUE) {
         if (FEngine.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
         FFLogger()->Log(&FEngine, llError, "Subtitle packets must have a pts");
@@ -318,8 +323,8 @@ void TPacketProcessor::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubt
                    int64_t(sub->start_display_time) * 1000;
         sub->end_display_time -= sub->start_display_time;
         sub->start_display_time = 0;
-        const int size = lib().avcodec_encode_subtitle(enc, buffer.data(),
-                                                       static_cast<int>(buffer.size()), sub);
+        const int size =
+            lib().avcodec_encode_subtitle(enc, buffer.data(), static_cast<int>(buffer.size()), sub);
         if (size < 0) throw FFmpegException("Subtitle encoding failed");
         AVPacket* pkt = FOutPacket.get();
         if (lib().av_new_packet(pkt, size) < 0) throw FFmpegException("Subtitle encoding failed");

@@ -31,10 +31,14 @@ class TDecodeError : public FFmpegException {
 class TPacketProcessor {
   public:
     TPacketProcessor(TCustomFFmpeg& engine, TTranscodeTables& tables,
-                     const TEncoderRecords& encoderRecord, TPacketWriter& writer,
-                     TAudioOut& audio, TVideoOut& video)
-        : FEngine(engine), FTables(tables), FEncoderRecord(encoderRecord), FWriter(writer),
-          FAudio(audio), FVideo(video) {}
+                     const TEncoderRecords& encoderRecord, TPacketWriter& writer, TAudioOut& audio,
+                     TVideoOut& video)
+        : FEngine(engine),
+          FTables(tables),
+          FEncoderRecord(encoderRecord),
+          FWriter(writer),
+          FAudio(audio),
+          FVideo(video) {}
 
     /// The reused frame and packet; throws "av_mallocz fail".
     void AllocateBuffers();

@@ -34,7 +34,8 @@ void TTranscodeSetup::BuildInputTables() {
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             auto ist = std::make_unique<TInputStream>();
             ist->Stream = ic->streams[j];
-            ist->Decoder = j < FEngine.InputDecoders[i].size() ? FEngine.InputDecoders[i][j].get() : nullptr;
+            ist->Decoder =
+                j < FEngine.InputDecoders[i].size() ? FEngine.InputDecoders[i][j].get() : nullptr;
             ist->FileIndex = i;
             ist->StreamIndex = static_cast<int>(j);
             ist->Discard = true;
@@ -53,7 +54,8 @@ void TTranscodeSetup::BuildOutputTables() {
                                   " does not contain any stream");
         }
     }
-    FTables.StreamsPerOutput = FEngine.OutputFileCount > 0 ? static_cast<int>(FTables.Output(0)->nb_streams) : 0;
+    FTables.StreamsPerOutput =
+        FEngine.OutputFileCount > 0 ? static_cast<int>(FTables.Output(0)->nb_streams) : 0;
     for (int i = 0; i < FEngine.OutputFileCount; ++i)
         for (auto& rec : FEngine.OutputStreams[i])
             if (rec) FTables.Outputs.push_back(rec.get());
@@ -66,8 +68,8 @@ void TTranscodeSetup::BuildOutputTables() {
             m.Stream >= FTables.Files[m.File].StreamCount)
             throw FFmpegException("Could not find input stream #" + std::to_string(m.File) + "." +
                                   std::to_string(m.Stream));
-        if (m.SyncFile < 0 || m.SyncFile >= static_cast<int>(FTables.Files.size()) || m.SyncStream < 0 ||
-            m.SyncStream >= FTables.Files[m.SyncFile].StreamCount)
+        if (m.SyncFile < 0 || m.SyncFile >= static_cast<int>(FTables.Files.size()) ||
+            m.SyncStream < 0 || m.SyncStream >= FTables.Files[m.SyncFile].StreamCount)
             throw FFmpegException("Could not find sync stream #" + std::to_string(m.SyncFile) +
                                   "." + std::to_string(m.SyncStream));
     }
@@ -86,7 +88,8 @@ void TTranscodeSetup::BuildOutputTables() {
             ist.Discard = false;
             if (maps > 0) {
                 const TStreamMap& m = FEngine.StreamMaps[n];
-                ost.SyncInput = FTables.Inputs[FTables.Files[m.SyncFile].FirstStream + m.SyncStream].get();
+                ost.SyncInput =
+                    FTables.Inputs[FTables.Files[m.SyncFile].FirstStream + m.SyncStream].get();
             } else {
                 ost.SyncInput = &ist;
             }
@@ -95,7 +98,9 @@ void TTranscodeSetup::BuildOutputTables() {
     }
     for (TOutputStream* ost : FTables.Outputs) SetupCodec(*ost);
 
-    if (FEngine.BitBufferSize < 0) throw FFmpegException("Cannot allocate " + std::to_string(FEngine.BitBufferSize) + " bytes output buffer");
+    if (FEngine.BitBufferSize < 0)
+        throw FFmpegException("Cannot allocate " + std::to_string(FEngine.BitBufferSize) +
+                              " bytes output buffer");
 }
 // The media type of an output record: its encoder context carries it (the
 // muxer's parameters are filled only at setup), else the first set's record.
@@ -115,7 +120,8 @@ void TTranscodeSetup::BindWithMap(TOutputStream& ost, int mapIndex) {
     const AVMediaType in = FTables.Inputs[ost.SourceIndex]->Stream->codecpar->codec_type;
     const AVMediaType out = OutputType(ost, FTables.Outputs, FTables.StreamsPerOutput, mapIndex);
     if (in != out) {
-        lib().av_dump_format(FTables.Output(ost.FileIndex), ost.FileIndex, FTables.Output(ost.FileIndex)->url, 1);
+        lib().av_dump_format(FTables.Output(ost.FileIndex), ost.FileIndex,
+                             FTables.Output(ost.FileIndex)->url, 1);
         throw FFmpegException("Codec type mismatch for mapping #" + std::to_string(m.File) + "." +
                               std::to_string(m.Stream) + " (" + MediaTypeName(in) + ") -> #" +
                               std::to_string(ost.FileIndex) + "." +
@@ -155,7 +161,8 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
         }
     }
     if (best < 0 && FEngine.JoinMode && FEngine.FillMissingAudio && type == AVMEDIA_TYPE_AUDIO &&
-        FTables.StreamsPerOutput > 0 && !FTables.Outputs[index % FTables.StreamsPerOutput]->StreamCopy &&
+        FTables.StreamsPerOutput > 0 &&
+        !FTables.Outputs[index % FTables.StreamsPerOutput]->StreamCopy &&
         BindSilence(ost, entry, index))
         return;
     if (best < 0 && FEngine.ProgramId == 0 && !FEngine.JoinMode) {
@@ -166,7 +173,8 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
         }
     }
     if (best < 0) {
-        lib().av_dump_format(FTables.Output(ost.FileIndex), ost.FileIndex, FTables.Output(ost.FileIndex)->url, 1);
+        lib().av_dump_format(FTables.Output(ost.FileIndex), ost.FileIndex,
+                             FTables.Output(ost.FileIndex)->url, 1);
         throw FFmpegException("Could not find input stream matching output stream #" +
                               std::to_string(ost.FileIndex) + "." +
                               std::to_string(ost.StreamIndex) + " (" + MediaTypeName(type) + ")");
@@ -178,7 +186,8 @@ bool TTranscodeSetup::BindSilence(TOutputStream& ost, int entry, size_t index) {
     const size_t set = index / FTables.StreamsPerOutput * FTables.StreamsPerOutput;
     TOutputStream* video = nullptr;
     for (size_t r = set; r < set + FTables.StreamsPerOutput && r < FTables.Outputs.size(); ++r)
-        if (OutputType(*FTables.Outputs[r], FTables.Outputs, FTables.StreamsPerOutput, r) == AVMEDIA_TYPE_VIDEO)
+        if (OutputType(*FTables.Outputs[r], FTables.Outputs, FTables.StreamsPerOutput, r) ==
+            AVMEDIA_TYPE_VIDEO)
             video = FTables.Outputs[r];
     if (!video) return false;
     for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
@@ -205,7 +214,8 @@ void TTranscodeSetup::SetupCodec(TOutputStream& ost) {
     size_t index = 0;
     for (; index < FTables.Outputs.size(); ++index)
         if (FTables.Outputs[index] == &ost) break;
-    TOutputStream& first = FTables.StreamsPerOutput > 0 ? *FTables.Outputs[index % FTables.StreamsPerOutput] : ost;
+    TOutputStream& first =
+        FTables.StreamsPerOutput > 0 ? *FTables.Outputs[index % FTables.StreamsPerOutput] : ost;
     const bool copy = first.StreamCopy;
     if (copy) {
         SetupCopy(ost, ist);
@@ -236,16 +246,19 @@ void TTranscodeSetup::SetupCodec(TOutputStream& ost) {
             ost.ResampleWidth = dec->width;
             ost.ResampleHeight = dec->height;
             ost.ResamplePixFmt = dec->pix_fmt;
-            if ((FEngine.UseVideoFilters || FEngine.FitPictures) && FVideoFilter.Build(&ist, &ost) < 0)
+            if ((FEngine.UseVideoFilters || FEngine.FitPictures) &&
+                FVideoFilter.Build(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
         }
     }
     const AVCodecParameters* par = ost_st->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO || (first.Encoder && first.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)) {
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO ||
+        (first.Encoder && first.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)) {
         const int w = first.Encoder && !copy ? first.Encoder->width : par->width;
         const int h = first.Encoder && !copy ? first.Encoder->height : par->height;
         const int64_t need = int64_t(w) * h * 6 + 200;
-        if (need > FEngine.BitBufferSize) FEngine.BitBufferSize = need > INT_MAX ? INT_MAX : static_cast<int>(need);
+        if (need > FEngine.BitBufferSize)
+            FEngine.BitBufferSize = need > INT_MAX ? INT_MAX : static_cast<int>(need);
     }
 }
 void TTranscodeSetup::CopyParameters(TOutputStream& ost, TInputStream& ist) {
@@ -261,8 +274,7 @@ void TTranscodeSetup::CopyParameters(TOutputStream& ost, TInputStream& ist) {
     if (!out->codec_tag) {
         const AVOutputFormat* of = FTables.Output(ost.FileIndex)->oformat;
         unsigned int tag = 0;
-        if (!of->codec_tag ||
-            lib().av_codec_get_id(of->codec_tag, in->codec_tag) == in->codec_id ||
+        if (!of->codec_tag || lib().av_codec_get_id(of->codec_tag, in->codec_tag) == in->codec_id ||
             !lib().av_codec_get_tag2(of->codec_tag, in->codec_id, &tag))
             out->codec_tag = in->codec_tag;
     }
@@ -276,7 +288,8 @@ void TTranscodeSetup::CopyParameters(TOutputStream& ost, TInputStream& ist) {
     else if (in->codec_type == AVMEDIA_TYPE_AUDIO && in->sample_rate > 0)
         codecTb = {1, in->sample_rate};
     AVRational tb = streamTb;
-    if (!FEngine.CopyTb && codecTb.num && av_q2d(codecTb) > av_q2d(streamTb) && av_q2d(streamTb) < 0.001)
+    if (!FEngine.CopyTb && codecTb.num && av_q2d(codecTb) > av_q2d(streamTb) &&
+        av_q2d(streamTb) < 0.001)
         tb = codecTb;
     ost.Stream->time_base = tb;
     // Muxers take the frame rate from the stream (FLV's metadata and its
@@ -371,8 +384,10 @@ void TTranscodeSetup::SetupEncode(TOutputStream& ost, TInputStream& ist) {
             ost.EncodingNeeded = true;
             ist.DecodingNeeded = true;
             // Fitted pictures are square-pixel pictures of the output size.
-            if (FEngine.FitPictures) enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = {1, 1};
-            if ((FEngine.UseVideoFilters || FEngine.FitPictures) && FVideoFilter.Build(&ist, &ost) < 0)
+            if (FEngine.FitPictures)
+                enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = {1, 1};
+            if ((FEngine.UseVideoFilters || FEngine.FitPictures) &&
+                FVideoFilter.Build(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
             break;
         default:
@@ -381,11 +396,10 @@ void TTranscodeSetup::SetupEncode(TOutputStream& ost, TInputStream& ist) {
 }
 void TTranscodeSetup::OpenPassLog(TOutputStream& ost, int index) {
     AVCodecContext* enc = ost.Encoder.get();
-    if (!ost.EncodingNeeded || !enc ||
-        !(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+    if (!ost.EncodingNeeded || !enc || !(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
         return;
     std::string name = (FEngine.PassLogFilePrefix.empty() ? std::string("ffmpeg2pass")
-                                                     : FEngine.PassLogFilePrefix) +
+                                                          : FEngine.PassLogFilePrefix) +
                        "-" + std::to_string(index) + ".log";
     if (name.size() >= 1024) name.resize(1023);
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
@@ -423,11 +437,11 @@ void TTranscodeSetup::OpenEncoders() {
                                   MediaTypeName(enc->codec_type) + ")";
         if (!codec)
             FHeaders.FailWithMapping("Encoder (codec id " + std::to_string(enc->codec_id) +
-                            ") not found for " + where);
+                                     ") not found for " + where);
         TInputStream& ist = *FTables.Inputs[ost.SourceIndex];
         if (ist.Decoder && ist.Decoder->subtitle_header) {
-            enc->subtitle_header = static_cast<uint8_t*>(
-                lib().av_mallocz(ist.Decoder->subtitle_header_size + 1));
+            enc->subtitle_header =
+                static_cast<uint8_t*>(lib().av_mallocz(ist.Decoder->subtitle_header_size + 1));
             if (!enc->subtitle_header) FHeaders.FailWithMapping("av_malloc failed");
             std::memcpy(enc->subtitle_header, ist.Decoder->subtitle_header,
                         ist.Decoder->subtitle_header_size);
@@ -474,7 +488,7 @@ void TTranscodeSetup::OpenDecoders() {
                                   MediaTypeName(ist.Decoder->codec_type) + ")";
         if (!codec)
             FHeaders.FailWithMapping("Decoder (codec id " + std::to_string(ist.Decoder->codec_id) +
-                            ") not found for " + where);
+                                     ") not found for " + where);
         int ret;
         {
             CodecLockGuard lock;

@@ -30,8 +30,11 @@ class TTranscodeSetup {
     TTranscodeSetup(TCustomFFmpeg& engine, TTranscodeTables& tables,
                     const TEncoderRecords& encoderRecord, TVideoFilter& videoFilter,
                     const TOutputHeaders& headers)
-        : FEngine(engine), FTables(tables), FEncoderRecord(encoderRecord),
-          FVideoFilter(videoFilter), FHeaders(headers) {}
+        : FEngine(engine),
+          FTables(tables),
+          FEncoderRecord(encoderRecord),
+          FVideoFilter(videoFilter),
+          FHeaders(headers) {}
 
     /// Tables, binding, codec parameters, encoders and decoders opened, and
     /// the inputs' clocks set for the loop.

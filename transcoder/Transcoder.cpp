@@ -21,11 +21,16 @@ namespace {
 
 int FrameLimitIndex(AVMediaType type) {
     switch (type) {
-        case AVMEDIA_TYPE_VIDEO: return mfVideo;
-        case AVMEDIA_TYPE_AUDIO: return mfAudio;
-        case AVMEDIA_TYPE_DATA: return mfData;
-        case AVMEDIA_TYPE_SUBTITLE: return mfSubtitle;
-        default: return -1;
+        case AVMEDIA_TYPE_VIDEO:
+            return mfVideo;
+        case AVMEDIA_TYPE_AUDIO:
+            return mfAudio;
+        case AVMEDIA_TYPE_DATA:
+            return mfData;
+        case AVMEDIA_TYPE_SUBTITLE:
+            return mfSubtitle;
+        default:
+            return -1;
     }
 }
 
@@ -164,7 +169,8 @@ void TTranscoder::Loop() {
                                    ic->streams[pkt->stream_index]);
         // 6. streams that appeared later, or nobody wants
         const TInputFile& f = FTables.Files[file];
-        if (pkt->stream_index >= f.StreamCount || FTables.Inputs[f.FirstStream + pkt->stream_index]->Discard) {
+        if (pkt->stream_index >= f.StreamCount ||
+            FTables.Inputs[f.FirstStream + pkt->stream_index]->Discard) {
             lib().av_packet_unref(pkt.get());
             ProgressCheck(lastReport, file);
             continue;
@@ -193,8 +199,9 @@ void TTranscoder::Loop() {
                 !FEngine.CopyTs) {
                 FEngine.InputTsOffsets[file] -= delta;
                 if (FEngine.Verbose > 2)
-                    FFLogger()->LogFmt(&FEngine, llVerbose, "timestamp discontinuity %" PRId64
-                                       ", new offset= %" PRId64, delta, FEngine.InputTsOffsets[file]);
+                    FFLogger()->LogFmt(&FEngine, llVerbose,
+                                       "timestamp discontinuity %" PRId64 ", new offset= %" PRId64,
+                                       delta, FEngine.InputTsOffsets[file]);
                 const int64_t d = lib().av_rescale_q(delta, us, tb);
                 pkt->dts -= d;
                 if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
@@ -272,9 +279,9 @@ bool TTranscoder::SwitchFile(int& file) {
             const AVCodecContext* enc = er.Encoder.get();
             double fed = ost.SyncOpts * av_q2d(enc->time_base);
             if (enc->codec_type == AVMEDIA_TYPE_AUDIO && er.Fifo && enc->sample_rate > 0) {
-                const int bytes = lib().av_get_bytes_per_sample(
-                                      lib().av_get_packed_sample_fmt(enc->sample_fmt)) *
-                                  enc->ch_layout.nb_channels;
+                const int bytes =
+                    lib().av_get_bytes_per_sample(lib().av_get_packed_sample_fmt(enc->sample_fmt)) *
+                    enc->ch_layout.nb_channels;
                 if (bytes > 0)
                     fed += double(lib().av_fifo_can_read(er.Fifo.get())) / bytes / enc->sample_rate;
             }

@@ -95,7 +95,8 @@ bool TVideoHooks::CallVideoHook(bool input, TFormatConverter& converter, AVFrame
     try {
         slot(&FEngine, &converter.Bitmap(), stopHook, update, pts, frameNumber);
     } catch (const std::exception& e) {
-        FFLogger()->Log(&FEngine, llError, std::string("Error occurs VideoHook event: ") + e.what());
+        FFLogger()->Log(&FEngine, llError,
+                        std::string("Error occurs VideoHook event: ") + e.what());
         update = false;
     } catch (...) {
         FFLogger()->Log(&FEngine, llError, "Error occurs VideoHook event: unknown exception");
@@ -203,8 +204,7 @@ void TPictureState::SetPreviewFlags(int flags, bool byEncoder) {
     std::shared_ptr<TPreviewer> dropped;  // closed outside the lock
     std::lock_guard<std::mutex> lock(Lock);
     if (flags != Flags) {
-        if ((Flags & pfWindow) && !(flags & pfWindow))
-            dropped = std::move(Previewer);
+        if ((Flags & pfWindow) && !(flags & pfWindow)) dropped = std::move(Previewer);
         Flags = flags;
     }
     if (byEncoder) FlagsChanged = true;

@@ -38,8 +38,7 @@ void TVideoOut::PreProcess(TInputStream& ist, AVFrame* picture) {
     FParts.Hooks.ProcessInput(ist, picture);
 }
 
-int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
-                      AVFrame* picture) {
+int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* picture) {
     // An input without audio: its audio record is served with each of its
     // pictures and keeps the audio as long as the video.
     if (ost->FillsSilence) {
@@ -51,14 +50,16 @@ int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
     if (!enc) throw FFmpegException("Video encoding failed");
 
     // 1-2. How many frames this picture becomes.
-    const double syncTime = (ost->SyncInput->Pts - FOptions.StartTime) / 1000000.0 / av_q2d(enc->time_base);
+    const double syncTime =
+        (ost->SyncInput->Pts - FOptions.StartTime) / 1000000.0 / av_q2d(enc->time_base);
     int n = 1;
     if (FOptions.VideoSyncMethod == 0) {
         ost->SyncOpts = std::llrint(syncTime);
     } else {
         const double vdelta = syncTime - ost->SyncOpts;
-        const bool variable = FOptions.VideoSyncMethod == 2 ||
-                              (FOptions.VideoSyncMethod < 0 && (s->oformat->flags & AVFMT_VARIABLE_FPS));
+        const bool variable =
+            FOptions.VideoSyncMethod == 2 ||
+            (FOptions.VideoSyncMethod < 0 && (s->oformat->flags & AVFMT_VARIABLE_FPS));
         if (vdelta < -1.1) {
             n = 0;
         } else if (variable) {
@@ -80,7 +81,8 @@ int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
             if (FOptions.Verbose > 2) FFLogger()->LogFmt(FSender, llVerbose, "*** %d dup!", n - 1);
         }
     }
-    n = static_cast<int>(std::min<int64_t>(n, int64_t(FOptions.MaxFrames[mfVideo]) - ost->FrameNumber));
+    n = static_cast<int>(
+        std::min<int64_t>(n, int64_t(FOptions.MaxFrames[mfVideo]) - ost->FrameNumber));
     if (n <= 0) return 0;
 
     // 4. Scaling, per record: each input of a join has its own size. A
@@ -108,8 +110,8 @@ int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
             if (!ost->Scaler) {
                 ost->Scaler.reset(lib().sws_getContext(
                     picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
-                    enc->width, enc->height, enc->pix_fmt, FParts.Filter.SwsFlags(), nullptr, nullptr,
-                    nullptr));
+                    enc->width, enc->height, enc->pix_fmt, FParts.Filter.SwsFlags(), nullptr,
+                    nullptr, nullptr));
                 if (!ost->Scaler) throw FFmpegException("Cannot get resampling context");
             }
             if (!ost->ResampledPicture) {
@@ -145,7 +147,8 @@ int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
         frame->pts = ost->SyncOpts;
         frame->interlaced_frame = picture->interlaced_frame;
         if (interlacedCoding)
-            frame->top_field_first = FOptions.TopFieldFirst == -1 ? picture->top_field_first : FOptions.TopFieldFirst;
+            frame->top_field_first =
+                FOptions.TopFieldFirst == -1 ? picture->top_field_first : FOptions.TopFieldFirst;
         frame->quality = FOptions.SameQuality ? picture->quality : enc->global_quality;
         if (FOptions.MeThreshold == 0) frame->pict_type = AV_PICTURE_TYPE_NONE;
         if (er.ForcedKeyFrameIndex < er.ForcedKeyFrameCount() &&

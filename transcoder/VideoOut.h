@@ -38,8 +38,12 @@ class TVideoOut {
     TVideoOut(const TEngineOptions& options, TRunCounters& counters,
               const std::atomic<bool>& stopRequested, const TEncoderRecords& encoderRecord,
               TParts parts, TLogSender sender)
-        : FOptions(options), FCounters(counters), FStopRequested(stopRequested),
-          FEncoderRecord(encoderRecord), FParts(parts), FSender(sender) {}
+        : FOptions(options),
+          FCounters(counters),
+          FStopRequested(stopRequested),
+          FEncoderRecord(encoderRecord),
+          FParts(parts),
+          FSender(sender) {}
 
     /// A decoded picture before it is served: counts it, refits the stream's
     /// graph to a new picture size (FitPictures), deinterlaces and runs the

@@ -50,7 +50,8 @@ class TPreviewForm : public QWidget {
         event->accept();  // the window hides
     }
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::MouseButtonPress && (watched == this || watched == windowHandle()) &&
+        if (event->type() == QEvent::MouseButtonPress &&
+            (watched == this || watched == windowHandle()) &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             windowHandle()->startSystemMove();
             return true;  // handled

@@ -138,7 +138,8 @@ TEST_F(Driver, FastMergeThenVerifiedDeletionOfTheSources) {
 TEST_F(Driver, FailuresAndTheirPrefixes) {
     std::string message;
     EXPECT_EQ(JoinFiles(Enc, {Dir.File("missing.flv")}, Dir.File("o.flv"), message, Fast), jrError);
-    EXPECT_EQ(message, "LoadFile Error: " + Dir.File("missing.flv") + ": No such file or directory");
+    EXPECT_EQ(message,
+              "LoadFile Error: " + Dir.File("missing.flv") + ": No such file or directory");
     EXPECT_FALSE(Exists(Dir.File("o.flv")));
 
     const std::string a = Clip("a.flv", {"--duration", "1"});

@@ -167,9 +167,8 @@ TEST_F(MergeSafety, SourcesStayWhenTheMergedFileFailsACheck) {
     settings.DeleteSources = true;
     ASSERT_EQ(MergeWithChecks(User, Enc, files, Dir.File("out.flv"), settings), jrDone)
         << User.Last();
-    EXPECT_EQ(User.Last(),
-              "合并后的文件未通过检查，源文件未删除：" + kept[1] +
-                  "：编码与第一个文件不同（size 640x360 / 320x240）");
+    EXPECT_EQ(User.Last(), "合并后的文件未通过检查，源文件未删除：" + kept[1] +
+                               "：编码与第一个文件不同（size 640x360 / 320x240）");
     EXPECT_EQ(files, kept);
     for (const auto& f : kept) EXPECT_TRUE(Exists(f)) << f;
 }
@@ -331,9 +330,8 @@ TEST_F(MergeSafety, AutomaticThreadsReachDecodersAndEncoders) {
 // then deleted), an odd first size stopping libx264, a phone clip coming
 // out sideways or stretched.
 TEST_F(MergeSafety, ReencodingMergeOfASilentOddSizedClipAndAPhoneClip) {
-    const std::string silent =
-        Clip("silent.mkv", {"--no-audio", "--video-codec", "libvpx", "--size", "639x360",
-                            "--duration", "6"});
+    const std::string silent = Clip("silent.mkv", {"--no-audio", "--video-codec", "libvpx",
+                                                   "--size", "639x360", "--duration", "6"});
     // Long enough for a second key frame (the preset's interval is 10 s): an
     // index of one entry is no index to the readers.
     const std::string phone =
@@ -377,8 +375,8 @@ TEST_F(MergeSafety, ReencodingMergeOfASilentOddSizedClipAndAPhoneClip) {
     while (right > 0 && p.BlackColumn(right - 1) > 0.9) --right;
     EXPECT_NEAR(right - left, 270, 4);
     EXPECT_NEAR(left, p.width - right, 3);
-    EXPECT_GT(p.MeanY(left + 5, 5, left + 40, 40), 200);         // the white mark, top left
-    EXPECT_LT(p.MeanY(right - 40, 320, right - 5, 355), 40);     // the black one, bottom right
+    EXPECT_GT(p.MeanY(left + 5, 5, left + 40, 40), 200);      // the white mark, top left
+    EXPECT_LT(p.MeanY(right - 40, 320, right - 5, 355), 40);  // the black one, bottom right
 }
 
 // Catches: a key-frame index asked of an FLV without video, which readers

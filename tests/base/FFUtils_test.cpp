@@ -68,10 +68,10 @@ TEST(ErrorText, TableHas200CodesAnd159Messages) {
         messages.insert(ErrorMessage(code));
     };
     for (int code = -1; code >= -11100; --code) count(code);
-    for (int code : {AVERROR_DECODER_NOT_FOUND, AVERROR_ENCODER_NOT_FOUND, AVERROR_BSF_NOT_FOUND,
-                     AVERROR_FILTER_NOT_FOUND, AVERROR_DEMUXER_NOT_FOUND,
-                     AVERROR_PROTOCOL_NOT_FOUND, AVERROR_STREAM_NOT_FOUND,
-                     AVERROR_MUXER_NOT_FOUND, AVERROR_PATCHWELCOME})
+    for (int code :
+         {AVERROR_DECODER_NOT_FOUND, AVERROR_ENCODER_NOT_FOUND, AVERROR_BSF_NOT_FOUND,
+          AVERROR_FILTER_NOT_FOUND, AVERROR_DEMUXER_NOT_FOUND, AVERROR_PROTOCOL_NOT_FOUND,
+          AVERROR_STREAM_NOT_FOUND, AVERROR_MUXER_NOT_FOUND, AVERROR_PATCHWELCOME})
         count(code);
     EXPECT_EQ(codes, 200);
     EXPECT_EQ(messages.size(), 159u);
@@ -94,12 +94,11 @@ TEST(ErrorText, CodesOfTodaysLibrariesHaveTexts) {
     EXPECT_EQ(ErrorText("a.flv", AVERROR_EOF), "a.flv: End of file");
     EXPECT_EQ(ErrorText("a.flv", AVERROR_INVALIDDATA),
               "a.flv: Invalid data found when processing input");
-    for (int code :
-         {AVERROR_EXIT, AVERROR_BUG, AVERROR_BUG2, AVERROR_BUFFER_TOO_SMALL,
-          AVERROR_OPTION_NOT_FOUND, AVERROR_EXTERNAL, AVERROR_UNKNOWN, AVERROR_EXPERIMENTAL,
-          AVERROR_INPUT_CHANGED, AVERROR_OUTPUT_CHANGED, AVERROR_HTTP_BAD_REQUEST,
-          AVERROR_HTTP_UNAUTHORIZED, AVERROR_HTTP_FORBIDDEN, AVERROR_HTTP_NOT_FOUND,
-          AVERROR_HTTP_OTHER_4XX, AVERROR_HTTP_SERVER_ERROR}) {
+    for (int code : {AVERROR_EXIT, AVERROR_BUG, AVERROR_BUG2, AVERROR_BUFFER_TOO_SMALL,
+                     AVERROR_OPTION_NOT_FOUND, AVERROR_EXTERNAL, AVERROR_UNKNOWN,
+                     AVERROR_EXPERIMENTAL, AVERROR_INPUT_CHANGED, AVERROR_OUTPUT_CHANGED,
+                     AVERROR_HTTP_BAD_REQUEST, AVERROR_HTTP_UNAUTHORIZED, AVERROR_HTTP_FORBIDDEN,
+                     AVERROR_HTTP_NOT_FOUND, AVERROR_HTTP_OTHER_4XX, AVERROR_HTTP_SERVER_ERROR}) {
         EXPECT_EQ(ErrorMessage(code).find("Error number"), std::string::npos) << code;
         EXPECT_FALSE(ErrorMessage(code).empty()) << code;
     }
@@ -159,7 +158,8 @@ TEST_F(LoadedLibraries, CodecDescriptionOfFoundCodecs) {
     EXPECT_EQ(CodecDescription(ctx.get(), false), "aac(AAC (Advanced Audio Coding))");
     // The encoder flag looks up the encoder, whose name differs here.
     ctx->codec_id = AV_CODEC_ID_FLV1;
-    EXPECT_EQ(CodecDescription(ctx.get(), false), "flv(FLV / Sorenson Spark / Sorenson H.263 (Flash Video))");
+    EXPECT_EQ(CodecDescription(ctx.get(), false),
+              "flv(FLV / Sorenson Spark / Sorenson H.263 (Flash Video))");
     ctx->codec_id = AV_CODEC_ID_H264;
     if (lib().avcodec_find_encoder_by_name("libx264")) {
         EXPECT_EQ(CodecDescription(ctx.get(), true).rfind("libx264(", 0), 0u);
@@ -231,8 +231,8 @@ TEST_F(LoadedLibraries, MetadataValue) {
     std::unique_ptr<AVDictionary, TDictFree> dict(raw);
     EXPECT_EQ(MetadataValue(dict.get(), "language", "und"), "eng");
     EXPECT_EQ(MetadataValue(dict.get(), "LANGUAGE", "und"), "eng");  // keys ignore case
-    EXPECT_EQ(MetadataValue(dict.get(), "title", "none"), "");  // present but empty
-    EXPECT_EQ(MetadataValue(dict.get(), "lang", "und"), "und");  // no prefix match
+    EXPECT_EQ(MetadataValue(dict.get(), "title", "none"), "");       // present but empty
+    EXPECT_EQ(MetadataValue(dict.get(), "lang", "und"), "und");      // no prefix match
     EXPECT_EQ(MetadataValue(dict.get(), "artist", ""), "");
     EXPECT_EQ(MetadataValue(nullptr, "language", "und"), "und");
 }

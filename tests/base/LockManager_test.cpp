@@ -127,8 +127,7 @@ TEST_F(LockLog, ALeftOverMutexIsReplacedWithAWarning) {
 TEST_F(LockLog, DuringShutdownEveryOperationSucceedsSilently) {
     void* slot = nullptr;
     SetCodecLockShutdownForTest(true);
-    for (int op : {0, 1, 2, 3, 7})
-        EXPECT_EQ(CodecLockCallback(&slot, op), 0) << op;
+    for (int op : {0, 1, 2, 3, 7}) EXPECT_EQ(CodecLockCallback(&slot, op), 0) << op;
     EXPECT_TRUE(Lines.empty());
     EXPECT_EQ(slot, nullptr);
 }

@@ -19,9 +19,9 @@
 #include "diag/ThreadName.h"
 #include "encoder/FFEncode.h"
 #include "encoder/OptionRecords.h"
-#include "transcoder/CustomFFmpeg.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
+#include "transcoder/CustomFFmpeg.h"
 
 namespace tw {
 namespace {
@@ -446,23 +446,23 @@ TEST_F(OutputRecord, FieldsHaveTheEffectOfTheirOptions) {
     TCustomFFmpeg byRecord(1), byText(1);
     ApplyOutputOptions(byRecord, o);
     for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-             {"f", "flv"},          {"muxdelay", "2.5"},   {"muxpreload", "0.25"},
-             {"an", "1"},           {"vol", "0"},          {"ac", "1"},
-             {"ar", "22050"},       {"alang", "eng"},      {"async", "2"},
-             {"atag", "mp4a"},      {"vn", "1"},           {"r", "30000/1001"},
-             {"aspect", "16:9"},    {"vsync", "1"},        {"vtag", "1234"},
-             {"vlang", "deu"},      {"sn", "1"},           {"slang", "fra"},
-             {"isync", "1"},        {"copyts", "1"},       {"ss", "1.5"},
+             {"f", "flv"},       {"muxdelay", "2.5"}, {"muxpreload", "0.25"},
+             {"an", "1"},        {"vol", "0"},        {"ac", "1"},
+             {"ar", "22050"},    {"alang", "eng"},    {"async", "2"},
+             {"atag", "mp4a"},   {"vn", "1"},         {"r", "30000/1001"},
+             {"aspect", "16:9"}, {"vsync", "1"},      {"vtag", "1234"},
+             {"vlang", "deu"},   {"sn", "1"},         {"slang", "fra"},
+             {"isync", "1"},     {"copyts", "1"},     {"ss", "1.5"},
              {"t", "9"}})
         byText.SetOption(name, value);
     const auto fields = [](const TCustomFFmpeg& e) {
-        return std::tuple{e.ForcedFormatName, e.MuxMaxDelay, e.MuxPreload, e.AudioDisable,
-                          e.VideoDisable, e.SubtitleDisable, e.AudioVolume, e.AudioChannels,
-                          e.AudioSampleRate, e.AudioLanguage, e.AudioSyncMethod,
-                          e.AudioCodecTag, e.FrameRate.num, e.FrameRate.den,
-                          e.FrameAspectRatio, e.VideoSyncMethod, e.VideoCodecTag,
-                          e.VideoLanguage, e.SubtitleLanguage, e.InputSync, e.CopyTs,
-                          e.StartTime, e.RecordingTime, e.TotalDuration};
+        return std::tuple{
+            e.ForcedFormatName, e.MuxMaxDelay,     e.MuxPreload,       e.AudioDisable,
+            e.VideoDisable,     e.SubtitleDisable, e.AudioVolume,      e.AudioChannels,
+            e.AudioSampleRate,  e.AudioLanguage,   e.AudioSyncMethod,  e.AudioCodecTag,
+            e.FrameRate.num,    e.FrameRate.den,   e.FrameAspectRatio, e.VideoSyncMethod,
+            e.VideoCodecTag,    e.VideoLanguage,   e.SubtitleLanguage, e.InputSync,
+            e.CopyTs,           e.StartTime,       e.RecordingTime,    e.TotalDuration};
     };
     EXPECT_EQ(fields(byRecord), fields(byText));
 

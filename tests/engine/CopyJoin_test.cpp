@@ -102,8 +102,8 @@ TEST_F(CopyJoin, ThreeFlvClips) {
 }
 
 TEST_F(CopyJoin, NonZeroStartTimesAndCopyTs) {
-    const std::vector<std::string> inputs = {Clip("a.ts", {"--duration", "2"}),
-                                             Clip("b.ts", {"--duration", "2", "--start-time", "10"})};
+    const std::vector<std::string> inputs = {
+        Clip("a.ts", {"--duration", "2"}), Clip("b.ts", {"--duration", "2", "--start-time", "10"})};
     {
         const std::string out = Dir.File("joined.flv");
         auto e = NewEngine();
@@ -165,7 +165,8 @@ TEST_F(CopyJoin, StopDuringTheFirstInput) {
         if (current > 1000000 && !reached) {
             fileIndex = file;
             reached = true;
-            while (!engine->StopRequested) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            while (!engine->StopRequested)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     };
     TConvertThread* worker = e->Start(true);
@@ -188,8 +189,9 @@ TEST_F(CopyJoin, StopDuringTheFirstInput) {
 }
 
 TEST_F(CopyJoin, ATruncatedInputEndsAndTheJoinGoesOn) {
-    const std::vector<std::string> inputs = {Clip("cut.flv", {"--duration", "4", "--truncate", "0.5"}),
-                                             Clip("b.flv", {"--duration", "2"})};
+    const std::vector<std::string> inputs = {
+        Clip("cut.flv", {"--duration", "4", "--truncate", "0.5"}),
+        Clip("b.flv", {"--duration", "2"})};
     const std::string out = Dir.File("joined.flv");
     auto e = NewEngine();
     ASSERT_TRUE(Prepare(*e, inputs, out));

@@ -117,7 +117,7 @@ TEST_F(OutputFile, EncodedVideoSettings) {
     EXPECT_EQ(video.Encoder->time_base.num, 1);
     EXPECT_EQ(video.Encoder->time_base.den, 25);
     EXPECT_EQ(video.Encoder->width, 320);
-    EXPECT_TRUE(video.Encoder->flags & AV_CODEC_FLAG_GLOBAL_HEADER);  // FLV asks for it
+    EXPECT_TRUE(video.Encoder->flags & AV_CODEC_FLAG_GLOBAL_HEADER);          // FLV asks for it
     EXPECT_EQ(video.ForcedKeyFramePts, (std::vector<int64_t>{25, 63, 100}));  // 62.5 rounds up
     EXPECT_TRUE(E->ForcedKeyFrames.empty());
     EXPECT_TRUE(E->VideoCodecName.empty());
@@ -129,7 +129,8 @@ TEST_F(OutputFile, EncodedVideoSettings) {
 TEST_F(OutputFile, FailuresAndTheirTexts) {
     E->SetOption("f", "no_such_muxer");
     EXPECT_EQ(E->OpenOutputFile(Dir.File("a.flv"), false), -1);
-    EXPECT_EQ(E->LastError, "Requested output format 'no_such_muxer' is not a suitable output format");
+    EXPECT_EQ(E->LastError,
+              "Requested output format 'no_such_muxer' is not a suitable output format");
     EXPECT_EQ(E->ForcedFormatName, "no_such_muxer");  // consumed only when found
     E->ForcedFormatName.clear();
     const std::string odd = Dir.File("a.unknownext");

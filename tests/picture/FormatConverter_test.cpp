@@ -1,5 +1,7 @@
 // Picture <-> bitmap conversion: the no-copy path, odd sizes, layouts,
 // buffer reuse and writing an edited bitmap back.
+#include "diag/FormatConverter.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
-#include "diag/FormatConverter.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>

@@ -1,6 +1,8 @@
 // Frame-hook modules: the module cache, configuration per entry, the
 // failure codes with their log lines, running and releasing the list; and
 // the previewer's closed state.
+#include "diag/FrameHook.h"
+
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -9,7 +11,6 @@
 
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
-#include "diag/FrameHook.h"
 #include "diag/Previewer.h"
 #include "tests/support/LogCapture.h"
 

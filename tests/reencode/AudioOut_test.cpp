@@ -43,8 +43,8 @@ class AudioOut : public ::testing::Test {
 TEST_F(AudioOut, RateChangeInTheMiddleGetsANewResampler) {
     const std::string a = test::GenerateClip(Dir.File("a.ts"), {"--no-video", "--duration", "1"});
     const std::string b = test::GenerateClip(
-        Dir.File("b.ts"), {"--no-video", "--duration", "1", "--sample-rate", "48000",
-                           "--start-time", "1"});
+        Dir.File("b.ts"),
+        {"--no-video", "--duration", "1", "--sample-rate", "48000", "--start-time", "1"});
     const std::string both = Dir.File("both.ts");
     {
         std::ofstream out(both, std::ios::binary);

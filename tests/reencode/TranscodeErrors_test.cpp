@@ -106,9 +106,9 @@ TEST_F(TranscodeErrors, RefusedPacketStopsOnlyWithExitOnError) {
 TEST_F(TranscodeErrors, FirstPassWritesItsStatisticsFile) {
     const std::string in = test::GenerateClip(Dir.File("v.flv"), {"--duration", "1"});
     const std::string prefix = Dir.File("stats");
-    const TOutcome r = Run(in, Dir.File("pass1.flv"),
-                           {{"vcodec", "flv"}, {"an", "1"}, {"pass", "1"},
-                            {"passlogfile", prefix}});
+    const TOutcome r =
+        Run(in, Dir.File("pass1.flv"),
+            {{"vcodec", "flv"}, {"an", "1"}, {"pass", "1"}, {"passlogfile", prefix}});
     ASSERT_TRUE(r.Finished) << r.ErrorMessage;
     std::ifstream f(prefix + "-0.log");
     ASSERT_TRUE(f.good());

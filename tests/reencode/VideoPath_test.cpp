@@ -85,8 +85,8 @@ TEST_F(VideoPath, InputHookEditsStopsAndSurvivesItsHandler) {
     int calls = 0;
     int lastFrame = 0;
     ASSERT_TRUE(Encode(src, Dir.File("white.flv"), [&](TCustomFFmpeg& e) {
-        e.VideoInputHookCallback = [&](TCustomFFmpeg*, TBitmap* bmp, bool&, bool& update,
-                                       int64_t, int frame) {
+        e.VideoInputHookCallback = [&](TCustomFFmpeg*, TBitmap* bmp, bool&, bool& update, int64_t,
+                                       int frame) {
             ++calls;
             lastFrame = frame;
             for (int y = 0; y < bmp->Height(); ++y)
@@ -100,8 +100,8 @@ TEST_F(VideoPath, InputHookEditsStopsAndSurvivesItsHandler) {
 
     calls = 0;
     ASSERT_TRUE(Encode(src, Dir.File("stopped.flv"), [&](TCustomFFmpeg& e) {
-        e.VideoInputHookCallback = [&](TCustomFFmpeg*, TBitmap*, bool& stop, bool& update,
-                                       int64_t, int) {
+        e.VideoInputHookCallback = [&](TCustomFFmpeg*, TBitmap*, bool& stop, bool& update, int64_t,
+                                       int) {
             ++calls;
             update = false;
             stop = true;
@@ -130,24 +130,22 @@ TEST_F(VideoPath, OutputHookAndPreviewSeeTheScaledPictures) {
     std::vector<int> frames;
     std::vector<int64_t> times;
     int width = 0, previews = 0, previewWidth = 0;
-    ASSERT_TRUE(Encode(
-        src, Dir.File("out.flv"),
-        [&](TCustomFFmpeg& e) {
-            e.SetOption("s", "160x120");
-            e.VideoOutputHookCallback = [&](TCustomFFmpeg*, TBitmap* bmp, bool&, bool& update,
-                                            int64_t pts, int frame) {
-                frames.push_back(frame);
-                times.push_back(pts);
-                width = bmp->Width();
-                update = false;
-            };
-            e.PreviewCallback = [&](TCustomFFmpeg*, TBitmap* bmp, int64_t, int) {
-                ++previews;
-                previewWidth = bmp->Width();
-            };
-            e.PreviewIntervalUs = -1;  // every picture
-            e.SetPreviewFlags(TCustomFFmpeg::pfBitmap | TCustomFFmpeg::pfWindow);
-        })) << Error;
+    ASSERT_TRUE(Encode(src, Dir.File("out.flv"), [&](TCustomFFmpeg& e) {
+        e.SetOption("s", "160x120");
+        e.VideoOutputHookCallback = [&](TCustomFFmpeg*, TBitmap* bmp, bool&, bool& update,
+                                        int64_t pts, int frame) {
+            frames.push_back(frame);
+            times.push_back(pts);
+            width = bmp->Width();
+            update = false;
+        };
+        e.PreviewCallback = [&](TCustomFFmpeg*, TBitmap* bmp, int64_t, int) {
+            ++previews;
+            previewWidth = bmp->Width();
+        };
+        e.PreviewIntervalUs = -1;  // every picture
+        e.SetPreviewFlags(TCustomFFmpeg::pfBitmap | TCustomFFmpeg::pfWindow);
+    })) << Error;
     ASSERT_EQ(frames.size(), 25u);
     EXPECT_EQ(frames.front(), 1);
     EXPECT_EQ(frames.back(), 25);
@@ -205,9 +203,8 @@ TEST_F(VideoPath, FilterGraphScalesAndRunsTheChain) {
     EXPECT_EQ(info.Video()->width, 128);
     EXPECT_EQ(info.Video()->height, 96);
 
-    EXPECT_FALSE(Encode(src, Dir.File("bad.flv"), [&](TCustomFFmpeg& e) {
-        e.SetOption("vf", "no_such_filter");
-    }));
+    EXPECT_FALSE(Encode(src, Dir.File("bad.flv"),
+                        [&](TCustomFFmpeg& e) { e.SetOption("vf", "no_such_filter"); }));
     EXPECT_EQ(Error, "Error opening filters!");
 }
 
@@ -257,7 +254,8 @@ TEST_F(VideoPath, SizeChangeMidStream) {
     const std::string both = Dir.File("both.ts");
     {
         std::ofstream out(both, std::ios::binary);
-        out << std::ifstream(a, std::ios::binary).rdbuf() << std::ifstream(b, std::ios::binary).rdbuf();
+        out << std::ifstream(a, std::ios::binary).rdbuf()
+            << std::ifstream(b, std::ios::binary).rdbuf();
     }
     ASSERT_TRUE(Encode(both, Dir.File("scaled.flv"), [&](TCustomFFmpeg& e) {
         e.SetOption("s", "256x192");
@@ -280,7 +278,8 @@ TEST_F(VideoPath, DeinterlaceBlendsNeighbouringLines) {
         f->height = 6;
         ASSERT_GE(lib().av_frame_get_buffer(f, 0), 0);
     }
-    for (int y = 0; y < 6; ++y) std::memset(src->data[0] + y * src->linesize[0], y % 2 ? 200 : 0, 8);
+    for (int y = 0; y < 6; ++y)
+        std::memset(src->data[0] + y * src->linesize[0], y % 2 ? 200 : 0, 8);
     std::memset(src->data[1], 128, src->linesize[1] * 3);
     std::memset(src->data[2], 128, src->linesize[2] * 3);
     ASSERT_EQ(DeinterlacePicture(dst.get(), src.get()), 0);
@@ -380,12 +379,14 @@ TEST_F(VideoPath, TwoPassesShareTheirStatistics) {
     const std::string prefix = Dir.File("stats");
     WithPreset = false;  // the encoder of these passes is not libx264
     for (const char* pass : {"1", "2"}) {
-        ASSERT_TRUE(Encode(src, Dir.File(std::string("pass") + pass + ".flv"), [&](TCustomFFmpeg& e) {
-            e.SetOption("vcodec", "flv");
-            e.SetOption("b", "200000");
-            e.SetOption("pass", pass);
-            e.SetOption("passlogfile", prefix);
-        })) << "pass " << pass << ": " << Error;
+        ASSERT_TRUE(Encode(src, Dir.File(std::string("pass") + pass + ".flv"),
+                           [&](TCustomFFmpeg& e) {
+                               e.SetOption("vcodec", "flv");
+                               e.SetOption("b", "200000");
+                               e.SetOption("pass", pass);
+                               e.SetOption("passlogfile", prefix);
+                           }))
+            << "pass " << pass << ": " << Error;
         if (*pass == '1') {
             std::ifstream log(prefix + "-0.log");
             std::string first;

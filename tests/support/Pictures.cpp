@@ -28,7 +28,8 @@ std::vector<double> MeanLumas(const std::string& path, int maxFrames) {
         while (static_cast<int>(out.size()) < maxFrames && avcodec_receive_frame(dec, frame) >= 0) {
             double sum = 0;
             for (int y = 0; y < frame->height; ++y)
-                for (int x = 0; x < frame->width; ++x) sum += frame->data[0][y * frame->linesize[0] + x];
+                for (int x = 0; x < frame->width; ++x)
+                    sum += frame->data[0][y * frame->linesize[0] + x];
             out.push_back(sum / (double(frame->width) * frame->height));
             av_frame_unref(frame);
         }

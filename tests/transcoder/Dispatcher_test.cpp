@@ -1,5 +1,7 @@
 // Tests of the option table: entry order, value conversions, the fixed texts
 // and the edge cases of single options.
+#include "transcoder/Dispatcher.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,11 +13,9 @@
 #include "diag/FFLog.h"
 #include "tests/support/LogCapture.h"
 #include "transcoder/CustomFFmpeg.h"
-#include "transcoder/Dispatcher.h"
 
 namespace tw {
 namespace {
-
 
 class Dispatcher : public ::testing::Test {
   protected:
@@ -159,15 +159,15 @@ TEST_F(Dispatcher, BitRateOptionsSetTheirMediaTypeAndWarnWhenLow) {
     EXPECT_EQ(VideoB(), 1000000);
     EXPECT_EQ(AudioB(), audioBefore);
     EXPECT_FALSE(Log.Has(llWarning,
-                        "WARNING: The bitrate parameter is set too low. It takes "
-                        "bits/s as argument, not kbits/s"));
+                         "WARNING: The bitrate parameter is set too low. It takes "
+                         "bits/s as argument, not kbits/s"));
 
     E.SetOption("ab", "500");
     EXPECT_EQ(AudioB(), 500);
     EXPECT_EQ(VideoB(), 1000000);
     EXPECT_TRUE(Log.Has(llWarning,
-                       "WARNING: The bitrate parameter is set too low. It takes "
-                       "bits/s as argument, not kbits/s"));
+                        "WARNING: The bitrate parameter is set too low. It takes "
+                        "bits/s as argument, not kbits/s"));
 
     E.SetOption("b", "64000");
     EXPECT_EQ(VideoB(), 64000);
@@ -398,7 +398,8 @@ TEST_F(Dispatcher, ParsedEntries) {
     ASSERT_EQ(E.FrameHooks.size(), 1u);
     EXPECT_EQ(E.FrameHooks[0], (std::vector<std::string>{hook, "7", "b"}));
     EXPECT_FALSE(E.FrameHookList.Empty());
-    EXPECT_EQ(Failure("vhook", "no-such-hook.so"), "Failed to add video hook function: no-such-hook.so");
+    EXPECT_EQ(Failure("vhook", "no-such-hook.so"),
+              "Failed to add video hook function: no-such-hook.so");
     EXPECT_TRUE(E.UsingFrameHooks);
     EXPECT_EQ(Failure("vhook", " "), "Failed to add video hook function:  ");
 }
@@ -435,21 +436,123 @@ TEST_F(Dispatcher, TargetAndPresetOptions) {
 // lost name would fall silently to the generic path: "ab" is a library
 // option too, and would lose its low-bit-rate warning).
 TEST(OptionTable, EveryNameOnceInItsOrder) {
-    const std::vector<std::string> expected = {
-        "L", "h", "version", "formats", "codecs", "bsfs", "protocols", "filters", "loglevel",
-        "f", "i", "y", "map", "map_meta_data", "map_chapters", "t", "fs", "ss", "itsoffset",
-        "itsscale", "timestamp", "metadata", "dframes", "benchmark", "timelimit", "dump", "hex",
-        "re", "loop_input", "loop_output", "v", "target", "threads", "vsync", "async",
-        "adrift_threshold", "vglobal", "copyts", "copytb", "shortest", "dts_delta_threshold",
-        "programid", "xerror", "copyinkf", "b", "vb", "vframes", "r", "s", "aspect", "pix_fmt",
-        "croptop", "cropbottom", "cropleft", "cropright", "padtop", "padbottom", "padleft",
-        "padright", "padcolor", "intra", "vn", "vdt", "qscale", "rc_override", "vcodec",
-        "me_threshold", "sameq", "pass", "passlogfile", "deinterlace", "psnr", "vstats",
-        "vstats_file", "vhook", "vfilters", "vf", "intra_matrix", "inter_matrix", "top", "dc",
-        "vtag", "newvideo", "vlang", "qphist", "force_fps", "streamid", "force_key_frames", "ab",
-        "aframes", "aq", "ar", "ac", "an", "acodec", "atag", "vol", "newaudio", "alang",
-        "sample_fmt", "sn", "scodec", "newsubtitle", "slang", "stag", "vc", "tvstd", "isync",
-        "muxdelay", "muxpreload", "absf", "vbsf", "sbsf", "apre", "vpre", "spre", "fpre"};
+    const std::vector<std::string> expected = {"L",
+                                               "h",
+                                               "version",
+                                               "formats",
+                                               "codecs",
+                                               "bsfs",
+                                               "protocols",
+                                               "filters",
+                                               "loglevel",
+                                               "f",
+                                               "i",
+                                               "y",
+                                               "map",
+                                               "map_meta_data",
+                                               "map_chapters",
+                                               "t",
+                                               "fs",
+                                               "ss",
+                                               "itsoffset",
+                                               "itsscale",
+                                               "timestamp",
+                                               "metadata",
+                                               "dframes",
+                                               "benchmark",
+                                               "timelimit",
+                                               "dump",
+                                               "hex",
+                                               "re",
+                                               "loop_input",
+                                               "loop_output",
+                                               "v",
+                                               "target",
+                                               "threads",
+                                               "vsync",
+                                               "async",
+                                               "adrift_threshold",
+                                               "vglobal",
+                                               "copyts",
+                                               "copytb",
+                                               "shortest",
+                                               "dts_delta_threshold",
+                                               "programid",
+                                               "xerror",
+                                               "copyinkf",
+                                               "b",
+                                               "vb",
+                                               "vframes",
+                                               "r",
+                                               "s",
+                                               "aspect",
+                                               "pix_fmt",
+                                               "croptop",
+                                               "cropbottom",
+                                               "cropleft",
+                                               "cropright",
+                                               "padtop",
+                                               "padbottom",
+                                               "padleft",
+                                               "padright",
+                                               "padcolor",
+                                               "intra",
+                                               "vn",
+                                               "vdt",
+                                               "qscale",
+                                               "rc_override",
+                                               "vcodec",
+                                               "me_threshold",
+                                               "sameq",
+                                               "pass",
+                                               "passlogfile",
+                                               "deinterlace",
+                                               "psnr",
+                                               "vstats",
+                                               "vstats_file",
+                                               "vhook",
+                                               "vfilters",
+                                               "vf",
+                                               "intra_matrix",
+                                               "inter_matrix",
+                                               "top",
+                                               "dc",
+                                               "vtag",
+                                               "newvideo",
+                                               "vlang",
+                                               "qphist",
+                                               "force_fps",
+                                               "streamid",
+                                               "force_key_frames",
+                                               "ab",
+                                               "aframes",
+                                               "aq",
+                                               "ar",
+                                               "ac",
+                                               "an",
+                                               "acodec",
+                                               "atag",
+                                               "vol",
+                                               "newaudio",
+                                               "alang",
+                                               "sample_fmt",
+                                               "sn",
+                                               "scodec",
+                                               "newsubtitle",
+                                               "slang",
+                                               "stag",
+                                               "vc",
+                                               "tvstd",
+                                               "isync",
+                                               "muxdelay",
+                                               "muxpreload",
+                                               "absf",
+                                               "vbsf",
+                                               "sbsf",
+                                               "apre",
+                                               "vpre",
+                                               "spre",
+                                               "fpre"};
     std::vector<std::string> names;
     for (const TOptionRow& row : OptionTable())
         for (std::string_view n : row.Names) names.emplace_back(n);

@@ -42,9 +42,9 @@ TEST_P(PresetsOnEngine, AppliesStrictlyAndTheEncoderOpens) {
 
     std::unique_ptr<AVCodecContext, EncoderFree> ctx(lib().avcodec_alloc_context3(Codec));
     ASSERT_TRUE(ctx);
-    ASSERT_NO_THROW(engine.ApplyContextOptions(
-        ctx.get(), engine.OptionContexts->Codec(AVMEDIA_TYPE_VIDEO),
-        AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM, Codec))
+    ASSERT_NO_THROW(
+        engine.ApplyContextOptions(ctx.get(), engine.OptionContexts->Codec(AVMEDIA_TYPE_VIDEO),
+                                   AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM, Codec))
         << preset.Name;
     ctx->width = 64;
     ctx->height = 48;
@@ -59,7 +59,8 @@ TEST_P(PresetsOnEngine, AppliesStrictlyAndTheEncoderOpens) {
     EXPECT_GE(ret, 0) << preset.Name;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllBuiltIn, PresetsOnEngine, ::testing::Range<size_t>(0, BuiltInPresetCount),
+INSTANTIATE_TEST_SUITE_P(AllBuiltIn, PresetsOnEngine,
+                         ::testing::Range<size_t>(0, BuiltInPresetCount),
                          [](const ::testing::TestParamInfo<size_t>& info) {
                              std::string name(BuiltInPresets().at(info.param).Name);
                              for (char& c : name)

@@ -1,5 +1,7 @@
 // Tests of targets and of preset application (transcoder/Targets.h,
 // transcoder/Presets.h) against a recording stand-in for the engine.
+#include "transcoder/Targets.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +12,6 @@
 
 #include "diag/FFLog.h"
 #include "tests/support/LogCapture.h"
-#include "transcoder/Targets.h"
 
 namespace tw {
 namespace {

@@ -142,7 +142,8 @@ bool FillTone(AVFrame& frame, long long first, int sampleRate, double hz) {
             const int slot = planar ? i : i * channels + c;
             switch (packed) {
                 case AV_SAMPLE_FMT_U8:  // silent at 128
-                    frame.extended_data[plane][slot] = static_cast<uint8_t>(128 + std::lrint(s * 127));
+                    frame.extended_data[plane][slot] =
+                        static_cast<uint8_t>(128 + std::lrint(s * 127));
                     break;
                 case AV_SAMPLE_FMT_S16:
                     reinterpret_cast<int16_t*>(frame.extended_data[plane])[slot] =
