@@ -16,6 +16,7 @@ extern "C" {
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
@@ -24,14 +25,10 @@ extern "C" {
 namespace tw {
 namespace {
 
-using Options = std::vector<std::pair<std::string, std::string>>;
+using Options = test::EngineOptions;
 
-class TranscodeErrors : public ::testing::Test {
+class TranscodeErrors : public test::EngineTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-    }
     struct TOutcome {
         bool Finished = false;
         bool ErrorRaised = false;
@@ -40,9 +37,7 @@ class TranscodeErrors : public ::testing::Test {
     TOutcome Run(const std::string& in, const std::string& out, const Options& output) {
         TCustomFFmpeg e(4);
         e.SetVerbose(0);
-        EXPECT_TRUE(e.OpenInputFile(in)) << e.LastError;
-        for (const auto& [k, v] : output) e.SetOption(k, v);
-        EXPECT_EQ(e.OpenOutputFile(out, false), 1) << e.LastError;
+        EXPECT_EQ(test::PrepareEngine(e, {in}, out, output, {}, false), "");
         e.Start(false);
         return {e.Finished, e.ErrorRaised, e.ErrorMessage};
     }
@@ -75,7 +70,6 @@ class TranscodeErrors : public ::testing::Test {
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         return path;
     }
-    test::TempDir Dir;
 };
 
 // Catches: a packet the decoder refuses ending the run without "xerror"
