@@ -5,9 +5,12 @@ set -euo pipefail
 
 TW_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TW_BUILD="${TW_BUILD:-$TW_ROOT/build}"
+# Objects are shared between trees of the same layout (work trees, clones).
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$TW_ROOT")}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 
 TW_PACKAGES=(
-    g++ cmake ninja-build pkg-config
+    g++ cmake ninja-build pkg-config ccache
     libgtest-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
     libswresample-dev libavfilter-dev libavdevice-dev
