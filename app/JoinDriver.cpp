@@ -12,6 +12,7 @@
 #include "app/MergeCheck.h"
 #include "app/PendingOutput.h"
 #include "binding/Entries.h"
+#include "binding/UnicodeProtocol.h"
 #include "diag/MainThread.h"
 
 namespace tw {
@@ -130,7 +131,10 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         return jrError;
     }
     encoder.ClearTasks();
-    if (files.empty() || !encoder.Decoder.LoadFile(files[0])) {
+    // A source that can be read only once (a FIFO, a pipe) is opened by the
+    // engine alone; its facts come from the engine's context.
+    const bool firstReadOnce = !files.empty() && IsReadOnceFile(files[0]);
+    if (files.empty() || (!firstReadOnce && !encoder.Decoder.LoadFile(files[0]))) {
         message = "LoadFile Error: " + encoder.Decoder.LastError;
         return jrError;
     }
@@ -149,9 +153,18 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         facts.push_back(SurveySource(
             i < task.InputFiles.size() ? task.InputFiles[i].get() : nullptr, files[i]));
     if (survey) *survey = facts;
-    TOutputOptions out = MergeOutputOptions(encoder.Decoder, settings.FastJoin, settings.Threads,
-                                            settings.Container);
-    if (settings.FastJoin) {
+    if (firstReadOnce) {
+        if (task.InputFiles.empty() || !task.InputFiles[0]) {
+            message = "LoadFile Error: " + files[0];
+            return jrError;
+        }
+        encoder.Decoder.AttachContext(task.InputFiles[0].get());
+    }
+    bool fastJoin = settings.FastJoin;
+    if (settings.CheckSources && !settings.CheckSources(facts, fastJoin, message)) return jrError;
+    TOutputOptions out =
+        MergeOutputOptions(encoder.Decoder, fastJoin, settings.Threads, settings.Container);
+    if (fastJoin) {
         // Refused before anything is written: the container could not hold
         // it, or a source would leave a hole in a stream.
         message = FastMergeProblem(facts, settings.Container);
@@ -181,7 +194,9 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
     }
     if (task.Finished) return jrDone;
     message = "用户停止";
-    return jrStopped;
+    // A file of a header and an ending only would replace the old output
+    // with nothing worth keeping.
+    return task.MediaPacketsWritten > 0 ? jrStopped : jrStoppedEmpty;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -236,6 +251,7 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
         throw;
     }
     user.SetStateText("");
+    if (result == jrStoppedEmpty) return result;  // the pending file goes with its destructor
     if (!KeepsOutput(result)) {
         // The pending file goes with its destructor. The engine's texts name
         // the file it wrote: the user knows the output.
@@ -250,7 +266,10 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     }
     if (result == jrDone) {
         user.Tell("合并成功");
-        if (settings.DeleteSources) {
+        if (settings.DeleteSources && user.StopRequested()) {
+            // A stop once the merge is in place keeps it, and the sources.
+            user.Tell("已停止，源文件未删除");
+        } else if (settings.DeleteSources) {
             if (!VerifyMerge(sources, outputFile, settings.FastJoin, why)) {
                 user.Tell("合并后的文件未通过检查，源文件未删除：" + why);
                 return result;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,16 @@ namespace tw {
 ///           old output as it was, the unfinished file removed;
 /// jrDone    the merge ran to its end: the merged file is the output;
 /// jrStopped the user stopped it: the partial file (with its ending) is the
-///           output.
-enum TJoinResult { jrError = -1, jrDone = 0, jrStopped = 1 };
+///           output;
+/// jrStoppedEmpty the user stopped it before any picture or sound was
+///           written: like jrError nothing changes at the output (an old
+///           output stays as it was, the unfinished file is removed), but
+///           nothing is told (a stop by the user).
+enum TJoinResult { jrError = -1, jrDone = 0, jrStopped = 1, jrStoppedEmpty = 2 };
 
 /// True when a merge that ended with result puts what it wrote in place of
-/// the output (done, or stopped with a playable partial file).
-constexpr bool KeepsOutput(TJoinResult result) { return result != jrError; }
+/// the output (done, or stopped with a partial file that holds media).
+constexpr bool KeepsOutput(TJoinResult result) { return result == jrDone || result == jrStopped; }
 
 /// How the driver asks and tells the user (the window: message boxes and
 /// the state label; the command line: a terminal; tests: a script).
@@ -36,6 +41,9 @@ class TJoinUser {
     virtual void Tell(const std::string& text) = 0;
     /// The state line (progress); empty clears it.
     virtual void SetStateText(const std::string& text) = 0;
+    /// True when the user asked to stop after the merged file was put in
+    /// place: the sources are then kept. Main thread.
+    virtual bool StopRequested() { return false; }
 };
 
 /// TJoinSettings::Threads: let the libraries choose ("threads" 0).
@@ -50,6 +58,13 @@ struct TJoinSettings {
     /// The output's muxer: "flv" (the window's), or for the command line
     /// "mp4", "matroska", "mpegts" ...
     std::string Container = "flv";
+    /// Called once every source is open (by the engine, the only open of a
+    /// source that can be read once), before anything is written, with the
+    /// facts of every source: may switch fastJoin (the copy or re-encode
+    /// choice), or refuse the merge with false and a message (jrError).
+    std::function<bool(const std::vector<TSourceFacts>& sources, bool& fastJoin,
+                       std::string& message)>
+        CheckSources = nullptr;
 };
 
 /// The folder the libraries are loaded from: LibAV beside the executable

@@ -7,8 +7,13 @@
 namespace tw {
 
 /// A hidden file beside the output (same folder, so the move is a rename on
-/// one file system). Removed by the destructor unless committed. Main thread
-/// only; not copyable.
+/// one file system), named ".NAME.XXXXXX.part" where NAME is the output's
+/// name with ':' and, in a name that is not UTF-8, every byte beyond ASCII
+/// replaced by '_' (a name the libraries take as it is). Removed by the
+/// destructor unless committed. While it exists it holds an advisory lock
+/// (flock) on the file: a merge that was killed leaves its file unlocked,
+/// and the next Create for the same output removes it. Main thread only;
+/// not copyable.
 class TPendingOutput {
   public:
     TPendingOutput() = default;
@@ -16,9 +21,10 @@ class TPendingOutput {
     TPendingOutput(const TPendingOutput&) = delete;
     TPendingOutput& operator=(const TPendingOutput&) = delete;
 
-    /// Creates a new empty file beside target (the target's permissions when
-    /// it exists, else the user's defaults). False with why (errno text) when
-    /// the folder is missing or not writable.
+    /// Removes the hidden files of this output that no live merge holds,
+    /// then creates a new empty one beside target (the target's permissions
+    /// when it exists, else the user's defaults). False with why (errno
+    /// text) when the folder is missing or not writable.
     bool Create(const std::string& target, std::string& why);
     /// The file to write to; empty before Create.
     const std::string& Path() const { return FPath; }
@@ -27,16 +33,22 @@ class TPendingOutput {
     bool Commit(std::string& why);
 
     /// Removes every file of a TPendingOutput that is neither committed nor
-    /// destroyed yet, and makes every later Create fail: for a program that
-    /// ends at once (a second Ctrl-C) and must leave no half-written file
-    /// behind. Any thread.
-    static void RemoveAllNow();
+    /// destroyed yet, and makes every later Create and Commit fail: for a
+    /// program that ends at once (a signal) and must leave no half-written
+    /// file behind. Returns false and does nothing once a pending output of
+    /// this process has been committed (a merge is in place: too late to
+    /// undo it). Any thread.
+    static bool RemoveAllNow();
     /// True while a file of a TPendingOutput exists (a merge is being
     /// written). Any thread.
     static bool AnyLive();
+    /// True once a pending output of this process has been committed. Any
+    /// thread.
+    static bool AnyCommitted();
 
   private:
     std::string FPath, FTarget;
+    int FLockFd = -1;
     bool FCommitted = false;
 };
 

@@ -3,6 +3,7 @@
 #include "binding/UnicodeProtocol.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,10 +70,35 @@ struct TWideFile {
     int Fd = -1;
     /// The context over the file (set once it exists); for its size.
     const AVIOContext* Context = nullptr;
+    /// A pipe, FIFO or device read without blocking: waits for data in
+    /// slices and asks the interrupt callback between them.
+    bool Stream = false;
 };
+
+// How long a read of a stream waits before it asks whether to stop.
+constexpr int kStreamWaitMs = 50;
+
+int StreamRead(TWideFile* f, uint8_t* buf, int size) {
+    for (;;) {
+        pollfd p{f->Fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kStreamWaitMs);
+        if (ready < 0 && errno != EINTR) return AVERROR(errno);
+        if (ready > 0) {
+            // Data, or every writer gone (0: the end). A FIFO whose writer
+            // has not come yet reports nothing at all, so its end is never
+            // taken for the end of the data.
+            const ssize_t n = ::read(f->Fd, buf, size);
+            if (n > 0) return static_cast<int>(n);
+            if (n == 0) return AVERROR_EOF;
+            if (errno != EAGAIN && errno != EINTR) return AVERROR(errno);
+        }
+        if (IOInterruptCallback(nullptr)) return AVERROR_EXIT;
+    }
+}
 
 int WideRead(void* opaque, uint8_t* buf, int size) {
     auto* f = static_cast<TWideFile*>(opaque);
+    if (f->Stream) return StreamRead(f, buf, size);
     ssize_t n;
     do {
         n = ::read(f->Fd, buf, size);
@@ -101,6 +127,7 @@ int WideWrite(void* opaque, uint8_t* buf, int size) {
 
 int64_t WideSeek(void* opaque, int64_t pos, int whence) {
     auto* f = static_cast<TWideFile*>(opaque);
+    if (f->Stream) return AVERROR(ESPIPE);
     if (whence & AVSEEK_SIZE) {
         struct stat st;
         if (::fstat(f->Fd, &st) != 0) return AVERROR(errno);
@@ -192,9 +219,15 @@ int OpenWideProtocol(const std::string& url, int mode, AVIOContext** pb) {
             return AVERROR(ENOENT);
     }
     if (path.empty()) return AVERROR(ENOENT);
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    // Without O_NONBLOCK the open of a FIFO waits for its writer, beyond the
+    // reach of any stop.
+    const int fd =
+        ::open(path.c_str(), flags | O_CLOEXEC | (mode == wideRead ? O_NONBLOCK : 0), 0666);
     if (fd < 0) return AVERROR(errno);
-    std::unique_ptr<TWideFile> file(new (std::nothrow) TWideFile{fd});
+    struct stat st;
+    const bool stream = mode == wideRead && ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
+    if (mode == wideRead && !stream) (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::unique_ptr<TWideFile> file(new (std::nothrow) TWideFile{fd, nullptr, stream});
     LibBufferPtr<unsigned char> buffer(static_cast<unsigned char*>(lib().av_malloc(kIOBufferSize)));
     AVIOContext* ctx = nullptr;
     if (file && buffer) {
@@ -207,6 +240,8 @@ int OpenWideProtocol(const std::string& url, int mode, AVIOContext** pb) {
         ::close(fd);
         return AVERROR(ENOENT);
     }
+    // A stream cannot go back: the demuxers must not try.
+    if (stream) ctx->seekable = 0;
     // The context holds both from here; CloseWideProtocol frees them.
     buffer.release();
     file->Context = ctx;
@@ -237,8 +272,22 @@ int CloseWideProtocol(AVIOContext** pb) {
     return result;
 }
 
+bool IsReadOnceFile(const TPathFileName& name) {
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 &&
+           (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
+bool NeedsOwnReader(const std::string& libraryName) {
+    return IsWideProtocolName(libraryName) ||
+           (libraryName.find(':') == std::string::npos && IsReadOnceFile(libraryName));
+}
+
 int OpenLibraryIO(const std::string& libraryName, int flags, AVIOContext** pb,
                   AVDictionary** options, const AVIOInterruptCB* interrupt) {
+    if (flags == AVIO_FLAG_READ && libraryName.find(':') == std::string::npos &&
+        IsReadOnceFile(libraryName))
+        return OpenWideProtocol(kWidePrefix + libraryName, wideRead, pb);
     if (libraryName.compare(0, 8, "unicode:") == 0) {
         int mode = wideRead;
         if ((flags & AVIO_FLAG_READ_WRITE) == AVIO_FLAG_READ_WRITE)
@@ -254,6 +303,21 @@ int OpenLibraryIO(const std::string& libraryName, int flags, AVIOContext** pb,
         return OpenAsyncFile(libraryName, pb);
     const AVIOInterruptCB cb = interrupt ? *interrupt : LibraryInterruptCB();
     return lib().avio_open2(pb, libraryName.c_str(), flags, &cb, options);
+}
+
+int ReopenOutputIO(AVFormatContext* s, AVIOContext** pb, const char* url, int flags,
+                   AVDictionary** options) {
+    if (!url || !pb) return AVERROR(EINVAL);
+    // Our own names through our own I/O, as the output itself was opened.
+    if (std::string_view(url).compare(0, 8, "unicode:") == 0) return OpenLibraryIO(url, flags, pb);
+    const AVIOInterruptCB cb = s ? s->interrupt_callback : LibraryInterruptCB();
+    return lib().avio_open2(pb, url, flags, &cb, options);
+}
+
+int CloseReopenedOutputIO(AVFormatContext*, AVIOContext* pb) {
+    if (!pb) return 0;
+    if (IsWideProtocolIO(pb)) return CloseWideProtocol(&pb);
+    return lib().avio_closep(&pb);
 }
 
 int FlushLibraryIO(AVIOContext* pb) {

@@ -11,6 +11,7 @@
 #include <string>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 #include <libavutil/dict.h>
 }
@@ -73,6 +74,15 @@ int CloseWideProtocol(AVIOContext** pb);
 /// True when the context was made by OpenWideProtocol.
 bool IsWideProtocolIO(const AVIOContext* pb);
 
+/// True when the name is a FIFO, a pipe (/dev/fd/N), a device or a socket:
+/// a source that can be read only once, from start to end, and whose open
+/// may wait for a writer.
+bool IsReadOnceFile(const TPathFileName& name);
+/// True when an input of this library name must be opened through
+/// OpenLibraryIO and set as the context's pb (AVFMT_FLAG_CUSTOM_IO): a
+/// "unicode:" name, or a local IsReadOnceFile.
+bool NeedsOwnReader(const std::string& libraryName);
+
 /// Opens a library file name (a ToLibraryFileName result) for the openers.
 /// flags: AVIO_FLAG_READ, AVIO_FLAG_WRITE or AVIO_FLAG_READ_WRITE, as for
 /// avio_open2. Names of the "unicode" protocol (starting "unicode:") are
@@ -90,6 +100,16 @@ bool IsWideProtocolIO(const AVIOContext* pb);
 /// LibraryInterruptCB() (an output passes one that can only stop its open).
 int OpenLibraryIO(const std::string& libraryName, int flags, AVIOContext** pb,
                   AVDictionary** options = nullptr, const AVIOInterruptCB* interrupt = nullptr);
+/// For AVFormatContext::io_open of an output: the muxers' second passes (MP4
+/// "faststart", the FLV key-frame index) reopen the output by its URL
+/// through it. "unicode:" names are served as by OpenLibraryIO (options not
+/// used), every other URL by avio_open2 with the context's interrupt
+/// callback and the options. Close with CloseReopenedOutputIO.
+int ReopenOutputIO(AVFormatContext* s, AVIOContext** pb, const char* url, int flags,
+                   AVDictionary** options);
+/// For AVFormatContext::io_close2: closes what ReopenOutputIO opened.
+int CloseReopenedOutputIO(AVFormatContext* s, AVIOContext* pb);
+
 /// Closes what OpenLibraryIO opened (CloseWideProtocol, CloseAsyncFile or
 /// avio_closep); *pb becomes nullptr; safe on null. Returns 0 or a negative
 /// library code.

@@ -8,6 +8,7 @@
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "binding/InterruptCB.h"
+#include "binding/StreamLimit.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 
@@ -56,7 +57,7 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
     // ours until the open succeeds (a failed open leaves it to us).
     const std::string libraryName = ToLibraryFileName(fileName);
     TLibraryIOPtr io;
-    if (IsWideProtocolName(libraryName)) {
+    if (NeedsOwnReader(libraryName)) {
         AVIOContext* pb = nullptr;
         const int ret = OpenLibraryIO(libraryName, AVIO_FLAG_READ, &pb);
         if (ret < 0) {
@@ -82,8 +83,19 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
     io.release();
     FContext = ctx;
 
-    if (lib().avformat_find_stream_info(FContext, nullptr) < 0) {
-        LastError = fileName + ": could not find codec parameters";
+    std::string tooMany = TooManyStreams(FContext, fileName);
+    if (tooMany.empty()) {
+        LimitStreams(FContext);
+        const int analysed = lib().avformat_find_stream_info(FContext, nullptr);
+        tooMany = TooManyStreams(FContext, fileName);
+        if (analysed < 0 && tooMany.empty()) {
+            LastError = fileName + ": could not find codec parameters";
+            CloseFile();
+            return false;
+        }
+    }
+    if (!tooMany.empty()) {
+        Report(AV_LOG_ERROR, tooMany);
         CloseFile();
         return false;
     }

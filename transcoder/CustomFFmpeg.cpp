@@ -93,6 +93,7 @@ TConvertThread* TCustomFFmpeg::Start(bool inThread, int priority) {
     StopRequested = false;
     Finished = false;
     Terminated = false;
+    MediaPacketsWritten = 0;
     if (!inThread) {
         Run();
         return nullptr;

@@ -57,6 +57,11 @@ class TCustomFFmpeg : public TFileSet, public TRunCounters {
     std::atomic<bool> Terminated = false;
     std::atomic<bool> ErrorRaised = false;
     std::string ErrorMessage;
+    /// Audio and video packets the muxers took in the last run (cover art
+    /// and other streams not counted): zero when a stopped run's output
+    /// holds no media, only its header and ending. Written by the running
+    /// thread, readable from any.
+    std::atomic<int64_t> MediaPacketsWritten = 0;
     int64_t ProgressIntervalUs = 500000;
     int64_t PreviewIntervalUs = 100000;
 

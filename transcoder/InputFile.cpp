@@ -8,6 +8,7 @@
 
 #include "binding/Entries.h"
 #include "binding/InterruptCB.h"
+#include "binding/StreamLimit.h"
 #include "binding/UnicodeProtocol.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
@@ -133,8 +134,9 @@ void TFileSet::OpenInput(const std::string& fileName) {
     cleanUp.Register();
     IOStartTime = lib().av_gettime();
 
-    // Names the libraries cannot open themselves are read through our own I/O.
-    if (IsWideProtocolName(libraryName)) {
+    // Names the libraries cannot open themselves, and sources that must not
+    // block beyond a stop (FIFOs, pipes), are read through our own I/O.
+    if (NeedsOwnReader(libraryName)) {
         AVIOContext* pb = nullptr;
         const int ret = OpenLibraryIO(libraryName, AVIO_FLAG_READ, &pb);
         if (ret < 0) throw TOpenRefused(ErrorText(fileName, ret));
@@ -152,6 +154,9 @@ void TFileSet::OpenInput(const std::string& fileName) {
     // From here the input's own deleter closes our I/O after the input.
     (void)customIO.release();
     InputFormatPtr input(raw);
+    if (const std::string why = TooManyStreams(input.get(), fileName); !why.empty())
+        throw TOpenRefused(why);
+    LimitStreams(input.get());
 
     if (ProgramId != 0) {
         for (unsigned i = 0; i < input->nb_streams; ++i) input->streams[i]->discard = AVDISCARD_ALL;
@@ -176,6 +181,8 @@ void TFileSet::OpenInput(const std::string& fileName) {
 
     IOStartTime = lib().av_gettime();
     ret = lib().avformat_find_stream_info(input.get(), nullptr);
+    if (const std::string why = TooManyStreams(input.get(), fileName); !why.empty())
+        throw TOpenRefused(why);
     if (ret < 0 && Verbose >= 0) {
         const std::string text = libraryName + ": could not find codec parameters";
         FFLogger()->Log(this, llVerbose, text);

@@ -452,6 +452,11 @@ void TFileSet::OpenOutput(const std::string& fileName, bool join) {
     std::shared_ptr<AVFormatContext> oc(raw, OutputFormatClose());
     oc->url = lib().av_strdup(libraryName.c_str());
     if (!oc->url) throw FFmpegException("avformat_alloc_context failed");
+    // The muxers' second passes (the MP4 index in front, the FLV key-frame
+    // index) reopen the file by its URL: names of our own protocol must
+    // reach our own I/O there too.
+    oc->io_open = ReopenOutputIO;
+    oc->io_close2 = CloseReopenedOutputIO;
 
     if (std::strcmp(format->name, "ffm") == 0)
         throw TOpenRefused("The ffm output format is not available in this library version");

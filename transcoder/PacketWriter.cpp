@@ -80,8 +80,12 @@ void TStreamWriter::WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecCont
             last.Dts = pkt->dts;
         }
     }
+    const AVMediaType type = st->codecpar->codec_type;
+    const bool media = (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_VIDEO) &&
+                       !(st->disposition & AV_DISPOSITION_ATTACHED_PIC);
     const int ret = lib().av_interleaved_write_frame(s, pkt);
     if (ret < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", ret));
+    if (media) ++FMediaWritten;
 }
 
 double TStreamWriter::CurrentTime(const TOutputStream& ost) const {

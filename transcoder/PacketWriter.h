@@ -2,6 +2,8 @@
 // packets to, and which record of a joined output holds the encoder.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <vector>
@@ -40,9 +42,12 @@ class TPacketWriter {
 /// got and its last decode time.
 class TStreamWriter final : public TPacketWriter {
   public:
-    /// Reads "xerror" from the options; logs as `sender`.
-    TStreamWriter(const TOptionState& options, TLogSender sender)
-        : FOptions(options), FSender(sender) {}
+    /// Reads "xerror" from the options; logs as `sender`; counts the audio
+    /// and video packets the muxers took in mediaWritten (which outlives
+    /// the writer).
+    TStreamWriter(const TOptionState& options, TLogSender sender,
+                  std::atomic<int64_t>& mediaWritten)
+        : FOptions(options), FSender(sender), FMediaWritten(mediaWritten) {}
     void WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
                      TBitstreamFilterChain& bsfs) override;
 
@@ -65,6 +70,7 @@ class TStreamWriter final : public TPacketWriter {
 
     const TOptionState& FOptions;
     TLogSender FSender;
+    std::atomic<int64_t>& FMediaWritten;
     // In the stream's time base.
     std::map<const AVStream*, int64_t> FStreamEnd;
     std::map<const AVStream*, TLastDts> FStreamLastDts;

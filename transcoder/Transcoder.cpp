@@ -40,7 +40,7 @@ TTranscoder::TTranscoder(TCustomFFmpeg& engine)
     : FEngine(engine),
       FTables(engine),
       FEncoderRecord(engine, engine.JoinMode),
-      FWriter(engine, &engine),
+      FWriter(engine, &engine, engine.MediaPacketsWritten),
       FVideoFilter(engine, engine.FitPictures, FEncoderRecord, &engine),
       FHooks(engine, engine.PictureState()),
       FAudio(engine, engine, FEncoderRecord, FWriter, &engine),

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,7 @@
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "binding/LibPtr.h"
+#include "binding/UnicodeProtocol.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"
 #include "diag/ThreadName.h"
@@ -63,16 +65,22 @@ constexpr const char* kUsage =
 
 std::atomic<bool> gStop{false};
 std::atomic<int> gSignals{0};
-// Set once the merge is done and its output in place: a signal then comes
-// too late to stop anything, and the program ends with its report and 0
-// (it told the user of the success already, or is about to).
-std::atomic<bool> gMerged{false};
+// Set once the merge runs (the driver waits for it): a stop from then on
+// ends it with a proper ending. Before, nothing has been written yet (the
+// main thread may be blocked in an open), and a signal ends the program.
+std::atomic<bool> gMerging{false};
+// The output's name for the signal thread; set before gHaveOutput.
+char gOutputName[PATH_MAX];
+std::atomic<bool> gHaveOutput{false};
 
-// Ends the program at once, leaving no half-written merge behind.
-[[noreturn]] void EndNow() {
-    TPendingOutput::RemoveAllNow();
-    if (isatty(STDERR_FILENO)) (void)!::write(STDERR_FILENO, "\n", 1);
-    ::_exit(130);
+// What a stop before anything was merged tells: the old output is as it was.
+void TellNothingMerged() {
+    struct stat st;
+    if (!gHaveOutput) return (void)(isatty(STDERR_FILENO) && ::write(STDERR_FILENO, "\n", 1));
+    std::fprintf(stderr, "%sstopped: nothing was merged; %s %s\n",
+                 isatty(STDERR_FILENO) ? "\n" : "", gOutputName,
+                 ::stat(gOutputName, &st) == 0 ? "is unchanged" : "was not written");
+    std::fflush(stderr);
 }
 
 // True once Ctrl-C or SIGTERM came, also while the signal thread has not
@@ -86,9 +94,11 @@ bool StopSignalled() {
 
 // Ctrl-C and SIGTERM are taken by a thread of their own (sigwait), which can
 // wake the main thread's wait at once; a signal handler could not. Until a
-// merge writes its file (at the prompt, while probing, the main thread
-// perhaps blocked in a read) and at a second signal the program ends from
-// here; otherwise the merge is stopped with a proper ending.
+// merge runs (at the prompt, while probing, while the sources are opened,
+// the main thread perhaps blocked in a read) and at a second signal the
+// program ends from here, leaving no hidden file and an old output as it
+// was; otherwise the merge is stopped with a proper ending. Once the merged
+// file is in place a signal only keeps the sources (the merge succeeded).
 void WatchStopSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -99,8 +109,11 @@ void WatchStopSignals() {
         NameThisThread("tw-signals");
         for (;;) {
             int sig = 0;
-            if (sigwait(&set, &sig) != 0 || gMerged) continue;
-            if (++gSignals > 1 || !TPendingOutput::AnyLive()) EndNow();
+            if (sigwait(&set, &sig) != 0) continue;
+            if ((++gSignals > 1 || !gMerging) && TPendingOutput::RemoveAllNow()) {
+                TellNothingMerged();
+                ::_exit(130);
+            }
             gStop = true;
             WakeMainThread();
         }
@@ -138,6 +151,7 @@ class TCommandLineUser : public TJoinUser {
         return false;
     }
     void Tell(const std::string& text) override { Messages.push_back(text); }
+    bool StopRequested() override { return gStop; }
     void SetStateText(const std::string& text) override {
         if (FArgs.Quiet) return;
         if (text.empty()) {
@@ -304,6 +318,40 @@ class TLogCapture {
     std::deque<std::string> FLines;
 };
 
+// Copy or re-encode, from the facts of every source: prints the --auto
+// choice, or for a fast merge of sources that differ the table; returns the
+// refusal of --check ("" when the merge goes on) and sets fast.
+std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args,
+                       const std::string& container, bool& fast) {
+    std::vector<TEncodingSource> table;
+    for (const TSourceFacts& f : facts) table.push_back(TEncodingSource{f, {}});
+    bool same = false;
+    const std::string tableText = EncodingTableText(table, TerminalWidth(STDERR_FILENO), same);
+    fast = args.Fast;
+    if (args.Auto) {
+        const std::string problem = FastMergeProblem(facts, container);
+        const std::string difference = FirstDifference(facts);
+        fast = problem.empty() && difference.empty();
+        if (!args.Quiet)
+            std::printf(
+                "--auto: %s\n",
+                fast ? "fast merge (the sources share one encoding)"
+                : !difference.empty()
+                    ? ("re-encoding: the sources are encoded differently: " + difference).c_str()
+                    : ("re-encoding: " + problem).c_str());
+        std::fflush(stdout);
+    } else if (args.Fast && !same) {
+        // The table is the warning of a fast merge whose sources differ.
+        std::fputs(tableText.c_str(), stderr);
+        if (args.Check)
+            return "the sources are encoded differently (marked *): refusing a fast merge";
+        std::fprintf(stderr,
+                     "warning: the sources are encoded differently (marked *); the "
+                     "fast merge may not play correctly\n");
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -391,15 +439,20 @@ int main(int argc, char** argv) {
     const std::string container = ContainerFor(args.Output, args.Format);
 
     // Every source is opened once before the merge: the same message for an
-    // unreadable file in both modes, the table, the truncation warning.
+    // unreadable file in both modes, the table, the truncation warning. A
+    // source that can be read only once (a FIFO, a pipe) is left to the
+    // merge, which tells its facts once it has opened it.
     std::vector<TEncodingSource> table;
     std::vector<TSourceFacts> facts;
     std::string firstError;
+    bool readOnce = false;
     for (const auto& f : args.Inputs) {
         TEncodingSource row;
         row.Facts.File = f;
         TFFDecoder d;
-        if (!d.LoadFile(f)) {
+        if (!args.Probe && IsReadOnceFile(f)) {
+            readOnce = true;
+        } else if (!d.LoadFile(f)) {
             row.Error = "LoadFile Error: " + d.LastError;
             if (firstError.empty()) firstError = f + ": " + row.Error;
         } else {
@@ -424,31 +477,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarnwick-join: %s\n", firstError.c_str());
         return 1;
     }
-    const std::string tableText = EncodingTableText(table, TerminalWidth(STDERR_FILENO), same);
-    if (args.Auto) {
-        const std::string problem = FastMergeProblem(facts, container);
-        const std::string difference = FirstDifference(facts);
-        args.Fast = problem.empty() && difference.empty();
-        if (!args.Quiet)
-            std::printf(
-                "--auto: %s\n",
-                args.Fast ? "fast merge (the sources share one encoding)"
-                : !difference.empty()
-                    ? ("re-encoding: the sources are encoded differently: " + difference).c_str()
-                    : ("re-encoding: " + problem).c_str());
-        std::fflush(stdout);
-    } else if (args.Fast && !same) {
-        // The table is the warning of a fast merge whose sources differ.
-        std::fputs(tableText.c_str(), stderr);
-        if (args.Check) {
-            std::fprintf(stderr,
-                         "the sources are encoded differently (marked *): refusing "
-                         "a fast merge\n");
+    if (!readOnce) {
+        const std::string refusal = ChooseMode(facts, args, container, args.Fast);
+        if (!refusal.empty()) {
+            std::fprintf(stderr, "%s\n", refusal.c_str());
             return 1;
         }
-        std::fprintf(stderr,
-                     "warning: the sources are encoded differently (marked *); the "
-                     "fast merge may not play correctly\n");
     }
 
     TCommandLineUser user(args);
@@ -461,8 +495,21 @@ int main(int argc, char** argv) {
     settings.DeleteSources = args.DeleteSources;
     settings.Threads = args.Threads;
     settings.Container = container;
+    if (readOnce) {
+        // Decided once the merge has opened every source. A re-encode
+        // needs the decoders' threads at the open; a copy does not mind them.
+        settings.FastJoin = args.Fast && !args.Auto;
+        settings.CheckSources = [&](const std::vector<TSourceFacts>& opened, bool& fast,
+                                    std::string& message) {
+            message = ChooseMode(opened, args, container, fast);
+            return message.empty();
+        };
+    }
+    std::snprintf(gOutputName, sizeof gOutputName, "%s", args.Output.c_str());
+    gHaveOutput = true;
     bool stopping = false;
     const auto stopOnSignal = [&] {
+        gMerging = true;
         if (gStop && !stopping) {
             stopping = true;
             encoder.Stop(true);
@@ -472,13 +519,15 @@ int main(int argc, char** argv) {
         case jrStopped:
             std::fprintf(stderr, "stopped: %s keeps what was merged so far\n", args.Output.c_str());
             return 130;
+        case jrStoppedEmpty:
+            TellNothingMerged();
+            return 130;
         case jrError:
             // A failed merge leaves nothing behind and an old output as it was.
             log.PrintKept();
             for (const auto& m : user.Messages) std::fprintf(stderr, "%s\n", m.c_str());
             return 1;
         case jrDone:
-            gMerged = true;
             break;
     }
     if (!args.Quiet) {

@@ -39,6 +39,8 @@ Writes a short synthetic clip: a moving test picture (H.264) and a sine tone
   --sample-rate HZ      audio rate (default 44100)
   --channels N          audio channels (default 2)
   --no-audio            video only
+  --tracks N            N audio tracks (default 1), the later ones copies of
+                        the first: a small file with many streams (1..2000)
   --no-video            audio only
   --start-time SECONDS  shift every timestamp (honoured by flv, mkv, ts;
                         mp4 stores it as an edit list)
@@ -138,6 +140,8 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
             clip.channels = ParseInt(arg, value(), 1, 8);
         } else if (arg == "--no-audio") {
             clip.audio = false;
+        } else if (arg == "--tracks") {
+            clip.tracks = ParseInt(arg, value(), 1, 2000);
         } else if (arg == "--no-video") {
             clip.video = false;
         } else if (arg == "--start-time") {

@@ -52,6 +52,9 @@ struct ClipSpec {
     /// displayed top-left corner and a black one in the displayed
     /// bottom-right corner, each a quarter of the shorter displayed side.
     bool marks = false;
+    /// Audio tracks: the first, encoded, and tracks - 1 copies of its
+    /// packets (a file with very many streams stays small).
+    int tracks = 1;
     bool quiet = false;
 
     /// Number of video frames: duration * fps, rounded to the nearest frame.

@@ -43,6 +43,8 @@ struct Track {
     bool drained = false;
     int64_t offset = 0;  ///< start time in the stream's time base
     int64_t lead = 0;    ///< added before the offset, in the encoder's time base
+    /// Streams that carry a copy of every packet (--tracks).
+    std::vector<AVStream*> copies;
 
     /// Time of the next frame, for interleaving the two encoders' input.
     bool Before(const Track& other) const {
@@ -211,6 +213,14 @@ void WritePackets(AVFormatContext& oc, Track& t, AVPacket& pkt) {
         av_packet_rescale_ts(&pkt, t.enc->time_base, t.stream->time_base);
         if (pkt.pts != AV_NOPTS_VALUE) pkt.pts += t.offset;
         if (pkt.dts != AV_NOPTS_VALUE) pkt.dts += t.offset;
+        for (AVStream* copy : t.copies) {
+            PacketPtr twin(av_packet_clone(&pkt));
+            if (!twin) throw std::runtime_error("out of memory");
+            av_packet_rescale_ts(twin.get(), t.stream->time_base, copy->time_base);
+            twin->stream_index = copy->index;
+            err = av_interleaved_write_frame(&oc, twin.get());
+            if (err < 0) Fail("cannot write a packet", err);
+        }
         pkt.stream_index = t.stream->index;
         err = av_interleaved_write_frame(&oc, &pkt);
         if (err < 0) Fail("cannot write a packet", err);
@@ -315,6 +325,13 @@ std::string WriteClip(const ClipSpec& spec) {
     Track video, audio;
     if (spec.video) AddVideo(*oc, spec, video);
     if (spec.audio) AddAudio(*oc, spec, audio);
+    for (int k = 1; audio.stream && k < spec.tracks; ++k) {
+        AVStream* copy = avformat_new_stream(oc.get(), nullptr);
+        if (!copy || avcodec_parameters_copy(copy->codecpar, audio.stream->codecpar) < 0)
+            throw std::runtime_error("cannot add audio track " + std::to_string(k + 1));
+        copy->time_base = audio.stream->time_base;
+        audio.copies.push_back(copy);
+    }
     AddChapters(*oc, spec);
     for (const auto& [key, value] : spec.metadata)
         av_dict_set(&oc->metadata, key.c_str(), value.c_str(), 0);
