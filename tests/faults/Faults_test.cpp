@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,6 +24,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "binding/FFLoad.h"
@@ -30,6 +32,10 @@
 #include "tests/support/JoinProgram.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace tw {
 namespace {
@@ -414,6 +420,248 @@ TEST_F(Faults, StopSignalsAtRandomMoments) {
     }
     // The moments are early enough for most rounds to stop a merge.
     EXPECT_GE(stopped, 2);
+}
+
+// The hidden files in a folder (".NAME.XXXXXX.part").
+std::vector<std::string> HiddenFiles(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        const std::string name = e.path().filename().string();
+        if (name.size() > 5 && name[0] == '.' && name.substr(name.size() - 5) == ".part")
+            found.push_back(e.path().string());
+    }
+    return found;
+}
+
+// Writes a file into a FIFO or pipe on a thread of its own; the reader may
+// stop early (no SIGPIPE then).
+class TFeeder {
+  public:
+    TFeeder(const std::string& fifo, const std::string& file) : FFifo(fifo) {
+        std::signal(SIGPIPE, SIG_IGN);
+        FThread = std::thread([this, file] {
+            const int fd = ::open(FFifo.c_str(), O_WRONLY);
+            if (fd < 0) return;
+            const std::string bytes = test::FileContents(file);
+            for (size_t at = 0; at < bytes.size();) {
+                const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+                if (n <= 0) break;
+                at += size_t(n);
+            }
+            ::close(fd);
+        });
+    }
+    ~TFeeder() {
+        // A reader that never came: open one so that the writer's open ends.
+        const int fd = ::open(FFifo.c_str(), O_RDONLY | O_NONBLOCK);
+        FThread.join();
+        if (fd >= 0) ::close(fd);
+    }
+
+  private:
+    std::string FFifo;
+    std::thread FThread;
+};
+
+// Catches: an output whose name (or folder) holds ':' or a byte that is not
+// UTF-8 failing at the MP4 second pass ("av_write_trailer(): Protocol not
+// found"), or an FLV one reported merged without its key-frame index.
+TEST_F(Faults, OddOutputNamesKeepTheirIndex) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string b = Clip("b.flv", {"--duration", "1", "--pattern", "1"});
+    const std::string folder = Dir.File("at 10:30");
+    std::filesystem::create_directory(folder);
+    for (const std::string name :
+         {"Meeting 10:30.mp4", "bad\xff name.mp4", "Meeting 10:30.flv", "bad\xff name.flv"}) {
+        SCOPED_TRACE(name);
+        const std::string out = folder + "/" + name;
+        const TRun run = Check({"-f"}, {a, b}, out);
+        ASSERT_EQ(run.exit, 0) << run.text;
+        AVFormatContext* ic = nullptr;
+        ASSERT_EQ(avformat_open_input(&ic, ("file:" + out).c_str(), nullptr, nullptr), 0);
+        avformat_find_stream_info(ic, nullptr);
+        int entries = 0;
+        for (unsigned i = 0; i < ic->nb_streams; ++i)
+            if (ic->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+                entries = avformat_index_get_entries_count(ic->streams[i]);
+        avformat_close_input(&ic);
+        if (name.find(".flv") != std::string::npos) {
+            // onMetaData's key-frame index: one per second of each source.
+            EXPECT_GE(entries, 2);
+        } else {
+            const std::string bytes = test::FileContents(out);
+            const size_t moov = bytes.find("moov"), mdat = bytes.find("mdat");
+            ASSERT_NE(moov, std::string::npos);
+            EXPECT_LT(moov, mdat) << "index behind the media";
+        }
+        EXPECT_TRUE(HiddenFiles(folder).empty());
+    }
+}
+
+// Catches: a FIFO or pipe source opened for a survey first (which drains
+// it) and then again for the merge, hanging for ever, in either mode.
+TEST_F(Faults, FifoAndPipeSourcesInBothModes) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string b = Clip("b.flv", {"--duration", "1", "--pattern", "1"});
+    const std::string fifo = Dir.File("in.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const char* mode : {"-f", "--auto", ""}) {
+        SCOPED_TRACE(mode);
+        const std::string out = Dir.File("fifo.flv");
+        std::vector<std::string> args = {"-y", "-o", out, fifo, b};
+        if (*mode) args.insert(args.begin(), mode);
+        TRun run;
+        {
+            TFeeder feed(fifo, a);
+            run = Join(args, {}, 60);
+        }
+        ASSERT_EQ(run.exit, 0) << run.text;
+        const test::MediaInfo info = test::ReadMediaInfo(out);
+        ASSERT_TRUE(info.Ok()) << info.error;
+        ASSERT_NE(info.Video(), nullptr);
+        EXPECT_NEAR(double(info.Video()->packets), 50, 2);
+    }
+    // A pipe handed down as /dev/fd/N.
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ::fcntl(fds[0], F_SETFD, 0);
+    const std::string out = Dir.File("pipe.flv");
+    std::thread writer([&] {
+        const std::string bytes = test::FileContents(a);
+        (void)!::write(fds[1], bytes.data(), bytes.size());
+        ::close(fds[1]);
+    });
+    const TRun run = Join({"-f", "-y", "-o", out, "/dev/fd/" + std::to_string(fds[0]), b}, {}, 60);
+    ::close(fds[0]);
+    writer.join();
+    ASSERT_EQ(run.exit, 0) << run.text;
+    const test::MediaInfo info = test::ReadMediaInfo(out);
+    ASSERT_NE(info.Video(), nullptr);
+    EXPECT_EQ(info.Video()->packets, 50);
+}
+
+// Catches: Ctrl-C or SIGTERM while a source is still being opened doing
+// nothing (a FIFO whose writer is silent), or replacing the old output with
+// a file that holds no media; the message must say nothing was merged.
+TEST_F(Faults, StopBeforeAnyMediaKeepsTheOldOutput) {
+    const std::string b = Clip("b.flv", {"--duration", "1"});
+    const std::string fifo = Dir.File("silent.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A writer that never writes.
+    const int hold = ::open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(hold, 0);
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const std::string out = Dir.File("out.flv");
+        Write(out, "old output");
+        const TRun run =
+            Join({"-f", "-y", "-o", out, fifo, b}, {.signal = signal, .signalAfterMs = 800}, 30);
+        EXPECT_EQ(run.exit, 130) << run.text;
+        EXPECT_NE(run.text.find("nothing was merged"), std::string::npos) << run.text;
+        EXPECT_EQ(test::FileContents(out), "old output");
+        EXPECT_TRUE(HiddenFiles(Dir.Path()).empty());
+    }
+    ::close(hold);
+}
+
+// Catches: a signal that comes once the merged file is in place (during
+// the check before the sources are deleted) turning the success into 130.
+TEST_F(Faults, SignalAfterTheOutputIsInPlaceKeepsTheSuccess) {
+    const std::string clip = Clip("a.flv", {"--duration", "3"});
+    int late = 0;
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::string> sources;
+        for (int k = 0; k < 3; ++k) {
+            sources.push_back(Dir.File("s" + std::to_string(round) + std::to_string(k) + ".flv"));
+            std::filesystem::copy_file(clip, sources.back());
+        }
+        const std::string out = Dir.File("late" + std::to_string(round) + ".flv");
+        std::vector<std::string> args = {"-f", "--delete-sources", "-o", out};
+        args.insert(args.end(), sources.begin(), sources.end());
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            test::ExecJoin(args, {.output = fds[1], .folder = {}, .fileLimit = 0});
+        }
+        ::close(fds[1]);
+        int status = 0;
+        bool ended = false;
+        for (int i = 0; i < 6000 && !ended; ++i) {
+            if (test::PathExists(out)) {
+                ended = ::waitpid(pid, &status, WNOHANG) == pid;
+                if (!ended) {
+                    ::kill(pid, SIGINT);
+                    ++late;
+                }
+                break;
+            }
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            ::usleep(2000);
+        }
+        if (!ended) ::waitpid(pid, &status, 0);
+        std::string text;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+        ::close(fds[0]);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+        EXPECT_NE(text.find(kSuccess), std::string::npos) << text;
+        EXPECT_TRUE(test::ReadMediaInfo(out).Ok());
+    }
+    EXPECT_GE(late, 1) << "no signal came while the output was being checked";
+}
+
+// Catches: the hidden file of a killed merge left beside the output for
+// ever, or a later merge removing the hidden file of one still running.
+TEST_F(Faults, KilledMergesHiddenFileIsRemovedByTheNextMerge) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string fifo = Dir.File("silent.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int hold = ::open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(hold, 0);
+    const std::string out = Dir.File("out.flv");
+    const pid_t killed = ::fork();
+    if (killed == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        test::ExecJoin({"-f", "-o", out, fifo}, {.output = null, .folder = {}, .fileLimit = 0});
+    }
+    std::vector<std::string> left;
+    for (int i = 0; i < 3000 && left.empty(); ++i) {
+        ::usleep(5000);
+        left = HiddenFiles(Dir.Path());
+    }
+    ::kill(killed, SIGKILL);
+    ::waitpid(killed, nullptr, 0);
+    ::close(hold);
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_TRUE(test::PathExists(left[0]));
+    // A merge still running holds a lock on its file.
+    const std::string live = Dir.File(".out.flv.abc123.part");
+    const int liveFd = ::open(live.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(liveFd, 0);
+    ASSERT_EQ(::flock(liveFd, LOCK_EX | LOCK_NB), 0);
+    const TRun run = Join({"-f", "-y", "-o", out, a, a});
+    EXPECT_EQ(run.exit, 0) << run.text;
+    EXPECT_FALSE(test::PathExists(left[0])) << "the killed merge's file is still there";
+    EXPECT_TRUE(test::PathExists(live)) << "a running merge's file was removed";
+    ::close(liveFd);
+}
+
+// Catches: a source with a thousand streams analysed (gigabytes of memory,
+// many seconds) instead of refused at once with its name and the count.
+TEST_F(Faults, SourceWithTooManyStreamsIsRefused) {
+    const std::string many = Clip("many.mp4", {"--duration", "1", "--tracks", "999"});
+    const std::string out = Dir.File("out.flv");
+    const TRun run = Check({"-f"}, {many, many}, out);
+    EXPECT_EQ(run.exit, 1) << run.text;
+    EXPECT_NE(run.text.find("many.mp4: 1000 streams"), std::string::npos) << run.text;
+    EXPECT_FALSE(test::PathExists(out));
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, 400 * 1024) << "kB at the peak of a child";
 }
 
 }  // namespace
