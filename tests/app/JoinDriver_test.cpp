@@ -269,12 +269,17 @@ TEST_F(Driver, CtrlCStopsWithAPlayablePartialFile) {
     ASSERT_GE(pid, 0);
     if (pid == 0) test::ExecJoin(args);
     // The merge writes to a hidden file beside the output from the moment
-    // the output is set up; the merge starts then.
+    // the output is set up; once it holds media (more than a header), a
+    // stop keeps it. A stop before keeps nothing (the old output).
     auto pending = [&] {
         bool found = false;
         if (DIR* d = ::opendir(Dir.Path().c_str())) {
-            while (dirent* e = ::readdir(d))
-                found |= std::string(e->d_name).rfind(".partial.flv.", 0) == 0;
+            while (dirent* e = ::readdir(d)) {
+                struct stat st;
+                const std::string name = e->d_name;
+                found |= name.rfind(".partial.flv.", 0) == 0 &&
+                         ::stat(Dir.File(name).c_str(), &st) == 0 && st.st_size > 256 * 1024;
+            }
             ::closedir(d);
         }
         return found;
