@@ -188,6 +188,50 @@ TEST_F(Driver, StoppedMergeReplacesTheOldOutputWithItsPartialFile) {
     EXPECT_LT(info.Video()->packets, 20 * 750);  // not the whole merge
 }
 
+// Catches: a merge stopped before any picture or sound was written putting
+// a file of a header and an ending in place of the old output (or telling
+// the user something): the old output must stay byte for byte, no hidden
+// file left. A stop that came later keeps a partial file with media.
+TEST_F(Driver, StopBeforeAnyMediaKeepsTheOldOutput) {
+    const std::string a = Clip("a.flv", {"--duration", "3", "--size", "640x360"});
+    const std::string out = Dir.File("out.flv");
+    int empty = 0;
+    for (int round = 0; round < 3; ++round) {
+        std::ofstream(out, std::ios::trunc) << "precious";
+        User.Answer = true;
+        User.Told.clear();
+        std::vector<std::string> files = {a, a};
+        TJoinSettings settings;  // re-encoding: nothing comes out of the encoder at once
+        bool stopped = false;
+        const TJoinResult result = MergeWithChecks(User, Enc, files, out, settings, [&] {
+            if (!stopped) {
+                stopped = true;
+                Enc.Stop(true);
+            }
+        });
+        ASSERT_TRUE(result == jrStoppedEmpty || result == jrStopped) << User.Last();
+        EXPECT_TRUE(User.Told.empty()) << User.Last();
+        std::vector<std::string> hidden;
+        if (DIR* d = ::opendir(Dir.Path().c_str())) {
+            while (dirent* e = ::readdir(d))
+                if (std::string(e->d_name).rfind(".out.flv.", 0) == 0) hidden.push_back(e->d_name);
+            ::closedir(d);
+        }
+        EXPECT_TRUE(hidden.empty());
+        if (result == jrStoppedEmpty) {
+            ++empty;
+            EXPECT_FALSE(KeepsOutput(result));
+            EXPECT_EQ(test::FileContents(out), "precious");
+        } else {
+            const test::MediaInfo info = test::ReadMediaInfo(out);
+            ASSERT_TRUE(info.Ok()) << info.error;
+            EXPECT_TRUE(info.Video() || info.Audio()) << "a kept file without media";
+            EXPECT_GT(info.Video() ? info.Video()->packets : info.Audio()->packets, 0);
+        }
+    }
+    RecordProperty("stopped before any media", empty);
+}
+
 // --- the command line
 
 int RunJoin(const std::vector<std::string>& args, std::string* output = nullptr) {
