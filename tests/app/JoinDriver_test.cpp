@@ -171,7 +171,8 @@ TEST_F(Driver, StoppedMergeReplacesTheOldOutputWithItsPartialFile) {
     settings.DeleteSources = true;
     bool stopped = false;
     const TJoinResult result = MergeWithChecks(User, Enc, files, out, settings, [&] {
-        if (!stopped) {
+        // Once media is written: a stop before keeps the old output.
+        if (!stopped && Enc.TaskCount() > 0 && Enc.Tasks(0).MediaPacketsWritten > 0) {
             stopped = true;
             Enc.Stop(true);
         }
