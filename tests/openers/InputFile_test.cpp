@@ -219,5 +219,17 @@ TEST_F(InputFile, ALateRefusalUndoesTheOpenSteps) {
     EXPECT_EQ(E->InputFileCount, 1);
 }
 
+// Catches: an input with more streams than any video file has analysed
+// (a decoder per stream: gigabytes for a thousand) instead of refused at
+// once with its name and the count; and one at the limit refused.
+TEST_F(InputFile, TooManyStreamsAreRefused) {
+    const std::string many = Clip("many.mp4", {"--duration", "1", "--tracks", "99"});
+    EXPECT_FALSE(E->OpenInputFile(many));
+    EXPECT_EQ(E->LastError, many + ": 100 streams, more than a video file has (64 at most)");
+    EXPECT_EQ(E->InputFileCount, 0);
+    EXPECT_TRUE(E->OpenInputFile(Clip("limit.mp4", {"--duration", "1", "--tracks", "63"})))
+        << E->LastError;
+}
+
 }  // namespace
 }  // namespace tw

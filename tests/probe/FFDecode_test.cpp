@@ -298,5 +298,15 @@ TEST(ProbeLibraries, CheckNamesTheFirstMissingLibrary) {
     }
 }
 
+// Catches: the probing component analysing a file with a hundred streams
+// instead of refusing it before the analysis, naming it and the count.
+TEST_F(Probe, TooManyStreamsAreRefused) {
+    const std::string many =
+        test::GenerateClip(Dir.File("many.mp4"), {"--duration", "1", "--tracks", "99"});
+    EXPECT_FALSE(D.LoadFile(many));
+    EXPECT_EQ(D.LastError, many + ": 100 streams, more than a video file has (64 at most)");
+    EXPECT_EQ(D.FormatContext(), nullptr);
+}
+
 }  // namespace
 }  // namespace tw
