@@ -94,6 +94,19 @@ class Window : public ::testing::Test {
     }
     // Runs fn once the merge's wait serves the window's events.
     void DuringMerge(std::function<void()> fn) { QTimer::singleShot(0, Form.get(), fn); }
+    // Runs fn once the running merge has written media (a stop before that
+    // keeps nothing).
+    void OnceMediaIsWritten(std::function<void()> fn) {
+        auto* timer = new QTimer(Form.get());
+        QObject::connect(timer, &QTimer::timeout, Form.get(), [this, timer, fn] {
+            TFFEncoder& enc = Form->FFEncoder;
+            if (enc.TaskCount() == 0 || enc.Tasks(0).MediaPacketsWritten == 0) return;
+            timer->stop();
+            timer->deleteLater();
+            fn();
+        });
+        timer->start(5);
+    }
     // Starts a merge of files into out and returns when it has ended.
     void Merge(const std::vector<std::string>& files, const std::string& out, bool fast) {
         SetList(files);

@@ -138,7 +138,7 @@ TEST_F(Window, StopClick) {
     ASSERT_TRUE(Form->FormCreate());
     const std::string a = Clip("long.flv", {"--duration", "6", "--size", "640x360"});
     const std::string out = Dir.File("stopped.flv");
-    DuringMerge([&] { Form->BtJoin->click(); });
+    OnceMediaIsWritten([&] { Form->BtJoin->click(); });
     Merge({a, a}, out, false);
     EXPECT_TRUE(Dlg->Told.empty()) << Dlg->Told[0];
     ExpectIdle();
@@ -168,7 +168,7 @@ TEST_F(Window, ClosingDuringAMerge) {
     Dlg->Told.clear();
     Dlg->Answers = {true};
     const std::string b = Clip("long.flv", {"--duration", "6", "--size", "640x360"});
-    DuringMerge([&] { Form->close(); });
+    OnceMediaIsWritten([&] { Form->close(); });
     Merge({b, b}, Dir.File("partial.flv"), false);
     EXPECT_EQ(Dlg->Asked, std::vector<std::string>{"正在合并，是否停止合并并退出？"});
     EXPECT_TRUE(Dlg->Told.empty());
