@@ -488,6 +488,8 @@ TEST_F(Faults, OddOutputNamesKeepTheirIndex) {
         if (name.find(".flv") != std::string::npos) {
             // onMetaData's key-frame index: one per second of each source.
             EXPECT_GE(entries, 2);
+            EXPECT_NE(test::FileContents(out).find("filepositions"), std::string::npos)
+                << "no key-frame index";
         } else {
             const std::string bytes = test::FileContents(out);
             const size_t moov = bytes.find("moov"), mdat = bytes.find("mdat");
