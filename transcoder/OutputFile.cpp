@@ -107,6 +107,8 @@ void TFileSet::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio, 
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             switch (ic->streams[j]->codecpar->codec_type) {
                 case AVMEDIA_TYPE_VIDEO:
+                    // Cover art makes no video stream.
+                    if (ic->streams[j]->disposition & AV_DISPOSITION_ATTACHED_PIC) break;
                     hasVideo = hasVideo || typesCount;
                     break;
                 case AVMEDIA_TYPE_AUDIO:
@@ -405,6 +407,9 @@ void TFileSet::NewSubtitleStream(AVFormatContext* oc, int slot) {
         ost.StreamCopy = true;
     } else {
         enc->codec_id = codec ? codec->id : AV_CODEC_ID_NONE;
+        // Subtitle times count in milliseconds (their display times do);
+        // today's encoders refuse to open without a time base.
+        enc->time_base = {1, 1000};
         ApplyContextOptions(enc, subtitleOptions,
                             AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM, codec);
     }
@@ -412,6 +417,42 @@ void TFileSet::NewSubtitleStream(AVFormatContext* oc, int slot) {
     SubtitleDisable = false;
     SubtitleCodecName.clear();
     SubtitleStreamCopy = false;
+}
+
+void TFileSet::NewMoreStream(AVFormatContext* oc, int slot, const TMoreStream& more) {
+    const bool copy = more.Codec == "copy";
+    if (more.Type == AVMEDIA_TYPE_SUBTITLE) {
+        SubtitleStreamCopy = copy;
+        SubtitleCodecName = copy ? std::string() : more.Codec;
+        NewSubtitleStream(oc, slot);
+    } else if (more.Type == AVMEDIA_TYPE_AUDIO) {
+        // An encoded track keeps its own channels and rate; the option
+        // values stay those of the first track for the streams after it.
+        const int channels = AudioChannels, rate = AudioSampleRate;
+        const int64_t layout = ChannelLayout;
+        const AVFormatContext* ic = InputFileCount > 0 ? InputFiles[0].get() : nullptr;
+        for (unsigned i = 0, n = 0; ic && i < ic->nb_streams; ++i) {
+            const AVCodecParameters* par = ic->streams[i]->codecpar;
+            if (par->codec_type != AVMEDIA_TYPE_AUDIO || int(n++) != more.Ordinal) continue;
+            AudioChannels = par->ch_layout.nb_channels;
+            AudioSampleRate = par->sample_rate;
+            ChannelLayout = par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE
+                                ? static_cast<int64_t>(par->ch_layout.u.mask)
+                                : 0;
+        }
+        AudioStreamCopy = copy;
+        AudioCodecName = copy ? std::string() : more.Codec;
+        try {
+            NewAudioStream(oc, slot);
+        } catch (...) {
+            AudioChannels = channels, AudioSampleRate = rate, ChannelLayout = layout;
+            throw;
+        }
+        AudioChannels = channels, AudioSampleRate = rate, ChannelLayout = layout;
+    } else {
+        throw FFmpegException("invalid codec_type of output stream");
+    }
+    OutputStreams.at(slot).back()->KindOrdinal = more.Ordinal;
 }
 
 int TFileSet::OpenOutputFile(const std::string& fileName, bool join) {
@@ -491,6 +532,18 @@ void TFileSet::OpenOutput(const std::string& fileName, bool join) {
     createStreams(useVideo, "new_video_stream fail: ", &TFileSet::NewVideoStream);
     createStreams(useAudio, "new_audio_stream fail: ", &TFileSet::NewAudioStream);
     createStreams(useSubtitle, "new_subtitle_stream fail: ", &TFileSet::NewSubtitleStream);
+    // Created as listed, whatever disables the ordinary streams of a kind.
+    for (const TMoreStream& more : MoreStreams) {
+        try {
+            NewMoreStream(oc.get(), slot, more);
+        } catch (const std::exception& e) {
+            OutputStreams[slot].clear();
+            throw TOpenRefused(std::string(more.Type == AVMEDIA_TYPE_AUDIO
+                                               ? "new_audio_stream fail: "
+                                               : "new_subtitle_stream fail: ") +
+                               e.what());
+        }
+    }
 
     oc->metadata = nullptr;
     lib().av_dict_copy(&oc->metadata, Metadata.Get(), 0);

@@ -115,6 +115,9 @@ struct TOutputStream {
     /// Created as a stream copy ("copy" codec): setup copies the input's
     /// parameters instead of opening an encoder.
     bool StreamCopy = false;
+    /// With BindInOrder: the record is bound to the stream of its kind with
+    /// this number (from 0, cover art not counted) of its input.
+    int KindOrdinal = 0;
     /// Packets or frames written.
     int FrameNumber = 0;
     /// Input stream whose time drives synchronisation.

@@ -333,6 +333,9 @@ void TPacketProcessor::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubt
         pkt->pts = lib().av_rescale_q(sub->pts, us, ost.Stream->time_base);
         if (dvb) pkt->pts += 90 * (pass == 0 ? sub->start_display_time : sub->end_display_time);
         pkt->dts = pkt->pts;
+        // How long the text shows: without it a muxer shows it until the next.
+        pkt->duration =
+            lib().av_rescale_q(sub->end_display_time, AVRational{1, 1000}, ost.Stream->time_base);
         FWriter.WritePacket(FTables.Output(ost.FileIndex), pkt, enc, ost.BitstreamFilters);
         lib().av_packet_unref(pkt);
     }

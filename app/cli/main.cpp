@@ -138,6 +138,10 @@ class TCommandLineUser : public TJoinUser {
         return false;
     }
     void Tell(const std::string& text) override { Messages.push_back(text); }
+    bool Notice(const std::string& text) override {
+        if (!FArgs.Quiet) std::fprintf(stderr, "warning: %s\n", text.c_str());
+        return true;
+    }
     void SetStateText(const std::string& text) override {
         if (FArgs.Quiet) return;
         if (text.empty()) {
