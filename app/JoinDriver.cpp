@@ -170,6 +170,7 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         PlanStreams(facts[0], settings.Container, settings.FastJoin, out.AudioCodec);
     task.MoreStreams = plan.More;
     task.BindInOrder = true;
+    task.KeepCover = plan.KeepCover;
     out.DisableSubtitle = true;
     if (notice) *notice = plan.Notice;
     if (!encoder.SetOutputFile(0, outputFile, &out)) {

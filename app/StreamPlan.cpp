@@ -49,7 +49,12 @@ TStreamPlan PlanStreams(const TSourceFacts& first, const std::string& container,
         else
             left.push_back(Describe(subtitles[n], ordinal));
     }
-    if (first.HasCover) left.push_back("封面图片（" + CodecName(first.CoverCodec) + "）");
+    const bool picture = first.CoverCodec == AV_CODEC_ID_PNG ||
+                         first.CoverCodec == AV_CODEC_ID_MJPEG ||
+                         first.CoverCodec == AV_CODEC_ID_BMP;
+    plan.KeepCover = first.HasCover && picture && (mp4 || container == "matroska");
+    if (first.HasCover && !plan.KeepCover)
+        left.push_back("封面图片（" + CodecName(first.CoverCodec) + "）");
     if (!left.empty()) {
         plan.Notice = "注意：" + ContainerShownName(container) + " 文件不能存入第一个文件的";
         for (size_t i = 0; i < left.size(); ++i) plan.Notice += (i ? "、" : "") + left[i];

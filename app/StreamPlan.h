@@ -16,6 +16,9 @@ struct TStreamPlan {
     /// engine (TFileSet::MoreStreams); each is bound to the stream of its
     /// kind and number of every source.
     std::vector<TMoreStream> More;
+    /// The first source's cover art goes into the output
+    /// (TFileSet::KeepCover): MP4/MOV and Matroska hold PNG and JPEG pictures.
+    bool KeepCover = false;
     /// What the output leaves out ("注意：FLV 文件不能存入第 2 条音轨（fra）…");
     /// "" when it keeps everything.
     std::string Notice;
@@ -26,7 +29,7 @@ struct TStreamPlan {
 /// every subtitle track the container takes; a re-encoding merge encodes
 /// every further audio track with audioEncoder and copies the subtitles
 /// the container takes, converting text subtitles to timed text (mov_text)
-/// for MP4. FLV keeps one audio track.
+/// for MP4. FLV keeps one audio track, and no cover art; nor does MPEG-TS.
 TStreamPlan PlanStreams(const TSourceFacts& first, const std::string& container, bool fast,
                         const std::string& audioEncoder);
 

@@ -65,6 +65,7 @@ void TFileSet::ExpandJoinedOutput() {
             if (s < first.size() && first[s]) {
                 record->StreamCopy = first[s]->StreamCopy;
                 record->KindOrdinal = first[s]->KindOrdinal;
+                record->Cover = first[s]->Cover;
             }
             OutputStreams[i].push_back(record);
         }

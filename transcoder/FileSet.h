@@ -82,6 +82,11 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// KindOrdinal (the ordinary ones 0) of its input (in a join each set's
     /// own input, else the first), instead of the one with most frames.
     bool BindInOrder = false;
+    /// The output carries the first input's cover art (its first attached
+    /// picture), copied once: an attached picture in MP4/MOV, an image
+    /// attachment in Matroska. The caller sees to it that the container
+    /// holds it.
+    bool KeepCover = false;
 
     // --- opening input files (InputFile.cpp)
     /// Opens one input with the current option values and records it; its
@@ -151,6 +156,9 @@ class TFileSet : public TEngineOptions, public TFileTables {
     TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
     /// Adds the stream `more` describes to the context and the slot.
     void NewMoreStream(AVFormatContext* oc, int slot, const TMoreStream& more);
+    /// KeepCover: the cover stream, complete, and its record; nothing when
+    /// the first input has no cover.
+    void NewCoverStream(AVFormatContext* oc, int slot);
     void NewStream(AVMediaType type);
 };
 

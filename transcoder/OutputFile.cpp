@@ -455,6 +455,46 @@ void TFileSet::NewMoreStream(AVFormatContext* oc, int slot, const TMoreStream& m
     OutputStreams.at(slot).back()->KindOrdinal = more.Ordinal;
 }
 
+void TFileSet::NewCoverStream(AVFormatContext* oc, int slot) {
+    const AVFormatContext* ic = InputFileCount > 0 ? InputFiles[0].get() : nullptr;
+    const AVStream* cover = nullptr;
+    for (unsigned i = 0; ic && i < ic->nb_streams && !cover; ++i)
+        if ((ic->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            ic->streams[i]->attached_pic.size > 0)
+            cover = ic->streams[i];
+    if (!cover) return;
+    AVStream* st = NewStreamWithId(oc, StreamIdMap);
+    TOutputStream& ost = NewOutputStreamRecord(oc, slot);
+    OutputCodecs.push_back(nullptr);
+    ost.Encoder.reset(lib().avcodec_alloc_context3(nullptr));
+    if (!ost.Encoder) throw FFmpegException("Could not alloc stream");
+    ost.Encoder->codec_type = AVMEDIA_TYPE_VIDEO;
+    ost.StreamCopy = true;
+    ost.Cover = true;
+    if (std::strcmp(oc->oformat->name, "matroska") == 0) {
+        // Matroska keeps pictures as attached files; its reader shows an
+        // image attachment as cover art again.
+        const AVPacket& picture = cover->attached_pic;
+        AVCodecParameters* par = st->codecpar;
+        par->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+        par->codec_id = cover->codecpar->codec_id;
+        par->extradata = static_cast<uint8_t*>(
+            lib().av_mallocz(size_t(picture.size) + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!par->extradata) throw FFmpegException("Could not alloc stream");
+        std::memcpy(par->extradata, picture.data, size_t(picture.size));
+        par->extradata_size = picture.size;
+        const bool png = par->codec_id == AV_CODEC_ID_PNG;
+        lib().av_dict_set(&st->metadata, "filename", png ? "cover.png" : "cover.jpg", 0);
+        lib().av_dict_set(&st->metadata, "mimetype", png ? "image/png" : "image/jpeg", 0);
+        return;
+    }
+    if (lib().avcodec_parameters_copy(st->codecpar, cover->codecpar) < 0)
+        throw FFmpegException("Could not alloc stream");
+    st->codecpar->codec_tag = 0;
+    st->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    st->time_base = cover->time_base;
+}
+
 int TFileSet::OpenOutputFile(const std::string& fileName, bool join) {
     try {
         OpenOutput(fileName, join);
@@ -542,6 +582,15 @@ void TFileSet::OpenOutput(const std::string& fileName, bool join) {
                                                ? "new_audio_stream fail: "
                                                : "new_subtitle_stream fail: ") +
                                e.what());
+        }
+    }
+
+    if (KeepCover) {
+        try {
+            NewCoverStream(oc.get(), slot);
+        } catch (const std::exception& e) {
+            OutputStreams[slot].clear();
+            throw TOpenRefused(std::string("new_video_stream fail: ") + e.what());
         }
     }
 

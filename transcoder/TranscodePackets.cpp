@@ -47,6 +47,10 @@ void TPacketProcessor::CopyPacket(TOutputStream& ost, TInputStream& ist, const A
     const AVRational itb = ist.Stream->time_base;
     const AVRational otb = out->time_base;
     const int64_t startOffset = lib().av_rescale_q(FEngine.StartTime, us, otb);
+    // One cover picture, the first input's; an attachment has none to write.
+    if (ost.Cover && (ost.FileIndex != 0 || ost.FrameNumber > 0 ||
+                      out->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT))
+        return;
     if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !FEngine.CopyInitialNonKeyframes)
         return;
     const bool video = out->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;

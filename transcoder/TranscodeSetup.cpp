@@ -133,6 +133,19 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
     for (; index < FTables.Outputs.size(); ++index)
         if (FTables.Outputs[index] == &ost) break;
     const AVMediaType type = OutputType(ost, FTables.Outputs, FTables.StreamsPerOutput, index);
+    if (ost.Cover) {
+        // Its own input's cover, or the first input's: the picture is
+        // written once, from the first.
+        const int file = FEngine.JoinMode ? entry : 0;
+        for (const int f : {file, 0})
+            for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
+                const TInputStream& ist = *FTables.Inputs[i];
+                if (ist.FileIndex == f && (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+                    ost.SourceIndex = static_cast<int>(i);
+                    return;
+                }
+            }
+    }
     auto inProgram = [&](const TInputStream& ist) {
         if (FEngine.ProgramId == 0) return true;
         const AVFormatContext* ic = FEngine.InputFiles[ist.FileIndex].get();
@@ -235,6 +248,8 @@ void TTranscodeSetup::SetupCodec(TOutputStream& ost) {
     TOutputStream& first =
         FTables.StreamsPerOutput > 0 ? *FTables.Outputs[index % FTables.StreamsPerOutput] : ost;
     const bool copy = first.StreamCopy;
+    // The cover's parameters were set when it was made.
+    if (ost.Cover) return;
     if (copy) {
         SetupCopy(ost, ist);
     } else if (&first == &ost) {

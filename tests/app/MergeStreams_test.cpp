@@ -120,7 +120,8 @@ TEST_F(MergeStreams, FlvKeepsTheFirstTrackAndSaysWhatItLeftOut) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
-        test::ExecJoin({"-f", "-y", "-o", Dir.File("cli.flv"), in[0], in[1]}, {.output = fds[1]});
+        test::ExecJoin({"-f", "-y", "-o", Dir.File("cli.flv"), in[0], in[1]},
+                       {.output = fds[1], .folder = {}, .fileLimit = 0});
     }
     ::close(fds[1]);
     std::string text;
@@ -224,7 +225,7 @@ int JoinWithin(const std::vector<std::string>& args, int limitSeconds) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_WRONLY);
-        test::ExecJoin(args, {.output = null});
+        test::ExecJoin(args, {.output = null, .folder = {}, .fileLimit = 0});
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
     int status = 0;
@@ -239,28 +240,50 @@ int JoinWithin(const std::vector<std::string>& args, int limitSeconds) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The attached pictures (cover art) of a file.
+std::vector<const TrackRead*> Covers(const std::vector<TrackRead>& tracks) {
+    std::vector<const TrackRead*> list;
+    for (const TrackRead& t : tracks)
+        if (t.attachedPic) list.push_back(&t);
+    return list;
+}
+
 // Catches: the frame rate of a re-encode taken from the cover picture
 // (90000 fps: the merge never ends), the cover encoded as a picture of the
-// video.
-TEST_F(MergeStreams, Mp4sWithCoverArtReencodeInNormalTime) {
+// video, the cover lost where the container holds one (MP4: an attached
+// picture; Matroska: an image attachment, read back as one).
+TEST_F(MergeStreams, Mp4sWithCoverArtReencodeInNormalTimeAndKeepTheCover) {
     const std::string a = Clip("a.mp4", {"--cover"});
     const std::string b = Clip("b.mp4", {"--cover", "--pattern", "1"});
-    const std::string out = Dir.File("o.mkv");
-    ASSERT_EQ(JoinWithin({"-y", "-q", "-o", out, a, b}, 120), 0);
-    const test::MediaInfo info = test::ReadMediaInfo(out, {.decode = true});
-    ASSERT_TRUE(info.Ok()) << info.error;
-    int videos = 0;
-    for (const test::StreamInfo& s : info.streams) videos += s.type == "video";
-    EXPECT_EQ(videos, 1);
-    ASSERT_NE(info.Video(), nullptr);
-    EXPECT_EQ(info.Video()->codec, "h264");
-    EXPECT_NEAR(info.Video()->fps, 25, 0.01);
-    EXPECT_EQ(info.Video()->decodedFrames, 100);
+    for (const std::string ext : {"mp4", "mkv"}) {
+        SCOPED_TRACE(ext);
+        const std::string out = Dir.File("o." + ext);
+        ASSERT_EQ(JoinWithin({"-y", "-q", "-o", out, a, b}, 120), 0);
+        const test::MediaInfo info = test::ReadMediaInfo(out, {.decode = true});
+        ASSERT_TRUE(info.Ok()) << info.error;
+        ASSERT_NE(info.Video(), nullptr);
+        EXPECT_EQ(info.Video()->codec, "h264");
+        EXPECT_NEAR(info.Video()->fps, 25, 0.01);
+        EXPECT_EQ(info.Video()->decodedFrames, 100);
+        const std::vector<TrackRead> o = test::ReadTracks(out);
+        EXPECT_EQ(OfType(o, "video").size(), 1u);
+        ASSERT_EQ(Covers(o).size(), 1u);
+        EXPECT_EQ(Covers(o)[0]->codec, "png");
+    }
+    // A fast merge keeps it too, and copies every picture of the video.
+    const std::string out = Dir.File("fast.mp4");
+    ASSERT_EQ(Merge({a, b}, out, true, "mp4"), jrDone) << User.Last();
+    EXPECT_EQ(User.Last(), "合并成功");
+    const std::vector<TrackRead> o = test::ReadTracks(out);
+    ASSERT_EQ(OfType(o, "video").size(), 1u);
+    EXPECT_EQ(OfType(o, "video")[0]->times.size(), 100u);
+    EXPECT_EQ(Covers(o).size(), 1u);
 }
 
 // Catches: songs with covers re-encoded with a one-frame H.264 "video", or
 // refused in a fast merge into FLV ("... video cannot be stored in flv").
 TEST_F(MergeStreams, Mp3SongsWithCoversBecomeAudioOnly) {
+    // (An MP4 of them keeps the cover as cover art, no video.)
     const std::vector<std::string> in = {
         Clip("a.mp3", {"--no-video", "--audio-codec", "libmp3lame", "--cover"}),
         Clip("b.mp3", {"--no-video", "--audio-codec", "libmp3lame", "--cover", "--tone", "660"})};
@@ -268,6 +291,7 @@ TEST_F(MergeStreams, Mp3SongsWithCoversBecomeAudioOnly) {
     ASSERT_EQ(Merge(in, out, false, "mp4"), jrDone) << User.Last();
     std::vector<TrackRead> o = test::ReadTracks(out);
     EXPECT_TRUE(OfType(o, "video").empty());
+    EXPECT_EQ(Covers(o).size(), 1u);
     ASSERT_EQ(OfType(o, "audio").size(), 1u);
     EXPECT_NEAR(test::ToneHz(out, IndexOf(o, OfType(o, "audio")[0]), 2.5, 3.5), 660, 15);
 
