@@ -11,6 +11,7 @@
 
 #include "app/MergeCheck.h"
 #include "app/PendingOutput.h"
+#include "app/StreamPlan.h"
 #include "binding/Entries.h"
 #include "binding/UnicodeProtocol.h"
 #include "diag/MainThread.h"
@@ -124,8 +125,9 @@ void AdjustReencodeOptions(TOutputOptions& o, const std::vector<TSourceFacts>& s
 TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
                       const std::string& outputFile, std::string& message,
                       const TJoinSettings& settings, const std::function<void()>& onWait,
-                      std::vector<TSourceFacts>* survey) {
+                      std::vector<TSourceFacts>* survey, std::string* notice) {
     message.clear();
+    if (notice) notice->clear();
     if (encoder.Working && !encoder.Done) {
         message = "Encoder Busy!";
         return jrError;
@@ -174,6 +176,16 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         task.FillMissingAudio = true;
         AdjustReencodeOptions(out, facts);
     }
+    // Every further track of the first source the container holds, each
+    // followed by the same track of the later sources; subtitles are among
+    // them, never the engine's ordinary (encoded) subtitle stream.
+    const TStreamPlan plan =
+        PlanStreams(facts[0], settings.Container, settings.FastJoin, out.AudioCodec);
+    task.MoreStreams = plan.More;
+    task.BindInOrder = true;
+    task.KeepCover = plan.KeepCover;
+    out.DisableSubtitle = true;
+    if (notice) *notice = plan.Notice;
     if (!encoder.SetOutputFile(0, outputFile, &out)) {
         message = "SetOutputFile Error: " + encoder.LastError;
         return jrError;
@@ -241,11 +253,12 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
                                                        : "SetOutputFile Error: " + why);
         return jrError;
     }
-    std::string message;
+    std::string message, notice;
     std::vector<TSourceFacts> sources;
     TJoinResult result;
     try {
-        result = JoinFiles(encoder, files, pending.Path(), message, settings, onWait, &sources);
+        result =
+            JoinFiles(encoder, files, pending.Path(), message, settings, onWait, &sources, &notice);
     } catch (...) {
         user.SetStateText("");
         throw;
@@ -264,8 +277,9 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
         user.Tell("SetOutputFile Error: " + why);
         return jrError;
     }
+    const bool noticeShown = notice.empty() || user.Notice(notice);
     if (result == jrDone) {
-        user.Tell("合并成功");
+        user.Tell(noticeShown ? "合并成功" : "合并成功\n" + notice);
         if (settings.DeleteSources && user.StopRequested()) {
             // A stop once the merge is in place keeps it, and the sources.
             user.Tell("已停止，源文件未删除");

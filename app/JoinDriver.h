@@ -44,6 +44,13 @@ class TJoinUser {
     /// True when the user asked to stop after the merged file was put in
     /// place: the sources are then kept. Main thread.
     virtual bool StopRequested() { return false; }
+    /// What a merge that ran left out of the output (streams the container
+    /// cannot hold). True when shown; otherwise the driver adds it to its
+    /// success message.
+    virtual bool Notice(const std::string& text) {
+        (void)text;
+        return false;
+    }
 };
 
 /// TJoinSettings::Threads: let the libraries choose ("threads" 0).
@@ -101,11 +108,14 @@ void AdjustReencodeOptions(TOutputOptions& options, const std::vector<TSourceFac
 /// onWait is called on every pass of the wait (for a stop request, say).
 /// A fast merge whose sources cannot be copied into one FLV file fails
 /// before the output is set up. survey, when given, receives the facts of
-/// every source (for the checks after the merge).
+/// every source (for the checks after the merge). The output keeps every
+/// audio and subtitle track of the first source the container can hold,
+/// each carried on by the same track of every later source; notice, when
+/// given, receives what it leaves out ("" when nothing).
 TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
                       const std::string& outputFile, std::string& message,
                       const TJoinSettings& settings, const std::function<void()>& onWait = {},
-                      std::vector<TSourceFacts>* survey = nullptr);
+                      std::vector<TSourceFacts>* survey = nullptr, std::string* notice = nullptr);
 
 /// True when both names lead to the same existing file, however written.
 bool SameFile(const std::string& a, const std::string& b);
@@ -113,11 +123,11 @@ bool SameFile(const std::string& a, const std::string& b);
 /// The checks and messages around a merge (the Join button): empty output
 /// name, empty list, output among the sources, an output that is no regular
 /// file (refused), existing output (asked), the merge itself into a file
-/// beside the output that replaces it only when the merge is kept, then the
-/// verified deletion of the sources. Returns the merge's result, or jrError
-/// when a check stopped it. settings.DeleteSources is read only once the
-/// merge has ended, so a caller may change it while the merge runs (the
-/// window's check box stays enabled).
+/// beside the output that replaces it only when the merge is kept, what it
+/// left out (TJoinUser::Notice), then the verified deletion of the sources. Returns the merge's
+/// result, or jrError when a check stopped it. settings.DeleteSources is read only once the merge
+/// has ended, so a caller may change it while the merge runs (the window's check box stays
+/// enabled).
 TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
                             const std::string& outputFile, const TJoinSettings& settings,
                             const std::function<void()>& onWait = {});

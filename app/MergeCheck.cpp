@@ -95,6 +95,9 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
         const AVCodecParameters* par = ic->streams[i]->codecpar;
         TStreamRead& s = streams[i];
         s.Type = par->codec_type;
+        // Cover art is a still picture beside the media: no length to check.
+        if (ic->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            s.Type = AVMEDIA_TYPE_UNKNOWN;
         hasVideo |= s.Type == AVMEDIA_TYPE_VIDEO;
         hasAudio |= s.Type == AVMEDIA_TYPE_AUDIO;
         if (s.Type != AVMEDIA_TYPE_VIDEO && s.Type != AVMEDIA_TYPE_AUDIO) continue;

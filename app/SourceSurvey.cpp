@@ -164,9 +164,25 @@ TSourceFacts SurveySource(const AVFormatContext* ic, const std::string& file) {
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
         const AVStream* st = ic->streams[i];
         const AVCodecParameters* par = st->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO || par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+            TTrackFacts t;
+            t.Type = par->codec_type;
+            t.Codec = par->codec_id;
+            if (const AVDictionaryEntry* e =
+                    lib().av_dict_get(st->metadata, "language", nullptr, 0))
+                t.Language = e->value;
+            if (const AVDictionaryEntry* e = lib().av_dict_get(st->metadata, "title", nullptr, 0))
+                t.Title = e->value;
+            f.Tracks.push_back(t);
+        }
+        // Cover art is a picture, not a video stream.
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO &&
+            (st->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+            if (!f.HasCover) f.CoverCodec = par->codec_id;
+            f.HasCover = true;
+            continue;
+        }
         if (par->codec_type == AVMEDIA_TYPE_VIDEO && !f.HasVideo) {
-            // Cover art is a picture, not a video stream.
-            if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
             f.HasVideo = true;
             f.VideoCodec = par->codec_id;
             f.VideoProfile = par->profile;
@@ -204,13 +220,69 @@ TSourceFacts SurveySource(const AVFormatContext* ic, const std::string& file) {
     return f;
 }
 
+std::vector<TTrackFacts> TSourceFacts::TracksOf(AVMediaType type) const {
+    std::vector<TTrackFacts> list;
+    for (const TTrackFacts& t : Tracks)
+        if (t.Type == type) list.push_back(t);
+    return list;
+}
+
+std::string ContainerShownName(const std::string& container) {
+    std::string shown = container == "matroska" ? "MKV" : container == "mpegts" ? "TS" : container;
+    for (char& c : shown) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return shown;
+}
+
+bool ContainerTakes(const std::string& container, AVCodecID codec, AVMediaType type) {
+    // The FLV muxer lists these in its tag table but refuses them when it
+    // writes its header, unless told to be lax.
+    if (container == "flv" && (codec == AV_CODEC_ID_MPEG4 || codec == AV_CODEC_ID_H263))
+        return false;
+    // MPEG-TS has no tag table to ask; of subtitles it carries the DVB ones.
+    if (container == "mpegts" && type == AVMEDIA_TYPE_SUBTITLE)
+        return codec == AV_CODEC_ID_DVB_SUBTITLE || codec == AV_CODEC_ID_DVB_TELETEXT;
+    const AVOutputFormat* muxer = lib().av_guess_format(container.c_str(), nullptr, nullptr);
+    return !muxer || lib().avformat_query_codec(muxer, codec, FF_COMPLIANCE_NORMAL) != 0;
+}
+
+namespace {
+
+// The further tracks of a later source against the first's: one missing,
+// one more, or another codec, where the container would keep the track.
+std::string TrackLayoutProblem(const TSourceFacts& first, const TSourceFacts& s,
+                               const std::string& container) {
+    for (const AVMediaType type : {AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE}) {
+        const std::vector<TTrackFacts> a = first.TracksOf(type), b = s.TracksOf(type);
+        const char* kind = type == AVMEDIA_TYPE_AUDIO ? "音轨" : "字幕";
+        // The first audio track is the source's audio, checked as such; FLV
+        // keeps no other.
+        const size_t from = type == AVMEDIA_TYPE_AUDIO ? 1 : 0;
+        if (type == AVMEDIA_TYPE_AUDIO && container == "flv") continue;
+        for (size_t n = from; n < std::max(a.size(), b.size()); ++n) {
+            const std::string which = "第 " + std::to_string(n + 1) + " 条" + kind;
+            if (n >= b.size()) {
+                if (!ContainerTakes(container, a[n].Codec, type)) continue;
+                return s.File + "：缺少第一个文件有的" + which + kWithoutFastMode;
+            }
+            if (n >= a.size()) {
+                if (!ContainerTakes(container, b[n].Codec, type)) continue;
+                return s.File + "：有第一个文件没有的" + which + kWithoutFastMode;
+            }
+            if (a[n].Codec != b[n].Codec && ContainerTakes(container, a[n].Codec, type))
+                return s.File + "：" + which + "的编码（" + CodecName(b[n].Codec) +
+                       "）与第一个文件的（" + CodecName(a[n].Codec) + "）不同" + kWithoutFastMode;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
                              const std::string& container) {
     if (sources.empty()) return {};
     const TSourceFacts& first = sources[0];
-    const AVOutputFormat* muxer = lib().av_guess_format(container.c_str(), nullptr, nullptr);
-    std::string shown = container == "matroska" ? "MKV" : container == "mpegts" ? "TS" : container;
-    for (char& c : shown) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string shown = ContainerShownName(container);
     for (const TSourceFacts& s : sources) {
         const struct {
             bool has, firstHas;
@@ -222,14 +294,13 @@ std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
             if (k.has != k.firstHas)
                 return s.File + "：" + (k.has ? "有第一个文件没有的" : "缺少第一个文件有的") +
                        KindText(k.type) + kWithoutFastMode;
-            // Only what the container has a tag for can be copied into it.
-            // A muxer that cannot tell (no tag table, e.g. MPEG-TS) is left
-            // to refuse the stream when the output is opened.
-            if (k.has && muxer &&
-                lib().avformat_query_codec(muxer, k.codec, FF_COMPLIANCE_NORMAL) == 0)
+            // Only what the container takes can be copied into it.
+            if (k.has && !ContainerTakes(container, k.codec, k.type))
                 return s.File + "：" + CodecName(k.codec) + " " + KindText(k.type) + "不能存入 " +
                        shown + " 文件" + kWithoutFastMode;
         }
+        if (const std::string problem = TrackLayoutProblem(first, s, container); !problem.empty())
+            return problem;
     }
     return {};
 }

@@ -13,6 +13,14 @@ extern "C" {
 
 namespace tw {
 
+/// One audio or subtitle stream of a source.
+struct TTrackFacts {
+    AVMediaType Type = AVMEDIA_TYPE_AUDIO;
+    AVCodecID Codec = AV_CODEC_ID_NONE;
+    std::string Language;  ///< metadata "language", "" when none
+    std::string Title;     ///< metadata "title", "" when none
+};
+
 /// The facts of one source, read from an opened input (stream parameters and
 /// side data only; nothing is decoded). Values are plain copies: they outlive
 /// the context they came from.
@@ -50,6 +58,15 @@ struct TSourceFacts {
     /// other codecs' extra data (hex). Empty when there is none.
     std::string AudioConfig;
 
+    // --- every audio and subtitle stream, in file order (the first audio
+    // stream too), and the cover art
+    std::vector<TTrackFacts> Tracks;
+    /// An attached picture (cover art), and its codec.
+    bool HasCover = false;
+    AVCodecID CoverCodec = AV_CODEC_ID_NONE;
+    /// The tracks of a kind, in file order.
+    std::vector<TTrackFacts> TracksOf(AVMediaType type) const;
+
     /// The size the picture is shown at: the coded size widened by a
     /// non-square pixel aspect, turned by the rotation.
     void DisplaySize(int& width, int& height) const;
@@ -58,11 +75,22 @@ struct TSourceFacts {
 /// Reads the facts of an opened input; file is only recorded.
 TSourceFacts SurveySource(const AVFormatContext* context, const std::string& file);
 
+/// Whether a file of the muxer named container ("flv", "mp4", "matroska",
+/// "mpegts") can hold a stream of the codec: the muxer's own answer, and
+/// where it cannot tell (MPEG-TS), or refuses only when it writes its header
+/// (FLV: MPEG-4 Part 2 and H.263), what we know of it. An unknown muxer or
+/// codec it cannot judge counts as yes: its own refusal names it then.
+bool ContainerTakes(const std::string& container, AVCodecID codec, AVMediaType type);
+
+/// The name users know a container by: "FLV", "MP4", "MKV", "TS".
+std::string ContainerShownName(const std::string& container);
+
 /// Why these sources cannot be fast-merged into a file of the muxer named
 /// container ("flv", "mp4", "matroska", "mpegts"), or "" when they can: a
-/// source whose stream set differs from the first one's, or a codec the
-/// container cannot hold. The text names the file and tells the user to
-/// merge without fast mode.
+/// source whose stream set differs from the first one's (also a missing,
+/// extra or differently encoded further audio or subtitle track that the
+/// container would keep), or a codec the container cannot hold. The text
+/// names the file and tells the user to merge without fast mode.
 std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
                              const std::string& container = "flv");
 

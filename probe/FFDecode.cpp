@@ -147,7 +147,10 @@ void TCustomDecoder::Refresh() {
         switch (FContext->streams[i]->codecpar->codec_type) {
             case AVMEDIA_TYPE_VIDEO:
                 ++FVideoStreamCount;
-                if (FFirstVideoStream < 0) FFirstVideoStream = i;
+                // The first video is moving pictures, not the cover.
+                if (FFirstVideoStream < 0 &&
+                    !(FContext->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                    FFirstVideoStream = i;
                 break;
             case AVMEDIA_TYPE_AUDIO:
                 ++FAudioStreamCount;

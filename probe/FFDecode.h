@@ -86,6 +86,7 @@ class TCustomDecoder : public TFFBaseComponent {
     int VideoStreamCount() const { return FVideoStreamCount; }
     int SubtitleStreamCount() const { return FSubtitleStreamCount; }
     int FirstAudioStream() const { return FFirstAudioStream; }
+    /// The first video stream that is no attached picture (cover art), or -1.
     int FirstVideoStream() const { return FFirstVideoStream; }
     int FirstSubtitleStream() const { return FFirstSubtitleStream; }
 

@@ -62,7 +62,11 @@ void TFileSet::ExpandJoinedOutput() {
             record->Stream = oc->streams[s];
             // Copying is a property of the output stream, the same for every input.
             const auto& first = OutputStreams[i - 1];
-            if (s < first.size() && first[s]) record->StreamCopy = first[s]->StreamCopy;
+            if (s < first.size() && first[s]) {
+                record->StreamCopy = first[s]->StreamCopy;
+                record->KindOrdinal = first[s]->KindOrdinal;
+                record->Cover = first[s]->Cover;
+            }
             OutputStreams[i].push_back(record);
         }
         OutputFileCount = i + 1;

@@ -26,6 +26,16 @@ extern "C" {
 
 namespace tw {
 
+/// One more stream of an output beyond its first video, audio and subtitle
+/// stream (TFileSet::MoreStreams).
+struct TMoreStream {
+    AVMediaType Type = AVMEDIA_TYPE_AUDIO;  ///< audio or subtitle
+    /// Which stream of that kind of each input it carries (from 0).
+    int Ordinal = 0;
+    /// "copy", or the name of the encoder.
+    std::string Codec = "copy";
+};
+
 /// A failure an opener reports as its result (false, -1) with the text in
 /// LastError, rather than raising it to its caller.
 class TOpenRefused : public FFmpegException {
@@ -64,6 +74,19 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// Re-encoding join: the output has audio when any input has; an input
     /// without audio contributes silence as long as its video.
     bool FillMissingAudio = false;
+    /// Streams the output gets after its ordinary ones, in this order. An
+    /// encoded audio stream takes the channels and rate of the first input's
+    /// stream it carries. Empty: the ordinary streams only.
+    std::vector<TMoreStream> MoreStreams;
+    /// Each output stream is bound to the stream of its kind numbered its
+    /// KindOrdinal (the ordinary ones 0) of its input (in a join each set's
+    /// own input, else the first), instead of the one with most frames.
+    bool BindInOrder = false;
+    /// The output carries the first input's cover art (its first attached
+    /// picture), copied once: an attached picture in MP4/MOV, an image
+    /// attachment in Matroska. The caller sees to it that the container
+    /// holds it.
+    bool KeepCover = false;
 
     // --- opening input files (InputFile.cpp)
     /// Opens one input with the current option values and records it; its
@@ -131,6 +154,11 @@ class TFileSet : public TEngineOptions, public TFileTables {
     void OpenInput(const std::string& fileName);
     void OpenOutput(const std::string& fileName, bool join);
     TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
+    /// Adds the stream `more` describes to the context and the slot.
+    void NewMoreStream(AVFormatContext* oc, int slot, const TMoreStream& more);
+    /// KeepCover: the cover stream, complete, and its record; nothing when
+    /// the first input has no cover.
+    void NewCoverStream(AVFormatContext* oc, int slot);
     void NewStream(AVMediaType type);
 };
 

@@ -227,6 +227,9 @@ void TFileSet::OpenInput(const std::string& fileName) {
 
         switch (dec->codec_type) {
             case AVMEDIA_TYPE_VIDEO: {
+                // Cover art is one still picture: its size and its meaningless
+                // frame rate (90000) are not the video's.
+                if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) break;
                 entry = VideoCodecName.empty()
                             ? nullptr
                             : lib().avcodec_find_decoder_by_name(VideoCodecName.c_str());

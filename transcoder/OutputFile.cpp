@@ -107,6 +107,8 @@ void TFileSet::CheckInputStreamTypes(bool join, bool& hasVideo, bool& hasAudio, 
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             switch (ic->streams[j]->codecpar->codec_type) {
                 case AVMEDIA_TYPE_VIDEO:
+                    // Cover art makes no video stream.
+                    if (ic->streams[j]->disposition & AV_DISPOSITION_ATTACHED_PIC) break;
                     hasVideo = hasVideo || typesCount;
                     break;
                 case AVMEDIA_TYPE_AUDIO:
@@ -405,6 +407,9 @@ void TFileSet::NewSubtitleStream(AVFormatContext* oc, int slot) {
         ost.StreamCopy = true;
     } else {
         enc->codec_id = codec ? codec->id : AV_CODEC_ID_NONE;
+        // Subtitle times count in milliseconds (their display times do);
+        // today's encoders refuse to open without a time base.
+        enc->time_base = {1, 1000};
         ApplyContextOptions(enc, subtitleOptions,
                             AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM, codec);
     }
@@ -412,6 +417,82 @@ void TFileSet::NewSubtitleStream(AVFormatContext* oc, int slot) {
     SubtitleDisable = false;
     SubtitleCodecName.clear();
     SubtitleStreamCopy = false;
+}
+
+void TFileSet::NewMoreStream(AVFormatContext* oc, int slot, const TMoreStream& more) {
+    const bool copy = more.Codec == "copy";
+    if (more.Type == AVMEDIA_TYPE_SUBTITLE) {
+        SubtitleStreamCopy = copy;
+        SubtitleCodecName = copy ? std::string() : more.Codec;
+        NewSubtitleStream(oc, slot);
+    } else if (more.Type == AVMEDIA_TYPE_AUDIO) {
+        // An encoded track keeps its own channels and rate; the option
+        // values stay those of the first track for the streams after it.
+        const int channels = AudioChannels, rate = AudioSampleRate;
+        const int64_t layout = ChannelLayout;
+        const AVFormatContext* ic = InputFileCount > 0 ? InputFiles[0].get() : nullptr;
+        for (unsigned i = 0, n = 0; ic && i < ic->nb_streams; ++i) {
+            const AVCodecParameters* par = ic->streams[i]->codecpar;
+            if (par->codec_type != AVMEDIA_TYPE_AUDIO || int(n++) != more.Ordinal) continue;
+            AudioChannels = par->ch_layout.nb_channels;
+            AudioSampleRate = par->sample_rate;
+            ChannelLayout = par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE
+                                ? static_cast<int64_t>(par->ch_layout.u.mask)
+                                : 0;
+        }
+        AudioStreamCopy = copy;
+        AudioCodecName = copy ? std::string() : more.Codec;
+        try {
+            NewAudioStream(oc, slot);
+        } catch (...) {
+            AudioChannels = channels, AudioSampleRate = rate, ChannelLayout = layout;
+            throw;
+        }
+        AudioChannels = channels, AudioSampleRate = rate, ChannelLayout = layout;
+    } else {
+        throw FFmpegException("invalid codec_type of output stream");
+    }
+    OutputStreams.at(slot).back()->KindOrdinal = more.Ordinal;
+}
+
+void TFileSet::NewCoverStream(AVFormatContext* oc, int slot) {
+    const AVFormatContext* ic = InputFileCount > 0 ? InputFiles[0].get() : nullptr;
+    const AVStream* cover = nullptr;
+    for (unsigned i = 0; ic && i < ic->nb_streams && !cover; ++i)
+        if ((ic->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            ic->streams[i]->attached_pic.size > 0)
+            cover = ic->streams[i];
+    if (!cover) return;
+    AVStream* st = NewStreamWithId(oc, StreamIdMap);
+    TOutputStream& ost = NewOutputStreamRecord(oc, slot);
+    OutputCodecs.push_back(nullptr);
+    ost.Encoder.reset(lib().avcodec_alloc_context3(nullptr));
+    if (!ost.Encoder) throw FFmpegException("Could not alloc stream");
+    ost.Encoder->codec_type = AVMEDIA_TYPE_VIDEO;
+    ost.StreamCopy = true;
+    ost.Cover = true;
+    if (std::strcmp(oc->oformat->name, "matroska") == 0) {
+        // Matroska keeps pictures as attached files; its reader shows an
+        // image attachment as cover art again.
+        const AVPacket& picture = cover->attached_pic;
+        AVCodecParameters* par = st->codecpar;
+        par->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+        par->codec_id = cover->codecpar->codec_id;
+        par->extradata = static_cast<uint8_t*>(
+            lib().av_mallocz(size_t(picture.size) + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!par->extradata) throw FFmpegException("Could not alloc stream");
+        std::memcpy(par->extradata, picture.data, size_t(picture.size));
+        par->extradata_size = picture.size;
+        const bool png = par->codec_id == AV_CODEC_ID_PNG;
+        lib().av_dict_set(&st->metadata, "filename", png ? "cover.png" : "cover.jpg", 0);
+        lib().av_dict_set(&st->metadata, "mimetype", png ? "image/png" : "image/jpeg", 0);
+        return;
+    }
+    if (lib().avcodec_parameters_copy(st->codecpar, cover->codecpar) < 0)
+        throw FFmpegException("Could not alloc stream");
+    st->codecpar->codec_tag = 0;
+    st->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    st->time_base = cover->time_base;
 }
 
 int TFileSet::OpenOutputFile(const std::string& fileName, bool join) {
@@ -496,6 +577,27 @@ void TFileSet::OpenOutput(const std::string& fileName, bool join) {
     createStreams(useVideo, "new_video_stream fail: ", &TFileSet::NewVideoStream);
     createStreams(useAudio, "new_audio_stream fail: ", &TFileSet::NewAudioStream);
     createStreams(useSubtitle, "new_subtitle_stream fail: ", &TFileSet::NewSubtitleStream);
+    // Created as listed, whatever disables the ordinary streams of a kind.
+    for (const TMoreStream& more : MoreStreams) {
+        try {
+            NewMoreStream(oc.get(), slot, more);
+        } catch (const std::exception& e) {
+            OutputStreams[slot].clear();
+            throw TOpenRefused(std::string(more.Type == AVMEDIA_TYPE_AUDIO
+                                               ? "new_audio_stream fail: "
+                                               : "new_subtitle_stream fail: ") +
+                               e.what());
+        }
+    }
+
+    if (KeepCover) {
+        try {
+            NewCoverStream(oc.get(), slot);
+        } catch (const std::exception& e) {
+            OutputStreams[slot].clear();
+            throw TOpenRefused(std::string("new_video_stream fail: ") + e.what());
+        }
+    }
 
     oc->metadata = nullptr;
     lib().av_dict_copy(&oc->metadata, Metadata.Get(), 0);

@@ -115,6 +115,13 @@ struct TOutputStream {
     /// Created as a stream copy ("copy" codec): setup copies the input's
     /// parameters instead of opening an encoder.
     bool StreamCopy = false;
+    /// With BindInOrder: the record is bound to the stream of its kind with
+    /// this number (from 0, cover art not counted) of its input.
+    int KindOrdinal = 0;
+    /// The cover art of the output (KeepCover): bound to its input's cover,
+    /// its parameters set when it was created, written once from the first
+    /// input (an attachment never).
+    bool Cover = false;
     /// Packets or frames written.
     int FrameNumber = 0;
     /// Input stream whose time drives synchronisation.

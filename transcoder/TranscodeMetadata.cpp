@@ -106,7 +106,7 @@ void TOutputHeaders::MapChapters() {
 }
 void TOutputHeaders::CheckCopiedCodecs() const {
     for (const TOutputStream* ost : FTables.Outputs) {
-        if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
+        if (ost->EncodingNeeded || ost->SourceIndex < 0 || ost->Cover) continue;
         const AVCodecParameters* in = FTables.Inputs[ost->SourceIndex]->Stream->codecpar;
         if (in->codec_type != AVMEDIA_TYPE_VIDEO && in->codec_type != AVMEDIA_TYPE_AUDIO) continue;
         // Only a definite no: formats that cannot tell are left to the muxer.
@@ -131,7 +131,7 @@ void TOutputHeaders::CheckCopiedCodecs() const {
 }
 void TOutputHeaders::PrepareCopyForms() {
     for (const TOutputStream* ost : FTables.Outputs) {
-        if (ost->EncodingNeeded || ost->SourceIndex < 0) continue;
+        if (ost->EncodingNeeded || ost->SourceIndex < 0 || ost->Cover) continue;
         if (FEngine.JoinMode && ost->FileIndex > 0) continue;  // the header is the first input's
         const TInputStream& ist = *FTables.Inputs[ost->SourceIndex];
         FQueue.ReadAhead(ist.FileIndex);

@@ -47,6 +47,10 @@ void TPacketProcessor::CopyPacket(TOutputStream& ost, TInputStream& ist, const A
     const AVRational itb = ist.Stream->time_base;
     const AVRational otb = out->time_base;
     const int64_t startOffset = lib().av_rescale_q(FEngine.StartTime, us, otb);
+    // One cover picture, the first input's; an attachment has none to write.
+    if (ost.Cover && (ost.FileIndex != 0 || ost.FrameNumber > 0 ||
+                      out->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT))
+        return;
     if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !FEngine.CopyInitialNonKeyframes)
         return;
     const bool video = out->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
@@ -333,6 +337,9 @@ void TPacketProcessor::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubt
         pkt->pts = lib().av_rescale_q(sub->pts, us, ost.Stream->time_base);
         if (dvb) pkt->pts += 90 * (pass == 0 ? sub->start_display_time : sub->end_display_time);
         pkt->dts = pkt->pts;
+        // How long the text shows: without it a muxer shows it until the next.
+        pkt->duration =
+            lib().av_rescale_q(sub->end_display_time, AVRational{1, 1000}, ost.Stream->time_base);
         FWriter.WritePacket(FTables.Output(ost.FileIndex), pkt, enc, ost.BitstreamFilters);
         lib().av_packet_unref(pkt);
     }

@@ -133,6 +133,19 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
     for (; index < FTables.Outputs.size(); ++index)
         if (FTables.Outputs[index] == &ost) break;
     const AVMediaType type = OutputType(ost, FTables.Outputs, FTables.StreamsPerOutput, index);
+    if (ost.Cover) {
+        // Its own input's cover, or the first input's: the picture is
+        // written once, from the first.
+        const int file = FEngine.JoinMode ? entry : 0;
+        for (const int f : {file, 0})
+            for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
+                const TInputStream& ist = *FTables.Inputs[i];
+                if (ist.FileIndex == f && (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+                    ost.SourceIndex = static_cast<int>(i);
+                    return;
+                }
+            }
+    }
     auto inProgram = [&](const TInputStream& ist) {
         if (FEngine.ProgramId == 0) return true;
         const AVFormatContext* ic = FEngine.InputFiles[ist.FileIndex].get();
@@ -144,14 +157,30 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
         }
         return false;
     };
+    // Cover art is a still picture beside the media, never the video.
+    auto isCover = [](const TInputStream& ist) {
+        return (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    };
     // The candidate the demuxer knows most about: today's libraries keep
     // their probe counts to themselves, so the frame count the container
     // declares stands for it (equal counts keep the earlier stream).
     int best = -1;
     int64_t bestFrames = -1;
-    for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
+    if (FEngine.BindInOrder) {
+        // The stream of the kind with the record's number, of its own input.
+        const int file = FEngine.JoinMode ? entry : 0;
+        int n = 0;
+        for (size_t i = 0; i < FTables.Inputs.size() && best < 0; ++i) {
+            const TInputStream& ist = *FTables.Inputs[i];
+            if (ist.FileIndex != file || ist.Stream->codecpar->codec_type != type || isCover(ist))
+                continue;
+            if (n++ == ost.KindOrdinal && ist.Stream->discard != AVDISCARD_ALL)
+                best = static_cast<int>(i);
+        }
+    }
+    for (size_t i = 0; i < FTables.Inputs.size() && !FEngine.BindInOrder; ++i) {
         const TInputStream& ist = *FTables.Inputs[i];
-        if (!ist.Discard || ist.Stream->discard == AVDISCARD_ALL) continue;
+        if (!ist.Discard || ist.Stream->discard == AVDISCARD_ALL || isCover(ist)) continue;
         if (ist.Stream->codecpar->codec_type != type || !inProgram(ist)) continue;
         if (FEngine.JoinMode && ist.FileIndex != entry) continue;
         const int64_t frames = ist.Stream->nb_frames;
@@ -165,10 +194,11 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
         !FTables.Outputs[index % FTables.StreamsPerOutput]->StreamCopy &&
         BindSilence(ost, entry, index))
         return;
-    if (best < 0 && FEngine.ProgramId == 0 && !FEngine.JoinMode) {
+    if (best < 0 && FEngine.ProgramId == 0 && !FEngine.JoinMode && !FEngine.BindInOrder) {
         for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
             const TInputStream& ist = *FTables.Inputs[i];
-            if (ist.Stream->codecpar->codec_type == type && ist.Stream->discard != AVDISCARD_ALL)
+            if (ist.Stream->codecpar->codec_type == type && ist.Stream->discard != AVDISCARD_ALL &&
+                !isCover(ist))
                 best = static_cast<int>(i);
         }
     }
@@ -193,7 +223,8 @@ bool TTranscodeSetup::BindSilence(TOutputStream& ost, int entry, size_t index) {
     for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
         const TInputStream& ist = *FTables.Inputs[i];
         if (ist.FileIndex != entry || ist.Stream->discard == AVDISCARD_ALL ||
-            ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+            (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
         ost.SourceIndex = static_cast<int>(i);
         ost.FillsSilence = true;
@@ -217,6 +248,8 @@ void TTranscodeSetup::SetupCodec(TOutputStream& ost) {
     TOutputStream& first =
         FTables.StreamsPerOutput > 0 ? *FTables.Outputs[index % FTables.StreamsPerOutput] : ost;
     const bool copy = first.StreamCopy;
+    // The cover's parameters were set when it was made.
+    if (ost.Cover) return;
     if (copy) {
         SetupCopy(ost, ist);
     } else if (&first == &ost) {
@@ -439,6 +472,11 @@ void TTranscodeSetup::OpenEncoders() {
             FHeaders.FailWithMapping("Encoder (codec id " + std::to_string(enc->codec_id) +
                                      ") not found for " + where);
         TInputStream& ist = *FTables.Inputs[ost.SourceIndex];
+        // A subtitle decoder makes the styles the encoder starts from when
+        // it is opened.
+        if (enc->codec_type == AVMEDIA_TYPE_SUBTITLE && ist.Decoder && ist.DecodingNeeded &&
+            !lib().avcodec_is_open(ist.Decoder))
+            OpenDecoder(ist, ost.SourceIndex);
         if (ist.Decoder && ist.Decoder->subtitle_header) {
             enc->subtitle_header =
                 static_cast<uint8_t*>(lib().av_mallocz(ist.Decoder->subtitle_header_size + 1));
@@ -479,24 +517,27 @@ void TTranscodeSetup::OpenEncoders() {
 void TTranscodeSetup::OpenDecoders() {
     for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
         TInputStream& ist = *FTables.Inputs[i];
-        if (!ist.DecodingNeeded) continue;
-        const AVCodec* codec = i < FEngine.InputCodecs.size() && FEngine.InputCodecs[i]
-                                   ? FEngine.InputCodecs[i]
-                                   : lib().avcodec_find_decoder(ist.Decoder->codec_id);
-        const std::string where = "input stream #" + std::to_string(ist.FileIndex) + "." +
-                                  std::to_string(ist.StreamIndex) + " (" +
-                                  MediaTypeName(ist.Decoder->codec_type) + ")";
-        if (!codec)
-            FHeaders.FailWithMapping("Decoder (codec id " + std::to_string(ist.Decoder->codec_id) +
-                                     ") not found for " + where);
-        int ret;
-        {
-            CodecLockGuard lock;
-            ret = lib().avcodec_open2(ist.Decoder, codec, nullptr);
-        }
-        if (ret < 0) FHeaders.FailWithMapping("Error while opening decoder for " + where);
-        FOpenDecoders.push_back(&ist);
+        if (!ist.DecodingNeeded || (ist.Decoder && lib().avcodec_is_open(ist.Decoder))) continue;
+        OpenDecoder(ist, i);
     }
+}
+void TTranscodeSetup::OpenDecoder(TInputStream& ist, size_t i) {
+    const AVCodec* codec = i < FEngine.InputCodecs.size() && FEngine.InputCodecs[i]
+                               ? FEngine.InputCodecs[i]
+                               : lib().avcodec_find_decoder(ist.Decoder->codec_id);
+    const std::string where = "input stream #" + std::to_string(ist.FileIndex) + "." +
+                              std::to_string(ist.StreamIndex) + " (" +
+                              MediaTypeName(ist.Decoder->codec_type) + ")";
+    if (!codec)
+        FHeaders.FailWithMapping("Decoder (codec id " + std::to_string(ist.Decoder->codec_id) +
+                                 ") not found for " + where);
+    int ret;
+    {
+        CodecLockGuard lock;
+        ret = lib().avcodec_open2(ist.Decoder, codec, nullptr);
+    }
+    if (ret < 0) FHeaders.FailWithMapping("Error while opening decoder for " + where);
+    FOpenDecoders.push_back(&ist);
 }
 void TTranscodeSetup::InitInputTiming() {
     for (auto& p : FTables.Inputs) {

@@ -64,6 +64,8 @@ class TTranscodeSetup {
     void OpenPassLog(TOutputStream& ost, int index);
     void OpenEncoders();
     void OpenDecoders();
+    /// Opens the decoder of input stream ist (table index i).
+    void OpenDecoder(TInputStream& ist, size_t i);
     void InitInputTiming();
 
     TCustomFFmpeg& FEngine;

@@ -152,6 +152,10 @@ class TCommandLineUser : public TJoinUser {
     }
     void Tell(const std::string& text) override { Messages.push_back(text); }
     bool StopRequested() override { return gStop; }
+    bool Notice(const std::string& text) override {
+        if (!FArgs.Quiet) std::fprintf(stderr, "warning: %s\n", text.c_str());
+        return true;
+    }
     void SetStateText(const std::string& text) override {
         if (FArgs.Quiet) return;
         if (text.empty()) {

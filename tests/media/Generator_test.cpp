@@ -41,7 +41,7 @@ TEST(Generator, BadArgumentsExitWithUsageError) {
         {{"--truncate", "1", out}, "between 0 and 1"},
         {{"--metadata", "novalue", out}, "KEY=VALUE"},
         {{"--no-audio", "--no-video", out}, "nothing to write"},
-        {{dir.File("x.avi")}, "cannot tell the container"},
+        {{dir.File("x.wmv")}, "cannot tell the container"},
         {{out, dir.File("y.flv")}, "more than one output"},
     };
     ExpectRefused(cases, 2);

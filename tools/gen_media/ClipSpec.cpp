@@ -22,7 +22,7 @@ const char* UsageText() {
 
 Writes a short synthetic clip: a moving test picture (H.264) and a sine tone
 (AAC). The container follows OUTPUT's extension (.flv .mp4 .ts .mkv .webm
-.mpg) unless --format names a muxer.
+.mpg .avi .mp3) unless --format names a muxer.
 
   --duration SECONDS    length (default 2)
   --size WxH            coded picture size (default 320x240); odd sizes only
@@ -54,6 +54,11 @@ Writes a short synthetic clip: a moving test picture (H.264) and a sine tone
   --audio-codec NAME    audio encoder (default aac)
   --pattern N, --seed N picture and tone variant (default 0)
   --format NAME         muxer name, overriding the extension
+  --audio-tracks N      N audio tracks (default 1), track n with the tone
+                        times (1 + n/2) and languages eng, fra, deu, ...
+  --subtitles           subtitle cues every half second (SRT in mkv,
+                        mov_text in mp4)
+  --cover               a PNG cover picture (mp4, mkv, mp3)
   -q, --quiet           print nothing on success
   --set DIR             write the standard set of clips into DIR
   -h, --help            this text
@@ -71,6 +76,8 @@ std::string FormatForExtension(const std::string& path) {
     if (ext == ".mkv") return "matroska";
     if (ext == ".webm") return "webm";
     if (ext == ".mpg") return "mpeg";
+    if (ext == ".avi") return "avi";
+    if (ext == ".mp3") return "mp3";
     return {};
 }
 
@@ -186,6 +193,12 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
             clip.marks = true;
         } else if (arg == "--format") {
             clip.format = value();
+        } else if (arg == "--audio-tracks") {
+            clip.audioTracks = ParseInt(arg, value(), 1, 8);
+        } else if (arg == "--subtitles") {
+            clip.subtitles = true;
+        } else if (arg == "--cover") {
+            clip.cover = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option '" + arg + "'");
         } else {
@@ -217,7 +230,8 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
         clip.format = FormatForExtension(clip.path);
         if (clip.format.empty())
             throw UsageError("cannot tell the container from '" + clip.path +
-                             "': use .flv, .mp4, .ts, .mkv, .webm or .mpg, or --format NAME");
+                             "': use .flv, .mp4, .ts, .mkv, .webm, .mpg, .avi or .mp3, or "
+                             "--format NAME");
     }
     if (clip.audio && clip.duration * clip.sampleRate < 1)
         throw UsageError("--duration is shorter than one audio sample");

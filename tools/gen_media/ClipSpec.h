@@ -57,6 +57,18 @@ struct ClipSpec {
     int tracks = 1;
     bool quiet = false;
 
+    // --- streams beyond the picture and one tone
+    /// Audio tracks (at least 1). Track n (from 0) plays the tone times
+    /// (1 + n / 2) and is tagged with language TrackLanguage(n) ("eng",
+    /// "fra", ...) and title "Track n+1" when there are several.
+    int audioTracks = 1;
+    /// Subtitle cues "Cue 1", "Cue 2", ... every half second, 0.4 s each:
+    /// SRT in Matroska, timed text (mov_text) in MP4.
+    bool subtitles = false;
+    /// A 64x64 PNG cover: an attached picture in MP4 and MP3, an image
+    /// attachment in Matroska.
+    bool cover = false;
+
     /// Number of video frames: duration * fps, rounded to the nearest frame.
     long long VideoFrames() const;
     /// Number of audio samples per channel: duration * sampleRate, rounded.
@@ -78,7 +90,8 @@ struct Command {
 Command ParseCommandLine(const std::vector<std::string>& args);
 
 /// The muxer for a file name's extension: flv, mp4, mpegts (.ts), matroska
-/// (.mkv), webm (.webm) or mpeg (.mpg); empty for any other extension.
+/// (.mkv), webm (.webm), mpeg (.mpg), avi (.avi) or mp3 (.mp3); empty for
+/// any other extension.
 std::string FormatForExtension(const std::string& path);
 
 /// The usage text printed by --help.

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
+#include <vector>
 
+#include "ExtraStreams.h"
 #include "Handles.h"
 #include "Synth.h"
 
@@ -41,8 +43,9 @@ struct Track {
     long long total = 0;  ///< frames (video) or samples (audio) to send
     long long sent = 0;   ///< frames or samples sent so far
     bool drained = false;
-    int64_t offset = 0;  ///< start time in the stream's time base
-    int64_t lead = 0;    ///< added before the offset, in the encoder's time base
+    int64_t offset = 0;      ///< start time in the stream's time base
+    int64_t lead = 0;        ///< added before the offset, in the encoder's time base
+    double toneScale = 1.0;  ///< audio: the tone of this track relative to the first
     /// Streams that carry a copy of every packet (--tracks).
     std::vector<AVStream*> copies;
 
@@ -244,7 +247,7 @@ void EncodeNext(AVFormatContext& oc, Track& t, const ClipSpec& spec, AVPacket& p
                                  (t.enc->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME |
                                                                 AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
             frame->nb_samples = left;
-            const double hz = spec.toneHz * (1.0 + 0.25 * (spec.pattern % 4));
+            const double hz = spec.toneHz * (1.0 + 0.25 * (spec.pattern % 4)) * t.toneScale;
             if (!FillTone(*frame, t.sent, spec.sampleRate, hz))
                 throw std::runtime_error(std::string("sample format ") +
                                          av_get_sample_fmt_name(t.enc->sample_fmt) +
@@ -332,6 +335,22 @@ std::string WriteClip(const ClipSpec& spec) {
         copy->time_base = audio.stream->time_base;
         audio.copies.push_back(copy);
     }
+    // Further audio tracks, each its own tone and language.
+    std::vector<Track> moreAudio(spec.audio ? spec.audioTracks - 1 : 0);
+    for (size_t n = 0; n < moreAudio.size(); ++n) {
+        AddAudio(*oc, spec, moreAudio[n]);
+        moreAudio[n].toneScale = 1.0 + 0.5 * double(n + 1);
+    }
+    std::vector<Track*> tracks = {&video, &audio};
+    for (Track& t : moreAudio) tracks.push_back(&t);
+    if (spec.audio && spec.audioTracks > 1)
+        for (size_t n = 1; n < tracks.size(); ++n) {
+            av_dict_set(&tracks[n]->stream->metadata, "language", TrackLanguage(int(n - 1)), 0);
+            av_dict_set(&tracks[n]->stream->metadata, "title",
+                        ("Track " + std::to_string(n)).c_str(), 0);
+        }
+    ExtraStreams extra;
+    extra.Add(*oc, spec);
     AddChapters(*oc, spec);
     for (const auto& [key, value] : spec.metadata)
         av_dict_set(&oc->metadata, key.c_str(), value.c_str(), 0);
@@ -342,11 +361,12 @@ std::string WriteClip(const ClipSpec& spec) {
     }
     err = avformat_write_header(oc.get(), nullptr);
     if (err < 0) Fail("cannot write the header of '" + spec.path + "'", err);
+    extra.Write(*oc);
 
     // The muxer may have changed the streams' time bases (FLV and Matroska
     // count in milliseconds), so the start offset is taken afterwards.
     const int64_t startUs = std::llround(spec.startTime * AV_TIME_BASE);
-    for (Track* t : {&video, &audio})
+    for (Track* t : tracks)
         if (t->enc) t->offset = av_rescale_q(startUs, AV_TIME_BASE_Q, t->stream->time_base);
 
     // An audio encoder's first packets carry its priming samples and are
@@ -357,13 +377,15 @@ std::string WriteClip(const ClipSpec& spec) {
     // time, as the video's first frame does, and the tone follows it by the
     // encoder's delay (1024 samples for AAC).
     const std::string muxer = oc->oformat->name;
-    if (audio.enc && muxer != "mp4" && muxer != "mov") audio.lead = audio.enc->initial_padding;
+    for (size_t n = 1; n < tracks.size(); ++n)
+        if (tracks[n]->enc && muxer != "mp4" && muxer != "mov")
+            tracks[n]->lead = tracks[n]->enc->initial_padding;
 
     PacketPtr pkt(av_packet_alloc());
     if (!pkt) throw std::runtime_error("out of memory");
     for (;;) {
         Track* next = nullptr;
-        for (Track* t : {&video, &audio})
+        for (Track* t : tracks)
             if (t->enc && !t->drained && (!next || t->Before(*next))) next = t;
         if (!next) break;
         EncodeNext(*oc, *next, spec, *pkt);
@@ -385,7 +407,10 @@ std::string WriteClip(const ClipSpec& spec) {
     fs::rename(partial.path, target, ec);
     if (ec) throw std::runtime_error("cannot write '" + spec.path + "': " + ec.message());
     partial.keep = true;
-    return Describe(spec, video, audio);
+    std::string text = Describe(spec, video, audio);
+    if (spec.audio && spec.audioTracks > 1)
+        text += ", " + std::to_string(spec.audioTracks) + " audio tracks";
+    return text + extra.Describe();
 }
 
 }  // namespace tw::gen

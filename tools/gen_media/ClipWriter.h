@@ -34,6 +34,8 @@ namespace tw::gen {
 ///  - chapters: Matroska and MP4 only (others fail with an error). MP4 keeps
 ///    them in a text track, which reads back as a data stream, and its first
 ///    chapter always starts at 0.
+///  - further audio tracks, subtitles, cover: see ClipSpec and ExtraStreams.h;
+///    the cover and the cues are written right after the header.
 ///  - metadata: FLV, Matroska and MP4 keep arbitrary keys (Matroska upper-cases
 ///    all but "title"); MPEG-TS keeps none of them.
 ///
