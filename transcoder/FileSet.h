@@ -65,6 +65,11 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// without audio contributes silence as long as its video.
     bool FillMissingAudio = false;
 
+    /// What a run warned of that its caller may want to show (a jump of a
+    /// source's clock, say), one line each; emptied when a run starts.
+    /// Written by the engine thread during the run, read once it has ended.
+    std::vector<std::string> Warnings;
+
     // --- opening input files (InputFile.cpp)
     /// Opens one input with the current option values and records it; its
     /// stream parameters become the option values'. False with the reason in

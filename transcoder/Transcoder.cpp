@@ -70,6 +70,7 @@ void TTranscoder::Release() {
 void TTranscoder::Transcode() {
     FEngine.VideoSize = FEngine.AudioSize = FEngine.ExtraSize = 0;
     FEngine.DupFrames = FEngine.DropFrames = 0;
+    FEngine.Warnings.clear();
     FEngine.BitBufferSize = 262144;
     FPackets.AllocateBuffers();
     FSetup.Build();

@@ -53,6 +53,12 @@ struct ClipSpec {
     /// bottom-right corner, each a quarter of the shorter displayed side.
     bool marks = false;
     bool quiet = false;
+    /// MP4/MOV only: the edit list shows only media time first..second
+    /// (seconds) of the duration's media, as an editor's trim does.
+    std::optional<std::pair<double, double>> trim;
+    /// FLV and MPEG-TS only: from media time first on, every timestamp moves
+    /// by second seconds (negative: back), as a recording whose clock was reset.
+    std::optional<std::pair<double, double>> tsJump;
 
     /// Number of video frames: duration * fps, rounded to the nearest frame.
     long long VideoFrames() const;
