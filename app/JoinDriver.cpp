@@ -86,6 +86,13 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
     return o;
 }
 
+std::string SourceTitle(const std::string& file) {
+    std::string name = file.substr(file.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
 TInputOptions MergeInputOptions(const TJoinSettings& settings) {
     TInputOptions in;
     // The decoders take their thread count when their input is opened.
@@ -123,7 +130,7 @@ void AdjustReencodeOptions(TOutputOptions& o, const std::vector<TSourceFacts>& s
 TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
                       const std::string& outputFile, std::string& message,
                       const TJoinSettings& settings, const std::function<void()>& onWait,
-                      std::vector<TSourceFacts>* survey) {
+                      std::vector<TSourceFacts>* survey, std::vector<std::string>* warnings) {
     message.clear();
     if (encoder.Working && !encoder.Done) {
         message = "Encoder Busy!";
@@ -161,6 +168,9 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         task.FillMissingAudio = true;
         AdjustReencodeOptions(out, facts);
     }
+    task.SourceChapterTitles.clear();
+    if (settings.ChaptersPerSource)
+        for (const std::string& f : files) task.SourceChapterTitles.push_back(SourceTitle(f));
     if (!encoder.SetOutputFile(0, outputFile, &out)) {
         message = "SetOutputFile Error: " + encoder.LastError;
         return jrError;
@@ -175,6 +185,7 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    if (warnings) *warnings = task.Warnings;
     if (task.ErrorRaised) {
         message = "FatalException: " + task.ErrorMessage;
         return jrError;
@@ -228,14 +239,17 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     }
     std::string message;
     std::vector<TSourceFacts> sources;
+    std::vector<std::string> warnings;
     TJoinResult result;
     try {
-        result = JoinFiles(encoder, files, pending.Path(), message, settings, onWait, &sources);
+        result = JoinFiles(encoder, files, pending.Path(), message, settings, onWait, &sources,
+                           &warnings);
     } catch (...) {
         user.SetStateText("");
         throw;
     }
     user.SetStateText("");
+    for (const std::string& w : warnings) user.Warn(w);
     if (!KeepsOutput(result)) {
         // The pending file goes with its destructor. The engine's texts name
         // the file it wrote: the user knows the output.

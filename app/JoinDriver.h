@@ -36,6 +36,9 @@ class TJoinUser {
     virtual void Tell(const std::string& text) = 0;
     /// The state line (progress); empty clears it.
     virtual void SetStateText(const std::string& text) = 0;
+    /// Something the user should know about a merge that goes on (a jump of
+    /// a source's clock, say); told like any message unless overridden.
+    virtual void Warn(const std::string& text) { Tell(text); }
 };
 
 /// TJoinSettings::Threads: let the libraries choose ("threads" 0).
@@ -50,7 +53,14 @@ struct TJoinSettings {
     /// The output's muxer: "flv" (the window's), or for the command line
     /// "mp4", "matroska", "mpegts" ...
     std::string Container = "flv";
+    /// One chapter per source, titled with its file name without the
+    /// extension (containers that hold chapters: MP4, MOV, Matroska).
+    bool ChaptersPerSource = false;
 };
+
+/// The title of a source's chapter: the file name without folder and
+/// extension ("/v/Part 1.mp4" gives "Part 1", ".hidden" stays).
+std::string SourceTitle(const std::string& file);
 
 /// The folder the libraries are loaded from: LibAV beside the executable
 /// (with a trailing separator) when it exists, else "" (the loader then uses
@@ -86,11 +96,13 @@ void AdjustReencodeOptions(TOutputOptions& options, const std::vector<TSourceFac
 /// onWait is called on every pass of the wait (for a stop request, say).
 /// A fast merge whose sources cannot be copied into one FLV file fails
 /// before the output is set up. survey, when given, receives the facts of
-/// every source (for the checks after the merge).
+/// every source (for the checks after the merge); warnings what the run
+/// warned of (the engine's Warnings), whatever its result.
 TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
                       const std::string& outputFile, std::string& message,
                       const TJoinSettings& settings, const std::function<void()>& onWait = {},
-                      std::vector<TSourceFacts>* survey = nullptr);
+                      std::vector<TSourceFacts>* survey = nullptr,
+                      std::vector<std::string>* warnings = nullptr);
 
 /// True when both names lead to the same existing file, however written.
 bool SameFile(const std::string& a, const std::string& b);
@@ -102,7 +114,8 @@ bool SameFile(const std::string& a, const std::string& b);
 /// verified deletion of the sources. Returns the merge's result, or jrError
 /// when a check stopped it. settings.DeleteSources is read only once the
 /// merge has ended, so a caller may change it while the merge runs (the
-/// window's check box stays enabled).
+/// window's check box stays enabled). What the run warned of goes to
+/// user.Warn before the outcome is told.
 TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
                             const std::string& outputFile, const TJoinSettings& settings,
                             const std::function<void()>& onWait = {});

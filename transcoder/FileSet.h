@@ -64,6 +64,9 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// Re-encoding join: the output has audio when any input has; an input
     /// without audio contributes silence as long as its video.
     bool FillMissingAudio = false;
+    /// Join: one chapter per input, titled by this list (input k gets entry
+    /// k), besides the inputs' own chapters; empty for none.
+    std::vector<std::string> SourceChapterTitles;
 
     /// What a run warned of that its caller may want to show (a jump of a
     /// source's clock, say), one line each; emptied when a run starts.

@@ -50,7 +50,8 @@ TTranscoder::TTranscoder(TCustomFFmpeg& engine)
       FHeaders(engine, FTables, FQueue),
       FSetup(engine, FTables, FEncoderRecord, FVideoFilter, FHeaders),
       FPackets(engine, FTables, FEncoderRecord, FWriter, FAudio, FVideo),
-      FReport(engine, FTables, FEncoderRecord, FWriter) {}
+      FReport(engine, FTables, FEncoderRecord, FWriter),
+      FChapters(engine, FTables) {}
 
 TTranscoder::~TTranscoder() {
     try {
@@ -76,6 +77,7 @@ void TTranscoder::Transcode() {
     FSetup.Build();
     FHeaders.MapMetadata();
     FHeaders.MapChapters();
+    if (FEngine.JoinMode && FEngine.ChapterMaps.empty()) FChapters.Plan();
     FHeaders.WriteHeaders();
     FHeaders.LogStreamMapping();
     Loop();
@@ -94,6 +96,7 @@ void TTranscoder::Loop() {
     }
     PacketPtr pkt(lib().av_packet_alloc());
     if (!pkt) throw FFmpegException("av_mallocz fail");
+    if (FEngine.JoinMode) FChapters.InputStarts(0, FEngine.InputTsOffsets[0]);
 
     auto limitReached = [&](const TOutputStream& ost) {
         const int idx = FrameLimitIndex(ost.Stream->codecpar->codec_type);
@@ -292,6 +295,7 @@ bool TTranscoder::SwitchFile(int& file) {
         ost.Active = false;
     }
     FEngine.InputTsOffsets[k + 1] += FQueue.NextInputShift(k + 1, end);
+    FChapters.InputStarts(k + 1, FEngine.InputTsOffsets[k + 1]);
     file = k + 1;
     return true;
 }
@@ -301,6 +305,13 @@ void TTranscoder::AfterLoop() {
         if (ist.DecodingNeeded && !ist.FlushedAtEof) FPackets.Process(ist, nullptr);
     }
     const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
+    if (FEngine.JoinMode) {
+        // Where the output ends: the end of its longest stream.
+        double end = 0;
+        for (int i = 0; i < FTables.StreamsPerOutput && i < int(FTables.Outputs.size()); ++i)
+            end = std::max(end, FWriter.CurrentTime(*FTables.Outputs[i]));
+        FChapters.Finish(std::llrint(end * 1000000));
+    }
     // A trailer that cannot be written, or data that never reached the file
     // (a full disk), fails the run instead of passing for a finished one.
     int failure = 0;
