@@ -161,7 +161,6 @@ bool TimeOf(const TInputStream& ist, const AVPacket* pkt, TTimestampJumps::TTime
     t.Raw = lib().av_rescale_q(v, ist.Stream->time_base, us);
     t.Duration =
         pkt->duration > 0 ? lib().av_rescale_q(pkt->duration, ist.Stream->time_base, us) : 0;
-    t.Decode = pkt->dts != AV_NOPTS_VALUE;
     return true;
 }
 

@@ -1,7 +1,11 @@
 // transcoder/JoinChapters.h — the chapters of a joined output: every input's
 // own chapters shifted to where that input starts in the output, and with
 // SourceChapterTitles one chapter per input. Where an input starts is known
-// only once the loop has placed it, so the times are final at the trailer.
+// only once the loop has placed it, so the chapters are given to the muxer
+// just before the trailer: Matroska writes them there, MP4 and MOV as the
+// chapter list of the movie header ("chpl", read by FFmpeg-based players
+// and most others; their QuickTime chapter track would be written with the
+// header, before any input is placed, so there is none).
 // With one chapter per input, an input's own chapter that starts where the
 // input starts is left out: readers keep one chapter per start time.
 #pragma once
@@ -21,17 +25,15 @@ class TJoinChapters {
     TJoinChapters(TCustomFFmpeg& engine, TTranscodeTables& tables)
         : FEngine(engine), FTables(tables) {}
 
-    /// Before the header, in join mode without chapter maps. Muxers that
-    /// write chapters with the header and read them again at the trailer
-    /// (MP4, MOV) get them now, placed by the inputs' durations; Matroska,
-    /// which writes at the trailer what it did not have at the header, gets
-    /// them only at Finish. Throws "av_mallocz fail", "av_realloc fail".
+    /// Before the header, in join mode without chapter maps: which chapters
+    /// the output will have. Nothing reaches the output yet.
     void Plan();
-    /// The loop starts reading input k, whose offset (µs added to its
-    /// times) is final now.
-    void InputStarts(int k, int64_t offset);
-    /// Before the trailer: the chapters at the places the inputs took; end
-    /// is where the output ends (µs). Throws as Plan.
+    /// The loop starts reading input k: its start time (the container's)
+    /// lies at origin (µs) in the output.
+    void InputStarts(int k, int64_t origin);
+    /// Before the trailer: appends the chapters at the places the inputs
+    /// took; end is where the output ends (µs). Throws "av_mallocz fail",
+    /// "av_realloc fail".
     void Finish(int64_t end);
 
   private:
@@ -41,15 +43,15 @@ class TJoinChapters {
         int Input = 0;
         int Chapter = -1;
     };
-    /// Sets the output chapter i of entry e with input offsets `offsets`.
-    void Fill(AVChapter* out, int id, const TEntry& e, const std::vector<int64_t>& offsets,
+    /// Sets out (numbered id) for entry e with the inputs' origins.
+    void Fill(AVChapter* out, int id, const TEntry& e, const std::vector<int64_t>& origins,
               int64_t end) const;
     void Append(int count);
 
     TCustomFFmpeg& FEngine;
     TTranscodeTables& FTables;
     std::vector<TEntry> FEntries;
-    std::vector<int64_t> FOffsets;  // per input, AV_NOPTS_VALUE until it starts
+    std::vector<int64_t> FOrigins;  // per input, AV_NOPTS_VALUE until it starts
     bool FPlanned = false, FWritten = false;
 };
 

@@ -10,13 +10,20 @@ bool TTimestampJumps::Jumps(int s, const TTime& t, int64_t shift) const {
     const int64_t placed = t.Raw + shift;
     if (FInputEnd != kNone && placed > FInputEnd + kForwardJumpUs) return true;
     if (s < 0 || s >= static_cast<int>(FLast.size()) || FLast[s] == kNone) return false;
-    return placed < FLast[s] - (t.Decode ? 0 : kBackwardSlackUs);
+    return placed < FLast[s] - kBackwardJumpUs;
 }
 
 std::optional<int64_t> TTimestampJumps::ShiftFor(int s, const TTime& t) const {
     if (!Jumps(s, t, FShift)) return FShift;
     if (FPreviousShift && !Jumps(s, t, *FPreviousShift)) return FPreviousShift;
     return std::nullopt;
+}
+
+bool TTimestampJumps::AfterJump(int s, const TTime& t) const {
+    const int64_t placed = t.Raw + FShift;
+    if (FInputEnd != kNone && placed > FInputEnd + kForwardJumpUs) return true;
+    if (s < 0 || s >= static_cast<int>(FLast.size()) || FLast[s] == kNone) return true;
+    return placed < FLast[s];
 }
 
 void TTimestampJumps::Place(int s, const TTime& t, int64_t shift) {

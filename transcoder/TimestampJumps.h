@@ -14,24 +14,24 @@ namespace tw {
 /// kForwardJumpUs (5 s) beyond where the input has got (the latest end of
 /// any packet of any of its streams), so that no media of any stream lies
 /// between; smaller gaps (a pause, an audio-only stretch with a short
-/// silence) are kept as they are. Backward: a packet whose decode time is
-/// below the last one of its stream; with presentation times only (pictures
-/// stored out of order go back a few frames) one more than kBackwardSlackUs
-/// (1 s) below. A stream's first packet never jumps (a stream may start
-/// late). Wrap-around of MPEG-TS times is undone by the demuxer before.
+/// silence) are kept as they are. Backward: a packet more than
+/// kBackwardJumpUs (0.5 s) before the last one of its stream: pictures
+/// stored out of order step back a few frames in presentation time, and so
+/// do the decode times some demuxers derive from them (Matroska). A
+/// stream's first packet never jumps (a stream may start late).
+/// Wrap-around of MPEG-TS times is undone by the demuxer before.
 constexpr int64_t kForwardJumpUs = 5000000;
-constexpr int64_t kBackwardSlackUs = 1000000;
+constexpr int64_t kBackwardJumpUs = 500000;
 
 /// Engine thread only. Times are microseconds: "raw" ones as the demuxer
 /// gives them (before any offset), "placed" ones with the shift added.
 class TTimestampJumps {
   public:
-    /// One packet's time: its decode time when it has one (decode = true),
-    /// else its presentation time; duration 0 when unknown.
+    /// One packet's time: its decode time when it has one, else its
+    /// presentation time; duration 0 when unknown.
     struct TTime {
         int64_t Raw = 0;
         int64_t Duration = 0;
-        bool Decode = true;
     };
 
     explicit TTimestampJumps(int streams) : FLast(streams, kNone), FEnd(streams, kNone) {}
@@ -43,9 +43,11 @@ class TTimestampJumps {
     /// Records a packet of stream s placed with shift.
     void Place(int s, const TTime& t, int64_t shift);
     /// Whether a packet of stream s read soon after a jump was found belongs
-    /// after it (under the shift before the jump it jumps too); one that
-    /// does not was stored late and belongs before. Before Continue.
-    bool AfterJump(int s, const TTime& t) const { return Jumps(s, t, FShift); }
+    /// after it: under the shift before the jump it goes back behind its
+    /// stream (any amount), leaps ahead, or its stream had no packet yet.
+    /// One that goes on from its stream was stored late and belongs before.
+    /// Before Continue.
+    bool AfterJump(int s, const TTime& t) const;
     /// Takes the jump: firstAfter holds, per stream, the earliest raw time
     /// after the jump (none for streams without such a packet yet; jumpRaw
     /// is the jumping packet's). The new shift places every stream's first

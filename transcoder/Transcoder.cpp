@@ -34,6 +34,11 @@ int FrameLimitIndex(AVMediaType type) {
     }
 }
 
+// An input's start time (µs), 0 when it has none.
+int64_t StartOf(const AVFormatContext* ic) {
+    return ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time;
+}
+
 }  // namespace
 
 TTranscoder::TTranscoder(TCustomFFmpeg& engine)
@@ -96,7 +101,8 @@ void TTranscoder::Loop() {
     }
     PacketPtr pkt(lib().av_packet_alloc());
     if (!pkt) throw FFmpegException("av_mallocz fail");
-    if (FEngine.JoinMode) FChapters.InputStarts(0, FEngine.InputTsOffsets[0]);
+    if (FEngine.JoinMode)
+        FChapters.InputStarts(0, FEngine.InputTsOffsets[0] + StartOf(FEngine.InputFiles[0].get()));
 
     auto limitReached = [&](const TOutputStream& ost) {
         const int idx = FrameLimitIndex(ost.Stream->codecpar->codec_type);
@@ -295,7 +301,8 @@ bool TTranscoder::SwitchFile(int& file) {
         ost.Active = false;
     }
     FEngine.InputTsOffsets[k + 1] += FQueue.NextInputShift(k + 1, end);
-    FChapters.InputStarts(k + 1, FEngine.InputTsOffsets[k + 1]);
+    FChapters.InputStarts(k + 1,
+                          FEngine.InputTsOffsets[k + 1] + StartOf(FEngine.InputFiles[k + 1].get()));
     file = k + 1;
     return true;
 }
