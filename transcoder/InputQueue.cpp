@@ -24,6 +24,14 @@ constexpr size_t ReadAheadLimit = 256;
 
 bool Copied(const TInputStream& ist) { return !ist.Discard && !ist.DecodingNeeded; }
 
+// Moves the first packet of a queue into pkt; false when it is empty.
+bool TakeFirst(std::deque<PacketPtr>& queue, AVPacket* pkt) {
+    if (queue.empty()) return false;
+    lib().av_packet_move_ref(pkt, queue.front().get());
+    queue.pop_front();
+    return true;
+}
+
 }  // namespace
 
 void TInputQueue::FillDecodeTime(int file, AVPacket* pkt) {
@@ -69,12 +77,7 @@ void TInputQueue::SizeTables() {
 }
 int TInputQueue::ReadPacket(int file, AVPacket* pkt) {
     SizeTables();
-    auto& queue = FReadAhead[file];
-    if (!queue.empty()) {
-        lib().av_packet_move_ref(pkt, queue.front().get());
-        queue.pop_front();
-        return 0;
-    }
+    if (TakeFirst(FReadAhead[file], pkt)) return 0;
     if (FReadAheadEnd[file] < 0) return FReadAheadEnd[file];
     return ReadFromDemuxer(file, pkt);
 }
@@ -92,11 +95,7 @@ int TInputQueue::ReadShown(int file, AVPacket* pkt) {
     auto& shown = FShown[file];
     if (shown.size() < static_cast<size_t>(f.StreamCount)) shown.resize(f.StreamCount, false);
     while (true) {
-        if (!ready.empty()) {
-            lib().av_packet_move_ref(pkt, ready.front().get());
-            ready.pop_front();
-            return 0;
-        }
+        if (TakeFirst(ready, pkt)) return 0;
         if (FDemuxEnd[file] < 0) return FDemuxEnd[file];
         const int ret = lib().av_read_frame(FEngine.InputFiles[file].get(), pkt);
         if (ret == AVERROR(EAGAIN)) return ret;
@@ -178,12 +177,7 @@ constexpr size_t JumpLookAhead = 48;
 
 int TInputQueue::ReadContinuous(int file, AVPacket* pkt) {
     SizeTables();
-    auto& placed = FPlaced[file];
-    if (!placed.empty()) {
-        lib().av_packet_move_ref(pkt, placed.front().get());
-        placed.pop_front();
-        return 0;
-    }
+    if (TakeFirst(FPlaced[file], pkt)) return 0;
     const int ret = ReadShown(file, pkt);
     // "copyts" keeps the source's times as they are, jumps included.
     if (ret < 0 || FEngine.CopyTs) return ret;
@@ -206,8 +200,7 @@ int TInputQueue::ReadContinuous(int file, AVPacket* pkt) {
     if (!first) throw FFmpegException("av_mallocz fail");
     lib().av_packet_move_ref(first.get(), pkt);
     ContinueAfterJump(file, std::move(first));
-    lib().av_packet_move_ref(pkt, placed.front().get());
-    placed.pop_front();
+    TakeFirst(FPlaced[file], pkt);
     return 0;
 }
 void TInputQueue::ContinueAfterJump(int file, PacketPtr first) {
