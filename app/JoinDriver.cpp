@@ -88,6 +88,13 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
     return o;
 }
 
+std::string SourceTitle(const std::string& file) {
+    std::string name = file.substr(file.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
 TInputOptions MergeInputOptions(const TJoinSettings& settings) {
     TInputOptions in;
     // The decoders take their thread count when their input is opened.
@@ -125,7 +132,8 @@ void AdjustReencodeOptions(TOutputOptions& o, const std::vector<TSourceFacts>& s
 TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
                       const std::string& outputFile, std::string& message,
                       const TJoinSettings& settings, const std::function<void()>& onWait,
-                      std::vector<TSourceFacts>* survey, std::string* notice) {
+                      std::vector<TSourceFacts>* survey, std::string* notice,
+                      std::vector<std::string>* warnings) {
     message.clear();
     if (notice) notice->clear();
     if (encoder.Working && !encoder.Done) {
@@ -186,6 +194,9 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
     task.KeepCover = plan.KeepCover;
     out.DisableSubtitle = true;
     if (notice) *notice = plan.Notice;
+    task.SourceChapterTitles.clear();
+    if (settings.ChaptersPerSource)
+        for (const std::string& f : files) task.SourceChapterTitles.push_back(SourceTitle(f));
     if (!encoder.SetOutputFile(0, outputFile, &out)) {
         message = "SetOutputFile Error: " + encoder.LastError;
         return jrError;
@@ -200,6 +211,7 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    if (warnings) *warnings = task.Warnings;
     if (task.ErrorRaised) {
         message = "FatalException: " + task.ErrorMessage;
         return jrError;
@@ -255,15 +267,17 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     }
     std::string message, notice;
     std::vector<TSourceFacts> sources;
+    std::vector<std::string> warnings;
     TJoinResult result;
     try {
-        result =
-            JoinFiles(encoder, files, pending.Path(), message, settings, onWait, &sources, &notice);
+        result = JoinFiles(encoder, files, pending.Path(), message, settings, onWait, &sources,
+                           &notice, &warnings);
     } catch (...) {
         user.SetStateText("");
         throw;
     }
     user.SetStateText("");
+    for (const std::string& w : warnings) user.Warn(w);
     if (result == jrStoppedEmpty) return result;  // the pending file goes with its destructor
     if (!KeepsOutput(result)) {
         // The pending file goes with its destructor. The engine's texts name

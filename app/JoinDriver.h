@@ -51,6 +51,9 @@ class TJoinUser {
         (void)text;
         return false;
     }
+    /// Something the user should know about a merge that goes on (a jump of
+    /// a source's clock, say); told like any message unless overridden.
+    virtual void Warn(const std::string& text) { Tell(text); }
 };
 
 /// TJoinSettings::Threads: let the libraries choose ("threads" 0).
@@ -72,7 +75,14 @@ struct TJoinSettings {
     std::function<bool(const std::vector<TSourceFacts>& sources, bool& fastJoin,
                        std::string& message)>
         CheckSources = nullptr;
+    /// One chapter per source, titled with its file name without the
+    /// extension (containers that hold chapters: MP4, MOV, Matroska).
+    bool ChaptersPerSource = false;
 };
+
+/// The title of a source's chapter: the file name without folder and
+/// extension ("/v/Part 1.mp4" gives "Part 1", ".hidden" stays).
+std::string SourceTitle(const std::string& file);
 
 /// The folder the libraries are loaded from: LibAV beside the executable
 /// (with a trailing separator) when it exists, else "" (the loader then uses
@@ -111,11 +121,13 @@ void AdjustReencodeOptions(TOutputOptions& options, const std::vector<TSourceFac
 /// every source (for the checks after the merge). The output keeps every
 /// audio and subtitle track of the first source the container can hold,
 /// each carried on by the same track of every later source; notice, when
-/// given, receives what it leaves out ("" when nothing).
+/// given, receives what it leaves out ("" when nothing); warnings what the
+/// run warned of (the engine's Warnings), whatever its result.
 TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files,
                       const std::string& outputFile, std::string& message,
                       const TJoinSettings& settings, const std::function<void()>& onWait = {},
-                      std::vector<TSourceFacts>* survey = nullptr, std::string* notice = nullptr);
+                      std::vector<TSourceFacts>* survey = nullptr, std::string* notice = nullptr,
+                      std::vector<std::string>* warnings = nullptr);
 
 /// True when both names lead to the same existing file, however written.
 bool SameFile(const std::string& a, const std::string& b);
@@ -127,7 +139,8 @@ bool SameFile(const std::string& a, const std::string& b);
 /// left out (TJoinUser::Notice), then the verified deletion of the sources. Returns the merge's
 /// result, or jrError when a check stopped it. settings.DeleteSources is read only once the merge
 /// has ended, so a caller may change it while the merge runs (the window's check box stays
-/// enabled).
+/// enabled). What the run warned of goes to user.Warn before the outcome is
+/// told.
 TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
                             const std::string& outputFile, const TJoinSettings& settings,
                             const std::function<void()>& onWait = {});

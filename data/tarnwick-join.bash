@@ -29,7 +29,7 @@ _tarnwick_join() {
     esac
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "-f --fast --auto -y --overwrite --delete-sources --threads
-            --format -q --quiet -v --verbose --check --probe -o --output -h --help --version --" \
+            --format -q --quiet -v --verbose --check --probe --chapters-per-source -o --output -h --help --version --" \
             -- "$cur"))
         return 0
     fi

@@ -88,6 +88,15 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// holds it.
     bool KeepCover = false;
 
+    /// Join: one chapter per input, titled by this list (input k gets entry
+    /// k), besides the inputs' own chapters; empty for none.
+    std::vector<std::string> SourceChapterTitles;
+
+    /// What a run warned of that its caller may want to show (a jump of a
+    /// source's clock, say), one line each; emptied when a run starts.
+    /// Written by the engine thread during the run, read once it has ended.
+    std::vector<std::string> Warnings;
+
     // --- opening input files (InputFile.cpp)
     /// Opens one input with the current option values and records it; its
     /// stream parameters become the option values'. False with the reason in

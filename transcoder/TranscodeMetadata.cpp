@@ -96,7 +96,8 @@ void TOutputHeaders::MapChapters() {
                             " in chapter mapping.");
         CopyChapters(m.InFile, m.OutFile);
     }
-    if (!FEngine.ChapterMaps.empty()) return;
+    // A joined output takes every input's chapters (JoinChapters).
+    if (!FEngine.ChapterMaps.empty() || FEngine.JoinMode) return;
     for (int i = 0; i < FEngine.InputFileCount; ++i) {
         if (FEngine.InputFiles[i]->nb_chapters == 0) continue;
         const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;

@@ -24,8 +24,8 @@ class TOutputHeaders {
     /// "program", "stream").
     void MapMetadata();
     /// "map_chapters", or without maps the chapters of the first input that
-    /// has any. Throws "Invalid input file index <n> in chapter mapping.",
-    /// "Invalid output file index <n> in chapter mapping.", "av_mallocz
+    /// has any (a joined output: none here, see JoinChapters). Throws "Invalid input file index <n>
+    /// in chapter mapping.", "Invalid output file index <n> in chapter mapping.", "av_mallocz
     /// fail", "av_realloc fail".
     void MapChapters();
     /// Refuses copied codecs the container cannot hold, writes each header

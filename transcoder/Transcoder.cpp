@@ -34,6 +34,11 @@ int FrameLimitIndex(AVMediaType type) {
     }
 }
 
+// An input's start time (µs), 0 when it has none.
+int64_t StartOf(const AVFormatContext* ic) {
+    return ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time;
+}
+
 }  // namespace
 
 TTranscoder::TTranscoder(TCustomFFmpeg& engine)
@@ -50,7 +55,8 @@ TTranscoder::TTranscoder(TCustomFFmpeg& engine)
       FHeaders(engine, FTables, FQueue),
       FSetup(engine, FTables, FEncoderRecord, FVideoFilter, FHeaders),
       FPackets(engine, FTables, FEncoderRecord, FWriter, FAudio, FVideo),
-      FReport(engine, FTables, FEncoderRecord, FWriter) {}
+      FReport(engine, FTables, FEncoderRecord, FWriter),
+      FChapters(engine, FTables) {}
 
 TTranscoder::~TTranscoder() {
     try {
@@ -70,11 +76,13 @@ void TTranscoder::Release() {
 void TTranscoder::Transcode() {
     FEngine.VideoSize = FEngine.AudioSize = FEngine.ExtraSize = 0;
     FEngine.DupFrames = FEngine.DropFrames = 0;
+    FEngine.Warnings.clear();
     FEngine.BitBufferSize = 262144;
     FPackets.AllocateBuffers();
     FSetup.Build();
     FHeaders.MapMetadata();
     FHeaders.MapChapters();
+    if (FEngine.JoinMode && FEngine.ChapterMaps.empty()) FChapters.Plan();
     FHeaders.WriteHeaders();
     FHeaders.LogStreamMapping();
     Loop();
@@ -93,6 +101,8 @@ void TTranscoder::Loop() {
     }
     PacketPtr pkt(lib().av_packet_alloc());
     if (!pkt) throw FFmpegException("av_mallocz fail");
+    if (FEngine.JoinMode)
+        FChapters.InputStarts(0, FEngine.InputTsOffsets[0] + StartOf(FEngine.InputFiles[0].get()));
 
     auto limitReached = [&](const TOutputStream& ost) {
         const int idx = FrameLimitIndex(ost.Stream->codecpar->codec_type);
@@ -291,6 +301,8 @@ bool TTranscoder::SwitchFile(int& file) {
         ost.Active = false;
     }
     FEngine.InputTsOffsets[k + 1] += FQueue.NextInputShift(k + 1, end);
+    FChapters.InputStarts(k + 1,
+                          FEngine.InputTsOffsets[k + 1] + StartOf(FEngine.InputFiles[k + 1].get()));
     file = k + 1;
     return true;
 }
@@ -300,6 +312,13 @@ void TTranscoder::AfterLoop() {
         if (ist.DecodingNeeded && !ist.FlushedAtEof) FPackets.Process(ist, nullptr);
     }
     const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
+    if (FEngine.JoinMode) {
+        // Where the output ends: the end of its longest stream.
+        double end = 0;
+        for (int i = 0; i < FTables.StreamsPerOutput && i < int(FTables.Outputs.size()); ++i)
+            end = std::max(end, FWriter.CurrentTime(*FTables.Outputs[i]));
+        FChapters.Finish(std::llrint(end * 1000000));
+    }
     // A trailer that cannot be written, or data that never reached the file
     // (a full disk), fails the run instead of passing for a finished one.
     int failure = 0;

@@ -10,6 +10,7 @@
 #include "transcoder/CustomFFmpeg.h"
 #include "transcoder/FilterGraph.h"
 #include "transcoder/InputQueue.h"
+#include "transcoder/JoinChapters.h"
 #include "transcoder/PacketWriter.h"
 #include "transcoder/ProgressReport.h"
 #include "transcoder/StreamTables.h"
@@ -62,6 +63,7 @@ class TTranscoder {
     TTranscodeSetup FSetup;
     TPacketProcessor FPackets;
     TProgressReport FReport;
+    TJoinChapters FChapters;
     std::vector<bool> FNoPacket;
     int FNoPacketCount = 0;
     bool FStopCheckRegistered = false;

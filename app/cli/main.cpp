@@ -39,7 +39,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: tarnwick-join [-f|--fast|--auto] [-y|--overwrite] [--delete-sources]\n"
     "                     [--threads N] [--format NAME] [-q|--quiet] [-v|--verbose]\n"
-    "                     [--check] [--probe] -o OUTPUT [--] INPUT...\n"
+    "                     [--check] [--probe] [--chapters-per-source]\n"
+    "                     -o OUTPUT [--] INPUT...\n"
     "\n"
     "Joins the INPUT files, in order, into one file OUTPUT. Its extension picks the\n"
     "container: .flv .f4v FLV, .mp4 .m4v .mov MP4, .mkv Matroska, .ts MPEG-TS; any\n"
@@ -57,6 +58,9 @@ constexpr const char* kUsage =
     "  -v, --verbose       show the libraries' log (repeat for more)\n"
     "      --check         with --fast: refuse sources whose encodings differ\n"
     "      --probe         print the encoding table of the sources and exit\n"
+    "      --chapters-per-source  one chapter per source, titled with its file name\n"
+    "                      (MP4, MOV and MKV outputs; the sources' own chapters are\n"
+    "                      always kept, shifted to where each source starts)\n"
     "  -h, --help          this text\n"
     "      --version       the version\n"
     "  --                  the arguments that follow are files\n"
@@ -122,7 +126,7 @@ void WatchStopSignals() {
 
 struct TArgs {
     bool Fast = false, Auto = false, Overwrite = false, DeleteSources = false, Quiet = false;
-    bool Check = false, Probe = false;
+    bool Check = false, Probe = false, ChaptersPerSource = false;
     int Threads = kAutoThreads;
     int Verbose = 0;
     std::string Output, Format;
@@ -153,8 +157,11 @@ class TCommandLineUser : public TJoinUser {
     void Tell(const std::string& text) override { Messages.push_back(text); }
     bool StopRequested() override { return gStop; }
     bool Notice(const std::string& text) override {
-        if (!FArgs.Quiet) std::fprintf(stderr, "warning: %s\n", text.c_str());
+        Warn(text);
         return true;
+    }
+    void Warn(const std::string& text) override {
+        if (!FArgs.Quiet) std::fprintf(stderr, "warning: %s\n", text.c_str());
     }
     void SetStateText(const std::string& text) override {
         if (FArgs.Quiet) return;
@@ -394,6 +401,8 @@ int main(int argc, char** argv) {
             args.Check = true;
         } else if (a == "--probe") {
             args.Probe = true;
+        } else if (a == "--chapters-per-source") {
+            args.ChaptersPerSource = true;
         } else if (a == "--threads") {
             if (++i >= argc) return Usage("--threads needs a number");
             char* end = nullptr;
@@ -441,6 +450,10 @@ int main(int argc, char** argv) {
                                                 : llWarning);
     if (args.Verbose == 0) encoder.TaskVerbose = -1;
     const std::string container = ContainerFor(args.Output, args.Format);
+    if (args.ChaptersPerSource && !args.Probe && container != "mp4" && container != "mov" &&
+        container != "matroska")
+        return Usage("--chapters-per-source: " + container +
+                     " holds no chapters (use .mp4, .mov or .mkv)");
 
     // Every source is opened once before the merge: the same message for an
     // unreadable file in both modes, the table, the truncation warning. A
@@ -511,6 +524,7 @@ int main(int argc, char** argv) {
     }
     std::snprintf(gOutputName, sizeof gOutputName, "%s", args.Output.c_str());
     gHaveOutput = true;
+    settings.ChaptersPerSource = args.ChaptersPerSource;
     bool stopping = false;
     const auto stopOnSignal = [&] {
         gMerging = true;

@@ -455,5 +455,42 @@ TEST_F(CommandLine, AutoChoosesEachWay) {
     EXPECT_EQ(test::ReadMediaInfo(Dir.File("h.flv")).Video()->codec, "h264");
 }
 
+// Catches: --chapters-per-source not reaching the merge, its chapters not
+// titled by the sources' file names, or asked of a container without
+// chapters and silently ignored.
+TEST_F(CommandLine, ChaptersPerSourceNamedAfterTheFiles) {
+    const std::string one = Clip("Part 1.mp4", {"--duration", "1"});
+    const std::string two = Clip("Part 2.flv", {"--duration", "1", "--pattern", "1"});
+    std::string text;
+    for (const char* fast : {"-f", "-y"}) {
+        const std::string out = Dir.File("joined.mkv");
+        ASSERT_EQ(Join({fast, "-y", "-q", "--chapters-per-source", "-o", out, one, two}, &text), 0)
+            << text;
+        const test::MediaInfo m = test::ReadMediaInfo(out);
+        ASSERT_EQ(m.chapters.size(), 2u) << fast;
+        EXPECT_EQ(m.chapters[0].title, "Part 1");
+        EXPECT_EQ(m.chapters[1].title, "Part 2");
+        EXPECT_NEAR(m.chapters[1].start, 1.0, 0.07);
+    }
+    EXPECT_EQ(Join({"-f", "--chapters-per-source", "-o", Dir.File("j.flv"), one, two}, &text), 2);
+    EXPECT_NE(text.find("holds no chapters"), std::string::npos) << text;
+    EXPECT_FALSE(test::PathExists(Dir.File("j.flv")));
+}
+
+// Catches: a source whose clock goes back failing the merge, or the merge
+// going on without telling the user which source jumped and where.
+TEST_F(CommandLine, ClockJumpIsToldAndMerged) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string jumping = Clip("live.ts", {"--duration", "3", "--ts-jump", "1.5:-1"});
+    std::string text;
+    ASSERT_EQ(Join({"-f", "-o", Dir.File("o.mkv"), a, jumping}, &text), 0) << text;
+    EXPECT_NE(text.find("warning: " + jumping + ": the timestamps jump back by 1.00 s at 1.5"),
+              std::string::npos)
+        << text;
+    const test::MediaInfo m = test::ReadMediaInfo(Dir.File("o.mkv"));
+    ASSERT_TRUE(m.Ok()) << m.error;
+    EXPECT_NEAR(*m.duration, 4.0, 0.1);
+}
+
 }  // namespace
 }  // namespace tw

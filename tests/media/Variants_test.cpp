@@ -60,6 +60,28 @@ TEST(Variants, ChaptersInFlvAreRefused) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("c.flv")));
 }
 
+// Catches: --trim writing no edit list (the whole media shown) or one that
+// keeps the end, and --ts-jump not moving the clock where it was asked to.
+TEST(Variants, TrimsAndClockJumps) {
+    TempDir dir;
+    const MediaInfo trimmed =
+        ReadMediaInfo(GenerateClip(dir.File("t.mp4"), {"--duration", "4", "--trim", "1:3"}));
+    ASSERT_TRUE(trimmed.Ok()) << trimmed.error;
+    ASSERT_TRUE(trimmed.duration);
+    EXPECT_NEAR(*trimmed.duration, 2.0, 0.05);  // what the edit list shows
+    EXPECT_NEAR(*trimmed.Audio()->endTime, 2.0, 0.03);
+    for (const std::string ext : {"flv", "ts"}) {
+        const MediaInfo jumped = ReadMediaInfo(
+            GenerateClip(dir.File("j." + ext), {"--duration", "3", "--ts-jump", "1.5:-1"}));
+        ASSERT_TRUE(jumped.Ok()) << jumped.error;
+        const StreamInfo& v = *jumped.Video();
+        EXPECT_FALSE(v.dtsMonotonic) << ext;
+        EXPECT_NEAR(*v.lastPts - *v.firstPts, 1.96, 0.05) << ext;  // the end came 1 s early
+    }
+    EXPECT_EQ(RunGenerator({"--trim", "1:3", dir.File("x.flv")}).exitCode, 2);
+    EXPECT_EQ(RunGenerator({"--ts-jump", "1:1", dir.File("x.mkv")}).exitCode, 2);
+}
+
 // Catches: metadata not reaching the container, or values with spaces split.
 TEST(Variants, MetadataIsStored) {
     TempDir dir;

@@ -59,6 +59,10 @@ Writes a short synthetic clip: a moving test picture (H.264) and a sine tone
   --subtitles           subtitle cues every half second (SRT in mkv,
                         mov_text in mp4)
   --cover               a PNG cover picture (mp4, mkv, mp3)
+  --trim START:END      (mp4) an edit list that shows only START..END seconds
+                        of the media, which keeps its full duration
+  --ts-jump AT:DELTA    (flv, ts) from media time AT on, every timestamp moves
+                        by DELTA seconds (negative: back), a clock reset
   -q, --quiet           print nothing on success
   --set DIR             write the standard set of clips into DIR
   -h, --help            this text
@@ -102,6 +106,32 @@ int ParseInt(const std::string& option, const std::string& text, int min, int ma
         throw UsageError(option + ": " + text + " is out of range " + std::to_string(min) + ".." +
                          std::to_string(max));
     return static_cast<int>(value);
+}
+
+std::pair<double, double> ParsePair(const std::string& option, const std::string& text) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) throw UsageError(option + ": expected A:B, got '" + text + "'");
+    return {ParseNumber(option, text.substr(0, colon)),
+            ParseNumber(option, text.substr(colon + 1))};
+}
+
+// The timing edits: which containers can carry them, and values that fit
+// the clip.
+void CheckTimeEdits(const ClipSpec& clip) {
+    if (clip.trim) {
+        const auto [start, end] = *clip.trim;
+        if (clip.format != "mp4" && clip.format != "mov")
+            throw UsageError("--trim: only mp4 and mov carry an edit list");
+        if (start < 0 || end <= start || end > clip.duration)
+            throw UsageError("--trim: needs 0 <= START < END <= the duration");
+    }
+    if (clip.tsJump) {
+        const auto [at, delta] = *clip.tsJump;
+        if (clip.format != "flv" && clip.format != "mpegts")
+            throw UsageError("--ts-jump: made in flv and ts files only");
+        if (at <= 0 || at >= clip.duration || delta == 0)
+            throw UsageError("--ts-jump: needs 0 < AT < the duration and DELTA other than 0");
+    }
 }
 
 void ParseSize(const std::string& option, const std::string& text, ClipSpec& clip) {
@@ -191,6 +221,10 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
                                  std::to_string(clip.rotate));
         } else if (arg == "--marks") {
             clip.marks = true;
+        } else if (arg == "--trim") {
+            clip.trim = ParsePair(arg, value());
+        } else if (arg == "--ts-jump") {
+            clip.tsJump = ParsePair(arg, value());
         } else if (arg == "--format") {
             clip.format = value();
         } else if (arg == "--audio-tracks") {
@@ -233,6 +267,7 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
                              "': use .flv, .mp4, .ts, .mkv, .webm, .mpg, .avi or .mp3, or "
                              "--format NAME");
     }
+    CheckTimeEdits(clip);
     if (clip.audio && clip.duration * clip.sampleRate < 1)
         throw UsageError("--duration is shorter than one audio sample");
     if (clip.video && clip.VideoFrames() < 1)

@@ -56,6 +56,12 @@ struct ClipSpec {
     /// packets (a file with very many streams stays small).
     int tracks = 1;
     bool quiet = false;
+    /// MP4/MOV only: the edit list shows only media time first..second
+    /// (seconds) of the duration's media, as an editor's trim does.
+    std::optional<std::pair<double, double>> trim;
+    /// FLV and MPEG-TS only: from media time first on, every timestamp moves
+    /// by second seconds (negative: back), as a recording whose clock was reset.
+    std::optional<std::pair<double, double>> tsJump;
 
     // --- streams beyond the picture and one tone
     /// Audio tracks (at least 1). Track n (from 0) plays the tone times

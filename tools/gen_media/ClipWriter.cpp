@@ -11,6 +11,7 @@
 #include "ExtraStreams.h"
 #include "Handles.h"
 #include "Synth.h"
+#include "TimeEdits.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -290,6 +291,15 @@ std::string Describe(const ClipSpec& spec, const Track& video, const Track& audi
     if (spec.bframes > 0) text += ", " + std::to_string(spec.bframes) + " B-frames";
     if (spec.chapters > 0) text += ", " + std::to_string(spec.chapters) + " chapters";
     for (const auto& [k, v] : spec.metadata) text += ", " + k + "=" + v;
+    if (spec.trim) {
+        std::snprintf(line, sizeof line, ", shows %g..%g s", spec.trim->first, spec.trim->second);
+        text += line;
+    }
+    if (spec.tsJump) {
+        std::snprintf(line, sizeof line, ", clock moves %+g s at %g s", spec.tsJump->second,
+                      spec.tsJump->first);
+        text += line;
+    }
     if (spec.truncate) {
         std::snprintf(line, sizeof line, ", truncated to %g%%", *spec.truncate * 100);
         text += line;
@@ -365,7 +375,10 @@ std::string WriteClip(const ClipSpec& spec) {
 
     // The muxer may have changed the streams' time bases (FLV and Matroska
     // count in milliseconds), so the start offset is taken afterwards.
-    const int64_t startUs = std::llround(spec.startTime * AV_TIME_BASE);
+    // A trimmed clip's first START seconds come before 0: the muxer hides
+    // them with an edit list.
+    const double shiftSeconds = spec.startTime - (spec.trim ? spec.trim->first : 0.0);
+    const int64_t startUs = std::llround(shiftSeconds * AV_TIME_BASE);
     for (Track* t : tracks)
         if (t->enc) t->offset = av_rescale_q(startUs, AV_TIME_BASE_Q, t->stream->time_base);
 
@@ -398,6 +411,9 @@ std::string WriteClip(const ClipSpec& spec) {
         if (err < 0) Fail("cannot write '" + spec.path + "'", err);
     }
 
+    if (spec.trim) LimitEditLists(partial.path.string(), spec.trim->second - spec.trim->first);
+    if (spec.tsJump)
+        ShiftTimestampsFrom(partial.path.string(), muxer, spec.tsJump->first, spec.tsJump->second);
     std::error_code ec;
     if (spec.truncate) {
         const auto size = fs::file_size(partial.path, ec);
