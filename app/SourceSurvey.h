@@ -58,11 +58,16 @@ struct TSourceFacts {
 /// Reads the facts of an opened input; file is only recorded.
 TSourceFacts SurveySource(const AVFormatContext* context, const std::string& file);
 
+/// True when the muxer named container writes a video stream's display
+/// matrix (the MP4/MOV family); Matroska, FLV and MPEG-TS do not.
+bool ContainerKeepsRotation(const std::string& container);
+
 /// Why these sources cannot be fast-merged into a file of the muxer named
 /// container ("flv", "mp4", "matroska", "mpegts"), or "" when they can: a
-/// source whose stream set differs from the first one's, or a codec the
-/// container cannot hold. The text names the file and tells the user to
-/// merge without fast mode.
+/// source whose stream set differs from the first one's, a codec the
+/// container cannot hold, a rotation that differs from the first source's,
+/// or a rotation the container cannot store. The text names the file and
+/// tells the user to merge without fast mode.
 std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
                              const std::string& container = "flv");
 
