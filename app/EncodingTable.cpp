@@ -161,9 +161,9 @@ std::string FitToWidth(const std::string& text, int width) {
 }
 
 const std::vector<std::string>& EncodingHeads() {
-    static const std::vector<std::string> kHeads = {"video",    "profile", "size",   "sar",
-                                                    "pix_fmt",  "fps",     "params", "audio",
-                                                    "aprofile", "rate",    "ch",     "aconfig"};
+    static const std::vector<std::string> kHeads = {
+        "video",  "profile", "size",     "sar",  "rotation", "pix_fmt", "fps",
+        "params", "audio",   "aprofile", "rate", "ch",       "aconfig"};
     return kHeads;
 }
 
@@ -181,11 +181,12 @@ std::vector<std::string> EncodingValues(const TSourceFacts& f) {
              f.Width > 0 && f.Height > 0 ? std::to_string(f.Width) + "x" + std::to_string(f.Height)
                                          : "-",
              Rational(f.SampleAspect, ":"),
+             std::to_string(f.Rotation),
              pix ? pix : "-",
              fps,
              Digest(f.VideoConfig)};
     } else {
-        v.assign(7, "-");
+        v.assign(8, "-");
     }
     if (f.HasAudio) {
         v.insert(v.end(),
@@ -221,6 +222,8 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
         bool all = true;
         for (size_t r = 0; r < sources.size() && reference; ++r)
             if (sources[r].Error.empty() && values[r][c] != (*reference)[c]) all = false;
+        // Upright pictures in every file are nothing to tell.
+        if (all && reference && heads[c] == "rotation" && (*reference)[c] == "0") continue;
         (all ? shared : differing).push_back(c);
     }
     if (!differing.empty()) same = false;

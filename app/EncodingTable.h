@@ -18,8 +18,9 @@ struct TEncodingSource {
 
 /// The table's values of one source, in column order (see EncodingHeads);
 /// "-" for a value that is unknown or a stream that is missing. Profiles by
-/// name, parameter sets and audio configuration as short digests of their
-/// content (equal content, equal digest, whatever the packing).
+/// name, the rotation as the clockwise turn in degrees, parameter sets and
+/// audio configuration as short digests of their content (equal content,
+/// equal digest, whatever the packing).
 std::vector<std::string> EncodingValues(const TSourceFacts& facts);
 
 /// The column heads, matching EncodingValues.
@@ -34,7 +35,8 @@ int DisplayWidth(const std::string& text);
 std::string FitToWidth(const std::string& text, int width);
 
 /// The table at most width columns wide (width >= 40). Values that are the
-/// same in every readable row are listed once above it; a file that could
+/// same in every readable row are listed once above it (a rotation of 0 in
+/// every row is not listed); a file that could
 /// not be read is a row with its error. File names are shown by their base
 /// name. Ends with a newline. same: every readable row agrees with the
 /// first one and no row is unreadable.

@@ -65,6 +65,12 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
         }
         if (threads != 0)
             o.ExtOptions += "threads=" + std::to_string(std::max(threads, 0)) + "\r\n";
+        // Closed groups of pictures: every key frame the muxers mark (MP4
+        // sync samples, Matroska cues, the FLV key-frame index) is then an
+        // IDR frame, where a player that seeks can start decoding. libx264
+        // otherwise runs open groups, whose key frames are I-frames that the
+        // pictures shown before them still refer across.
+        o.ExtOptions += "flags=+cgop\r\n";
     }
     // Players can only seek a merged FLV whose header carries the final
     // duration, size and a key-frame index.

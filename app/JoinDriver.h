@@ -97,10 +97,10 @@ std::string SecondsToHMS(int seconds);
 /// time yet shows 0% and 00:00:00.
 std::string ProgressText(const TProgressInfo& info);
 
-/// The output options of a merge (FLV, copy or H.264 + AAC, the first
-/// file's audio and bit-rate values, the key-frame index for seeking). Another
-/// container is forced by its muxer name; MP4 and MOV get their index in
-/// front of the media data ("movflags=+faststart").
+/// The output options of a merge (FLV, copy or H.264 + AAC in closed groups
+/// of pictures, the first file's audio and bit-rate values, the key-frame
+/// index for seeking). Another container is forced by its muxer name; MP4
+/// and MOV get their index in front of the media data ("movflags=+faststart").
 TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads,
                                   const std::string& container = "flv");
 

@@ -120,6 +120,15 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
                                         : "流的组成与源文件不同");
         return false;
     }
+    // The pictures must be shown turned as the sources were: a fast merge
+    // carries their display matrix, a re-encoding turned them upright.
+    const int turned = SurveySource(ic, output).Rotation;
+    const int expected = fast && !sources.empty() ? sources[0].Rotation : 0;
+    if (hasVideo && turned != expected) {
+        why = output + "：画面旋转 " + std::to_string(turned) + "°，与源文件的 " +
+              std::to_string(expected) + "° 不同";
+        return false;
+    }
     if (fast) {
         std::string file;
         const std::string d = EncodingDifference(sources, file);

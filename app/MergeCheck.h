@@ -15,7 +15,9 @@ namespace tw {
 /// - each of its streams lasts as long as the sources together, within 1 s
 ///   (a source without the stream counts with its own duration: the merge
 ///   fills it);
-/// - a fast merge: the sources share one encoding;
+/// - its picture is turned for display as the sources' (a fast merge) or
+///   not at all (a re-encoding, which turned the pictures upright);
+/// - a fast merge: the sources share one encoding (rotation included);
 /// - the packets around every join (2 s before to 2 s after) decode without
 ///   errors.
 /// Returns true when all pass; otherwise false with why (which check failed,

@@ -119,7 +119,18 @@ std::string AacConfig(const AVCodecParameters* par) {
 
 constexpr const char* kWithoutFastMode = "，不能快速合并，请取消“快速合并”后再合并";
 
+std::string Degrees(int rotation) { return std::to_string(rotation) + "°"; }
+
 }  // namespace
+
+bool ContainerKeepsRotation(const std::string& container) {
+    // Of today's muxers only the MP4/MOV family writes a display matrix
+    // (into the track header); Matroska, FLV and MPEG-TS drop it.
+    static const char* const kKeep[] = {"mp4", "mov", "3gp", "3g2", "ipod", "ismv", "psp"};
+    for (const char* name : kKeep)
+        if (container == name) return true;
+    return false;
+}
 
 std::string CodecName(AVCodecID id) {
     if (id == AV_CODEC_ID_NONE) return "none";
@@ -301,6 +312,15 @@ std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
         }
         if (const std::string problem = TrackLayoutProblem(first, s, container); !problem.empty())
             return problem;
+        // A copy cannot turn pictures: one output turns all of them alike,
+        // and only by a display matrix the container keeps.
+        if (!s.HasVideo) continue;
+        if (s.Rotation != first.Rotation)
+            return s.File + "：画面旋转 " + Degrees(s.Rotation) + "，与第一个文件的 " +
+                   Degrees(first.Rotation) + " 不同" + kWithoutFastMode;
+        if (s.Rotation != 0 && !ContainerKeepsRotation(container))
+            return s.File + "：画面旋转 " + Degrees(s.Rotation) + "，" + shown +
+                   " 文件不能保存画面的旋转" + kWithoutFastMode;
     }
     return {};
 }
@@ -328,6 +348,9 @@ std::string EncodingDifference(const std::vector<TSourceFacts>& sources, std::st
             if (d.empty())
                 d = differs(a.PixFmt != b.PixFmt, "pix_fmt", std::to_string(b.PixFmt),
                             std::to_string(a.PixFmt));
+            if (d.empty())
+                d = differs(a.Rotation != b.Rotation, "rotation", std::to_string(b.Rotation),
+                            std::to_string(a.Rotation));
         }
         if (a.HasAudio && b.HasAudio) {
             if (d.empty())

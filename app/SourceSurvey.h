@@ -85,11 +85,16 @@ bool ContainerTakes(const std::string& container, AVCodecID codec, AVMediaType t
 /// The name users know a container by: "FLV", "MP4", "MKV", "TS".
 std::string ContainerShownName(const std::string& container);
 
+/// True when the muxer named container writes a video stream's display
+/// matrix (the MP4/MOV family); Matroska, FLV and MPEG-TS do not.
+bool ContainerKeepsRotation(const std::string& container);
+
 /// Why these sources cannot be fast-merged into a file of the muxer named
 /// container ("flv", "mp4", "matroska", "mpegts"), or "" when they can: a
 /// source whose stream set differs from the first one's (also a missing,
 /// extra or differently encoded further audio or subtitle track that the
-/// container would keep), or a codec the container cannot hold. The text
+/// container would keep), a codec the container cannot hold, a rotation that differs from
+/// the first source's, or a rotation the container cannot store. The text
 /// names the file and tells the user to merge without fast mode.
 std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
                              const std::string& container = "flv");

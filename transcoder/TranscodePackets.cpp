@@ -11,6 +11,7 @@
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "transcoder/AudioVolume.h"
+#include "transcoder/DecoderStart.h"
 #include "transcoder/RateEmulation.h"
 
 namespace tw {
@@ -74,6 +75,13 @@ void TPacketProcessor::CopyPacket(TOutputStream& ost, TInputStream& ist, const A
     if (auto form = FTables.CopyForms.find(&ost); form != FTables.CopyForms.end())
         form->second->Convert(opkt);
     AVFormatContext* s = FTables.Output(ost.FileIndex);
+    // A source's open-GOP key frames stay key frames where the container
+    // only marks them; an index of places to start playing lists only
+    // pictures a decoder can start from.
+    if (video && (opkt->flags & AV_PKT_FLAG_KEY) && out->codecpar->codec_id == AV_CODEC_ID_H264 &&
+        IndexesEveryKeyFlag(s->oformat) &&
+        !H264StartsDecoding(opkt->data, size_t(opkt->size), H264LengthSize(out->codecpar)))
+        opkt->flags &= ~AV_PKT_FLAG_KEY;
     FWriter.WritePacket(s, opkt, nullptr, ost.BitstreamFilters);
     lib().av_packet_unref(opkt);
     ++ost.FrameNumber;

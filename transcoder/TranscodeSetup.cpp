@@ -330,7 +330,20 @@ void TTranscodeSetup::CopyParameters(TOutputStream& ost, TInputStream& ist) {
     if (in->codec_type == AVMEDIA_TYPE_VIDEO) {
         ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
         ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
+        CopyDisplayMatrix(ost, ist);
     }
+}
+void TTranscodeSetup::CopyDisplayMatrix(TOutputStream& ost, TInputStream& ist) {
+    // How the picture is turned for display is stream side data, which the
+    // codec parameters do not carry: without it a phone clip plays sideways.
+    // Muxers that can store it (MP4, MOV) write it into the track header.
+    size_t size = 0;
+    const uint8_t* matrix =
+        lib().av_stream_get_side_data(ist.Stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!matrix || size < 9 * sizeof(int32_t)) return;
+    uint8_t* copy = lib().av_stream_new_side_data(ost.Stream, AV_PKT_DATA_DISPLAYMATRIX, size);
+    if (!copy) throw FFmpegException("av_mallocz fail");
+    std::memcpy(copy, matrix, size);
 }
 void TTranscodeSetup::SetupCopy(TOutputStream& ost, TInputStream& ist) {
     AVCodecParameters* in = ist.Stream->codecpar;

@@ -60,6 +60,9 @@ class TTranscodeSetup {
     void SetupCopy(TOutputStream& ost, TInputStream& ist);
     /// The input's parameters, tag and time base into the copied stream.
     void CopyParameters(TOutputStream& ost, TInputStream& ist);
+    /// The input stream's display matrix (rotation), when it has one, onto
+    /// the copied stream. Throws "av_mallocz fail".
+    void CopyDisplayMatrix(TOutputStream& ost, TInputStream& ist);
     void SetupEncode(TOutputStream& ost, TInputStream& ist);
     void OpenPassLog(TOutputStream& ost, int index);
     void OpenEncoders();

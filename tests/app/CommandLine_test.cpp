@@ -52,23 +52,7 @@ int PendingFiles(const std::string& folder) {
 // text.
 int Join(const std::vector<std::string>& args, std::string* text = nullptr,
          const std::string& folder = "", rlim_t fileLimit = 0) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(pipeFds[0]);
-        ExecJoin(args, {.output = pipeFds[1], .folder = folder, .fileLimit = fileLimit});
-    }
-    ::close(pipeFds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (text) *text = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return test::RunJoin(args, text, {.folder = folder, .fileLimit = fileLimit});
 }
 
 // tarnwick-join on a pseudo-terminal: its standard input, output and error

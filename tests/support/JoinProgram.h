@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -57,6 +58,32 @@ struct JoinChild {
     argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
     ::_exit(127);
+}
+
+/// Runs tarnwick-join with these arguments (no shell), standard input from
+/// /dev/null, and waits for it; its standard output and error together go
+/// to text when given. The exit status, -1 when it did not exit normally.
+inline int RunJoin(const std::vector<std::string>& args, std::string* text = nullptr,
+                   const JoinChild& how = {}) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        JoinChild child = how;
+        child.output = fds[1];
+        ExecJoin(args, child);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (text) *text = out;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 /// A file's bytes; "" when it cannot be read.

@@ -49,6 +49,10 @@ Writes a short synthetic clip: a moving test picture (H.264) and a sine tone
   --truncate FRACTION   cut the finished file to this fraction of its bytes
   --bframes N           B-frames between references (default 0)
   --gop N               key-frame interval in frames (default: one per second)
+  --open-gop            libx264 in open groups of pictures: the key frames
+                        after the first are I-frames, not IDR frames, that
+                        the B-frames before them refer across, each marked
+                        with a recovery-point SEI
   --tone HZ             tone frequency (default 440)
   --video-codec NAME    video encoder (default libx264)
   --audio-codec NAME    audio encoder (default aac)
@@ -225,6 +229,8 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
             clip.trim = ParsePair(arg, value());
         } else if (arg == "--ts-jump") {
             clip.tsJump = ParsePair(arg, value());
+        } else if (arg == "--open-gop") {
+            clip.openGop = true;
         } else if (arg == "--format") {
             clip.format = value();
         } else if (arg == "--audio-tracks") {

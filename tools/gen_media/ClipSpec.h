@@ -35,6 +35,9 @@ struct ClipSpec {
     int bframes = 0;
     /// Key-frame interval in frames; 0 means one per second (fps).
     int gop = 0;
+    /// libx264 in open groups of pictures: key frames after the first are
+    /// I-frames, not IDR frames, each with a recovery-point SEI.
+    bool openGop = false;
     double toneHz = 440.0;
     std::string videoCodec = "libx264";
     std::string audioCodec = "aac";

@@ -10,6 +10,7 @@
 
 #include "ExtraStreams.h"
 #include "Handles.h"
+#include "OpenGop.h"
 #include "Synth.h"
 #include "TimeEdits.h"
 
@@ -108,6 +109,7 @@ void AddVideo(AVFormatContext& oc, const ClipSpec& spec, Track& t) {
         // The preset's own B-frame count would override the context's.
         av_opt_set_int(&c, "bf", spec.bframes, 0);
     }
+    ConfigureOpenGop(c, spec);
     OpenEncoder(oc, t, codec);
     t.stream->avg_frame_rate = c.framerate;
     if (spec.rotate != 0) {
@@ -289,6 +291,7 @@ std::string Describe(const ClipSpec& spec, const Track& video, const Track& audi
     if (video.enc && spec.pixFmt != "yuv420p") text += ", " + spec.pixFmt;
     if (spec.rotate != 0) text += ", rotated " + std::to_string(spec.rotate);
     if (spec.bframes > 0) text += ", " + std::to_string(spec.bframes) + " B-frames";
+    if (spec.openGop) text += ", open GOP";
     if (spec.chapters > 0) text += ", " + std::to_string(spec.chapters) + " chapters";
     for (const auto& [k, v] : spec.metadata) text += ", " + k + "=" + v;
     if (spec.trim) {
