@@ -25,6 +25,10 @@ enum TJoinResult { jrError = -1, jrDone = 0, jrStopped = 1 };
 /// the output (done, or stopped with a playable partial file).
 constexpr bool KeepsOutput(TJoinResult result) { return result != jrError; }
 
+/// What a message reports (the window shows the matching icon): a result or
+/// note, something that needs the user's attention, a failure or refusal.
+enum TNoticeKind { nkInformation, nkWarning, nkError };
+
 /// How the driver asks and tells the user (the window: message boxes and
 /// the state label; the command line: a terminal; tests: a script).
 class TJoinUser {
@@ -32,8 +36,13 @@ class TJoinUser {
     virtual ~TJoinUser() = default;
     /// A yes/no question; true only for yes.
     virtual bool AskYesNo(const std::string& text) = 0;
-    /// A message with an OK button.
+    /// A message with an OK button: a failure or a refusal (nkError).
     virtual void Tell(const std::string& text) = 0;
+    /// A message of the given kind; by default told like any other.
+    virtual void Notify(TNoticeKind kind, const std::string& text) {
+        (void)kind;
+        Tell(text);
+    }
     /// The state line (progress); empty clears it.
     virtual void SetStateText(const std::string& text) = 0;
 };
