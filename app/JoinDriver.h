@@ -56,8 +56,8 @@ struct TJoinSettings {
     /// Decoder and encoder threads of a re-encoding merge (0 = the engine's
     /// default of one, kAutoThreads = the libraries' automatic choice).
     int Threads = 0;
-    /// The output's muxer: "flv" (the window's), or for the command line
-    /// "mp4", "matroska", "mpegts" ...
+    /// The output's muxer: "flv", "mp4", "mov", "matroska" or "mpegts" (both
+    /// front ends take it from the output's name with ContainerFor).
     std::string Container = "flv";
 };
 
