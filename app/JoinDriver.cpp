@@ -299,23 +299,23 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     }
     const bool noticeShown = notice.empty() || user.Notice(notice);
     if (result == jrDone) {
-        user.Tell(noticeShown ? "合并成功" : "合并成功\n" + notice);
+        user.Notify(nkInformation, noticeShown ? "合并成功" : "合并成功\n" + notice);
         if (settings.DeleteSources && user.StopRequested()) {
             // A stop once the merge is in place keeps it, and the sources.
-            user.Tell("已停止，源文件未删除");
+            user.Notify(nkWarning, "已停止，源文件未删除");
         } else if (settings.DeleteSources) {
             if (!VerifyMerge(sources, outputFile, settings.FastJoin, why)) {
-                user.Tell("合并后的文件未通过检查，源文件未删除：" + why);
+                user.Notify(nkWarning, "合并后的文件未通过检查，源文件未删除：" + why);
                 return result;
             }
             std::string failed;
             for (const auto& f : files)
                 if (::unlink(f.c_str()) != 0 && ::access(f.c_str(), F_OK) == 0) failed += f + "\n";
             if (!failed.empty()) {
-                user.Tell("合并成功，但以下源文件未能删除：\n" + failed);
+                user.Notify(nkWarning, "合并成功，但以下源文件未能删除：\n" + failed);
             } else {
                 files.clear();
-                user.Tell("合并后删除源文件组，成功");
+                user.Notify(nkInformation, "合并后删除源文件组，成功");
             }
         }
     }

@@ -30,6 +30,10 @@ enum TJoinResult { jrError = -1, jrDone = 0, jrStopped = 1, jrStoppedEmpty = 2 }
 /// the output (done, or stopped with a partial file that holds media).
 constexpr bool KeepsOutput(TJoinResult result) { return result == jrDone || result == jrStopped; }
 
+/// What a message reports (the window shows the matching icon): a result or
+/// note, something that needs the user's attention, a failure or refusal.
+enum TNoticeKind { nkInformation, nkWarning, nkError };
+
 /// How the driver asks and tells the user (the window: message boxes and
 /// the state label; the command line: a terminal; tests: a script).
 class TJoinUser {
@@ -37,8 +41,13 @@ class TJoinUser {
     virtual ~TJoinUser() = default;
     /// A yes/no question; true only for yes.
     virtual bool AskYesNo(const std::string& text) = 0;
-    /// A message with an OK button.
+    /// A message with an OK button: a failure or a refusal (nkError).
     virtual void Tell(const std::string& text) = 0;
+    /// A message of the given kind; by default told like any other.
+    virtual void Notify(TNoticeKind kind, const std::string& text) {
+        (void)kind;
+        Tell(text);
+    }
     /// The state line (progress); empty clears it.
     virtual void SetStateText(const std::string& text) = 0;
     /// True when the user asked to stop after the merged file was put in
@@ -53,7 +62,7 @@ class TJoinUser {
     }
     /// Something the user should know about a merge that goes on (a jump of
     /// a source's clock, say); told like any message unless overridden.
-    virtual void Warn(const std::string& text) { Tell(text); }
+    virtual void Warn(const std::string& text) { Notify(nkWarning, text); }
 };
 
 /// TJoinSettings::Threads: let the libraries choose ("threads" 0).
@@ -65,8 +74,8 @@ struct TJoinSettings {
     /// Decoder and encoder threads of a re-encoding merge (0 = the engine's
     /// default of one, kAutoThreads = the libraries' automatic choice).
     int Threads = 0;
-    /// The output's muxer: "flv" (the window's), or for the command line
-    /// "mp4", "matroska", "mpegts" ...
+    /// The output's muxer: "flv", "mp4", "mov", "matroska" or "mpegts" (both
+    /// front ends take it from the output's name with ContainerFor).
     std::string Container = "flv";
     /// Called once every source is open (by the engine, the only open of a
     /// source that can be read once), before anything is written, with the

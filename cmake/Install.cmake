@@ -38,7 +38,8 @@ endforeach()
 # The window's Chinese texts need a CJK font.
 list(APPEND TW_MEDIA_DEPENDS "fonts-wqy-microhei")
 if(TARGET tarnwick)
-  list(APPEND TW_MEDIA_DEPENDS "libqt6widgets6")
+  # Qt's translations of its own dialogs and buttons, to match the window.
+  list(APPEND TW_MEDIA_DEPENDS "libqt6widgets6" "qt6-translations-l10n")
 endif()
 list(JOIN TW_MEDIA_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 

@@ -14,7 +14,7 @@ TW_PACKAGES=(
     libgtest-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
     libswresample-dev libavfilter-dev libavdevice-dev
-    qt6-base-dev
+    qt6-base-dev qt6-translations-l10n
     fonts-wqy-microhei
 )
 

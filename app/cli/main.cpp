@@ -23,6 +23,7 @@
 
 #include "app/EncodingTable.h"
 #include "app/JoinDriver.h"
+#include "app/OutputContainer.h"
 #include "app/PendingOutput.h"
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
@@ -203,32 +204,6 @@ std::string ProgressLine(const TProgressInfo& info, std::chrono::steady_clock::t
                   static_cast<long long>(info.TotalSize / 1024),
                   wall > 0 ? current / 1e6 / wall : 0.0);
     return line;
-}
-
-// The muxer an output name asks for: by --format, else by extension (FLV
-// for any other); "" for a --format that names no known container.
-std::string ContainerFor(const std::string& output, const std::string& format) {
-    auto lower = [](std::string t) {
-        for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return t;
-    };
-    if (!format.empty()) {
-        const std::string f = lower(format);
-        if (f == "mkv" || f == "matroska") return "matroska";
-        if (f == "ts" || f == "mpegts") return "mpegts";
-        if (f == "mp4" || f == "m4v") return "mp4";
-        if (f == "mov" || f == "flv") return f;
-        if (f == "f4v") return "flv";
-        return {};
-    }
-    const size_t slash = output.rfind('/');
-    const size_t dot = output.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "flv";
-    const std::string ext = lower(output.substr(dot + 1));
-    if (ext == "mp4" || ext == "m4v" || ext == "mov") return "mp4";
-    if (ext == "mkv") return "matroska";
-    if (ext == "ts") return "mpegts";
-    return "flv";
 }
 
 // A missing or unreadable input, told before anything is opened.

@@ -10,9 +10,17 @@
 
 namespace tw {
 
-const char* const kVideoExtensions[21] = {"3GP", "ASF",  "AVI", "AVM",  "AVS", "DAT", "FLV",
-                                          "MKV", "MOV",  "MP4", "MPEG", "MPG", "NSV", "OGM",
-                                          "RM",  "RMVB", "TP",  "TS",   "VOB", "WMV", "F4V"};
+const std::vector<std::string>& VideoExtensions() {
+    // The open dialog's classic list, then what cameras, phones, discs and
+    // the web write.
+    static const std::vector<std::string> extensions = {
+        "3GP",    "ASF", "AVI",  "AVM", "AVS",  "DAT",  "FLV",  "MKV", "MOV", "MP4",
+        "MPEG",   "MPG", "NSV",  "OGM", "RM",   "RMVB", "TP",   "TS",  "VOB", "WMV",
+        "F4V",    "MTS", "M2TS", "M2T", "3G2",  "M4V",  "WEBM", "OGV", "MXF", "DIVX",
+        "XVID",   "QT",  "DV",   "MPE", "M1V",  "M2V",  "MOD",  "TOD", "VRO", "WTV",
+        "DVR-MS", "NUT", "Y4M",  "IVF", "H264", "264",  "HEVC", "265"};
+    return extensions;
+}
 
 namespace {
 
@@ -36,28 +44,37 @@ std::string AnyCasePattern(const std::string& ext) {
     return p;
 }
 
-void TWindowDialogs::Tell(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(ApplicationTitle()), Shown(text),
-                    QMessageBox::Ok, FOwner);
+void TWindowDialogs::Tell(const std::string& text, TNoticeKind kind) {
+    const QMessageBox::Icon icon = kind == nkInformation ? QMessageBox::Information
+                                   : kind == nkWarning   ? QMessageBox::Warning
+                                                         : QMessageBox::Critical;
+    QMessageBox box(icon, QString::fromStdString(ApplicationTitle()), Shown(text), QMessageBox::Ok,
+                    FOwner);
     box.setTextFormat(Qt::PlainText);  // file names may hold '<'
     box.exec();
 }
 
 bool TWindowDialogs::AskYesNo(const std::string& text) {
-    QMessageBox box(QMessageBox::Question, QString(), Shown(text),
+    QMessageBox box(QMessageBox::Warning, QString(), Shown(text),
                     QMessageBox::Yes | QMessageBox::No, FOwner);
     box.setTextFormat(Qt::PlainText);
+    // Every question risks something (an old output, a clean merge, a
+    // running merge): an Enter pressed in passing must not say Yes.
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 
 std::vector<std::string> TWindowDialogs::OpenFiles() {
     QStringList patterns;
-    for (const char* ext : kVideoExtensions)
+    for (const std::string& ext : VideoExtensions())
         patterns << QString::fromStdString(AnyCasePattern(ext));
     QFileDialog dialog(FOwner);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilter(QStringLiteral("全部视频文件 (") + patterns.join(' ') + ")");
+    // Any other file the libraries read is one choice away.
+    dialog.setNameFilters({QStringLiteral("全部视频文件 (") + patterns.join(' ') + ")",
+                           QStringLiteral("所有文件 (*)")});
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     std::vector<std::string> files;
     if (dialog.exec() != QDialog::Accepted) return files;

@@ -15,16 +15,18 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/OutputContainer.h"
 #include "app/window/Anchors.h"
 #include "app/window/NaturalOrder.h"
+#include "app/window/OutputName.h"
 #include "app/window/SourceDifferences.h"
+#include "app/window/SourceListBox.h"
 #include "diag/MainThread.h"
 
 namespace tw {
@@ -49,18 +51,6 @@ std::string AsciiLower(std::string s) {
     return s;
 }
 
-// List rows of one fixed height (13 px, as the window was laid out).
-class TItemHeight : public QStyledItemDelegate {
-  public:
-    TItemHeight(int height, QObject* parent) : QStyledItemDelegate(parent), FHeight(height) {}
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), FHeight);
-    }
-
-  private:
-    int FHeight;
-};
-
 }  // namespace
 
 /// The driver's user: the window's dialogs and its state label.
@@ -68,7 +58,10 @@ class TXForm::TUser : public TJoinUser {
   public:
     explicit TUser(TXForm& form) : FForm(form) {}
     bool AskYesNo(const std::string& text) override { return FForm.Dialogs().AskYesNo(text); }
-    void Tell(const std::string& text) override { FForm.Dialogs().Tell(text); }
+    void Tell(const std::string& text) override { FForm.Dialogs().Tell(text, nkError); }
+    void Notify(TNoticeKind kind, const std::string& text) override {
+        FForm.Dialogs().Tell(text, kind);
+    }
     void SetStateText(const std::string& text) override { FForm.SetStateText(text); }
 
   private:
@@ -167,11 +160,9 @@ void TXForm::CreateControls() {
     FMainAnchors->Place(Label3, {211, 35, 175, 13}, akTop | akRight);
     Label1 = label("Label1", "源文件组");
     FMainAnchors->Place(Label1, {8, 52, 48, 13});
-    LbF4vInputFiles = new QListWidget(PnlMain);
+    LbF4vInputFiles = new TSourceListBox(13, PnlMain);
     named(LbF4vInputFiles, "LbF4vInputFiles");
     LbF4vInputFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    LbF4vInputFiles->setUniformItemSizes(true);
-    LbF4vInputFiles->setItemDelegate(new TItemHeight(13, LbF4vInputFiles));
     FMainAnchors->Place(LbF4vInputFiles, {8, 71, 370, 258}, akAll);
     BtAdd = button("BtAdd", "增　加");
     FMainAnchors->Place(BtAdd, {392, 59, 72, 25}, akTop | akRight);
@@ -233,7 +224,7 @@ void TXForm::CreateControls() {
 bool TXForm::FormCreate() {
     if (!FFEncoder.LibrariesLoaded() && !FFEncoder.LoadLibraries(LibraryFolder())) {
         FLoadFailed = true;
-        Dialogs().Tell(FFEncoder.LastError);
+        Dialogs().Tell(FFEncoder.LastError, nkError);
         // Closes as soon as the event loop runs.
         QTimer::singleShot(0, this, [this] { close(); });
         return false;
@@ -258,26 +249,44 @@ std::vector<std::string> TXForm::StringsToArray() const {
     return items;
 }
 
-void TXForm::AppendFiles(const std::vector<std::string>& files) {
-    for (const std::string& f : files) LbF4vInputFiles->addItem(QString::fromStdString(f));
+size_t TXForm::AppendFiles(const std::vector<std::string>& files) {
+    // One merge takes at most this many files: said now, not at the merge.
+    const size_t capacity = static_cast<size_t>(std::max(FFEncoder.TaskCapacity, 0));
+    const size_t listed = static_cast<size_t>(LbF4vInputFiles->count());
+    const size_t room = listed < capacity ? capacity - listed : 0;
+    const size_t added = std::min(room, files.size());
+    for (size_t i = 0; i < added; ++i) LbF4vInputFiles->addItem(QString::fromStdString(files[i]));
+    if (added < files.size())
+        Dialogs().Tell("max input files " + std::to_string(capacity) + " reached", nkError);
+    return added;
 }
 
 void TXForm::BtAddClick() { AppendFiles(Dialogs().OpenFiles()); }
 
 void TXForm::BtRemoveClick() {
-    const int index = LbF4vInputFiles->currentRow();
-    if (index < 0) {
-        Dialogs().Tell("请选择要去除的文件");
+    if (LbF4vInputFiles->selectedItems().isEmpty()) {
+        Dialogs().Tell("请选择要去除的文件", nkError);
         return;
     }
-    delete LbF4vInputFiles->takeItem(index);
+    // Exactly the selected items, whichever row has the focus.
+    int first = -1;
+    for (int i = LbF4vInputFiles->count() - 1; i >= 0; --i)
+        if (LbF4vInputFiles->item(i)->isSelected()) {
+            delete LbF4vInputFiles->takeItem(i);
+            first = i;
+        }
+    // Nothing stays selected: a second click must not remove a neighbour.
+    LbF4vInputFiles->clearSelection();
+    if (LbF4vInputFiles->count() > 0)
+        LbF4vInputFiles->setCurrentRow(std::min(first, LbF4vInputFiles->count() - 1),
+                                       QItemSelectionModel::NoUpdate);
 }
 
 void TXForm::BtClearClick() { LbF4vInputFiles->clear(); }
 
 void TXForm::BtUpClick() {
     if (LbF4vInputFiles->selectedItems().isEmpty()) {
-        Dialogs().Tell("请选择要移动位置的文件");
+        Dialogs().Tell("请选择要移动位置的文件", nkError);
         return;
     }
     const int count = LbF4vInputFiles->count();
@@ -287,7 +296,7 @@ void TXForm::BtUpClick() {
 
 void TXForm::BtDownClick() {
     if (LbF4vInputFiles->selectedItems().isEmpty()) {
-        Dialogs().Tell("请选择要移动位置的文件");
+        Dialogs().Tell("请选择要移动位置的文件", nkError);
         return;
     }
     for (int i = LbF4vInputFiles->count() - 1; i >= 0; --i)
@@ -307,6 +316,11 @@ void TXForm::MoveItem(int index, int delta) {
     b->setText(textA);
     a->setSelected(selB);
     b->setSelected(selA);
+    // The focus travels with its text too.
+    const int current = LbF4vInputFiles->currentRow();
+    if (current == index || current == target)
+        LbF4vInputFiles->setCurrentRow(current == index ? target : index,
+                                       QItemSelectionModel::NoUpdate);
 }
 
 void TXForm::CheckDuplicates() {
@@ -315,7 +329,7 @@ void TXForm::CheckDuplicates() {
     for (size_t i = 0; i + 1 < items.size(); ++i)
         for (size_t j = i + 1; j < items.size(); ++j)
             if (AsciiLower(items[i]) == AsciiLower(items[j])) {
-                Dialogs().Tell(items[i] + "\r\n与\r\n" + items[j] + "\r\n重复！");
+                Dialogs().Tell(items[i] + "\r\n与\r\n" + items[j] + "\r\n重复！", nkWarning);
                 return;
             }
 }
@@ -358,7 +372,7 @@ void TXForm::SbSetOutFileNameClick() {
 
 void TXForm::SbAutoSetClick() {
     if (LbF4vInputFiles->count() == 0) {
-        Dialogs().Tell("请先增加源文件组");
+        Dialogs().Tell("请先增加源文件组", nkError);
         return;
     }
     const std::string first = LbF4vInputFiles->item(0)->text().toStdString();
@@ -372,7 +386,7 @@ void TXForm::SbAutoSetClick() {
 }
 
 void TXForm::CkFastJoinClick() {
-    if (CkFastJoin->isChecked()) Dialogs().Tell(kFastJoinNote);
+    if (CkFastJoin->isChecked()) Dialogs().Tell(kFastJoinNote, nkInformation);
 }
 
 void TXForm::EnableControls(bool enabled) {
@@ -412,9 +426,15 @@ void TXForm::BtJoinClick() {
     }
     if (FMerging) return;
     std::vector<std::string> files = StringsToArray();
-    const std::string output = EtF4vOutput->text().toStdString();
+    // The name in full, as it is written: the user sees where the file goes.
+    const std::string output =
+        files.empty() ? EtF4vOutput->text().toStdString()
+                      : ResolveOutputName(EtF4vOutput->text().toStdString(), files.front());
+    if (output != EtF4vOutput->text().toStdString())
+        EtF4vOutput->setText(QString::fromStdString(output));
     TJoinSettings& settings = FRunSettings;
     settings = TJoinSettings{};
+    settings.Container = ContainerFor(output);
     settings.FastJoin = CkFastJoin->isChecked();
     settings.DeleteSources = CbAutoDel->isChecked();
     if (settings.FastJoin && !output.empty() && !files.empty() && !ConfirmFastMerge(files)) return;
@@ -444,7 +464,7 @@ void TXForm::BtJoinClick() {
     SetStateText("");
     FMerging = false;
     // As the application's default handler would, once the window is idle.
-    if (!failure.empty()) Dialogs().Tell(failure);
+    if (!failure.empty()) Dialogs().Tell(failure, nkError);
     if (FCloseAfterMerge) {
         FCloseAfterMerge = false;
         close();

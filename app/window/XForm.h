@@ -70,8 +70,11 @@ class TXForm : public QWidget {
     void SetTitle(const std::string& name);
     void MoveItem(int index, int delta);
     std::vector<std::string> StringsToArray() const;
-    /// Appends files to the end of the list, in order.
-    void AppendFiles(const std::vector<std::string>& files);
+    /// Appends files to the end of the list, in order, as far as one merge
+    /// takes them (FFEncoder.TaskCapacity in all); the rest are left out
+    /// with the message "max input files 20 reached". Returns how many were
+    /// added.
+    size_t AppendFiles(const std::vector<std::string>& files);
     /// True while BtJoinClick runs a merge.
     bool Merging() const { return FMerging; }
 

@@ -9,10 +9,13 @@
 
 #include "app/window/PreviewWindow.h"
 #include "app/window/PublisherServices.h"
+#include "app/window/QtTranslation.h"
 #include "app/window/XForm.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Qt's own dialogs and buttons in the language of the window's texts.
+    const tw::TQtTranslation qtTexts;
     if (tw::InitPublisherServices("qelmo", "Tarnwick")) return 0;
     // The window's 8-pt font for the message dialogs too.
     QFont font = QApplication::font();

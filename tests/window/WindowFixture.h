@@ -11,9 +11,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
@@ -24,6 +26,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -50,10 +53,14 @@ namespace tw::test {
 struct ScriptedDialogs : TWindowDialogs {
     ScriptedDialogs() : TWindowDialogs(nullptr) {}
     std::vector<std::string> Told, Asked;
-    std::deque<bool> Answers;  // an empty script answers No
+    std::vector<TNoticeKind> Kinds;  // of each message told
+    std::deque<bool> Answers;        // an empty script answers No
     std::vector<std::string> Open;
     std::string Save;
-    void Tell(const std::string& text) override { Told.push_back(text); }
+    void Tell(const std::string& text, TNoticeKind kind) override {
+        Told.push_back(text);
+        Kinds.push_back(kind);
+    }
     bool AskYesNo(const std::string& text) override {
         Asked.push_back(text);
         if (Answers.empty()) return false;
@@ -82,6 +89,12 @@ class Window : public ::testing::Test {
         Form->LbF4vInputFiles->clear();
         Form->AppendFiles(items);
         for (int i : selected) Form->LbF4vInputFiles->item(i)->setSelected(true);
+    }
+    // A click on a row (it alone selected and focused) or a Ctrl+click
+    // (added to the selection, focused).
+    void Click(int row, bool ctrl = false) {
+        Form->LbF4vInputFiles->setCurrentRow(
+            row, ctrl ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect);
     }
     std::vector<int> Selected() const {
         std::vector<int> s;

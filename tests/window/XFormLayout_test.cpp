@@ -136,13 +136,16 @@ TEST_F(Window, FastJoinNote) {
     EXPECT_EQ(Dlg->Told.size(), 1u);
 }
 
-// Catches: a message box with an icon, other buttons or another caption, a
-// question without Yes and No, and No taken for Yes.
+// Catches: a message box without the icon of its kind (an error that looks
+// like a success), other buttons or another caption, a question without Yes
+// and No, Yes as the default or the answer to Escape, and No taken for Yes.
 TEST_F(Window, RealMessageAndQuestionBoxes) {
     TWindowDialogs dialogs(Form.get());
     QString title, text;
-    QMessageBox::Icon icon = QMessageBox::Warning;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
+                                escape = QMessageBox::NoButton;
     auto answer = [&](QMessageBox::StandardButton press) {
         QTimer::singleShot(0, [&, press] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -151,21 +154,57 @@ TEST_F(Window, RealMessageAndQuestionBoxes) {
             text = box->text();
             icon = box->icon();
             buttons = box->standardButtons();
+            defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton())
+                                                 : QMessageBox::NoButton;
+            escape = box->escapeButton()
+                         ? box->standardButton(qobject_cast<QAbstractButton*>(box->escapeButton()))
+                         : QMessageBox::NoButton;
             box->button(press)->click();
         });
     };
     answer(QMessageBox::Ok);
-    dialogs.Tell("a\r\nb <i>");
+    dialogs.Tell("a\r\nb <i>", nkInformation);
     EXPECT_EQ(title.toStdString(), "Tarnwick");
     EXPECT_EQ(text.toStdString(), "a\nb <i>");
-    EXPECT_EQ(icon, QMessageBox::NoIcon);
+    EXPECT_EQ(icon, QMessageBox::Information);
     EXPECT_EQ(buttons, QMessageBox::Ok);
+    answer(QMessageBox::Ok);
+    dialogs.Tell("x", nkWarning);
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    answer(QMessageBox::Ok);
+    dialogs.Tell("x", nkError);
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(buttons, QMessageBox::Ok);
+
     answer(QMessageBox::No);
     EXPECT_FALSE(dialogs.AskYesNo("覆盖？"));
-    EXPECT_EQ(icon, QMessageBox::Question);
+    EXPECT_EQ(icon, QMessageBox::Warning);
     EXPECT_EQ(buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(defaultButton, QMessageBox::No);
+    EXPECT_EQ(escape, QMessageBox::No);
     answer(QMessageBox::Yes);
     EXPECT_TRUE(dialogs.AskYesNo("覆盖？"));
+}
+
+// Catches: the window's own messages and the driver's shown with the wrong
+// icon: a refusal or failure as a plain note, a result as an error.
+TEST_F(Window, MessageKinds) {
+    ASSERT_TRUE(Form->FormCreate());
+    Form->BtRemove->click();
+    Form->SbAutoSet->click();
+    SetList({"/x/a.flv", "/x/A.FLV"});
+    Form->BtCheckDup->click();
+    Form->CkFastJoin->click();
+    Form->CkFastJoin->setChecked(false);
+    Form->EtF4vOutput->setText(QString::fromStdString(Dir.File("out.flv")));
+    Form->BtJoin->click();  // the sources do not exist
+    const std::string clip = test::GenerateClip(Dir.File("c.flv"), {"--duration", "1"});
+    SetList({clip});
+    Form->BtJoin->click();
+    EXPECT_EQ(Dlg->Kinds, (std::vector<TNoticeKind>{nkError, nkError, nkWarning, nkInformation,
+                                                    nkError, nkInformation}))
+        << ::testing::PrintToString(Dlg->Told);
+    EXPECT_EQ(Dlg->Told.back(), "合并成功");
 }
 
 // Catches: an About box without the version, the libraries' versions or the

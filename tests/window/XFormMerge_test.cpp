@@ -1,6 +1,7 @@
 // tests/window/XFormMerge_test.cpp — merges through the window: refused merges,
 // the merging state and its progress, real merges of generated clips, stopping,
 // closing mid-merge and the question about differing sources.
+#include "app/window/OutputName.h"
 #include "tests/window/WindowFixture.h"
 
 namespace tw {
@@ -178,6 +179,85 @@ TEST_F(Window, ClosingDuringAMerge) {
     ASSERT_TRUE(m.Ok()) << m.error;
     EXPECT_TRUE(m.readError.empty()) << m.readError;
     EXPECT_LT(m.Video()->packets, 300);
+}
+
+// Catches: the window writing FLV whatever the output is called (an .mp4 or
+// .mkv name holding FLV, which players and sites that trust the name
+// misread), also for the name 自动设定 proposes from an .mp4 source, and a
+// .flv, .f4v or unknown name not written as FLV.
+TEST_F(Window, OutputContainerFollowsTheName) {
+    ASSERT_TRUE(Form->FormCreate());
+    const std::string a = Clip("a.mp4", {"--duration", "1"});
+    const std::string b = Clip("b.flv", {"--duration", "1", "--pattern", "1"});
+    const std::pair<const char*, const char*> cases[] = {{"o.mp4", "mov,mp4,m4a,3gp,3g2,mj2"},
+                                                         {"o.MKV", "matroska,webm"},
+                                                         {"o.flv", "flv"},
+                                                         {"o.f4v", "flv"},
+                                                         {"o.video", "flv"},
+                                                         {"o.mov", "mov,mp4,m4a,3gp,3g2,mj2"},
+                                                         {"o.ts", "mpegts"}};
+    for (const auto& [name, format] : cases) {
+        Merge({a, b}, Dir.File(name), true);
+        const test::MediaInfo m = test::ReadMediaInfo(Dir.File(name));
+        ASSERT_TRUE(m.Ok()) << name << ": " << m.error;
+        EXPECT_EQ(m.format, format) << name;
+    }
+    SetList({a, b});
+    Form->SbAutoSet->click();
+    const std::string proposed = Form->EtF4vOutput->text().toStdString();
+    ASSERT_EQ(proposed, Dir.File("a-joined.mp4"));
+    Form->BtJoin->click();
+    EXPECT_EQ(test::ReadMediaInfo(proposed).format, "mov,mp4,m4a,3gp,3g2,mj2");
+    EXPECT_EQ(Dlg->Told, std::vector<std::string>(std::size(cases) + 1, "合并成功"));
+}
+
+// Catches: a relative output name written into the process's working folder
+// (a desktop launcher's $HOME or /) instead of beside the first source, the
+// name not shown in full, a name without an extension written without one,
+// and "~" or "~/x.flv" taken literally.
+TEST_F(Window, RelativeAndHomeOutputNames) {
+    ASSERT_TRUE(Form->FormCreate());
+    ASSERT_EQ(::mkdir(Dir.File("src").c_str(), 0755), 0);
+    const std::string a = Clip("src/a.flv", {"--duration", "1"});
+    const std::string src = Dir.File("src/");
+    ASSERT_EQ(::mkdir(Dir.File("src/sub").c_str(), 0755), 0);
+    const std::string home = Dir.File("home");
+    ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    setenv("HOME", home.c_str(), 1);
+    const std::pair<const char*, std::string> cases[] = {{"out", src + "out.flv"},
+                                                         {"./sub/x.mkv", src + "sub/x.mkv"},
+                                                         {"~/h.flv", home + "/h.flv"},
+                                                         {"~/clip", home + "/clip.flv"}};
+    for (const auto& [typed, written] : cases) {
+        Merge({a}, typed, true);
+        EXPECT_EQ(Form->EtF4vOutput->text().toStdString(), written) << typed;
+        EXPECT_TRUE(Exists(written)) << typed;
+        EXPECT_EQ(test::ReadMediaInfo(written).format,
+                  written.ends_with(".mkv") ? "matroska,webm" : "flv")
+            << typed;
+        EXPECT_FALSE(Exists(typed)) << typed;  // nothing in the working folder
+    }
+    EXPECT_FALSE(Exists("out.flv"));
+    EXPECT_EQ(Dlg->Told, std::vector<std::string>(std::size(cases), "合并成功"));
+    Dlg->Told.clear();
+    Merge({a}, "~", true);  // the home folder itself: no file to write
+    EXPECT_EQ(Form->EtF4vOutput->text().toStdString(), home);
+    EXPECT_EQ(Dlg->Told, std::vector<std::string>{home + "不是普通文件，不能作为合并到文件"});
+    if (oldHome)
+        setenv("HOME", savedHome.c_str(), 1);
+    else
+        unsetenv("HOME");
+
+    EXPECT_EQ(ResolveOutputName("/v/x", "/a/b.flv"), "/v/x.flv");
+    EXPECT_EQ(ResolveOutputName("/v/.hidden", "/a/b.flv"), "/v/.hidden.flv");
+    EXPECT_EQ(ResolveOutputName("/v/", "/a/b.flv"), "/v/");
+    EXPECT_EQ(ResolveOutputName("..", "/a/b.flv"), "/a/..");
+    EXPECT_EQ(ResolveOutputName("x.y.z", "/a/b.flv"), "/a/x.y.z");
+    EXPECT_EQ(ResolveOutputName("~root/r.flv", "/a/b.flv"), "/root/r.flv");
+    EXPECT_EQ(ResolveOutputName("~no-such-user-tw/r.flv", "/a/b.flv"), "/a/~no-such-user-tw/r.flv");
+    EXPECT_EQ(ResolveOutputName("", "/a/b.flv"), "");
 }
 
 // Catches: a fast merge of differently encoded sources started without a
