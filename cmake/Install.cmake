@@ -86,9 +86,11 @@ foreach(lib avcodec avformat avutil swscale swresample avfilter)
   string(REGEX MATCH "^[0-9]+" major "${FFMPEG_lib${lib}_VERSION}")
   list(APPEND TW_MEDIA_DEPENDS "lib${lib}${major}")
 endforeach()
-# The window's Chinese texts need a CJK font.
+# The window's Chinese texts need a CJK font; Qt's own dialogs and buttons
+# speak the window's language with Qt's translations.
 if(TARGET tarnwick)
   list(APPEND TW_MEDIA_DEPENDS "fonts-wqy-microhei")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 endif()
 list(JOIN TW_MEDIA_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 
