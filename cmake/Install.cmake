@@ -23,6 +23,7 @@ endif()
 find_program(TW_GZIP gzip REQUIRED)
 #   tw_install_gzipped(SOURCE DESTINATION NAME) installs DESTINATION/NAME.gz
 function(tw_install_gzipped source destination name)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   execute_process(COMMAND ${TW_GZIP} -9nc ${source}
                   OUTPUT_FILE ${CMAKE_BINARY_DIR}/data/${name}.gz
                   RESULT_VARIABLE status)
