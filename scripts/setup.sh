@@ -16,6 +16,8 @@ TW_PACKAGES=(
     libswresample-dev libavfilter-dev libavdevice-dev
     qt6-base-dev qt6-translations-l10n
     fonts-wqy-microhei
+    # The install test renders the man pages and validates the desktop entry.
+    man-db desktop-file-utils
 )
 
 tw_missing_packages() {

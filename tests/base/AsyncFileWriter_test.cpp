@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -27,7 +28,8 @@ class AsyncFile : public ::testing::Test {
         Dir = tmpl;
     }
     void TearDown() override {
-        if (!Dir.empty()) std::system(("rm -rf '" + Dir + "'").c_str());
+        std::error_code ignored;
+        if (!Dir.empty()) std::filesystem::remove_all(Dir, ignored);
     }
     static std::string ReadAll(const std::string& path) {
         std::ifstream in(path, std::ios::binary);

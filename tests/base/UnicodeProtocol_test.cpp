@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -54,7 +55,8 @@ class WideProtocol : public ::testing::Test {
         Dir = tmpl;
     }
     void TearDown() override {
-        if (!Dir.empty()) std::system(("rm -rf '" + Dir + "'").c_str());
+        std::error_code ignored;
+        if (!Dir.empty()) std::filesystem::remove_all(Dir, ignored);
     }
     std::string Dir;
 };
