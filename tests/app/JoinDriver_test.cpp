@@ -16,6 +16,7 @@
 
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/EncoderFixture.h"
 #include "tests/support/JoinProgram.h"
 #include "tests/support/Media.h"
 #include "tests/support/ScriptedUser.h"
@@ -49,18 +50,8 @@ TEST(DriverTexts, TimesAndProgress) {
 
 using test::ScriptedUser;
 
-class Driver : public ::testing::Test {
+class Driver : public test::EncoderTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-        Enc.TaskVerbose = -1;
-    }
-    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
-        return test::GenerateClip(Dir.File(name), args);
-    }
-    test::TempDir Dir;
-    TFFEncoder Enc;
     ScriptedUser User;
     TJoinSettings Fast{true, false, 0};
 };

@@ -13,6 +13,7 @@
 #include "app/JoinDriver.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "tests/support/EncoderFixture.h"
 #include "tests/support/JoinProgram.h"
 #include "tests/support/Media.h"
 #include "tests/support/ScriptedUser.h"
@@ -37,16 +38,8 @@ int IndexOf(const std::vector<TrackRead>& tracks, const TrackRead* t) {
     return static_cast<int>(t - tracks.data());
 }
 
-class MergeStreams : public ::testing::Test {
+class MergeStreams : public test::EncoderTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-        Enc.TaskVerbose = -1;
-    }
-    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
-        return test::GenerateClip(Dir.File(name), args);
-    }
     // A merge through the driver, answering yes; its result.
     TJoinResult Merge(std::vector<std::string> files, const std::string& out, bool fast,
                       const std::string& container) {
@@ -80,8 +73,6 @@ class MergeStreams : public ::testing::Test {
                         550.0 * (1 + 0.5 * double(n)), 15);
         }
     }
-    test::TempDir Dir;
-    TFFEncoder Enc;
     test::ScriptedUser User;
 };
 

@@ -19,6 +19,7 @@
 #include "diag/ThreadName.h"
 #include "encoder/FFEncode.h"
 #include "encoder/OptionRecords.h"
+#include "tests/support/EncoderFixture.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"
@@ -26,16 +27,8 @@
 namespace tw {
 namespace {
 
-class Encoder : public ::testing::Test {
+class Encoder : public test::EncoderTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
-        FFLogger()->TriggerEventInMainThread = false;
-        Enc.TaskVerbose = -1;
-    }
-    std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
-        return test::GenerateClip(Dir.File(name), args);
-    }
     // A task copying one clip into its own FLV.
     int CopyTask(const std::string& input, const std::string& output) {
         const int t = Enc.AddTask(input);
@@ -52,8 +45,6 @@ class Encoder : public ::testing::Test {
             WaitAndDrainMainThreadCalls(std::chrono::milliseconds(10));
         ASSERT_TRUE(Enc.Done);
     }
-    test::TempDir Dir;
-    TFFEncoder Enc;
 };
 
 TEST_F(Encoder, DefaultsAndProgressInterval) {
