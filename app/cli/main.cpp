@@ -25,6 +25,7 @@
 #include "app/JoinDriver.h"
 #include "app/OutputContainer.h"
 #include "app/PendingOutput.h"
+#include "app/cli/Options.h"
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "binding/LibPtr.h"
@@ -38,35 +39,44 @@ using namespace tw;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarnwick-join [-f|--fast|--auto] [-y|--overwrite] [--delete-sources]\n"
-    "                     [--threads N] [--format NAME] [-q|--quiet] [-v|--verbose]\n"
-    "                     [--check] [--probe] [--chapters-per-source]\n"
-    "                     -o OUTPUT [--] INPUT...\n"
+    "Usage: tarnwick-join [OPTION]... -o OUTPUT [--] INPUT...\n"
+    "  or:  tarnwick-join --probe INPUT...\n"
     "\n"
     "Joins the INPUT files, in order, into one file OUTPUT. Its extension picks the\n"
     "container: .flv .f4v FLV, .mp4 .m4v .mov MP4, .mkv Matroska, .ts MPEG-TS; any\n"
     "other FLV.\n"
+    "\n"
+    "Mandatory arguments to long options are mandatory for short options too.\n"
+    "  -o, --output=OUTPUT the file to write\n"
     "  -f, --fast          copy the compressed streams (the sources must share one encoding)\n"
     "                      instead of re-encoding to H.264 and AAC\n"
     "      --auto          copy when the sources share one encoding that the container\n"
     "                      can hold, re-encode otherwise\n"
     "  -y, --overwrite     replace an existing OUTPUT without asking\n"
     "      --delete-sources  delete the sources once the merged file has been checked\n"
-    "      --threads N     decoder and encoder threads of a re-encoding merge\n"
+    "      --threads=N     decoder and encoder threads of a re-encoding merge, 1 to 256\n"
     "                      (default: the libraries' own choice)\n"
-    "      --format NAME   the container, whatever the extension: flv, mp4, mkv, ts\n"
+    "      --format=NAME   the container, whatever the extension: flv, mp4, mov, mkv, ts\n"
     "  -q, --quiet         print nothing but errors\n"
-    "  -v, --verbose       show the libraries' log (repeat for more)\n"
+    "  -v, --verbose       show the libraries' log (repeat for more: -vv, -vvv)\n"
     "      --check         with --fast: refuse sources whose encodings differ\n"
     "      --probe         print the encoding table of the sources and exit\n"
     "      --chapters-per-source  one chapter per source, titled with its file name\n"
     "                      (MP4, MOV and MKV outputs; the sources' own chapters are\n"
     "                      always kept, shifted to where each source starts)\n"
-    "  -h, --help          this text\n"
-    "      --version       the version\n"
+    "  -h, --help          display this help and exit\n"
+    "      --version       output version information and exit\n"
     "  --                  the arguments that follow are files\n"
     "\n"
-    "Exit status: 0 merged, 1 error, 2 bad command line, 130 stopped.\n";
+    "Long options may be abbreviated while they stay unambiguous (--fas).\n"
+    "\n"
+    "Exit status:\n"
+    "  0    merged\n"
+    "  1    an error (the message on standard error)\n"
+    "  2    a bad command line\n"
+    "  3    merged, but you must act: the check before deleting the sources\n"
+    "       failed, so they were kept\n"
+    "  130  stopped by Ctrl-C or SIGTERM\n";
 
 std::atomic<bool> gStop{false};
 std::atomic<int> gSignals{0};
@@ -134,9 +144,66 @@ struct TArgs {
     std::vector<std::string> Inputs;
 };
 
+// A mistake on the command line: one line naming it and where help is, so
+// that the reason does not scroll away behind the whole usage.
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "tarnwick-join: %s\n%s", problem.c_str(), kUsage);
+    std::fprintf(stderr, "tarnwick-join: %s\nTry 'tarnwick-join --help' for more information.\n",
+                 problem.c_str());
     return 2;
+}
+
+// The long option an argument names ("--fas=1" -> "--fast"), as getopt_long
+// matches it: exact, else the one option it abbreviates. "" when none or
+// several; the candidates then in matches.
+std::string LongOptionNamed(const std::string& arg, std::vector<std::string>& matches) {
+    const std::string name = arg.substr(2, arg.find('=') - 2);
+    matches.clear();
+    for (const option* o = cli::kLongOptions; o->name; ++o) {
+        if (name == o->name) {
+            matches = {o->name};
+            return "--" + name;
+        }
+        if (std::strncmp(o->name, name.c_str(), name.size()) == 0)
+            matches.push_back(std::string("--") + o->name);
+    }
+    return matches.size() == 1 ? matches[0] : std::string();
+}
+
+// The words of getopt_long's refusals; opterr is off so that they come in
+// the program's own form, one line each.
+std::string OptionProblem(int code, char** argv) {
+    // A long option that failed was the last argument taken.
+    const std::string last = optind > 0 ? argv[optind - 1] : "";
+    const bool wasLong = last.rfind("--", 0) == 0 && last.size() > 2;
+    std::vector<std::string> matches;
+    if (code == ':') {
+        switch (optopt) {
+            case 'o':
+                return "-o (--output) needs a file name";
+            case cli::optThreads:
+                return "--threads needs a number";
+            case cli::optFormat:
+                return "--format needs a container name";
+            default:
+                return "an option needs an argument";
+        }
+    }
+    if (optopt == 0 && wasLong) {
+        const std::string name = last.substr(0, last.find('='));
+        LongOptionNamed(last, matches);
+        if (matches.size() > 1) {
+            std::string list;
+            for (const std::string& m : matches) list += " '" + m + "'";
+            return "option '" + name + "' is ambiguous; possibilities:" + list;
+        }
+        return "unrecognized option '" + name + "'";
+    }
+    if (wasLong && last.find('=') != std::string::npos && !LongOptionNamed(last, matches).empty())
+        return "option '" + matches[0] + "' doesn't allow an argument";
+    if (optopt > 0 && optopt < 256)
+        return std::string("invalid option -- '") + char(optopt) +
+               "' (a file whose name starts with '-': put -- before it)";
+    return "bad option " + last;
 }
 
 class TCommandLineUser : public TJoinUser {
@@ -156,6 +223,15 @@ class TCommandLineUser : public TJoinUser {
         return false;
     }
     void Tell(const std::string& text) override { Messages.push_back(text); }
+    // After a merge a warning means the sources were kept: the check of the
+    // merged file failed, or a source could not be deleted. Unless the user
+    // stopped (keeping them is then what was asked), someone has to look,
+    // so it goes to standard error and the exit status says so.
+    void Notify(TNoticeKind kind, const std::string& text) override {
+        if (kind != nkWarning) return Tell(text);
+        if (!StopRequested()) MustAct = true;
+        std::fprintf(stderr, "tarnwick-join: %s\n", text.c_str());
+    }
     bool StopRequested() override { return gStop; }
     bool Notice(const std::string& text) override {
         Warn(text);
@@ -182,6 +258,7 @@ class TCommandLineUser : public TJoinUser {
         }
     }
     std::vector<std::string> Messages;
+    bool MustAct = false;
 
   private:
     const TArgs& FArgs;
@@ -344,63 +421,74 @@ int main(int argc, char** argv) {
     // Before any other thread exists, so that every thread inherits the mask.
     WatchStopSignals();
     TArgs args;
-    bool filesOnly = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (filesOnly) {
-            args.Inputs.push_back(a);
-        } else if (a == "--") {
-            filesOnly = true;
-        } else if (a == "-h" || a == "--help") {
-            std::printf("%s", kUsage);
-            return 0;
-        } else if (a == "--version") {
-            std::printf("tarnwick-join %s\n", TARNWICK_VERSION);
-            return 0;
-        } else if (a == "-f" || a == "--fast") {
-            args.Fast = true;
-        } else if (a == "--auto") {
-            args.Auto = true;
-        } else if (a == "-y" || a == "--overwrite") {
-            args.Overwrite = true;
-        } else if (a == "--delete-sources") {
-            args.DeleteSources = true;
-        } else if (a == "-q" || a == "--quiet") {
-            args.Quiet = true;
-        } else if (a == "--verbose") {
-            ++args.Verbose;
-        } else if (a.size() >= 2 && a[0] == '-' &&
-                   a.find_first_not_of('v', 1) == std::string::npos) {
-            args.Verbose += static_cast<int>(a.size() - 1);
-        } else if (a == "--check") {
-            args.Check = true;
-        } else if (a == "--probe") {
-            args.Probe = true;
-        } else if (a == "--chapters-per-source") {
-            args.ChaptersPerSource = true;
-        } else if (a == "--threads") {
-            if (++i >= argc) return Usage("--threads needs a number");
-            char* end = nullptr;
-            const long n = std::strtol(argv[i], &end, 10);
-            if (!*argv[i] || *end || n < 1 || n > 256) return Usage("bad thread count");
-            args.Threads = static_cast<int>(n);
-        } else if (a == "--format") {
-            if (++i >= argc) return Usage("--format needs a container name");
-            args.Format = argv[i];
-            if (ContainerFor("", args.Format).empty())
-                return Usage("unknown container " + args.Format + " (flv, mp4, mov, mkv, ts)");
-        } else if (a == "-o" || a == "--output") {
-            if (++i >= argc) return Usage("-o needs a file name");
-            args.Output = argv[i];
-        } else if (a.size() > 1 && a[0] == '-') {
-            return Usage("unknown option " + a + " (a file of that name: put -- before it)");
-        } else {
-            args.Inputs.push_back(a);
+    // Errors are worded here (OptionProblem); permutation is kept, so options
+    // may follow the inputs, and "--" ends the options.
+    opterr = 0;
+    for (;;) {
+        const int c = getopt_long(argc, argv, cli::kShortOptions, cli::kLongOptions, nullptr);
+        if (c == -1) break;
+        switch (c) {
+            case 'h':
+                std::printf("%s", kUsage);
+                return 0;
+            case cli::optVersion:
+                std::printf("tarnwick-join %s\n", TARNWICK_VERSION);
+                return 0;
+            case 'f':
+                args.Fast = true;
+                break;
+            case cli::optAuto:
+                args.Auto = true;
+                break;
+            case 'y':
+                args.Overwrite = true;
+                break;
+            case cli::optDeleteSources:
+                args.DeleteSources = true;
+                break;
+            case 'q':
+                args.Quiet = true;
+                break;
+            case 'v':
+                ++args.Verbose;
+                break;
+            case cli::optCheck:
+                args.Check = true;
+                break;
+            case cli::optProbe:
+                args.Probe = true;
+                break;
+            case cli::optChaptersPerSource:
+                args.ChaptersPerSource = true;
+                break;
+            case 'o':
+                args.Output = optarg;
+                break;
+            case cli::optThreads: {
+                char* end = nullptr;
+                errno = 0;
+                const long n = std::strtol(optarg, &end, 10);
+                if (!*optarg || *end || errno || n < 1 || n > 256)
+                    return Usage(std::string("bad thread count '") + optarg + "' (1 to 256)");
+                args.Threads = static_cast<int>(n);
+                break;
+            }
+            case cli::optFormat:
+                args.Format = optarg;
+                if (ContainerFor("", args.Format).empty())
+                    return Usage("unknown container " + args.Format + " (flv, mp4, mov, mkv, ts)");
+                break;
+            default:
+                return Usage(OptionProblem(c, argv));
         }
     }
+    for (int i = optind; i < argc; ++i) args.Inputs.push_back(argv[i]);
     if (args.Inputs.empty()) return Usage("no input files");
     if (args.Output.empty() && !args.Probe) return Usage("no output file (-o)");
     if (args.Fast && args.Auto) return Usage("--fast and --auto exclude each other");
+    // --check compares before a copy; --auto compares anyway and re-encodes
+    // sources that differ, and a re-encoding merge has nothing to refuse.
+    if (args.Check && !args.Fast) return Usage("--check needs -f (--fast)");
     // A missing input is told before anything else happens, whatever the mode.
     if (!args.Probe)
         for (const auto& f : args.Inputs)
@@ -532,5 +620,5 @@ int main(int argc, char** argv) {
                         SecondsToHMS(int(probe.FormatContext()->duration / 1000000)).c_str(),
                         static_cast<long long>(st.st_size));
     }
-    return 0;
+    return user.MustAct ? 3 : 0;
 }
