@@ -74,8 +74,8 @@ constexpr const char* kUsage =
     "  0    merged\n"
     "  1    an error (the message on standard error)\n"
     "  2    a bad command line\n"
-    "  3    merged, but you must act: the check before deleting the sources\n"
-    "       failed, so they were kept\n"
+    "  3    merged, but you must act: the sources were kept because the check\n"
+    "       before deleting them failed (or one could not be deleted)\n"
     "  130  stopped by Ctrl-C or SIGTERM\n";
 
 std::atomic<bool> gStop{false};
@@ -160,8 +160,8 @@ std::string LongOptionNamed(const std::string& arg, std::vector<std::string>& ma
     matches.clear();
     for (const option* o = cli::kLongOptions; o->name; ++o) {
         if (name == o->name) {
-            matches = {o->name};
-            return "--" + name;
+            matches = {"--" + name};
+            return matches[0];
         }
         if (std::strncmp(o->name, name.c_str(), name.size()) == 0)
             matches.push_back(std::string("--") + o->name);

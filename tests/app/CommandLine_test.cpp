@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -24,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/Options.h"
 #include "tests/support/JoinProgram.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
@@ -116,6 +118,54 @@ class TTerminalRun {
     int FMaster = -1;
     bool FExited = false;
 };
+
+// Runs tarnwick-join (stdin from /dev/null) with its standard output and
+// error kept apart; the exit status, -1 when it did not exit normally.
+int JoinApart(const std::vector<std::string>& args, std::string& out, std::string& err) {
+    int o[2], e[2];
+    if (::pipe(o) != 0 || ::pipe(e) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, 0);
+        ::dup2(o[1], 1);
+        ::dup2(e[1], 2);
+        ::close(o[0]);
+        ::close(e[0]);
+        ExecJoin(args);
+    }
+    ::close(o[1]);
+    ::close(e[1]);
+    out.clear();
+    err.clear();
+    // Both at once: a full pipe on one side must not stall the other.
+    pollfd p[2] = {{o[0], POLLIN, 0}, {e[0], POLLIN, 0}};
+    for (int open = 2; open > 0;) {
+        if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
+        for (int k = 0; k < 2; ++k) {
+            if (p[k].fd < 0 || !(p[k].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            const ssize_t n = ::read(p[k].fd, buf, sizeof buf);
+            if (n > 0) {
+                (k ? err : out).append(buf, size_t(n));
+            } else {
+                ::close(p[k].fd);
+                p[k].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
 
 class CommandLine : public ::testing::Test {
   protected:
@@ -474,6 +524,154 @@ TEST_F(CommandLine, ClockJumpIsToldAndMerged) {
     const test::MediaInfo m = test::ReadMediaInfo(Dir.File("o.mkv"));
     ASSERT_TRUE(m.Ok()) << m.error;
     EXPECT_NEAR(*m.duration, 4.0, 0.1);
+}
+
+// Catches: the hand-written parser refusing what GNU tools take: bundled
+// short options (-fq, -yf), an argument glued to -o, --opt=value, options
+// after the inputs and unambiguous abbreviations of long options.
+TEST_F(CommandLine, GnuFormsOfTheOptions) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string b = Clip("b.flv", {"--duration", "1", "--pattern", "1"});
+    std::string out, err;
+    // -fq: a copy, and nothing on standard output; -oFILE.
+    const std::string one = Dir.File("one.flv");
+    ASSERT_EQ(JoinApart({"-fq", "-o" + one, a, b}, out, err), 0) << err;
+    EXPECT_EQ(out, "");
+    test::MediaInfo info = test::ReadMediaInfo(one);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.format, "flv");
+    EXPECT_EQ(info.Video()->packets, 50);
+
+    // --opt=value, --opt value and abbreviations: --fas, --form=, --thr=, --out.
+    const std::string two = Dir.File("two.bin");
+    ASSERT_EQ(JoinApart({"--fas", "--form=mkv", "--thr=2", "--out", two, a, b}, out, err), 0)
+        << err;
+    info = test::ReadMediaInfo(two);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_NE(info.format.find("matroska"), std::string::npos) << info.format;
+    EXPECT_EQ(info.Video()->packets, 50);
+    ASSERT_EQ(JoinApart({"--threads", "2", "--format", "ts", "-q", "--output=" + two, "-y", a, b},
+                        out, err),
+              0)
+        << err;
+    EXPECT_EQ(test::ReadMediaInfo(two).format, "mpegts");
+
+    // -yf over an existing output, the options after the inputs; -fo takes
+    // the next argument as the output.
+    std::ofstream(one) << "old";
+    ASSERT_EQ(JoinApart({a, b, "-yf", "-qo", one}, out, err), 0) << err;
+    info = test::ReadMediaInfo(one);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.Video()->packets, 50);
+
+    // --pro: the table, nothing merged.
+    ASSERT_EQ(JoinApart({"--pro", a, b}, out, err), 0) << err;
+    EXPECT_NE(out.find("b.flv"), std::string::npos) << out;
+}
+
+// Catches: a mistake answered with the whole usage (the reason scrolls
+// away), on standard output, or with a status other than 2; an ambiguous
+// abbreviation taken for one of its options; --check without -f silently
+// ignored.
+TEST_F(CommandLine, MistakesAreOneLineAndStatusTwo) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string o = Dir.File("o.flv");
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"--bogus", "-o", o, a}, "unrecognized option '--bogus'"},
+        {{"--f", "-o", o, a}, "option '--f' is ambiguous"},
+        {{"--fast=yes", "-o", o, a}, "option '--fast' doesn't allow an argument"},
+        {{"-fz", "-o", o, a}, "invalid option -- 'z'"},
+        {{"-o", o, "-dash.flv"}, "put -- before it"},
+        {{a, "-o"}, "-o (--output) needs a file name"},
+        {{"-o", o, a, "--threads"}, "--threads needs a number"},
+        {{"--threads=0", "-o", o, a}, "bad thread count '0'"},
+        {{"--format=avi", "-o", o, a}, "unknown container avi"},
+        {{"--check", "-o", o, a}, "--check needs -f"},
+        {{"--auto", "--check", "-o", o, a}, "--check needs -f"},
+        {{"-f", "--auto", "-o", o, a}, "exclude each other"},
+        {{"-o", o}, "no input files"},
+        {{a}, "no output file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        std::string out, err;
+        EXPECT_EQ(JoinApart(c.args, out, err), 2);
+        EXPECT_EQ(out, "");
+        const std::vector<std::string> lines = Lines(err);
+        ASSERT_EQ(lines.size(), 2u) << err;
+        EXPECT_EQ(lines[0].rfind("tarnwick-join: ", 0), 0u) << err;
+        EXPECT_NE(lines[0].find(c.says), std::string::npos) << err;
+        EXPECT_EQ(lines[1], "Try 'tarnwick-join --help' for more information.");
+        EXPECT_FALSE(test::PathExists(o));
+    }
+}
+
+// Catches: an option the parser takes missing from --help (--output was) or
+// from the man page, the help on standard error or with a status other
+// than 0, and exit statuses left undocumented.
+TEST_F(CommandLine, HelpAndManPageListEveryOption) {
+    std::string out, err;
+    ASSERT_EQ(JoinApart({"--help"}, out, err), 0);
+    EXPECT_EQ(err, "");
+    std::string man = test::FileContents(std::string(TW_BUILD_DIR) + "/data/tarnwick-join.1");
+    ASSERT_FALSE(man.empty());
+    for (size_t at; (at = man.find("\\-")) != std::string::npos;) man.replace(at, 2, "-");
+    int count = 0;
+    for (const option* opt = cli::kLongOptions; opt->name; ++opt, ++count) {
+        const std::string name = std::string("--") + opt->name;
+        SCOPED_TRACE(name);
+        // As a whole word: "--check" must not pass for "--check-x".
+        const auto listed = [&](const std::string& text, const std::string& word) {
+            for (size_t at = 0; (at = text.find(word, at)) != std::string::npos; ++at) {
+                const char next = at + word.size() < text.size() ? text[at + word.size()] : ' ';
+                if (!std::isalnum(static_cast<unsigned char>(next)) && next != '-') return true;
+            }
+            return false;
+        };
+        EXPECT_TRUE(listed(out, name)) << out;
+        EXPECT_TRUE(listed(man, name)) << "missing from the man page";
+        if (opt->val > 0 && opt->val < 256) {
+            const std::string both = std::string("-") + char(opt->val) + ", " + name;
+            EXPECT_NE(out.find(both), std::string::npos) << out;
+        }
+    }
+    EXPECT_GE(count, 14);
+    for (const std::string status : {"0", "1", "2", "3", "130"}) {
+        EXPECT_NE(out.find("\n  " + status + " "), std::string::npos) << status;
+        EXPECT_NE(man.find(".B " + status + "\n"), std::string::npos) << status;
+    }
+}
+
+// Catches: --delete-sources whose check of the merged file fails ending
+// with status 0 and its reason only on standard output, so that a script
+// takes the merge as done and the kept sources go unnoticed.
+TEST_F(CommandLine, SourcesKeptAfterAFailedCheckGiveStatusThree) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    // Half of what its header says is there: the merge is shorter than the
+    // sources' durations together, and the check refuses it.
+    const std::string cut = Clip("cut.flv", {"--duration", "4", "--truncate", "0.5"});
+    const std::string out = Dir.File("o.flv");
+    std::string text, err;
+    EXPECT_EQ(JoinApart({"-f", "-q", "--delete-sources", "-o", out, a, cut}, text, err), 3) << err;
+    EXPECT_TRUE(test::PathExists(a));
+    EXPECT_TRUE(test::PathExists(cut));
+    EXPECT_TRUE(test::ReadMediaInfo(out).Ok());
+    // Said on standard error, also with -q, naming the merged file.
+    EXPECT_NE(err.find(out), std::string::npos) << err;
+
+    // A check that passes: the sources go, status 0.
+    const std::string b = Dir.File("b.flv");
+    const std::string c = Dir.File("c.flv");
+    std::ofstream(b, std::ios::binary) << test::FileContents(a);
+    std::ofstream(c, std::ios::binary) << test::FileContents(a);
+    EXPECT_EQ(
+        JoinApart({"-f", "-q", "--delete-sources", "-o", Dir.File("ok.flv"), b, c}, text, err), 0)
+        << err;
+    EXPECT_FALSE(test::PathExists(b));
+    EXPECT_FALSE(test::PathExists(c));
 }
 
 }  // namespace
