@@ -17,6 +17,7 @@ enum : int {
     optProbe,
     optChaptersPerSource,
     optVersion,
+    optForce,
 };
 
 // The short options; the leading ':' lets the parser word a missing
@@ -33,6 +34,7 @@ inline constexpr option kLongOptions[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"check", no_argument, nullptr, optCheck},
+    {"force", no_argument, nullptr, optForce},
     {"probe", no_argument, nullptr, optProbe},
     {"chapters-per-source", no_argument, nullptr, optChaptersPerSource},
     {"output", required_argument, nullptr, 'o'},

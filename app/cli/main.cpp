@@ -59,7 +59,11 @@ constexpr const char* kUsage =
     "      --format=NAME   the container, whatever the extension: flv, mp4, mov, mkv, ts\n"
     "  -q, --quiet         print nothing but errors\n"
     "  -v, --verbose       show the libraries' log (repeat for more)\n"
-    "      --check         with --fast: refuse sources whose encodings differ\n"
+    "      --check         with --fast: refuse sources whose encodings differ, without\n"
+    "                      asking\n"
+    "      --force         with --fast: copy sources whose encodings differ (exit\n"
+    "                      status 3); otherwise they are refused, or on a terminal\n"
+    "                      you are asked\n"
     "      --probe         print the encoding table of the sources and exit\n"
     "      --chapters-per-source  one chapter per source, titled with its file name\n"
     "                      (MP4, MOV and MKV outputs; the sources' own chapters are\n"
@@ -75,7 +79,8 @@ constexpr const char* kUsage =
     "  1    an error (the message on standard error)\n"
     "  2    a bad command line\n"
     "  3    merged, but you must act: the sources were kept because the check\n"
-    "       before deleting them failed (or one could not be deleted)\n"
+    "       before deleting them failed (or one could not be deleted), or sources\n"
+    "       whose encodings differ were copied (--force, or yes at the question)\n"
     "  130  stopped by Ctrl-C or SIGTERM\n";
 
 std::atomic<bool> gStop{false};
@@ -137,7 +142,7 @@ void WatchStopSignals() {
 
 struct TArgs {
     bool Fast = false, Auto = false, Overwrite = false, DeleteSources = false, Quiet = false;
-    bool Check = false, Probe = false, ChaptersPerSource = false;
+    bool Check = false, Force = false, Probe = false, ChaptersPerSource = false;
     int Threads = kAutoThreads;
     int Verbose = 0;
     std::string Output, Format;
@@ -381,11 +386,24 @@ class TLogCapture {
     std::deque<std::string> FLines;
 };
 
+// A yes on the terminal to a question; no without one.
+bool TerminalSaysYes(const std::string& question) {
+    if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO)) return false;
+    std::fprintf(stderr, "%s [y/N] ", question.c_str());
+    std::string answer;
+    std::getline(std::cin, answer);
+    // Ctrl-C then "y": the signal thread is ending the program.
+    while (StopSignalled()) ::pause();
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
 // Copy or re-encode, from the facts of every source: prints the --auto
 // choice, or for a fast merge of sources that differ the table; returns the
-// refusal of --check ("" when the merge goes on) and sets fast.
+// refusal ("" when the merge goes on) and sets fast. Sources that differ
+// are copied only with --force or a yes on the terminal (mayAsk): such a
+// merge may not play, so forced is set and the exit status says so.
 std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args,
-                       const std::string& container, bool& fast) {
+                       const std::string& container, bool mayAsk, bool& fast, bool& forced) {
     std::vector<TEncodingSource> table;
     for (const TSourceFacts& f : facts) table.push_back(TEncodingSource{f, {}});
     bool same = false;
@@ -404,10 +422,17 @@ std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args
                     : ("re-encoding: " + problem).c_str());
         std::fflush(stdout);
     } else if (args.Fast && !same) {
-        // The table is the warning of a fast merge whose sources differ.
+        // The table shows every value that differs; the message the first.
         std::fputs(tableText.c_str(), stderr);
+        const std::string difference = FirstDifference(facts);
         if (args.Check)
             return "the sources are encoded differently (marked *): refusing a fast merge";
+        const std::string why = "the sources are encoded differently (" +
+                                (difference.empty() ? std::string("marked *") : difference) + ")";
+        if (!args.Force && !(mayAsk && TerminalSaysYes(why + "; copy them anyway?")))
+            return "tarnwick-join: refusing a fast merge: " + why +
+                   "; merge without -f to re-encode them, or add --force to copy them";
+        forced = true;
         std::fprintf(stderr,
                      "warning: the sources are encoded differently (marked *); the "
                      "fast merge may not play correctly\n");
@@ -455,6 +480,9 @@ int main(int argc, char** argv) {
             case cli::optCheck:
                 args.Check = true;
                 break;
+            case cli::optForce:
+                args.Force = true;
+                break;
             case cli::optProbe:
                 args.Probe = true;
                 break;
@@ -489,6 +517,8 @@ int main(int argc, char** argv) {
     // --check compares before a copy; --auto compares anyway and re-encodes
     // sources that differ, and a re-encoding merge has nothing to refuse.
     if (args.Check && !args.Fast) return Usage("--check needs -f (--fast)");
+    if (args.Force && !args.Fast) return Usage("--force needs -f (--fast)");
+    if (args.Check && args.Force) return Usage("--check and --force exclude each other");
     // A missing input is told before anything else happens, whatever the mode.
     if (!args.Probe)
         for (const auto& f : args.Inputs)
@@ -557,8 +587,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarnwick-join: %s\n", firstError.c_str());
         return 1;
     }
+    bool forced = false;
     if (!readOnce) {
-        const std::string refusal = ChooseMode(facts, args, container, args.Fast);
+        const std::string refusal = ChooseMode(facts, args, container, true, args.Fast, forced);
         if (!refusal.empty()) {
             std::fprintf(stderr, "%s\n", refusal.c_str());
             return 1;
@@ -581,7 +612,8 @@ int main(int argc, char** argv) {
         settings.FastJoin = args.Fast && !args.Auto;
         settings.CheckSources = [&](const std::vector<TSourceFacts>& opened, bool& fast,
                                     std::string& message) {
-            message = ChooseMode(opened, args, container, fast);
+            // The merge has begun: no question now.
+            message = ChooseMode(opened, args, container, false, fast, forced);
             return message.empty();
         };
     }
@@ -620,5 +652,5 @@ int main(int argc, char** argv) {
                         SecondsToHMS(int(probe.FormatContext()->duration / 1000000)).c_str(),
                         static_cast<long long>(st.st_size));
     }
-    return user.MustAct ? 3 : 0;
+    return user.MustAct || forced ? 3 : 0;
 }
