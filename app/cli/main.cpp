@@ -427,6 +427,9 @@ std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args
         const std::string difference = FirstDifference(facts);
         if (args.Check)
             return "the sources are encoded differently (marked *): refusing a fast merge";
+        // Sources no copy can join are refused by the merge itself, with its
+        // own reason: nothing to ask or force.
+        if (!FastMergeProblem(facts, container).empty()) return {};
         const std::string why = "the sources are encoded differently (" +
                                 (difference.empty() ? std::string("marked *") : difference) + ")";
         if (!args.Force && !(mayAsk && TerminalSaysYes(why + "; copy them anyway?")))

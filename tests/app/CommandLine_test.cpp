@@ -591,6 +591,8 @@ TEST_F(CommandLine, MistakesAreOneLineAndStatusTwo) {
         {{"--format=avi", "-o", o, a}, "unknown container avi"},
         {{"--check", "-o", o, a}, "--check needs -f"},
         {{"--auto", "--check", "-o", o, a}, "--check needs -f"},
+        {{"--force", "-o", o, a}, "--force needs -f"},
+        {{"-f", "--check", "--force", "-o", o, a}, "--check and --force exclude each other"},
         {{"-f", "--auto", "-o", o, a}, "exclude each other"},
         {{"-o", o}, "no input files"},
         {{a}, "no output file"},
@@ -672,6 +674,40 @@ TEST_F(CommandLine, SourcesKeptAfterAFailedCheckGiveStatusThree) {
         << err;
     EXPECT_FALSE(test::PathExists(b));
     EXPECT_FALSE(test::PathExists(c));
+}
+
+// Catches: -f over sources encoded differently merging them (exit 0, a
+// warning that scrolls away) instead of refusing and naming the
+// difference; --force not copying them, or ending with status 0; on a
+// terminal no question, or a no that still merged.
+TEST_F(CommandLine, FastMergeOfDifferentSourcesNeedsForce) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string wide = Clip("wide.flv", {"--duration", "1", "--size", "480x270"});
+    const std::string out = Dir.File("o.flv");
+    std::string text, err;
+    EXPECT_EQ(JoinApart({"-f", "-o", out, a, wide}, text, err), 1) << err;
+    EXPECT_NE(err.find("480x270 / 320x240 (" + wide + ")"), std::string::npos) << err;
+    EXPECT_NE(err.find("--force"), std::string::npos) << err;
+    EXPECT_FALSE(test::PathExists(out));
+
+    EXPECT_EQ(JoinApart({"-f", "--force", "-q", "-o", out, a, wide}, text, err), 3) << err;
+    test::MediaInfo info = test::ReadMediaInfo(out);
+    ASSERT_TRUE(info.Ok()) << info.error;
+    EXPECT_EQ(info.Video()->packets, 50);  // copied, both sources
+
+    // Sources alike: no question, no --force needed, status 0.
+    EXPECT_EQ(JoinApart({"-f", "-q", "-y", "-o", out, a, a}, text, err), 0) << err;
+
+    for (const char* answer : {"n", "y"}) {
+        SCOPED_TRACE(answer);
+        const std::string asked = Dir.File(std::string("asked-") + answer + ".flv");
+        TTerminalRun run({"-f", "-o", asked, a, wide});
+        ASSERT_TRUE(run.Started());
+        ASSERT_TRUE(run.WaitFor("copy them anyway? [y/N]", 30)) << run.Seen;
+        run.Type(std::string(answer) + "\r");
+        EXPECT_EQ(run.Exit(30), *answer == 'y' ? 3 : 1) << run.Seen;
+        EXPECT_EQ(test::PathExists(asked), *answer == 'y');
+    }
 }
 
 }  // namespace

@@ -158,7 +158,8 @@ class Faults : public ::testing::Test {
         EXPECT_NE(run.exit, -1) << "killed by signal " << run.signal << ": " << run.text;
         for (size_t i = 0; i < sources.size(); ++i)
             EXPECT_EQ(Hash(sources[i]), before[i]) << "source changed: " << sources[i];
-        if (run.exit == 0) {
+        // 3: merged, but the user must act (sources copied with --force).
+        if (run.exit == 0 || run.exit == 3) {
             ExpectSummedOutput(output, sources, options);
         } else if (run.exit == 1) {
             EXPECT_EQ(run.text.find(kSuccess), std::string::npos) << run.text;
@@ -294,13 +295,20 @@ TEST_F(Faults, InputsThatAreNoVideo) {
 }
 
 // Catches: a second source of another picture size or sound merged
-// silently by copy, or re-encoded at its own size.
+// silently by copy (or, without --force, merged by copy at all), or
+// re-encoded at its own size.
 TEST_F(Faults, SourceWhoseStreamsDifferFromTheFirst) {
     const std::string a = Clip("a.flv");
     const std::string b =
         test::GenerateClip(Dir.File("b.flv"), {"--size", "480x270", "--sample-rate", "22050"});
-    const TRun fast = Check({"-f"}, {a, b}, Dir.File("fast.flv"));
-    ASSERT_EQ(fast.exit, 0) << fast.text;
+    // -f now refuses such sources (it merged them with a warning and exit 0);
+    // --force merges them so, with exit status 3.
+    const TRun refused = Check({"-f"}, {a, b}, Dir.File("refused.flv"));
+    EXPECT_EQ(refused.exit, 1) << refused.text;
+    EXPECT_NE(refused.text.find("480x270"), std::string::npos) << refused.text;
+    EXPECT_FALSE(test::PathExists(Dir.File("refused.flv")));
+    const TRun fast = Check({"-f", "--force"}, {a, b}, Dir.File("fast.flv"));
+    ASSERT_EQ(fast.exit, 3) << fast.text;
     EXPECT_NE(fast.text.find("warning: the sources are encoded differently"), std::string::npos)
         << fast.text;
 
