@@ -47,7 +47,7 @@ constexpr const char* kUsage =
     "other FLV.\n"
     "\n"
     "Mandatory arguments to long options are mandatory for short options too.\n"
-    "  -o, --output=OUTPUT the file to write\n"
+    "  -o, --output=FILE   the file to write (OUTPUT)\n"
     "  -f, --fast          copy the compressed streams (the sources must share one encoding)\n"
     "                      instead of re-encoding to H.264 and AAC\n"
     "      --auto          copy when the sources share one encoding that the container\n"
