@@ -196,7 +196,8 @@ TEST_F(MergeStreams, ReencodingIntoMp4ConvertsSrtToTimedText) {
     const std::string out = Dir.File("o.mp4");
     ASSERT_EQ(Merge(in, out, false, "mp4"), jrDone) << User.Last();
     EXPECT_EQ(User.Last(), "合并成功");
-    const auto subtitles = OfType(test::ReadTracks(out), "subtitle");
+    const std::vector<TrackRead> tracks = test::ReadTracks(out);
+    const auto subtitles = OfType(tracks, "subtitle");
     ASSERT_EQ(subtitles.size(), 1u);
     EXPECT_EQ(subtitles[0]->codec, "mov_text");
     EXPECT_EQ(subtitles[0]->language, "eng");
