@@ -144,7 +144,7 @@ TEST_F(Window, ListShowsWholeRows) {
     list->addItem(QString(300, QChar('x')));
     check("with a horizontal scroll bar");
     EXPECT_TRUE(list->horizontalScrollBar()->isVisible());
-    list->takeItem(list->count() - 1);
+    delete list->takeItem(list->count() - 1);
     check("without it again");
 }
 
