@@ -199,7 +199,8 @@ std::vector<std::string> EncodingValues(const TSourceFacts& f) {
     return v;
 }
 
-std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int width, bool& same) {
+std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int width, bool& same,
+                              bool configsInWords) {
     width = std::max(width, 40);
     const std::vector<std::string>& heads = EncodingHeads();
     std::vector<std::vector<std::string>> values(sources.size());
@@ -215,6 +216,14 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
     }
     const std::vector<std::string>* reference =
         first ? &values[static_cast<size_t>(first - sources.data())] : nullptr;
+    // Digests compare; in words they read: the first row's, and the others
+    // the same or not.
+    const auto shown = [&](size_t r, size_t c) -> std::string {
+        const bool config = heads[c] == "params" || heads[c] == "aconfig";
+        if (!configsInWords || !config || values[r][c] == "-") return values[r][c];
+        if (&values[r] == reference) return "first";
+        return values[r][c] == (*reference)[c] ? "same" : "differs";
+    };
 
     // Columns whose value is the same in every readable row.
     std::vector<size_t> shared, differing;
@@ -232,7 +241,9 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
     if (reference && !shared.empty()) {
         std::string line = "same in every file:";
         for (size_t c : shared) {
-            const std::string item = " " + heads[c] + " " + (*reference)[c];
+            const bool config = heads[c] == "params" || heads[c] == "aconfig";
+            const std::string item =
+                " " + heads[c] + " " + (configsInWords && config ? "same" : (*reference)[c]);
             if (DisplayWidth(line) + DisplayWidth(item) + 1 > width) {
                 text += line + "\n";
                 line = " ";
@@ -247,7 +258,7 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
         colWidth[c] = DisplayWidth(heads[c]);
         for (size_t r = 0; r < sources.size(); ++r)
             if (sources[r].Error.empty())
-                colWidth[c] = std::max(colWidth[c], DisplayWidth(values[r][c]) + 1);
+                colWidth[c] = std::max(colWidth[c], DisplayWidth(shown(r, c)) + 1);
     }
     int nameWidth = DisplayWidth("file");
     for (const TEncodingSource& s : sources)
@@ -291,7 +302,7 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
                 for (size_t c : blocks[b]) {
                     const bool differs = values[r][c] != (*reference)[c];
                     line += std::string(kGap, ' ') +
-                            Pad(values[r][c] + (differs ? "*" : ""), colWidth[c]);
+                            Pad(shown(r, c) + (differs ? "*" : ""), colWidth[c]);
                 }
             }
             while (!line.empty() && line.back() == ' ') line.pop_back();

@@ -39,7 +39,10 @@ std::string FitToWidth(const std::string& text, int width);
 /// every row is not listed); a file that could
 /// not be read is a row with its error. File names are shown by their base
 /// name. Ends with a newline. same: every readable row agrees with the
-/// first one and no row is unreadable.
-std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int width, bool& same);
+/// first one and no row is unreadable. configsInWords: parameter sets and
+/// audio configuration shown as "same" or "differs" (against the first
+/// source, which reads "first") instead of their digests.
+std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int width, bool& same,
+                              bool configsInWords = false);
 
 }  // namespace tw

@@ -11,8 +11,6 @@
 
 namespace tw {
 
-namespace {
-
 // A turn of the display matrix as a clockwise quarter turn: the matrix
 // gives the counter-clockwise angle the picture must be turned by.
 int QuarterTurn(const AVStream* st) {
@@ -24,6 +22,8 @@ int QuarterTurn(const AVStream* st) {
     if (clockwise < 0) clockwise += 360;
     return clockwise;
 }
+
+namespace {
 
 const char* KindText(AVMediaType type) { return type == AVMEDIA_TYPE_VIDEO ? "视频" : "音频"; }
 

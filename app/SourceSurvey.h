@@ -72,6 +72,10 @@ struct TSourceFacts {
     void DisplaySize(int& width, int& height) const;
 };
 
+/// The clockwise turn (0, 90, 180, 270) that shows a stream's pictures
+/// upright, from its display matrix; 0 without one.
+int QuarterTurn(const AVStream* stream);
+
 /// Reads the facts of an opened input; file is only recorded.
 TSourceFacts SurveySource(const AVFormatContext* context, const std::string& file);
 

@@ -18,6 +18,8 @@ enum : int {
     optChaptersPerSource,
     optVersion,
     optForce,
+    optProgress,
+    optJson,
 };
 
 // The short options; the leading ':' lets the parser word a missing
@@ -36,6 +38,8 @@ inline constexpr option kLongOptions[] = {
     {"check", no_argument, nullptr, optCheck},
     {"force", no_argument, nullptr, optForce},
     {"probe", no_argument, nullptr, optProbe},
+    {"json", no_argument, nullptr, optJson},
+    {"progress", required_argument, nullptr, optProgress},
     {"chapters-per-source", no_argument, nullptr, optChaptersPerSource},
     {"output", required_argument, nullptr, 'o'},
     {"help", no_argument, nullptr, 'h'},

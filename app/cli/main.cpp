@@ -25,7 +25,10 @@
 #include "app/JoinDriver.h"
 #include "app/OutputContainer.h"
 #include "app/PendingOutput.h"
+#include "app/SourceLength.h"
 #include "app/cli/Options.h"
+#include "app/cli/ProbeReport.h"
+#include "app/cli/ProgressReport.h"
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "binding/LibPtr.h"
@@ -64,7 +67,12 @@ constexpr const char* kUsage =
     "      --force         with --fast: copy sources whose encodings differ (exit\n"
     "                      status 3); otherwise they are refused, or on a terminal\n"
     "                      you are asked\n"
-    "      --probe         print the encoding table of the sources and exit\n"
+    "      --probe         print the encoding table and durations of the sources and\n"
+    "                      exit: 0 when they can be fast-merged, 1 when not\n"
+    "      --json          with --probe: one JSON document instead of the table\n"
+    "      --progress=MODE how progress is shown: bar (on a terminal), lines (a line\n"
+    "                      at a whole percent, at most one per 10 s; otherwise),\n"
+    "                      json (one object per line on standard output), none\n"
     "      --chapters-per-source  one chapter per source, titled with its file name\n"
     "                      (MP4, MOV and MKV outputs; the sources' own chapters are\n"
     "                      always kept, shifted to where each source starts)\n"
@@ -142,7 +150,9 @@ void WatchStopSignals() {
 
 struct TArgs {
     bool Fast = false, Auto = false, Overwrite = false, DeleteSources = false, Quiet = false;
-    bool Check = false, Force = false, Probe = false, ChaptersPerSource = false;
+    bool Check = false, Force = false, Probe = false, ChaptersPerSource = false, Json = false;
+    bool ProgressGiven = false;
+    cli::TProgressMode Progress = cli::TProgressMode::Bar;
     int Threads = kAutoThreads;
     int Verbose = 0;
     std::string Output, Format;
@@ -245,48 +255,18 @@ class TCommandLineUser : public TJoinUser {
     void Warn(const std::string& text) override {
         if (!FArgs.Quiet) std::fprintf(stderr, "warning: %s\n", text.c_str());
     }
+    // The progress itself comes from the encoder's reports; the driver
+    // only clears the line.
     void SetStateText(const std::string& text) override {
-        if (FArgs.Quiet) return;
-        if (text.empty()) {
-            if (FShown && isatty(STDERR_FILENO)) std::fprintf(stderr, "\r\033[K");
-            FShown = false;
-            return;
-        }
-        if (isatty(STDERR_FILENO)) {
-            std::fprintf(stderr, "\r\033[K%s", text.c_str());
-            FShown = true;
-        } else {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - FLast < std::chrono::seconds(2)) return;
-            FLast = now;
-            std::fprintf(stderr, "%s\n", text.c_str());
-        }
+        if (text.empty() && Progress) Progress->Clear();
     }
     std::vector<std::string> Messages;
     bool MustAct = false;
+    cli::TProgressReport* Progress = nullptr;
 
   private:
     const TArgs& FArgs;
-    bool FShown = false;
-    std::chrono::steady_clock::time_point FLast{};
 };
-
-std::string ProgressLine(const TProgressInfo& info, std::chrono::steady_clock::time_point start) {
-    const int64_t current = info.CurrentTime >= kNoCurrentTime ? 0 : info.CurrentTime;
-    const int64_t total = info.TotalDuration;
-    const double fraction = total > 0 ? std::min(1.0, double(current) / total) : 0.0;
-    std::string bar(20, ' ');
-    for (int i = 0; i < int(fraction * 20); ++i) bar[i] = '#';
-    const double wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    char line[256];
-    std::snprintf(line, sizeof line, "[%s] %3d%% %s / %s %lld kB %.1fx", bar.c_str(),
-                  int(fraction * 100), SecondsToHMS(int(current / 1000000)).c_str(),
-                  total > 0 ? SecondsToHMS(int(total / 1000000)).c_str() : "--:--:--",
-                  static_cast<long long>(info.TotalSize / 1024),
-                  wall > 0 ? current / 1e6 / wall : 0.0);
-    return line;
-}
 
 // A missing or unreadable input, told before anything is opened.
 std::string InputProblem(const std::string& file) {
@@ -295,38 +275,6 @@ std::string InputProblem(const std::string& file) {
     if (S_ISDIR(st.st_mode)) return file + ": " + std::strerror(EISDIR);
     if (::access(file.c_str(), R_OK) != 0) return file + ": " + std::strerror(errno);
     return {};
-}
-
-// How far an opened source falls short of the duration its header gives, in
-// microseconds (0 when it does not, or the header gives none): a file cut
-// off while it was copied or recorded.
-int64_t MissingTime(TFFDecoder& d) {
-    AVFormatContext* ic = d.FormatContext();
-    if (!ic || ic->duration <= 0 || ic->duration == AV_NOPTS_VALUE ||
-        ic->duration_estimation_method != AVFMT_DURATION_FROM_STREAM)
-        return 0;
-    const int64_t start = ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time;
-    // The end is read from a few seconds before the announced one, or from
-    // where probing stopped when the file cannot seek there.
-    const int64_t target = start + ic->duration - 5 * int64_t(AV_TIME_BASE);
-    if (target > start) lib().av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD);
-    PacketPtr pkt(lib().av_packet_alloc());
-    if (!pkt) return 0;
-    int64_t end = AV_NOPTS_VALUE;
-    while (lib().av_read_frame(ic, pkt.get()) >= 0) {
-        const AVStream* st = ic->streams[pkt->stream_index];
-        const int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-        if (t != AV_NOPTS_VALUE) {
-            const int64_t e = lib().av_rescale_q(t + std::max<int64_t>(pkt->duration, 0),
-                                                 st->time_base, AVRational{1, AV_TIME_BASE});
-            end = end == AV_NOPTS_VALUE ? e : std::max(end, e);
-        }
-        lib().av_packet_unref(pkt.get());
-    }
-    if (end == AV_NOPTS_VALUE) return 0;
-    const int64_t missing = start + ic->duration - end;
-    // Less than half a second is the rounding of headers and last frames.
-    return missing > AV_TIME_BASE / 2 ? missing : 0;
 }
 
 std::string Seconds(int64_t us) {
@@ -338,16 +286,8 @@ std::string Seconds(int64_t us) {
 // The first value in which a source differs from the first one, as
 // "profile Main / High (b.flv)"; "" when all agree.
 std::string FirstDifference(const std::vector<TSourceFacts>& sources) {
-    if (sources.empty()) return {};
-    const std::vector<std::string> first = EncodingValues(sources[0]);
-    for (size_t i = 1; i < sources.size(); ++i) {
-        const std::vector<std::string> v = EncodingValues(sources[i]);
-        for (size_t c = 0; c < v.size(); ++c)
-            if (v[c] != first[c])
-                return EncodingHeads()[c] + " " + v[c] + " / " + first[c] + " (" + sources[i].File +
-                       ")";
-    }
-    return {};
+    const std::vector<std::string> all = cli::EncodingDifferences(sources);
+    return all.empty() ? std::string() : all[0];
 }
 
 int TerminalWidth(int fd) {
@@ -489,6 +429,15 @@ int main(int argc, char** argv) {
             case cli::optProbe:
                 args.Probe = true;
                 break;
+            case cli::optJson:
+                args.Json = true;
+                break;
+            case cli::optProgress:
+                if (!cli::ProgressModeNamed(optarg, args.Progress))
+                    return Usage(std::string("unknown progress mode '") + optarg +
+                                 "' (bar, lines, json, none)");
+                args.ProgressGiven = true;
+                break;
             case cli::optChaptersPerSource:
                 args.ChaptersPerSource = true;
                 break;
@@ -522,11 +471,44 @@ int main(int argc, char** argv) {
     if (args.Check && !args.Fast) return Usage("--check needs -f (--fast)");
     if (args.Force && !args.Fast) return Usage("--force needs -f (--fast)");
     if (args.Check && args.Force) return Usage("--check and --force exclude each other");
+    if (args.Json && !args.Probe) return Usage("--json needs --probe");
+    // Progress for a program, or for a person: a bar on a terminal, lines
+    // for a log. JSON owns standard output: everything else printed there
+    // goes to standard error.
+    if (!args.ProgressGiven)
+        args.Progress = args.Quiet                   ? cli::TProgressMode::None
+                        : isatty(STDERR_FILENO) != 0 ? cli::TProgressMode::Bar
+                                                     : cli::TProgressMode::Lines;
+    int progressFd = STDERR_FILENO;
+    if (args.Progress == cli::TProgressMode::Json && !args.Probe) {
+        progressFd = ::dup(STDOUT_FILENO);
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    }
+    cli::TProgressReport progress(
+        args.Progress,
+        [progressFd](const std::string& text) {
+            std::fflush(stderr);
+            for (size_t at = 0; at < text.size();) {
+                const ssize_t n = ::write(progressFd, text.data() + at, text.size() - at);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                at += size_t(n);
+            }
+        },
+        TerminalWidth(STDERR_FILENO));
+    const auto start = std::chrono::steady_clock::now();
+    const auto wall = [&start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    const auto failed = [&](const std::string& message) {
+        progress.Finish(cli::TProgressEnd::Failed, message, -1, wall());
+    };
     // A missing input is told before anything else happens, whatever the mode.
     if (!args.Probe)
         for (const auto& f : args.Inputs)
             if (const std::string why = InputProblem(f); !why.empty()) {
                 std::fprintf(stderr, "tarnwick-join: %s\n", why.c_str());
+                failed(why);
                 return 1;
             }
 
@@ -550,6 +532,8 @@ int main(int argc, char** argv) {
         container != "matroska")
         return Usage("--chapters-per-source: " + container +
                      " holds no chapters (use .mp4, .mov or .mkv)");
+    if (args.Probe)
+        return cli::RunProbe(args.Inputs, container, args.Json, TerminalWidth(STDOUT_FILENO));
 
     // Every source is opened once before the merge: the same message for an
     // unreadable file in both modes, the table, the truncation warning. A
@@ -559,35 +543,38 @@ int main(int argc, char** argv) {
     std::vector<TSourceFacts> facts;
     std::string firstError;
     bool readOnce = false;
+    // The whole merge's length for the progress: what each source can
+    // really give, not what its header says.
+    int64_t total = 0;
     for (const auto& f : args.Inputs) {
         TEncodingSource row;
         row.Facts.File = f;
         TFFDecoder d;
-        if (!args.Probe && IsReadOnceFile(f)) {
+        if (IsReadOnceFile(f)) {
             readOnce = true;
         } else if (!d.LoadFile(f)) {
             row.Error = "LoadFile Error: " + d.LastError;
             if (firstError.empty()) firstError = f + ": " + row.Error;
         } else {
             row.Facts = SurveySource(d.FormatContext(), f);
-            if (!args.Probe)
-                if (const int64_t missing = MissingTime(d); missing > 0 && !args.Quiet)
-                    std::fprintf(stderr,
-                                 "warning: %s ends at %s of the %s its header gives: %s "
-                                 "missing (a truncated file?)\n",
-                                 f.c_str(), Seconds(row.Facts.Duration - missing).c_str(),
-                                 Seconds(row.Facts.Duration).c_str(), Seconds(missing).c_str());
+            const TSourceLength length = MeasureSource(d.FormatContext());
+            total = length.Best() > 0 && total >= 0 ? total + length.Best() : -1;
+            if (const int64_t missing = length.Missing(); missing > 0 && !args.Quiet)
+                std::fprintf(stderr,
+                             "warning: %s ends at %s of the %s its header gives: %s "
+                             "missing (a truncated file?)\n",
+                             f.c_str(), Seconds(length.Readable).c_str(),
+                             Seconds(length.Header).c_str(), Seconds(missing).c_str());
         }
         facts.push_back(row.Facts);
         table.push_back(std::move(row));
     }
-    bool same = false;
-    if (args.Probe) {
-        std::fputs(EncodingTableText(table, TerminalWidth(STDOUT_FILENO), same).c_str(), stdout);
-        return firstError.empty() ? 0 : 1;
-    }
+    // A source read once is measured by nobody before the merge: the
+    // engine's total (from the headers) is all there is.
+    progress.SetTotal(readOnce ? -1 : total);
     if (!firstError.empty()) {
         std::fprintf(stderr, "tarnwick-join: %s\n", firstError.c_str());
+        failed(firstError);
         return 1;
     }
     bool forced = false;
@@ -595,14 +582,16 @@ int main(int argc, char** argv) {
         const std::string refusal = ChooseMode(facts, args, container, true, args.Fast, forced);
         if (!refusal.empty()) {
             std::fprintf(stderr, "%s\n", refusal.c_str());
+            failed(refusal);
             return 1;
         }
     }
 
     TCommandLineUser user(args);
-    const auto start = std::chrono::steady_clock::now();
+    user.Progress = &progress;
     encoder.OnProgress = [&](TCustomEncoder*, PProgressInfo info) {
-        user.SetStateText(ProgressLine(*info, start));
+        progress.Update(info->CurrentTime >= kNoCurrentTime ? 0 : info->CurrentTime,
+                        info->TotalDuration, info->TotalSize, wall());
     };
     TJoinSettings settings;
     settings.FastJoin = args.Fast;
@@ -634,17 +623,31 @@ int main(int argc, char** argv) {
     switch (MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, stopOnSignal)) {
         case jrStopped:
             std::fprintf(stderr, "stopped: %s keeps what was merged so far\n", args.Output.c_str());
+            progress.Finish(cli::TProgressEnd::Stopped, "stopped", -1, wall());
             return 130;
         case jrStoppedEmpty:
             TellNothingMerged();
+            progress.Finish(cli::TProgressEnd::Stopped, "stopped: nothing was merged", -1, wall());
             return 130;
-        case jrError:
+        case jrError: {
             // A failed merge leaves nothing behind and an old output as it was.
             log.PrintKept();
-            for (const auto& m : user.Messages) std::fprintf(stderr, "%s\n", m.c_str());
+            std::string all;
+            for (const auto& m : user.Messages) {
+                std::fprintf(stderr, "%s\n", m.c_str());
+                all += (all.empty() ? "" : "\n") + m;
+            }
+            failed(all);
             return 1;
-        case jrDone:
+        }
+        case jrDone: {
+            struct stat st;
+            std::string all;
+            for (const auto& m : user.Messages) all += (all.empty() ? "" : "\n") + m;
+            progress.Finish(cli::TProgressEnd::Done, all,
+                            ::stat(args.Output.c_str(), &st) == 0 ? st.st_size : -1, wall());
             break;
+        }
     }
     if (!args.Quiet) {
         for (const auto& m : user.Messages) std::printf("%s\n", m.c_str());

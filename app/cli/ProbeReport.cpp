@@ -1,0 +1,165 @@
+// app/cli/ProbeReport.cpp — the --probe table and JSON document.
+#include "app/cli/ProbeReport.h"
+
+#include <cstdio>
+
+#include "app/EncodingTable.h"
+#include "app/SourceLength.h"
+#include "app/cli/JsonText.h"
+#include "binding/Entries.h"
+#include "probe/FFDecode.h"
+
+namespace tw::cli {
+
+namespace {
+
+std::string Tag(const AVDictionary* metadata, const char* key) {
+    const AVDictionaryEntry* e = lib().av_dict_get(metadata, key, nullptr, 0);
+    return e ? JsonString(e->value) : "null";
+}
+
+std::string Name(const char* name) { return name ? JsonString(name) : "null"; }
+
+std::string Count(int value) { return value > 0 ? std::to_string(value) : "null"; }
+
+std::string StreamJson(const AVStream* st) {
+    const AVCodecParameters* par = st->codecpar;
+    const AVCodec* decoder = lib().avcodec_find_decoder(par->codec_id);
+    const bool cover = st->disposition & AV_DISPOSITION_ATTACHED_PIC;
+    std::string j =
+        "{\"index\":" + std::to_string(st->index) +
+        ",\"type\":" + Name(lib().av_get_media_type_string(par->codec_type)) +
+        ",\"codec\":" + JsonString(CodecName(par->codec_id)) + ",\"profile\":" +
+        Name(decoder && par->profile >= 0 ? lib().av_get_profile_name(decoder, par->profile)
+                                          : nullptr);
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+        j +=
+            ",\"width\":" + Count(par->width) + ",\"height\":" + Count(par->height) +
+            ",\"frame_rate\":" +
+            (cover || rate.num <= 0 || rate.den <= 0 ? std::string("null")
+                                                     : JsonNumber(double(rate.num) / rate.den, 3)) +
+            ",\"pixel_format\":" +
+            Name(par->format >= 0 ? lib().av_get_pix_fmt_name(AVPixelFormat(par->format))
+                                  : nullptr) +
+            ",\"rotation\":" + std::to_string(QuarterTurn(st));
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        char layout[128] = "";
+        const bool described =
+            par->ch_layout.nb_channels > 0 &&
+            lib().av_channel_layout_describe(&par->ch_layout, layout, sizeof layout) > 0;
+        j += ",\"sample_rate\":" + Count(par->sample_rate) +
+             ",\"channels\":" + Count(par->ch_layout.nb_channels) +
+             ",\"channel_layout\":" + Name(described ? layout : nullptr);
+    }
+    j += ",\"language\":" + Tag(st->metadata, "language") +
+         ",\"title\":" + Tag(st->metadata, "title") +
+         ",\"default\":" + (st->disposition & AV_DISPOSITION_DEFAULT ? "true" : "false") +
+         ",\"attached_pic\":" + (cover ? "true" : "false") + "}";
+    return j;
+}
+
+std::string Seconds(int64_t us) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", us / 1e6);
+    return text;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> EncodingDifferences(const std::vector<TSourceFacts>& sources) {
+    std::vector<std::string> list;
+    if (sources.empty()) return list;
+    const std::vector<std::string> first = EncodingValues(sources[0]);
+    for (size_t i = 1; i < sources.size(); ++i) {
+        const std::vector<std::string> v = EncodingValues(sources[i]);
+        for (size_t c = 0; c < v.size(); ++c)
+            if (v[c] != first[c])
+                list.push_back(EncodingHeads()[c] + " " + v[c] + " / " + first[c] + " (" +
+                               sources[i].File + ")");
+    }
+    return list;
+}
+
+std::string SourceJson(AVFormatContext* ic, const std::string& file, int64_t fileSize) {
+    std::string streams;
+    for (unsigned i = 0; i < ic->nb_streams; ++i)
+        streams += (i ? "," : "") + StreamJson(ic->streams[i]);
+    const std::string head = "{\"file\":" + JsonString(file) +
+                             ",\"container\":" + Name(ic->iformat ? ic->iformat->name : nullptr);
+    // The streams are described before the packets are read for the length.
+    const TSourceLength length = MeasureSource(ic);
+    return head + ",\"duration\":" + JsonSeconds(length.Header) +
+           ",\"readable_duration\":" + JsonSeconds(length.Readable) +
+           ",\"size\":" + (fileSize >= 0 ? std::to_string(fileSize) : "null") + ",\"streams\":[" +
+           streams + "]}";
+}
+
+int RunProbe(const std::vector<std::string>& inputs, const std::string& container, bool json,
+             int width) {
+    std::vector<TEncodingSource> table;
+    std::vector<TSourceFacts> readable;
+    std::vector<std::string> objects, durations, reasons;
+    for (const std::string& file : inputs) {
+        TEncodingSource row;
+        row.Facts.File = file;
+        TFFDecoder d;
+        if (!d.LoadFile(file)) {
+            row.Error = "LoadFile Error: " + d.LastError;
+            reasons.push_back(file + ": " + row.Error);
+            objects.push_back("{\"file\":" + JsonString(file) +
+                              ",\"error\":" + JsonString(row.Error) + "}");
+        } else {
+            row.Facts = SurveySource(d.FormatContext(), file);
+            readable.push_back(row.Facts);
+            if (json) {
+                objects.push_back(SourceJson(d.FormatContext(), file, d.FileSize()));
+            } else {
+                const TSourceLength length = MeasureSource(d.FormatContext());
+                std::string text =
+                    BaseName(file) + " " + (length.Best() >= 0 ? Seconds(length.Best()) : "-");
+                if (length.Missing() > 0)
+                    text += " (of the " + Seconds(length.Header) + " its header gives)";
+                durations.push_back(text);
+            }
+        }
+        table.push_back(std::move(row));
+    }
+    if (const std::string problem = FastMergeProblem(readable, container); !problem.empty())
+        reasons.push_back(problem);
+    for (const std::string& d : EncodingDifferences(readable)) reasons.push_back(d);
+    const bool possible = reasons.empty();
+    if (json) {
+        std::string doc = "{\"sources\":[";
+        for (size_t i = 0; i < objects.size(); ++i) doc += (i ? ",\n" : "\n") + objects[i];
+        doc += "\n],\"fast_merge\":{\"possible\":" + std::string(possible ? "true" : "false") +
+               ",\"container\":" + JsonString(container) + ",\"reasons\":[";
+        for (size_t i = 0; i < reasons.size(); ++i) doc += (i ? "," : "") + JsonString(reasons[i]);
+        std::fputs((doc + "]}}\n").c_str(), stdout);
+    } else {
+        bool same = false;
+        std::string text = EncodingTableText(table, width, same, true);
+        std::string line = "duration:";
+        for (size_t i = 0; i < durations.size(); ++i) {
+            const std::string item = " " + durations[i] + (i + 1 < durations.size() ? "," : "");
+            if (DisplayWidth(line) + DisplayWidth(item) > width) {
+                text += line + "\n";
+                line = " ";
+            }
+            line += item;
+        }
+        if (!durations.empty()) text += line + "\n";
+        // What the marks of the table cannot show.
+        if (const std::string problem = FastMergeProblem(readable, container); !problem.empty())
+            text += "no fast merge: " + problem + "\n";
+        std::fputs(text.c_str(), stdout);
+    }
+    return possible ? 0 : 1;
+}
+
+}  // namespace tw::cli
