@@ -80,6 +80,10 @@ _tarnwick_join() {
             mapfile -t COMPREPLY < <(compgen -W "flv mp4 mov mkv ts" -- "$cur")
             return 0
             ;;
+        --progress)
+            mapfile -t COMPREPLY < <(compgen -W "bar lines json none" -- "$cur")
+            return 0
+            ;;
         -o | --output)
             _tarnwick_files "$cur"
             return 0

@@ -11,7 +11,7 @@ export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 
 TW_PACKAGES=(
     g++ cmake ninja-build pkg-config ccache
-    libgtest-dev
+    libgtest-dev nlohmann-json3-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
     libswresample-dev libavfilter-dev libavdevice-dev
     qt6-base-dev qt6-translations-l10n

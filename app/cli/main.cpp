@@ -43,7 +43,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: tarnwick-join [OPTION]... -o OUTPUT [--] INPUT...\n"
-    "  or:  tarnwick-join --probe INPUT...\n"
+    "  or:  tarnwick-join --probe [--json] INPUT...\n"
     "\n"
     "Joins the INPUT files, in order, into one file OUTPUT. Its extension picks the\n"
     "container: .flv .f4v FLV, .mp4 .m4v .mov MP4, .mkv Matroska, .ts MPEG-TS; any\n"
@@ -83,8 +83,9 @@ constexpr const char* kUsage =
     "Long options may be abbreviated while they stay unambiguous.\n"
     "\n"
     "Exit status:\n"
-    "  0    merged\n"
-    "  1    an error (the message on standard error)\n"
+    "  0    merged (--probe: the sources can be fast-merged)\n"
+    "  1    an error (the message on standard error); --probe: the sources\n"
+    "       cannot be fast-merged, or one cannot be read\n"
     "  2    a bad command line\n"
     "  3    merged, but you must act: the sources were kept because the check\n"
     "       before deleting them failed (or one could not be deleted), or sources\n"

@@ -119,46 +119,7 @@ class TTerminalRun {
     bool FExited = false;
 };
 
-// Runs tarnwick-join (stdin from /dev/null) with its standard output and
-// error kept apart; the exit status, -1 when it did not exit normally.
-int JoinApart(const std::vector<std::string>& args, std::string& out, std::string& err) {
-    int o[2], e[2];
-    if (::pipe(o) != 0 || ::pipe(e) != 0) return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, 0);
-        ::dup2(o[1], 1);
-        ::dup2(e[1], 2);
-        ::close(o[0]);
-        ::close(e[0]);
-        ExecJoin(args);
-    }
-    ::close(o[1]);
-    ::close(e[1]);
-    out.clear();
-    err.clear();
-    // Both at once: a full pipe on one side must not stall the other.
-    pollfd p[2] = {{o[0], POLLIN, 0}, {e[0], POLLIN, 0}};
-    for (int open = 2; open > 0;) {
-        if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
-        for (int k = 0; k < 2; ++k) {
-            if (p[k].fd < 0 || !(p[k].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = ::read(p[k].fd, buf, sizeof buf);
-            if (n > 0) {
-                (k ? err : out).append(buf, size_t(n));
-            } else {
-                ::close(p[k].fd);
-                p[k].fd = -1;
-                --open;
-            }
-        }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using test::JoinApart;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -564,9 +525,20 @@ TEST_F(CommandLine, GnuFormsOfTheOptions) {
     ASSERT_TRUE(info.Ok()) << info.error;
     EXPECT_EQ(info.Video()->packets, 50);
 
-    // --pro: the table, nothing merged.
-    ASSERT_EQ(JoinApart({"--pro", a, b}, out, err), 0) << err;
+    // --prob: the table, nothing merged ("--pro" is --progress too).
+    ASSERT_EQ(JoinApart({"--prob", a, b}, out, err), 0) << err;
     EXPECT_NE(out.find("b.flv"), std::string::npos) << out;
+}
+
+// Catches: the bar on a terminal replaced by the result at 98-99 %, never
+// showing that the merge was complete.
+TEST_F(CommandLine, TerminalBarEndsAtAHundred) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    TTerminalRun run({"-f", "-o", Dir.File("o.flv"), a, a});
+    ASSERT_TRUE(run.Started());
+    EXPECT_EQ(run.Exit(60), 0) << run.Seen;
+    EXPECT_NE(run.Seen.find("[####################] 100% 00:00:02 / 00:00:02"), std::string::npos)
+        << run.Seen;
 }
 
 // Catches: a mistake answered with the whole usage (the reason scrolls
@@ -594,6 +566,8 @@ TEST_F(CommandLine, MistakesAreOneLineAndStatusTwo) {
         {{"--force", "-o", o, a}, "--force needs -f"},
         {{"-f", "--check", "--force", "-o", o, a}, "--check and --force exclude each other"},
         {{"-f", "--auto", "-o", o, a}, "exclude each other"},
+        {{"--progress=bogus", "-o", o, a}, "unknown progress mode 'bogus'"},
+        {{"--json", "-o", o, a}, "--json needs --probe"},
         {{"-o", o}, "no input files"},
         {{a}, "no output file"},
     };

@@ -7,11 +7,13 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -83,6 +85,47 @@ inline int RunJoin(const std::vector<std::string>& args, std::string* text = nul
     int status = 0;
     ::waitpid(pid, &status, 0);
     if (text) *text = out;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+/// Runs tarnwick-join (stdin from /dev/null) with its standard output and
+/// error kept apart; the exit status, -1 when it did not exit normally.
+inline int JoinApart(const std::vector<std::string>& args, std::string& out, std::string& err) {
+    int o[2], e[2];
+    if (::pipe(o) != 0 || ::pipe(e) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, 0);
+        ::dup2(o[1], 1);
+        ::dup2(e[1], 2);
+        ::close(o[0]);
+        ::close(e[0]);
+        ExecJoin(args);
+    }
+    ::close(o[1]);
+    ::close(e[1]);
+    out.clear();
+    err.clear();
+    // Both at once: a full pipe on one side must not stall the other.
+    pollfd p[2] = {{o[0], POLLIN, 0}, {e[0], POLLIN, 0}};
+    for (int open = 2; open > 0;) {
+        if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
+        for (int k = 0; k < 2; ++k) {
+            if (p[k].fd < 0 || !(p[k].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            const ssize_t n = ::read(p[k].fd, buf, sizeof buf);
+            if (n > 0) {
+                (k ? err : out).append(buf, size_t(n));
+            } else {
+                ::close(p[k].fd);
+                p[k].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
