@@ -497,7 +497,8 @@ int main(int argc, char** argv) {
             }
         },
         TerminalWidth(STDERR_FILENO));
-    const auto start = std::chrono::steady_clock::now();
+    // Restarted when the merge begins: the speed is the merge's own.
+    auto start = std::chrono::steady_clock::now();
     const auto wall = [&start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
@@ -540,7 +541,6 @@ int main(int argc, char** argv) {
     // unreadable file in both modes, the table, the truncation warning. A
     // source that can be read only once (a FIFO, a pipe) is left to the
     // merge, which tells its facts once it has opened it.
-    std::vector<TEncodingSource> table;
     std::vector<TSourceFacts> facts;
     std::string firstError;
     bool readOnce = false;
@@ -568,7 +568,6 @@ int main(int argc, char** argv) {
                              Seconds(length.Header).c_str(), Seconds(missing).c_str());
         }
         facts.push_back(row.Facts);
-        table.push_back(std::move(row));
     }
     // A source read once is measured by nobody before the merge: the
     // engine's total (from the headers) is all there is.
@@ -614,6 +613,7 @@ int main(int argc, char** argv) {
     gHaveOutput = true;
     settings.ChaptersPerSource = args.ChaptersPerSource;
     bool stopping = false;
+    start = std::chrono::steady_clock::now();
     const auto stopOnSignal = [&] {
         gMerging = true;
         if (gStop && !stopping) {

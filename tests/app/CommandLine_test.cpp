@@ -537,8 +537,12 @@ TEST_F(CommandLine, TerminalBarEndsAtAHundred) {
     TTerminalRun run({"-f", "-o", Dir.File("o.flv"), a, a});
     ASSERT_TRUE(run.Started());
     EXPECT_EQ(run.Exit(60), 0) << run.Seen;
-    EXPECT_NE(run.Seen.find("[####################] 100% 00:00:02 / 00:00:02"), std::string::npos)
-        << run.Seen;
+    const size_t full = run.Seen.find("[####################] 100% 00:00:02 / 00:00:02");
+    ASSERT_NE(full, std::string::npos) << run.Seen;
+    // Left standing on its own line, not erased by what follows.
+    const size_t end = run.Seen.find('\n', full);
+    ASSERT_NE(end, std::string::npos) << run.Seen;
+    EXPECT_EQ(run.Seen.substr(full, end - full).find("\033[K"), std::string::npos) << run.Seen;
 }
 
 // Catches: a mistake answered with the whole usage (the reason scrolls
