@@ -218,9 +218,11 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
         first ? &values[static_cast<size_t>(first - sources.data())] : nullptr;
     // Digests compare; in words they read: the first row's, and the others
     // the same or not.
+    const auto inWords = [&](size_t c) {
+        return configsInWords && (heads[c] == "params" || heads[c] == "aconfig");
+    };
     const auto shown = [&](size_t r, size_t c) -> std::string {
-        const bool config = heads[c] == "params" || heads[c] == "aconfig";
-        if (!configsInWords || !config || values[r][c] == "-") return values[r][c];
+        if (!inWords(c) || values[r][c] == "-") return values[r][c];
         if (&values[r] == reference) return "first";
         return values[r][c] == (*reference)[c] ? "same" : "differs";
     };
@@ -241,9 +243,7 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
     if (reference && !shared.empty()) {
         std::string line = "same in every file:";
         for (size_t c : shared) {
-            const bool config = heads[c] == "params" || heads[c] == "aconfig";
-            const std::string item =
-                " " + heads[c] + " " + (configsInWords && config ? "same" : (*reference)[c]);
+            const std::string item = " " + heads[c] + " " + (inWords(c) ? "same" : (*reference)[c]);
             if (DisplayWidth(line) + DisplayWidth(item) + 1 > width) {
                 text += line + "\n";
                 line = " ";
