@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/Messages.h"
 #include "binding/Entries.h"
 
 namespace tw {
@@ -12,6 +13,7 @@ namespace tw {
 namespace {
 
 constexpr int kGap = 2;  // columns between two columns of the table
+constexpr size_t kRotationColumn = 4;
 
 // Decodes one UTF-8 character at text[at]; advances at. A broken sequence
 // yields its first byte alone (as U+FFFD's stand-in, width one).
@@ -160,11 +162,14 @@ std::string FitToWidth(const std::string& text, int width) {
     return head + "..." + tail;
 }
 
-const std::vector<std::string>& EncodingHeads() {
-    static const std::vector<std::string> kHeads = {
-        "video",  "profile", "size",     "sar",  "rotation", "pix_fmt", "fps",
-        "params", "audio",   "aprofile", "rate", "ch",       "aconfig"};
-    return kHeads;
+std::vector<std::string> EncodingHeads() {
+    static const char* const kHeads[] = {
+        NoTr("视频"),     NoTr("档次"), NoTr("尺寸"),    NoTr("像素比"), NoTr("旋转"),
+        NoTr("像素格式"), NoTr("帧率"), NoTr("参数集"),  NoTr("音频"),   NoTr("音频档次"),
+        NoTr("采样率"),   NoTr("声道"), NoTr("音频配置")};
+    std::vector<std::string> heads;
+    for (const char* head : kHeads) heads.push_back(Tr(head));
+    return heads;
 }
 
 std::vector<std::string> EncodingValues(const TSourceFacts& f) {
@@ -201,7 +206,7 @@ std::vector<std::string> EncodingValues(const TSourceFacts& f) {
 
 std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int width, bool& same) {
     width = std::max(width, 40);
-    const std::vector<std::string>& heads = EncodingHeads();
+    const std::vector<std::string> heads = EncodingHeads();
     std::vector<std::vector<std::string>> values(sources.size());
     const TEncodingSource* first = nullptr;
     same = true;
@@ -223,14 +228,14 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
         for (size_t r = 0; r < sources.size() && reference; ++r)
             if (sources[r].Error.empty() && values[r][c] != (*reference)[c]) all = false;
         // Upright pictures in every file are nothing to tell.
-        if (all && reference && heads[c] == "rotation" && (*reference)[c] == "0") continue;
+        if (all && reference && c == kRotationColumn && (*reference)[c] == "0") continue;
         (all ? shared : differing).push_back(c);
     }
     if (!differing.empty()) same = false;
 
     std::string text;
     if (reference && !shared.empty()) {
-        std::string line = "same in every file:";
+        std::string line = Tr("所有文件相同：");
         for (size_t c : shared) {
             const std::string item = " " + heads[c] + " " + (*reference)[c];
             if (DisplayWidth(line) + DisplayWidth(item) + 1 > width) {
@@ -249,7 +254,8 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
             if (sources[r].Error.empty())
                 colWidth[c] = std::max(colWidth[c], DisplayWidth(values[r][c]) + 1);
     }
-    int nameWidth = DisplayWidth("file");
+    const std::string fileHead = Tr("文件");
+    int nameWidth = DisplayWidth(fileHead);
     for (const TEncodingSource& s : sources)
         nameWidth = std::max(nameWidth, DisplayWidth(BaseName(s.Facts.File)));
     // The names get at most half the screen when values need the rest.
@@ -276,7 +282,7 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
 
     for (size_t b = 0; b < blocks.size(); ++b) {
         if (b > 0) text += "\n";
-        std::string line = Pad("file", nameWidth);
+        std::string line = Pad(fileHead, nameWidth);
         for (size_t c : blocks[b]) line += std::string(kGap, ' ') + Pad(heads[c], colWidth[c]);
         while (!line.empty() && line.back() == ' ') line.pop_back();
         text += line + "\n";
