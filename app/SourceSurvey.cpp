@@ -345,37 +345,39 @@ std::string EncodingDifference(const std::vector<TSourceFacts>& sources, std::st
     for (const TSourceFacts& b : sources) {
         file = b.File;
         auto differs = [&](bool d, const std::string& what, const std::string& bv,
-                           const std::string& av) { return d ? what + " " + bv + " / " + av : ""; };
+                           const std::string& av) {
+            return d ? std::string(Tr(what.c_str())) + " " + bv + " / " + av : "";
+        };
         std::string d;
         if (a.HasVideo && b.HasVideo) {
             if (d.empty())
-                d = differs(a.VideoCodec != b.VideoCodec, "video", CodecName(b.VideoCodec),
+                d = differs(a.VideoCodec != b.VideoCodec, NoTr("视频"), CodecName(b.VideoCodec),
                             CodecName(a.VideoCodec));
             if (d.empty())
-                d = differs(a.VideoProfile != b.VideoProfile, "profile",
+                d = differs(a.VideoProfile != b.VideoProfile, NoTr("档次"),
                             std::to_string(b.VideoProfile), std::to_string(a.VideoProfile));
             if (d.empty())
-                d = differs(a.Width != b.Width || a.Height != b.Height, "size",
+                d = differs(a.Width != b.Width || a.Height != b.Height, NoTr("尺寸"),
                             size(b.Width, b.Height), size(a.Width, a.Height));
             if (d.empty())
-                d = differs(a.PixFmt != b.PixFmt, "pix_fmt", std::to_string(b.PixFmt),
+                d = differs(a.PixFmt != b.PixFmt, NoTr("像素格式"), std::to_string(b.PixFmt),
                             std::to_string(a.PixFmt));
             if (d.empty())
-                d = differs(a.Rotation != b.Rotation, "rotation", std::to_string(b.Rotation),
+                d = differs(a.Rotation != b.Rotation, NoTr("旋转"), std::to_string(b.Rotation),
                             std::to_string(a.Rotation));
         }
         if (a.HasAudio && b.HasAudio) {
             if (d.empty())
-                d = differs(a.AudioCodec != b.AudioCodec, "audio", CodecName(b.AudioCodec),
+                d = differs(a.AudioCodec != b.AudioCodec, NoTr("音频"), CodecName(b.AudioCodec),
                             CodecName(a.AudioCodec));
             if (d.empty())
-                d = differs(a.SampleRate != b.SampleRate, "rate", std::to_string(b.SampleRate),
-                            std::to_string(a.SampleRate));
+                d = differs(a.SampleRate != b.SampleRate, NoTr("采样率"),
+                            std::to_string(b.SampleRate), std::to_string(a.SampleRate));
             if (d.empty())
-                d = differs(a.Channels != b.Channels, "channels", std::to_string(b.Channels),
+                d = differs(a.Channels != b.Channels, NoTr("声道"), std::to_string(b.Channels),
                             std::to_string(a.Channels));
         }
-        if (d.empty() && (a.HasVideo != b.HasVideo || a.HasAudio != b.HasAudio)) d = "streams";
+        if (d.empty() && (a.HasVideo != b.HasVideo || a.HasAudio != b.HasAudio)) d = Tr("流");
         if (!d.empty()) return d;
     }
     file.clear();

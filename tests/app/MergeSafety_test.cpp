@@ -168,7 +168,7 @@ TEST_F(MergeSafety, SourcesStayWhenTheMergedFileFailsACheck) {
     ASSERT_EQ(MergeWithChecks(User, Enc, files, Dir.File("out.flv"), settings), jrDone)
         << User.Last();
     EXPECT_EQ(User.Last(), "合并后的文件未通过检查，源文件未删除：" + kept[1] +
-                               "：编码与第一个文件不同（size 640x360 / 320x240）");
+                               "：编码与第一个文件不同（尺寸 640x360 / 320x240）");
     EXPECT_EQ(files, kept);
     for (const auto& f : kept) EXPECT_TRUE(Exists(f)) << f;
 }

@@ -105,7 +105,7 @@ TEST_F(Window, AddingBeyondTwentyFilesIsRefusedAtOnce) {
     Form->BtAdd->click();
     EXPECT_EQ(Form->LbF4vInputFiles->count(), 20);
     EXPECT_EQ(Form->StringsToArray().back(), "/v/4.flv");  // the first ones, in order
-    EXPECT_EQ(Dlg->Told, std::vector<std::string>{"max input files 20 reached"});
+    EXPECT_EQ(Dlg->Told, std::vector<std::string>{"最多只能增加 20 个源文件"});
     EXPECT_EQ(Dlg->Kinds, std::vector<TNoticeKind>{nkError});
 
     const std::string a = Dir.File("a.flv");

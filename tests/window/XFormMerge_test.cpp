@@ -292,7 +292,11 @@ TEST_F(Window, DifferingSourcesQuestion) {
     facts[1].HasAudio = true;
     facts[1].Rotation = 90;
     EXPECT_EQ(SourceDifferences(facts),
+              std::vector<std::string>{"/b：流 视频+音频 / 视频，旋转 90 / 0"});
+    SetMessagesLanguage("en");
+    EXPECT_EQ(SourceDifferences(facts),
               std::vector<std::string>{"/b: streams video+audio / video, rotation 90 / 0"});
+    SetMessagesLanguage("zh_CN");
 }
 
 }  // namespace
