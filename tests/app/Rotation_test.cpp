@@ -174,7 +174,7 @@ TEST_F(Rotation, CheckBeforeDeletingComparesTheRotation) {
     phone.Duration = 1000000;
     std::string why;
     EXPECT_FALSE(VerifyMerge({phone, phone}, upright, true, why));
-    EXPECT_EQ(why, upright + "：画面旋转 0°，与源文件的 90° 不同");
+    EXPECT_EQ(why, upright + ": the picture is turned 0°, the sources' 90°");
 
     // A re-encoding turns the pictures upright: an upright output is right,
     // a turned one would be turned twice.
@@ -183,7 +183,7 @@ TEST_F(Rotation, CheckBeforeDeletingComparesTheRotation) {
     TSourceFacts plain = Facts(upright);
     plain.Duration = 1000000;
     EXPECT_FALSE(VerifyMerge({plain, plain}, turned, false, why));
-    EXPECT_EQ(why, turned + "：画面旋转 90°，与源文件的 0° 不同");
+    EXPECT_EQ(why, turned + ": the picture is turned 90°, the sources' 0°");
 }
 
 }  // namespace

@@ -273,10 +273,10 @@ TEST_F(Window, DifferingSourcesQuestion) {
     ASSERT_EQ(Dlg->Asked.size(), 1u);
     const std::string& q = Dlg->Asked[0];
     EXPECT_NE(q.find(a), std::string::npos) << q;
-    EXPECT_NE(q.find(b + ": "), std::string::npos) << q;
-    EXPECT_NE(q.find("size 640x360 / "), std::string::npos) << q;
-    EXPECT_NE(q.find("rate 48000 / "), std::string::npos) << q;
-    EXPECT_EQ(q.find(a + ": "), std::string::npos) << q;  // the same file is no difference
+    EXPECT_NE(q.find(b + "："), std::string::npos) << q;
+    EXPECT_NE(q.find("尺寸 640x360 / "), std::string::npos) << q;
+    EXPECT_NE(q.find("采样率 48000 / "), std::string::npos) << q;
+    EXPECT_EQ(q.find(a + "："), std::string::npos) << q;  // the same file is no difference
     EXPECT_EQ(q.substr(q.size() - std::string("是否仍然快速合并？").size()), "是否仍然快速合并？");
     EXPECT_TRUE(Dlg->Told.empty());
     EXPECT_FALSE(Exists(out));
