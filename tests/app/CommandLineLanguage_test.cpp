@@ -139,7 +139,7 @@ TEST_F(CommandLineLanguage, ChineseUnderCPosixChineseOrNoLocale) {
         EXPECT_EQ(LastLine(s.Missing), "tarnwick-join: missing.flv：没有那个文件或目录");
         EXPECT_EQ(LastLine(s.Overwrite),
                   "tarnwick-join: old.flv已经存在；加上 -y（--overwrite）即可覆盖");
-        // The design's text of a merge that succeeded.
+        // The window's own text of a merge that succeeded.
         EXPECT_NE(s.Merged.find("合并成功\n"), std::string::npos) << s.Merged;
         EXPECT_NE(s.Differ.find("所有文件相同："), std::string::npos) << s.Differ;
         EXPECT_EQ(LastLine(s.Differ).rfind("tarnwick-join: 拒绝快速合并：", 0), 0u) << s.Differ;
@@ -152,7 +152,7 @@ TEST_F(CommandLineLanguage, ChineseUnderCPosixChineseOrNoLocale) {
 // Catches: English only where the locale is generated (this machine, like a
 // fresh Debian, has only C.UTF-8), LANGUAGE or LC_ALL not read as gettext
 // reads them, and Chinese left in English output (the table, the question's
-// refusal, a design text without its translation).
+// refusal, a window text without its translation).
 TEST_F(CommandLineLanguage, EnglishUnderAnEnglishLocale) {
     for (const Locale& locale :
          std::vector<Locale>{{{"LANG", "en_US.UTF-8"}},

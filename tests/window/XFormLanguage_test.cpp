@@ -165,8 +165,8 @@ int Needed(QWidget* w) {
 }
 
 // Catches: the window's own captions and messages staying Chinese while
-// Qt's buttons speak English (or the other way round), a caption of the
-// design changed on its way through the catalogue, and English captions
+// Qt's buttons speak English (or the other way round), a Chinese caption of
+// the window changed on its way through the catalogue, and English captions
 // too wide for the controls the window's layout gives them.
 TEST_F(Window, OwnTextsSpeakTheLanguageOfQtsDialogs) {
     Environment env;
