@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/Messages.h"
 #include "binding/Entries.h"
 
 namespace tw {
@@ -12,6 +13,9 @@ namespace tw {
 namespace {
 
 constexpr int kGap = 2;  // columns between two columns of the table
+constexpr size_t kRotationColumn = 4;
+constexpr size_t kParamsColumn = 7;
+constexpr size_t kAudioConfigColumn = 12;
 
 // Decodes one UTF-8 character at text[at]; advances at. A broken sequence
 // yields its first byte alone (as U+FFFD's stand-in, width one).
@@ -160,11 +164,14 @@ std::string FitToWidth(const std::string& text, int width) {
     return head + "..." + tail;
 }
 
-const std::vector<std::string>& EncodingHeads() {
-    static const std::vector<std::string> kHeads = {
-        "video",  "profile", "size",     "sar",  "rotation", "pix_fmt", "fps",
-        "params", "audio",   "aprofile", "rate", "ch",       "aconfig"};
-    return kHeads;
+std::vector<std::string> EncodingHeads() {
+    static const char* const kHeads[] = {
+        NoTr("视频"),     NoTr("档次"), NoTr("尺寸"),    NoTr("像素比"), NoTr("旋转"),
+        NoTr("像素格式"), NoTr("帧率"), NoTr("参数集"),  NoTr("音频"),   NoTr("音频档次"),
+        NoTr("采样率"),   NoTr("声道"), NoTr("音频配置")};
+    std::vector<std::string> heads;
+    for (const char* head : kHeads) heads.push_back(Tr(head));
+    return heads;
 }
 
 std::vector<std::string> EncodingValues(const TSourceFacts& f) {
@@ -202,7 +209,7 @@ std::vector<std::string> EncodingValues(const TSourceFacts& f) {
 std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int width, bool& same,
                               bool configsInWords) {
     width = std::max(width, 40);
-    const std::vector<std::string>& heads = EncodingHeads();
+    const std::vector<std::string> heads = EncodingHeads();
     std::vector<std::vector<std::string>> values(sources.size());
     const TEncodingSource* first = nullptr;
     same = true;
@@ -219,12 +226,12 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
     // Digests compare; in words they read: the first row's, and the others
     // the same or not.
     const auto inWords = [&](size_t c) {
-        return configsInWords && (heads[c] == "params" || heads[c] == "aconfig");
+        return configsInWords && (c == kParamsColumn || c == kAudioConfigColumn);
     };
     const auto shown = [&](size_t r, size_t c) -> std::string {
         if (!inWords(c) || values[r][c] == "-") return values[r][c];
-        if (&values[r] == reference) return "first";
-        return values[r][c] == (*reference)[c] ? "same" : "differs";
+        if (&values[r] == reference) return Tr("第一个");
+        return Tr(values[r][c] == (*reference)[c] ? NoTr("相同") : NoTr("不同"));
     };
 
     // Columns whose value is the same in every readable row.
@@ -234,16 +241,16 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
         for (size_t r = 0; r < sources.size() && reference; ++r)
             if (sources[r].Error.empty() && values[r][c] != (*reference)[c]) all = false;
         // Upright pictures in every file are nothing to tell.
-        if (all && reference && heads[c] == "rotation" && (*reference)[c] == "0") continue;
+        if (all && reference && c == kRotationColumn && (*reference)[c] == "0") continue;
         (all ? shared : differing).push_back(c);
     }
     if (!differing.empty()) same = false;
 
     std::string text;
     if (reference && !shared.empty()) {
-        std::string line = "same in every file:";
+        std::string line = Tr("所有文件相同：");
         for (size_t c : shared) {
-            const std::string item = " " + heads[c] + " " + (inWords(c) ? "same" : (*reference)[c]);
+            const std::string item = " " + heads[c] + " " + (inWords(c) ? std::string(Tr("相同")) : (*reference)[c]);
             if (DisplayWidth(line) + DisplayWidth(item) + 1 > width) {
                 text += line + "\n";
                 line = " ";
@@ -260,7 +267,8 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
             if (sources[r].Error.empty())
                 colWidth[c] = std::max(colWidth[c], DisplayWidth(shown(r, c)) + 1);
     }
-    int nameWidth = DisplayWidth("file");
+    const std::string fileHead = Tr("文件");
+    int nameWidth = DisplayWidth(fileHead);
     for (const TEncodingSource& s : sources)
         nameWidth = std::max(nameWidth, DisplayWidth(BaseName(s.Facts.File)));
     // The names get at most half the screen when values need the rest.
@@ -287,7 +295,7 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
 
     for (size_t b = 0; b < blocks.size(); ++b) {
         if (b > 0) text += "\n";
-        std::string line = Pad("file", nameWidth);
+        std::string line = Pad(fileHead, nameWidth);
         for (size_t c : blocks[b]) line += std::string(kGap, ' ') + Pad(heads[c], colWidth[c]);
         while (!line.empty() && line.back() == ' ') line.pop_back();
         text += line + "\n";

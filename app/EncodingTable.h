@@ -23,8 +23,8 @@ struct TEncodingSource {
 /// equal digest, whatever the packing).
 std::vector<std::string> EncodingValues(const TSourceFacts& facts);
 
-/// The column heads, matching EncodingValues.
-const std::vector<std::string>& EncodingHeads();
+/// The column heads, matching EncodingValues, in the messages' language.
+std::vector<std::string> EncodingHeads();
 
 /// Columns a UTF-8 text takes on a terminal: East Asian wide and full-width
 /// characters count two, combining marks none, bytes of broken UTF-8 one.

@@ -15,6 +15,12 @@ bool NamesNoLanguage(const std::string& locale) {
     return locale.empty() || locale == "C" || locale == "POSIX" || locale.rfind("C.", 0) == 0;
 }
 
+// gettext reads LANGUAGE unless the messages locale is exactly C (POSIX is
+// the same locale); C.UTF-8 lets it.
+bool IgnoresLanguageList(const std::string& locale) {
+    return locale.empty() || locale == "C" || locale == "POSIX";
+}
+
 // The language of one locale name ("zh_TW.UTF-8@x" -> "zh_TW"), or "" when
 // the program does not speak it.
 std::string Spoken(const std::string& locale) {
@@ -34,16 +40,18 @@ std::string InterfaceLanguageFor(const char* language, const char* lcAll, const 
                                : Set(lcMessages) ? lcMessages
                                : Set(lang)       ? lang
                                                  : "";
-    if (NamesNoLanguage(locale)) return "zh_CN";
-    // As in gettext, a LANGUAGE list replaces the locale's language: a list
-    // of languages without a catalogue falls back to the program's own texts.
+    if (IgnoresLanguageList(locale)) return "zh_CN";
+    // As in gettext, a LANGUAGE list replaces the locale's language.
+    if (!Set(language) && NamesNoLanguage(locale)) return "zh_CN";
     const std::string list = Set(language) ? language : locale;
     for (size_t from = 0; from <= list.size();) {
         const size_t colon = std::min(list.find(':', from), list.size());
         if (const std::string s = Spoken(list.substr(from, colon - from)); !s.empty()) return s;
         from = colon + 1;
     }
-    return "zh_CN";
+    // A language the program does not speak: English, the language most
+    // of its users read after their own.
+    return "en";
 }
 
 std::string InterfaceLanguage() {

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "app/MergeCheck.h"
+#include "app/Messages.h"
 #include "app/PendingOutput.h"
 #include "app/StreamPlan.h"
 #include "binding/Entries.h"
@@ -223,7 +224,7 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         return jrError;
     }
     if (task.Finished) return jrDone;
-    message = "用户停止";
+    message = Tr("用户停止");
     // A file of a header and an ending only would replace the old output
     // with nothing worth keeping.
     return task.MediaPacketsWritten > 0 ? jrStopped : jrStoppedEmpty;
@@ -239,36 +240,37 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
                             const std::string& outputFile, const TJoinSettings& settings,
                             const std::function<void()>& onWait) {
     if (outputFile.empty()) {
-        user.Tell("请设定“合并到文件”");
+        user.Tell(Tr("请设定“合并到文件”"));
         return jrError;
     }
     // Checked before anything is asked: an old output must not be at stake
     // when no merge follows, and a source must never be overwritten.
     if (files.empty()) {
-        user.Tell("请增加视频文件");
+        user.Tell(Tr("请增加视频文件"));
         return jrError;
     }
     for (const auto& f : files)
         if (SameFile(f, outputFile)) {
-            user.Tell(outputFile + "是源文件组中的文件，不能作为合并到文件");
+            user.Tell(TrF("{1}是源文件组中的文件，不能作为合并到文件", {outputFile}));
             return jrError;
         }
     struct stat st;
     if (::stat(outputFile.c_str(), &st) == 0) {
         // A device or a folder is no file to replace.
         if (!S_ISREG(st.st_mode)) {
-            user.Tell(outputFile + "不是普通文件，不能作为合并到文件");
+            user.Tell(TrF("{1}不是普通文件，不能作为合并到文件", {outputFile}));
             return jrError;
         }
-        if (!user.AskYesNo(outputFile + "已经存在，是否覆盖？")) return jrError;
+        if (!user.AskYesNo(TrF("{1}已经存在，是否覆盖？", {outputFile}))) return jrError;
     }
     // The merge writes beside the output; the old output is replaced only by
     // a merge that is kept (done, or stopped with a playable partial file).
     TPendingOutput pending;
     std::string why;
     if (!pending.Create(outputFile, why)) {
-        user.Tell(::stat(outputFile.c_str(), &st) == 0 ? outputFile + "已经存在，并且不可覆盖"
-                                                       : "SetOutputFile Error: " + why);
+        user.Tell(::stat(outputFile.c_str(), &st) == 0
+                      ? TrF("{1}已经存在，并且不可覆盖", {outputFile})
+                      : "SetOutputFile Error: " + why);
         return jrError;
     }
     std::string message, notice;
@@ -299,23 +301,24 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     }
     const bool noticeShown = notice.empty() || user.Notice(notice);
     if (result == jrDone) {
-        user.Notify(nkInformation, noticeShown ? "合并成功" : "合并成功\n" + notice);
+        user.Notify(nkInformation,
+                    noticeShown ? std::string(Tr("合并成功")) : Tr("合并成功") + ("\n" + notice));
         if (settings.DeleteSources && user.StopRequested()) {
             // A stop once the merge is in place keeps it, and the sources.
-            user.Notify(nkWarning, "已停止，源文件未删除");
+            user.Notify(nkWarning, Tr("已停止，源文件未删除"));
         } else if (settings.DeleteSources) {
             if (!VerifyMerge(sources, outputFile, settings.FastJoin, why)) {
-                user.Notify(nkWarning, "合并后的文件未通过检查，源文件未删除：" + why);
+                user.Notify(nkWarning, TrF("合并后的文件未通过检查，源文件未删除：{1}", {why}));
                 return result;
             }
             std::string failed;
             for (const auto& f : files)
                 if (::unlink(f.c_str()) != 0 && ::access(f.c_str(), F_OK) == 0) failed += f + "\n";
             if (!failed.empty()) {
-                user.Notify(nkWarning, "合并成功，但以下源文件未能删除：\n" + failed);
+                user.Notify(nkWarning, TrF("合并成功，但以下源文件未能删除：\n{1}", {failed}));
             } else {
                 files.clear();
-                user.Notify(nkInformation, "合并后删除源文件组，成功");
+                user.Notify(nkInformation, Tr("合并后删除源文件组，成功"));
             }
         }
     }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "app/Messages.h"
 #include "binding/Entries.h"
 #include "probe/FFDecode.h"
 #include "transcoder/StreamTables.h"
@@ -30,8 +31,8 @@ struct TStreamRead {
 
 std::string Seconds(int64_t us) {
     char b[32];
-    std::snprintf(b, sizeof b, "%.2f s", double(us) / kUs);
-    return b;
+    std::snprintf(b, sizeof b, "%.2f", double(us) / kUs);
+    return TrF("{1} 秒", {b});
 }
 
 // The join whose window holds t, or -1.
@@ -70,7 +71,7 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
     for (size_t i = 0; i < sources.size(); ++i) {
         const TSourceFacts& s = sources[i];
         if (s.Duration < 0) {
-            why = s.File + "：时长未知";
+            why = TrF("{1}：时长未知", {s.File});
             return false;
         }
         if (i > 0) joins.push_back(sum);
@@ -105,7 +106,7 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
         if (!codec) continue;
         s.Decoder.reset(lib().avcodec_alloc_context3(codec));
         if (!s.Decoder || lib().avcodec_parameters_to_context(s.Decoder.get(), par) < 0) {
-            why = output + "：无法解码";
+            why = TrF("{1}：无法解码", {output});
             return false;
         }
         // Damage the decoder would hide must count.
@@ -114,10 +115,10 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
         if (lib().avcodec_open2(s.Decoder.get(), codec, nullptr) < 0) s.Decoder.reset();
     }
     if (hasVideo != wantVideo || hasAudio != wantAudio) {
-        why = output + "：" +
-              (wantAudio && !hasAudio   ? "缺少音频"
-               : wantVideo && !hasVideo ? "缺少视频"
-                                        : "流的组成与源文件不同");
+        why = TrF(wantAudio && !hasAudio   ? NoTr("{1}：缺少音频")
+                  : wantVideo && !hasVideo ? NoTr("{1}：缺少视频")
+                                           : NoTr("{1}：流的组成与源文件不同"),
+                  {output});
         return false;
     }
     // The pictures must be shown turned as the sources were: a fast merge
@@ -125,15 +126,15 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
     const int turned = SurveySource(ic, output).Rotation;
     const int expected = fast && !sources.empty() ? sources[0].Rotation : 0;
     if (hasVideo && turned != expected) {
-        why = output + "：画面旋转 " + std::to_string(turned) + "°，与源文件的 " +
-              std::to_string(expected) + "° 不同";
+        why = TrF("{1}：画面旋转 {2}°，与源文件的 {3}° 不同",
+                  {output, std::to_string(turned), std::to_string(expected)});
         return false;
     }
     if (fast) {
         std::string file;
         const std::string d = EncodingDifference(sources, file);
         if (!d.empty()) {
-            why = file + "：编码与第一个文件不同（" + d + "）";
+            why = TrF("{1}：编码与第一个文件不同（{2}）", {file, d});
             return false;
         }
     }
@@ -141,7 +142,7 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
     PacketPtr pkt(lib().av_packet_alloc());
     FramePtr frame(lib().av_frame_alloc());
     if (!pkt || !frame) {
-        why = "out of memory";
+        why = Tr("内存不足");
         return false;
     }
     int ret;
@@ -177,21 +178,23 @@ bool VerifyMerge(const std::vector<TSourceFacts>& sources, const std::string& ou
         lib().av_packet_unref(pkt.get());
     }
     if (ret != AVERROR_EOF) {
-        why = output + "：读取出错";
+        why = TrF("{1}：读取出错", {output});
         return false;
     }
     for (TStreamRead& s : streams) {
         if (s.Type != AVMEDIA_TYPE_VIDEO && s.Type != AVMEDIA_TYPE_AUDIO) continue;
-        const char* kind = s.Type == AVMEDIA_TYPE_VIDEO ? "视频" : "音频";
         const int64_t length = s.First == kNoTime ? 0 : s.End - s.First;
         if (std::llabs(length - sum) > kUs) {
-            why = output + "：" + kind + "时长 " + Seconds(length) + "，与源文件的总时长 " +
-                  Seconds(sum) + " 不符";
+            why = TrF(s.Type == AVMEDIA_TYPE_VIDEO
+                          ? NoTr("{1}：视频时长 {2}，与源文件的总时长 {3} 不符")
+                          : NoTr("{1}：音频时长 {2}，与源文件的总时长 {3} 不符"),
+                      {output, Seconds(length), Seconds(sum)});
             return false;
         }
         if (s.Errors > 0) {
-            why = output + "：" + kind + "在 " + Seconds(s.FirstErrorAt - s.First) +
-                  " 处的衔接无法正常解码";
+            why = TrF(s.Type == AVMEDIA_TYPE_VIDEO ? NoTr("{1}：视频在 {2} 处的衔接无法正常解码")
+                                                   : NoTr("{1}：音频在 {2} 处的衔接无法正常解码"),
+                      {output, Seconds(s.FirstErrorAt - s.First)});
             return false;
         }
     }

@@ -103,6 +103,11 @@ bool ContainerKeepsRotation(const std::string& container);
 std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
                              const std::string& container = "flv");
 
+/// The end of every FastMergeProblem text: the window's advice to untick
+/// fast merge, in the messages' language (a front end without the box words
+/// its own).
+std::string FastModeAdvice();
+
 /// The NAL units of H.264/HEVC extra data in either form (avcC/hvcC with
 /// length prefixes, or Annex-B start codes), each as raw bytes, sorted; the
 /// whole extra data as one unit when it is neither.

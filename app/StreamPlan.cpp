@@ -1,6 +1,8 @@
 // app/StreamPlan.cpp — the further streams a merge keeps.
 #include "app/StreamPlan.h"
 
+#include "app/Messages.h"
+
 namespace tw {
 
 namespace {
@@ -15,10 +17,11 @@ bool TextSubtitle(AVCodecID codec) {
 
 // "第 2 条音轨（aac，fra）"
 std::string Describe(const TTrackFacts& t, int ordinal) {
-    std::string text = "第 " + std::to_string(ordinal + 1) + " 条" +
-                       (t.Type == AVMEDIA_TYPE_AUDIO ? "音轨" : "字幕") + "（" + CodecName(t.Codec);
-    if (!t.Language.empty()) text += "，" + t.Language;
-    return text + "）";
+    const std::string which =
+        TrF(t.Type == AVMEDIA_TYPE_AUDIO ? NoTr("第 {1} 条音轨") : NoTr("第 {1} 条字幕"),
+            {std::to_string(ordinal + 1)});
+    if (t.Language.empty()) return TrF("{1}（{2}）", {which, CodecName(t.Codec)});
+    return TrF("{1}（{2}，{3}）", {which, CodecName(t.Codec), t.Language});
 }
 
 }  // namespace
@@ -54,11 +57,12 @@ TStreamPlan PlanStreams(const TSourceFacts& first, const std::string& container,
                          first.CoverCodec == AV_CODEC_ID_BMP;
     plan.KeepCover = first.HasCover && picture && (mp4 || container == "matroska");
     if (first.HasCover && !plan.KeepCover)
-        left.push_back("封面图片（" + CodecName(first.CoverCodec) + "）");
+        left.push_back(TrF("封面图片（{1}）", {CodecName(first.CoverCodec)}));
     if (!left.empty()) {
-        plan.Notice = "注意：" + ContainerShownName(container) + " 文件不能存入第一个文件的";
-        for (size_t i = 0; i < left.size(); ++i) plan.Notice += (i ? "、" : "") + left[i];
-        plan.Notice += "，合并后的文件不含这些流";
+        std::string list;
+        for (size_t i = 0; i < left.size(); ++i) list += (i ? Tr("、") : "") + left[i];
+        plan.Notice = TrF("注意：{1} 文件不能存入第一个文件的{2}，合并后的文件不含这些流",
+                          {ContainerShownName(container), list});
     }
     return plan;
 }

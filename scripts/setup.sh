@@ -11,6 +11,9 @@ export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 
 TW_PACKAGES=(
     g++ cmake ninja-build pkg-config ccache
+    # msgfmt compiles the message catalogues; the tests read them with
+    # xgettext and msgmerge.
+    gettext
     libgtest-dev nlohmann-json3-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
     libswresample-dev libavfilter-dev libavdevice-dev

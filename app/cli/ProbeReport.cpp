@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "app/EncodingTable.h"
+#include "app/Messages.h"
 #include "app/SourceLength.h"
+#include "app/cli/CommandLineText.h"
 #include "app/cli/JsonText.h"
 #include "binding/Entries.h"
 #include "probe/FFDecode.h"
@@ -61,8 +63,8 @@ std::string StreamJson(const AVStream* st) {
 
 std::string Seconds(int64_t us) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f s", us / 1e6);
-    return text;
+    std::snprintf(text, sizeof text, "%.2f", us / 1e6);
+    return TrF("{1} 秒", {text});
 }
 
 std::string BaseName(const std::string& path) {
@@ -80,8 +82,8 @@ std::vector<std::string> EncodingDifferences(const std::vector<TSourceFacts>& so
         const std::vector<std::string> v = EncodingValues(sources[i]);
         for (size_t c = 0; c < v.size(); ++c)
             if (v[c] != first[c])
-                list.push_back(EncodingHeads()[c] + " " + v[c] + " / " + first[c] + " (" +
-                               sources[i].File + ")");
+                list.push_back(TrF("{1} {2} / {3}（{4}）",
+                                   {EncodingHeads()[c], v[c], first[c], sources[i].File}));
     }
     return list;
 }
@@ -110,8 +112,10 @@ int RunProbe(const std::vector<std::string>& inputs, const std::string& containe
         row.Facts.File = file;
         TFFDecoder d;
         if (!d.LoadFile(file)) {
-            row.Error = "LoadFile Error: " + d.LastError;
-            reasons.push_back(file + ": " + row.Error);
+            // The row names the file; the message the component's reason.
+            row.Error = CommandLineMessage(d.LastError);
+            if (row.Error.rfind(file + ": ", 0) == 0) row.Error.erase(0, file.size() + 2);
+            reasons.push_back(TrF("{1}：{2}", {file, row.Error}));
             objects.push_back("{\"file\":" + JsonString(file) +
                               ",\"error\":" + JsonString(row.Error) + "}");
         } else {
@@ -124,7 +128,7 @@ int RunProbe(const std::vector<std::string>& inputs, const std::string& containe
                 std::string text =
                     BaseName(file) + " " + (length.Best() >= 0 ? Seconds(length.Best()) : "-");
                 if (length.Missing() > 0)
-                    text += " (of the " + Seconds(length.Header) + " its header gives)";
+                    text += TrF("（文件头给出的是 {1}）", {Seconds(length.Header)});
                 durations.push_back(text);
             }
         }
@@ -144,7 +148,7 @@ int RunProbe(const std::vector<std::string>& inputs, const std::string& containe
     } else {
         bool same = false;
         std::string text = EncodingTableText(table, width, same, true);
-        std::string line = "duration:";
+        std::string line = Tr("时长：");
         for (size_t i = 0; i < durations.size(); ++i) {
             const std::string item = " " + durations[i] + (i + 1 < durations.size() ? "," : "");
             if (DisplayWidth(line) + DisplayWidth(item) > width) {
@@ -156,7 +160,7 @@ int RunProbe(const std::vector<std::string>& inputs, const std::string& containe
         if (!durations.empty()) text += line + "\n";
         // What the marks of the table cannot show.
         if (const std::string problem = FastMergeProblem(readable, container); !problem.empty())
-            text += "no fast merge: " + problem + "\n";
+            text += TrF("不能快速合并：{1}", {problem}) + "\n";
         std::fputs(text.c_str(), stdout);
     }
     return possible ? 0 : 1;

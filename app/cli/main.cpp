@@ -23,9 +23,11 @@
 
 #include "app/EncodingTable.h"
 #include "app/JoinDriver.h"
+#include "app/Messages.h"
 #include "app/OutputContainer.h"
 #include "app/PendingOutput.h"
 #include "app/SourceLength.h"
+#include "app/cli/CommandLineText.h"
 #include "app/cli/Options.h"
 #include "app/cli/ProbeReport.h"
 #include "app/cli/ProgressReport.h"
@@ -41,56 +43,51 @@ using namespace tw;
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: tarnwick-join [OPTION]... -o OUTPUT [--] INPUT...\n"
-    "  or:  tarnwick-join --probe [--json] INPUT...\n"
+constexpr const char* kUsage = NoTr(
+    "用法：tarnwick-join [选项]... -o 输出文件 [--] 输入文件...\n"
+    "  或：tarnwick-join --probe [--json] 输入文件...\n"
     "\n"
-    "Joins the INPUT files, in order, into one file OUTPUT. Its extension picks the\n"
-    "container: .flv .f4v FLV, .mp4 .m4v .mov MP4, .mkv Matroska, .ts MPEG-TS; any\n"
-    "other FLV.\n"
+    "把各个输入文件按顺序合并成一个输出文件。输出文件的扩展名决定容器：.flv .f4v\n"
+    "为 FLV，.mp4 .m4v .mov 为 MP4，.mkv 为 Matroska，.ts 为 MPEG-TS，其他为 FLV。\n"
     "\n"
-    "Mandatory arguments to long options are mandatory for short options too.\n"
-    "  -o, --output=FILE   the file to write (OUTPUT)\n"
-    "  -f, --fast          copy the compressed streams (the sources must share one encoding)\n"
-    "                      instead of re-encoding to H.264 and AAC\n"
-    "      --auto          copy when the sources share one encoding that the container\n"
-    "                      can hold, re-encode otherwise\n"
-    "  -y, --overwrite     replace an existing OUTPUT without asking\n"
-    "      --delete-sources  delete the sources once the merged file has been checked\n"
-    "      --threads=N     decoder and encoder threads of a re-encoding merge, 1 to 256\n"
-    "                      (default: the libraries' own choice)\n"
-    "      --format=NAME   the container, whatever the extension: flv, mp4, mov, mkv, ts\n"
-    "  -q, --quiet         print nothing but errors\n"
-    "  -v, --verbose       show the libraries' log (repeat for more)\n"
-    "      --check         with --fast: refuse sources whose encodings differ, without\n"
-    "                      asking\n"
-    "      --force         with --fast: copy sources whose encodings differ (exit\n"
-    "                      status 3); otherwise they are refused, or on a terminal\n"
-    "                      you are asked\n"
-    "      --probe         print the encoding table and durations of the sources and\n"
-    "                      exit: 0 when they can be fast-merged, 1 when not\n"
-    "      --json          with --probe: one JSON document instead of the table\n"
-    "      --progress=MODE how progress is shown: bar (on a terminal), lines (a line\n"
-    "                      at a whole percent, at most one per 10 s; otherwise),\n"
-    "                      json (one object per line on standard output), none\n"
-    "      --chapters-per-source  one chapter per source, titled with its file name\n"
-    "                      (MP4, MOV and MKV outputs; the sources' own chapters are\n"
-    "                      always kept, shifted to where each source starts)\n"
-    "  -h, --help          display this help and exit\n"
-    "      --version       output version information and exit\n"
-    "  --                  the arguments that follow are files\n"
+    "长选项必需的参数对于短选项也是必需的。\n"
+    "  -o, --output=文件   要写入的文件（输出文件）\n"
+    "  -f, --fast          复制压缩的音视频流（快速合并，各源文件的编码必须相同），\n"
+    "                      而不是重新编码为 H.264 和 AAC\n"
+    "      --auto          各源文件的编码相同且容器能存入时复制，否则重新编码\n"
+    "  -y, --overwrite     不经询问覆盖已有的输出文件\n"
+    "      --delete-sources  合并后的文件通过检查后删除源文件\n"
+    "      --threads=N     重新编码合并时解码和编码的线程数，1 到 256\n"
+    "                      （默认：由库自行选择）\n"
+    "      --format=名称   容器，不论扩展名是什么：flv、mp4、mov、mkv、ts\n"
+    "  -q, --quiet         只显示错误\n"
+    "  -v, --verbose       显示库的日志（重复可显示更多）\n"
+    "      --check         与 --fast 一起用：不经询问，拒绝编码不同的源文件\n"
+    "      --force         与 --fast 一起用：照样复制编码不同的源文件（退出状态\n"
+    "                      为 3）；否则拒绝合并，在终端上则会询问\n"
+    "      --probe         显示各源文件的编码表和时长后退出：能快速合并时退出状态\n"
+    "                      为 0，不能时为 1\n"
+    "      --json          与 --probe 一起用：输出一个 JSON 文档而不是表格\n"
+    "      --progress=方式 进度的显示方式：bar（终端上的进度条），lines（每到整百分点\n"
+    "                      显示一行，至多每 10 秒一行；不是终端时的默认），json（在\n"
+    "                      标准输出上每次一个对象，一行一个），none（不显示）\n"
+    "      --chapters-per-source  每个源文件一个章节，以其文件名为标题\n"
+    "                      （MP4、MOV 和 MKV 输出；源文件自己的章节总会保留，\n"
+    "                      并移到各源文件开始的位置）\n"
+    "  -h, --help          显示此帮助后退出\n"
+    "      --version       显示版本信息后退出\n"
+    "  --                  其后的参数都是文件\n"
     "\n"
-    "Long options may be abbreviated while they stay unambiguous.\n"
+    "长选项在不致混淆时可以缩写。\n"
     "\n"
-    "Exit status:\n"
-    "  0    merged (--probe: the sources can be fast-merged)\n"
-    "  1    an error (the message on standard error); --probe: the sources\n"
-    "       cannot be fast-merged, or one cannot be read\n"
-    "  2    a bad command line\n"
-    "  3    merged, but you must act: the sources were kept because the check\n"
-    "       before deleting them failed (or one could not be deleted), or sources\n"
-    "       whose encodings differ were copied (--force, or yes at the question)\n"
-    "  130  stopped by Ctrl-C or SIGTERM\n";
+    "退出状态：\n"
+    "  0    合并成功（--probe：各源文件能快速合并）\n"
+    "  1    出错（错误信息在标准错误输出上）；--probe：各源文件不能快速合并，\n"
+    "       或有源文件无法读取\n"
+    "  2    命令行有误\n"
+    "  3    已合并，但需要您处理：删除前的检查未通过（或有源文件未能删除），\n"
+    "       源文件已保留；或复制了编码不同的源文件（--force，或对询问回答了 y）\n"
+    "  130  被 Ctrl-C 或 SIGTERM 停止\n");
 
 std::atomic<bool> gStop{false};
 std::atomic<int> gSignals{0};
@@ -106,9 +103,11 @@ std::atomic<bool> gHaveOutput{false};
 void TellNothingMerged() {
     struct stat st;
     if (!gHaveOutput) return (void)(isatty(STDERR_FILENO) && ::write(STDERR_FILENO, "\n", 1));
-    std::fprintf(stderr, "%sstopped: nothing was merged; %s %s\n",
-                 isatty(STDERR_FILENO) ? "\n" : "", gOutputName,
-                 ::stat(gOutputName, &st) == 0 ? "is unchanged" : "was not written");
+    const std::string text =
+        TrF(::stat(gOutputName, &st) == 0 ? NoTr("已停止：什么也没有合并；{1} 保持原样")
+                                          : NoTr("已停止：什么也没有合并；没有写入 {1}"),
+            {gOutputName});
+    std::fprintf(stderr, "%s%s\n", isatty(STDERR_FILENO) ? "\n" : "", text.c_str());
     std::fflush(stderr);
 }
 
@@ -163,8 +162,8 @@ struct TArgs {
 // A mistake on the command line: one line naming it and where help is, so
 // that the reason does not scroll away behind the whole usage.
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "tarnwick-join: %s\nTry 'tarnwick-join --help' for more information.\n",
-                 problem.c_str());
+    std::fprintf(stderr, "%s%s\n%s\n", kProgramPrefix, problem.c_str(),
+                 Tr("请用“tarnwick-join --help”获取更多信息。"));
     return 2;
 }
 
@@ -195,13 +194,13 @@ std::string OptionProblem(int code, char** argv) {
     if (code == ':') {
         switch (optopt) {
             case 'o':
-                return "-o (--output) needs a file name";
+                return Tr("-o（--output）需要一个文件名");
             case cli::optThreads:
-                return "--threads needs a number";
+                return Tr("--threads 需要一个数字");
             case cli::optFormat:
-                return "--format needs a container name";
+                return Tr("--format 需要一个容器名称");
             default:
-                return "an option needs an argument";
+                return Tr("选项需要一个参数");
         }
     }
     if (optopt == 0 && wasLong) {
@@ -209,17 +208,17 @@ std::string OptionProblem(int code, char** argv) {
         LongOptionNamed(last, matches);
         if (matches.size() > 1) {
             std::string list;
-            for (const std::string& m : matches) list += " '" + m + "'";
-            return "option '" + name + "' is ambiguous; possibilities:" + list;
+            for (const std::string& m : matches) list += TrF(" “{1}”", {m});
+            return TrF("选项“{1}”有歧义；可能是：{2}", {name, list});
         }
-        return "unrecognized option '" + name + "'";
+        return TrF("无法识别的选项“{1}”", {name});
     }
     if (wasLong && last.find('=') != std::string::npos && !LongOptionNamed(last, matches).empty())
-        return "option '" + matches[0] + "' doesn't allow an argument";
+        return TrF("选项“{1}”不允许有参数", {matches[0]});
     if (optopt > 0 && optopt < 256)
-        return std::string("invalid option -- '") + char(optopt) +
-               "' (a file whose name starts with '-': put -- before it)";
-    return "bad option " + last;
+        return TrF("无效的选项 -- “{1}”（文件名以“-”开头的文件：请在它前面加 --）",
+                   {std::string(1, char(optopt))});
+    return TrF("错误的选项 {1}", {last});
 }
 
 class TCommandLineUser : public TJoinUser {
@@ -235,7 +234,8 @@ class TCommandLineUser : public TJoinUser {
             while (StopSignalled()) ::pause();
             if (answer == "y" || answer == "Y" || answer == "yes") return true;
         }
-        Messages.push_back(text + " no: use -y (--overwrite) to replace it");
+        // The driver asks only this: whether to replace the output.
+        Messages.push_back(TrF("{1}已经存在；加上 -y（--overwrite）即可覆盖", {FArgs.Output}));
         return false;
     }
     void Tell(const std::string& text) override { Messages.push_back(text); }
@@ -246,7 +246,7 @@ class TCommandLineUser : public TJoinUser {
     void Notify(TNoticeKind kind, const std::string& text) override {
         if (kind != nkWarning) return Tell(text);
         if (!StopRequested()) MustAct = true;
-        std::fprintf(stderr, "tarnwick-join: %s\n", text.c_str());
+        std::fprintf(stderr, "%s%s\n", kProgramPrefix, CommandLineMessage(text).c_str());
     }
     bool StopRequested() override { return gStop; }
     bool Notice(const std::string& text) override {
@@ -254,7 +254,7 @@ class TCommandLineUser : public TJoinUser {
         return true;
     }
     void Warn(const std::string& text) override {
-        if (!FArgs.Quiet) std::fprintf(stderr, "warning: %s\n", text.c_str());
+        if (!FArgs.Quiet) std::fprintf(stderr, "%s\n", TrF("警告：{1}", {text}).c_str());
     }
     // The progress itself comes from the encoder's reports; the driver
     // only clears the line.
@@ -272,16 +272,16 @@ class TCommandLineUser : public TJoinUser {
 // A missing or unreadable input, told before anything is opened.
 std::string InputProblem(const std::string& file) {
     struct stat st;
-    if (::stat(file.c_str(), &st) != 0) return file + ": " + std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return file + ": " + std::strerror(EISDIR);
-    if (::access(file.c_str(), R_OK) != 0) return file + ": " + std::strerror(errno);
+    if (::stat(file.c_str(), &st) != 0) return TrF("{1}：{2}", {file, SystemErrorText(errno)});
+    if (S_ISDIR(st.st_mode)) return TrF("{1}：{2}", {file, SystemErrorText(EISDIR)});
+    if (::access(file.c_str(), R_OK) != 0) return TrF("{1}：{2}", {file, SystemErrorText(errno)});
     return {};
 }
 
 std::string Seconds(int64_t us) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f s", us / 1e6);
-    return text;
+    std::snprintf(text, sizeof text, "%.1f", us / 1e6);
+    return TrF("{1} 秒", {text});
 }
 
 // The first value in which a source differs from the first one, as
@@ -355,31 +355,30 @@ std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args
         const std::string difference = FirstDifference(facts);
         fast = problem.empty() && difference.empty();
         if (!args.Quiet)
-            std::printf(
-                "--auto: %s\n",
-                fast ? "fast merge (the sources share one encoding)"
-                : !difference.empty()
-                    ? ("re-encoding: the sources are encoded differently: " + difference).c_str()
-                    : ("re-encoding: " + problem).c_str());
+            std::printf("%s\n",
+                        fast ? Tr("--auto：快速合并（各源文件的编码相同）")
+                        : !difference.empty()
+                            ? TrF("--auto：重新编码：各源文件的编码不同：{1}", {difference}).c_str()
+                            : TrF("--auto：重新编码：{1}", {FastMergeReason(problem)}).c_str());
         std::fflush(stdout);
     } else if (args.Fast && !same) {
         // The table shows every value that differs; the message the first.
         std::fputs(tableText.c_str(), stderr);
         const std::string difference = FirstDifference(facts);
-        if (args.Check)
-            return "the sources are encoded differently (marked *): refusing a fast merge";
+        if (args.Check) return Tr("各源文件的编码不同（标有 *）：拒绝快速合并");
         // Sources no copy can join are refused by the merge itself, with its
         // own reason: nothing to ask or force.
         if (!FastMergeProblem(facts, container).empty()) return {};
-        const std::string why = "the sources are encoded differently (" +
-                                (difference.empty() ? std::string("marked *") : difference) + ")";
-        if (!args.Force && !(mayAsk && TerminalSaysYes(why + "; copy them anyway?")))
-            return "tarnwick-join: refusing a fast merge: " + why +
-                   "; merge without -f to re-encode them, or add --force to copy them";
+        const std::string why =
+            TrF("各源文件的编码不同（{1}）", {difference.empty() ? Tr("标有 *") : difference});
+        if (!args.Force && !(mayAsk && TerminalSaysYes(TrF("{1}；仍然复制它们吗？", {why}))))
+            return TrF("拒绝快速合并：{1}；不带 -f 合并即可重新编码，加上 --force 则照样复制",
+                       {why});
         forced = true;
-        std::fprintf(stderr,
-                     "warning: the sources are encoded differently (marked *); the "
-                     "fast merge may not play correctly\n");
+        std::fprintf(
+            stderr, "%s\n",
+            TrF("警告：{1}", {Tr("各源文件的编码不同（标有 *）；快速合并的文件可能无法正常播放")})
+                .c_str());
     }
     return {};
 }
@@ -387,6 +386,8 @@ std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Sets LANGUAGE for gettext: before any other thread exists.
+    SetUpMessages();
     // Before any other thread exists, so that every thread inherits the mask.
     WatchStopSignals();
     TArgs args;
@@ -398,7 +399,7 @@ int main(int argc, char** argv) {
         if (c == -1) break;
         switch (c) {
             case 'h':
-                std::printf("%s", kUsage);
+                std::printf("%s", Tr(kUsage));
                 return 0;
             case cli::optVersion:
                 std::printf("tarnwick-join %s\n", TARNWICK_VERSION);
@@ -450,29 +451,29 @@ int main(int argc, char** argv) {
                 errno = 0;
                 const long n = std::strtol(optarg, &end, 10);
                 if (!*optarg || *end || errno || n < 1 || n > 256)
-                    return Usage(std::string("bad thread count '") + optarg + "' (1 to 256)");
+                    return Usage(TrF("错误的线程数“{1}”（1 到 256）", {optarg}));
                 args.Threads = static_cast<int>(n);
                 break;
             }
             case cli::optFormat:
                 args.Format = optarg;
                 if (ContainerFor("", args.Format).empty())
-                    return Usage("unknown container " + args.Format + " (flv, mp4, mov, mkv, ts)");
+                    return Usage(TrF("未知的容器 {1}（flv、mp4、mov、mkv、ts）", {args.Format}));
                 break;
             default:
                 return Usage(OptionProblem(c, argv));
         }
     }
     for (int i = optind; i < argc; ++i) args.Inputs.push_back(argv[i]);
-    if (args.Inputs.empty()) return Usage("no input files");
-    if (args.Output.empty() && !args.Probe) return Usage("no output file (-o)");
-    if (args.Fast && args.Auto) return Usage("--fast and --auto exclude each other");
+    if (args.Inputs.empty()) return Usage(Tr("没有输入文件"));
+    if (args.Output.empty() && !args.Probe) return Usage(Tr("没有输出文件（-o）"));
+    if (args.Fast && args.Auto) return Usage(Tr("--fast 和 --auto 不能同时使用"));
     // --check compares before a copy; --auto compares anyway and re-encodes
     // sources that differ, and a re-encoding merge has nothing to refuse.
-    if (args.Check && !args.Fast) return Usage("--check needs -f (--fast)");
-    if (args.Force && !args.Fast) return Usage("--force needs -f (--fast)");
-    if (args.Check && args.Force) return Usage("--check and --force exclude each other");
-    if (args.Json && !args.Probe) return Usage("--json needs --probe");
+    if (args.Check && !args.Fast) return Usage(Tr("--check 需要 -f（--fast）"));
+    if (args.Force && !args.Fast) return Usage(Tr("--force 需要 -f（--fast）"));
+    if (args.Check && args.Force) return Usage(Tr("--check 和 --force 不能同时使用"));
+    if (args.Json && !args.Probe) return Usage(Tr("--json 需要 --probe"));
     // Progress for a program, or for a person: a bar on a terminal, lines
     // for a log. JSON owns standard output: everything else printed there
     // goes to standard error.
@@ -509,14 +510,14 @@ int main(int argc, char** argv) {
     if (!args.Probe)
         for (const auto& f : args.Inputs)
             if (const std::string why = InputProblem(f); !why.empty()) {
-                std::fprintf(stderr, "tarnwick-join: %s\n", why.c_str());
+                std::fprintf(stderr, "%s%s\n", kProgramPrefix, why.c_str());
                 failed(why);
                 return 1;
             }
 
     TFFEncoder encoder;
     if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(GetLibraryFolder())) {
-        std::fprintf(stderr, "%s\n", encoder.LastError.c_str());
+        std::fprintf(stderr, "%s%s\n", kProgramPrefix, encoder.LastError.c_str());
         return 1;
     }
     TLogCapture log(args.Verbose);
@@ -532,8 +533,8 @@ int main(int argc, char** argv) {
     const std::string container = ContainerFor(args.Output, args.Format);
     if (args.ChaptersPerSource && !args.Probe && container != "mp4" && container != "mov" &&
         container != "matroska")
-        return Usage("--chapters-per-source: " + container +
-                     " holds no chapters (use .mp4, .mov or .mkv)");
+        return Usage(
+            TrF("--chapters-per-source：{1} 不能保存章节（请用 .mp4、.mov 或 .mkv）", {container}));
     if (args.Probe)
         return cli::RunProbe(args.Inputs, container, args.Json, TerminalWidth(STDOUT_FILENO));
 
@@ -554,18 +555,22 @@ int main(int argc, char** argv) {
         if (IsReadOnceFile(f)) {
             readOnce = true;
         } else if (!d.LoadFile(f)) {
-            row.Error = "LoadFile Error: " + d.LastError;
-            if (firstError.empty()) firstError = f + ": " + row.Error;
+            // The row names the file; the message the component's reason.
+            row.Error = CommandLineMessage(d.LastError);
+            if (row.Error.rfind(f + ": ", 0) == 0) row.Error.erase(0, f.size() + 2);
+            if (firstError.empty()) firstError = TrF("{1}：{2}", {f, row.Error});
         } else {
             row.Facts = SurveySource(d.FormatContext(), f);
             const TSourceLength length = MeasureSource(d.FormatContext());
             total = length.Best() > 0 && total >= 0 ? total + length.Best() : -1;
             if (const int64_t missing = length.Missing(); missing > 0 && !args.Quiet)
-                std::fprintf(stderr,
-                             "warning: %s ends at %s of the %s its header gives: %s "
-                             "missing (a truncated file?)\n",
-                             f.c_str(), Seconds(length.Readable).c_str(),
-                             Seconds(length.Header).c_str(), Seconds(missing).c_str());
+                std::fprintf(
+                    stderr, "%s\n",
+                    TrF("警告：{1}", {TrF("{1} 在 {2} 处结束，而文件头给出的时长是 {3}：缺少 "
+                                          "{4}（文件被截断了？）",
+                                          {f, Seconds(length.Readable), Seconds(length.Header),
+                                           Seconds(missing)})})
+                        .c_str());
         }
         facts.push_back(row.Facts);
     }
@@ -573,7 +578,7 @@ int main(int argc, char** argv) {
     // engine's total (from the headers) is all there is.
     progress.SetTotal(readOnce ? -1 : total);
     if (!firstError.empty()) {
-        std::fprintf(stderr, "tarnwick-join: %s\n", firstError.c_str());
+        std::fprintf(stderr, "%s%s\n", kProgramPrefix, firstError.c_str());
         failed(firstError);
         return 1;
     }
@@ -581,7 +586,7 @@ int main(int argc, char** argv) {
     if (!readOnce) {
         const std::string refusal = ChooseMode(facts, args, container, true, args.Fast, forced);
         if (!refusal.empty()) {
-            std::fprintf(stderr, "%s\n", refusal.c_str());
+            std::fprintf(stderr, "%s%s\n", kProgramPrefix, refusal.c_str());
             failed(refusal);
             return 1;
         }
@@ -623,20 +628,24 @@ int main(int argc, char** argv) {
     };
     switch (MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, stopOnSignal)) {
         case jrStopped:
-            std::fprintf(stderr, "stopped: %s keeps what was merged so far\n", args.Output.c_str());
-            progress.Finish(cli::TProgressEnd::Stopped, "stopped", -1, wall());
+        {
+            const std::string text = TrF("已停止：{1} 保留了已经合并的部分", {args.Output});
+            std::fprintf(stderr, "%s\n", text.c_str());
+            progress.Finish(cli::TProgressEnd::Stopped, text, -1, wall());
+        }
             return 130;
         case jrStoppedEmpty:
             TellNothingMerged();
-            progress.Finish(cli::TProgressEnd::Stopped, "stopped: nothing was merged", -1, wall());
+            progress.Finish(cli::TProgressEnd::Stopped, Tr("已停止：什么也没有合并"), -1, wall());
             return 130;
         case jrError: {
             // A failed merge leaves nothing behind and an old output as it was.
             log.PrintKept();
             std::string all;
             for (const auto& m : user.Messages) {
-                std::fprintf(stderr, "%s\n", m.c_str());
-                all += (all.empty() ? "" : "\n") + m;
+                const std::string text = CommandLineMessage(m);
+                std::fprintf(stderr, "%s%s\n", kProgramPrefix, text.c_str());
+                all += (all.empty() ? "" : "\n") + text;
             }
             failed(all);
             return 1;
@@ -655,9 +664,11 @@ int main(int argc, char** argv) {
         TFFDecoder probe;
         struct stat st;
         if (probe.LoadFile(args.Output) && ::stat(args.Output.c_str(), &st) == 0)
-            std::printf("%s: %s, %lld bytes\n", args.Output.c_str(),
-                        SecondsToHMS(int(probe.FormatContext()->duration / 1000000)).c_str(),
-                        static_cast<long long>(st.st_size));
+            std::printf("%s\n", TrF("{1}：{2}，{3} 字节",
+                                    {args.Output,
+                                     SecondsToHMS(int(probe.FormatContext()->duration / 1000000)),
+                                     std::to_string(static_cast<long long>(st.st_size))})
+                                    .c_str());
     }
     return user.MustAct || forced ? 3 : 0;
 }

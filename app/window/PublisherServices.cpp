@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QToolButton>
 
+#include "app/Messages.h"
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 
@@ -43,14 +44,15 @@ std::string AboutText() {
     text += Version("libavformat", lib().avformat_version) + "\n";
     text += Version("libavutil", lib().avutil_version) + "\n";
     const std::string& folder = FFLoader().LibraryPath();
-    text += "库文件夹: " + (folder.empty() ? std::string("system") : folder);
+    text += TrF("库文件夹: {1}", {folder.empty() ? std::string(Tr("系统")) : folder});
     return text;
 }
 
 void FillPublisherPanels(QWidget* notice, QWidget* menu) {
-    auto* banner = new QLabel(QStringLiteral("<b>Tarnwick</b>　把多个视频文件合并成一个 FLV 文件。"
-                                             "提示：可以把文件直接拖到列表里。"),
-                              notice);
+    auto* banner =
+        new QLabel(QString::fromUtf8(Tr("<b>Tarnwick</b>　把多个视频文件合并成一个 FLV 文件。"
+                                        "提示：可以把文件直接拖到列表里。")),
+                   notice);
     banner->setObjectName(QStringLiteral("lblNotice"));
     auto* noticeLayout = new QHBoxLayout(notice);
     noticeLayout->setContentsMargins(8, 0, 8, 0);
@@ -58,11 +60,11 @@ void FillPublisherPanels(QWidget* notice, QWidget* menu) {
 
     auto* button = new QToolButton(menu);
     button->setObjectName(QStringLiteral("btnMenu"));
-    button->setText(QStringLiteral("菜单"));
+    button->setText(QString::fromUtf8(Tr("菜单")));
     button->setPopupMode(QToolButton::InstantPopup);
     button->setAutoRaise(true);
     auto* popup = new QMenu(button);
-    QAction* about = popup->addAction(QStringLiteral("关于"));
+    QAction* about = popup->addAction(QString::fromUtf8(Tr("关于")));
     about->setObjectName(QStringLiteral("actAbout"));
     QObject::connect(about, &QAction::triggered, menu, [menu] {
         QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(Title()),

@@ -1,6 +1,7 @@
 // app/window/SourceDifferences.cpp — the values in which sources differ.
 #include "app/window/SourceDifferences.h"
 
+#include "app/Messages.h"
 #include "binding/Entries.h"
 #include "probe/FFDecode.h"
 
@@ -21,10 +22,10 @@ std::string PixelFormatName(int format) {
 }
 
 std::string Streams(const TSourceFacts& s) {
-    if (s.HasVideo && s.HasAudio) return "video+audio";
-    if (s.HasVideo) return "video";
-    if (s.HasAudio) return "audio";
-    return "none";
+    if (s.HasVideo && s.HasAudio) return Tr("视频+音频");
+    if (s.HasVideo) return Tr("视频");
+    if (s.HasAudio) return Tr("音频");
+    return Tr("无");
 }
 
 }  // namespace
@@ -37,40 +38,40 @@ std::vector<std::string> SourceDifferences(const std::vector<TSourceFacts>& sour
         const TSourceFacts& b = sources[i];
         std::vector<std::string> values;
         auto differs = [&](bool d, const char* what, const std::string& bv, const std::string& av) {
-            if (d) values.push_back(std::string(what) + " " + bv + " / " + av);
+            if (d) values.push_back(std::string(Tr(what)) + " " + bv + " / " + av);
         };
-        differs(a.HasVideo != b.HasVideo || a.HasAudio != b.HasAudio, "streams", Streams(b),
+        differs(a.HasVideo != b.HasVideo || a.HasAudio != b.HasAudio, NoTr("流"), Streams(b),
                 Streams(a));
         if (a.HasVideo && b.HasVideo) {
-            differs(a.VideoCodec != b.VideoCodec, "video", CodecName(b.VideoCodec),
+            differs(a.VideoCodec != b.VideoCodec, NoTr("视频"), CodecName(b.VideoCodec),
                     CodecName(a.VideoCodec));
-            differs(a.VideoProfile != b.VideoProfile, "profile", std::to_string(b.VideoProfile),
+            differs(a.VideoProfile != b.VideoProfile, NoTr("档次"), std::to_string(b.VideoProfile),
                     std::to_string(a.VideoProfile));
-            differs(a.Width != b.Width || a.Height != b.Height, "size", Size(b.Width, b.Height),
-                    Size(a.Width, a.Height));
-            differs(a.PixFmt != b.PixFmt, "pix_fmt", PixelFormatName(b.PixFmt),
+            differs(a.Width != b.Width || a.Height != b.Height, NoTr("尺寸"),
+                    Size(b.Width, b.Height), Size(a.Width, a.Height));
+            differs(a.PixFmt != b.PixFmt, NoTr("像素格式"), PixelFormatName(b.PixFmt),
                     PixelFormatName(a.PixFmt));
             // An unknown aspect (0:1) is a square pixel.
             const AVRational sa = Square(a.SampleAspect), sb = Square(b.SampleAspect);
-            differs(sa.num * int64_t(sb.den) != sb.num * int64_t(sa.den), "sar", Ratio(sb),
+            differs(sa.num * int64_t(sb.den) != sb.num * int64_t(sa.den), NoTr("像素比"), Ratio(sb),
                     Ratio(sa));
-            differs(a.Rotation != b.Rotation, "rotation", std::to_string(b.Rotation),
+            differs(a.Rotation != b.Rotation, NoTr("旋转"), std::to_string(b.Rotation),
                     std::to_string(a.Rotation));
         }
         if (a.HasAudio && b.HasAudio) {
-            differs(a.AudioCodec != b.AudioCodec, "audio", CodecName(b.AudioCodec),
+            differs(a.AudioCodec != b.AudioCodec, NoTr("音频"), CodecName(b.AudioCodec),
                     CodecName(a.AudioCodec));
-            differs(a.AudioProfile != b.AudioProfile, "aprofile", std::to_string(b.AudioProfile),
-                    std::to_string(a.AudioProfile));
-            differs(a.SampleRate != b.SampleRate, "rate", std::to_string(b.SampleRate),
+            differs(a.AudioProfile != b.AudioProfile, NoTr("音频档次"),
+                    std::to_string(b.AudioProfile), std::to_string(a.AudioProfile));
+            differs(a.SampleRate != b.SampleRate, NoTr("采样率"), std::to_string(b.SampleRate),
                     std::to_string(a.SampleRate));
-            differs(a.Channels != b.Channels, "channels", std::to_string(b.Channels),
+            differs(a.Channels != b.Channels, NoTr("声道"), std::to_string(b.Channels),
                     std::to_string(a.Channels));
         }
         if (values.empty()) continue;
-        std::string line = b.File + ": ";
-        for (size_t v = 0; v < values.size(); ++v) line += (v ? ", " : "") + values[v];
-        lines.push_back(line);
+        std::string list;
+        for (size_t v = 0; v < values.size(); ++v) list += (v ? Tr("，") : "") + values[v];
+        lines.push_back(TrF("{1}：{2}", {b.File, list}));
     }
     return lines;
 }

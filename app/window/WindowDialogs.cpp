@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/Messages.h"
 #include "app/window/PublisherServices.h"
 
 namespace tw {
@@ -73,8 +74,8 @@ std::vector<std::string> TWindowDialogs::OpenFiles() {
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // Any other file the libraries read is one choice away.
-    dialog.setNameFilters({QStringLiteral("全部视频文件 (") + patterns.join(' ') + ")",
-                           QStringLiteral("所有文件 (*)")});
+    dialog.setNameFilters({QString::fromUtf8(Tr("全部视频文件")) + " (" + patterns.join(' ') + ")",
+                           QString::fromUtf8(Tr("所有文件")) + " (*)"});
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     std::vector<std::string> files;
     if (dialog.exec() != QDialog::Accepted) return files;
@@ -87,7 +88,8 @@ std::string TWindowDialogs::SaveFile() {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("f4v"));
-    dialog.setNameFilters({QStringLiteral("F4v视频文件 (*.f4v)"), QStringLiteral("所有文件 (*)")});
+    dialog.setNameFilters({QString::fromUtf8(Tr("F4v视频文件")) + " (*.f4v)",
+                           QString::fromUtf8(Tr("所有文件")) + " (*)"});
     // The Join button asks before an existing file is replaced.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};

@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/Messages.h"
 #include "app/OutputContainer.h"
 #include "app/window/Anchors.h"
 #include "app/window/NaturalOrder.h"
@@ -36,14 +37,15 @@ namespace {
 constexpr int kNoticeHeight = 60, kBottomHeight = 24;
 constexpr int kMainHeight = TXForm::kClientHeight - kNoticeHeight - kBottomHeight;
 
-const char* const kFastJoinNote =
+const char* const kFastJoinNote = NoTr(
     "　　如果源文件组的所有视频都是FLV/F4V，并且有着完全相同的编码格式、码率、帧率、分辨率、"
     "声道数、采样率、音频位数，勾选“快速合并”将极大加快合并速度。\r\n\r\n"
     "　　如果并非完全相同，勾选“快速合并”可能会导致生成的视频的某些部分出现乱码、无声等异常现象。"
     "\r\n\r\n"
-    "　　建议在快速合并生成视频后，打开视频，检查各个部分能否正常播放。";
+    "　　建议在快速合并生成视频后，打开视频，检查各个部分能否正常播放。");
 
-QString Q(const char* text) { return QString::fromUtf8(text); }
+// A caption or message in the messages' language.
+QString Q(const char* text) { return QString::fromUtf8(Tr(text)); }
 
 std::string AsciiLower(std::string s) {
     for (char& c : s)
@@ -257,6 +259,7 @@ size_t TXForm::AppendFiles(const std::vector<std::string>& files) {
     const size_t added = std::min(room, files.size());
     for (size_t i = 0; i < added; ++i) LbF4vInputFiles->addItem(QString::fromStdString(files[i]));
     if (added < files.size())
+        // The component's own words for a full task, in every language.
         Dialogs().Tell("max input files " + std::to_string(capacity) + " reached", nkError);
     return added;
 }
@@ -265,7 +268,7 @@ void TXForm::BtAddClick() { AppendFiles(Dialogs().OpenFiles()); }
 
 void TXForm::BtRemoveClick() {
     if (LbF4vInputFiles->selectedItems().isEmpty()) {
-        Dialogs().Tell("请选择要去除的文件", nkError);
+        Dialogs().Tell(Tr("请选择要去除的文件"), nkError);
         return;
     }
     // Exactly the selected items, whichever row has the focus.
@@ -286,7 +289,7 @@ void TXForm::BtClearClick() { LbF4vInputFiles->clear(); }
 
 void TXForm::BtUpClick() {
     if (LbF4vInputFiles->selectedItems().isEmpty()) {
-        Dialogs().Tell("请选择要移动位置的文件", nkError);
+        Dialogs().Tell(Tr("请选择要移动位置的文件"), nkError);
         return;
     }
     const int count = LbF4vInputFiles->count();
@@ -296,7 +299,7 @@ void TXForm::BtUpClick() {
 
 void TXForm::BtDownClick() {
     if (LbF4vInputFiles->selectedItems().isEmpty()) {
-        Dialogs().Tell("请选择要移动位置的文件", nkError);
+        Dialogs().Tell(Tr("请选择要移动位置的文件"), nkError);
         return;
     }
     for (int i = LbF4vInputFiles->count() - 1; i >= 0; --i)
@@ -329,7 +332,7 @@ void TXForm::CheckDuplicates() {
     for (size_t i = 0; i + 1 < items.size(); ++i)
         for (size_t j = i + 1; j < items.size(); ++j)
             if (AsciiLower(items[i]) == AsciiLower(items[j])) {
-                Dialogs().Tell(items[i] + "\r\n与\r\n" + items[j] + "\r\n重复！", nkWarning);
+                Dialogs().Tell(TrF("{1}\r\n与\r\n{2}\r\n重复！", {items[i], items[j]}), nkWarning);
                 return;
             }
 }
@@ -372,7 +375,7 @@ void TXForm::SbSetOutFileNameClick() {
 
 void TXForm::SbAutoSetClick() {
     if (LbF4vInputFiles->count() == 0) {
-        Dialogs().Tell("请先增加源文件组", nkError);
+        Dialogs().Tell(Tr("请先增加源文件组"), nkError);
         return;
     }
     const std::string first = LbF4vInputFiles->item(0)->text().toStdString();
@@ -386,7 +389,7 @@ void TXForm::SbAutoSetClick() {
 }
 
 void TXForm::CkFastJoinClick() {
-    if (CkFastJoin->isChecked()) Dialogs().Tell(kFastJoinNote, nkInformation);
+    if (CkFastJoin->isChecked()) Dialogs().Tell(Tr(kFastJoinNote), nkInformation);
 }
 
 void TXForm::EnableControls(bool enabled) {
@@ -394,7 +397,7 @@ void TXForm::EnableControls(bool enabled) {
          std::initializer_list<QWidget*>{EtF4vOutput, SbSetOutFileName, SbAutoSet, LbF4vInputFiles,
                                          BtAdd, BtRemove, BtClear, BtUp, BtDown})
         w->setEnabled(enabled);
-    BtJoin->setText(Q(enabled ? "合　并" : "停　止"));
+    BtJoin->setText(enabled ? Q("合　并") : Q("停　止"));
     FJoinTag = enabled ? 0 : 1;
     BtJoin->setProperty("Tag", FJoinTag);
 }
@@ -412,9 +415,9 @@ bool TXForm::ConfirmFastMerge(const std::vector<std::string>& files) {
     if (!SurveyFiles(files, facts, error)) return true;
     const std::vector<std::string> lines = SourceDifferences(facts);
     if (lines.empty()) return true;
-    std::string text = "以下源文件的编码与第一个源文件（" + files.front() + "）不同：\r\n";
+    std::string text = TrF("以下源文件的编码与第一个源文件（{1}）不同：\r\n", {files.front()});
     for (const std::string& line : lines) text += line + "\r\n";
-    text += "\r\n是否仍然快速合并？";
+    text += Tr("\r\n是否仍然快速合并？");
     return Dialogs().AskYesNo(text);
 }
 
@@ -479,7 +482,7 @@ void TXForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     // Asked once; the window closes when the merge has ended.
     if (FCloseAfterMerge) return;
-    if (!Dialogs().AskYesNo("正在合并，是否停止合并并退出？")) return;
+    if (!Dialogs().AskYesNo(Tr("正在合并，是否停止合并并退出？"))) return;
     FCloseAfterMerge = true;
     // The merge's wait loop sees the end and BtJoinClick closes the window;
     // the encoder must live until then.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Messages.h"
 #include "app/window/PreviewWindow.h"
 #include "app/window/PublisherServices.h"
 #include "app/window/QtTranslation.h"
@@ -14,6 +15,9 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // After the application object, which sets the locale from the
+    // environment; the window's own texts then follow the same language.
+    tw::SetUpMessages();
     // Qt's own dialogs and buttons in the language of the window's texts.
     const tw::TQtTranslation qtTexts;
     if (tw::InitPublisherServices("qelmo", "Tarnwick")) return 0;

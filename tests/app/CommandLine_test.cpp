@@ -62,9 +62,9 @@ int Join(const std::vector<std::string>& args, std::string* text = nullptr,
 // discipline, as for a user.
 class TTerminalRun {
   public:
-    explicit TTerminalRun(const std::vector<std::string>& args) {
+    explicit TTerminalRun(const std::vector<std::string>& args, const test::JoinChild& how = {}) {
         FPid = ::forkpty(&FMaster, nullptr, nullptr, nullptr);
-        if (FPid == 0) ExecJoin(args);
+        if (FPid == 0) ExecJoin(args, how);
     }
     ~TTerminalRun() {
         if (FPid > 0 && !FExited) {
@@ -686,6 +686,44 @@ TEST_F(CommandLine, FastMergeOfDifferentSourcesNeedsForce) {
         EXPECT_EQ(run.Exit(30), *answer == 'y' ? 3 : 1) << run.Seen;
         EXPECT_EQ(test::PathExists(asked), *answer == 'y');
     }
+}
+
+// Catches: the questions on a terminal in English whatever the locale (the
+// overwrite question in Chinese, its refusal and the --force question in
+// English), so that one run spoke two languages.
+TEST_F(CommandLine, QuestionsOnATerminalSpeakTheLocalesLanguage) {
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string wide = Clip("wide.flv", {"--duration", "1", "--size", "480x270"});
+    const std::string old = Dir.File("old.flv");
+    std::ofstream(old) << "old";
+    const test::JoinChild chinese{
+        .output = -1, .folder = {}, .fileLimit = 0, .locale = {{"LANG", "C"}}};
+    {
+        TTerminalRun run({"-f", "-o", Dir.File("n.flv"), a, wide}, chinese);
+        ASSERT_TRUE(run.Started());
+        ASSERT_TRUE(run.WaitFor("仍然复制它们吗？ [y/N]", 30)) << run.Seen;
+        run.Type("n\r");
+        EXPECT_EQ(run.Exit(30), 1) << run.Seen;
+        EXPECT_NE(run.Seen.find("tarnwick-join: 拒绝快速合并："), std::string::npos) << run.Seen;
+        EXPECT_EQ(run.Seen.find("copy them"), std::string::npos) << run.Seen;
+    }
+    {
+        TTerminalRun run({"-f", "-o", old, a, a}, chinese);
+        ASSERT_TRUE(run.Started());
+        ASSERT_TRUE(run.WaitFor(old + "已经存在，是否覆盖？ [y/N]", 30)) << run.Seen;
+        run.Type("n\r");
+        EXPECT_EQ(run.Exit(30), 1) << run.Seen;
+        EXPECT_NE(run.Seen.find(old + "已经存在；加上 -y（--overwrite）即可覆盖"),
+                  std::string::npos)
+            << run.Seen;
+        EXPECT_EQ(run.Seen.find("no: use -y"), std::string::npos) << run.Seen;
+    }
+    TTerminalRun run({"-f", "-o", old, a, a});  // English
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitFor(old + " already exists. Replace it? [y/N]", 30)) << run.Seen;
+    run.Type("n\r");
+    EXPECT_EQ(run.Exit(30), 1) << run.Seen;
+    EXPECT_EQ(test::FileContents(old), "old");
 }
 
 }  // namespace

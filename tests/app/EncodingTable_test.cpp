@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Messages.h"
 #include "binding/FFLoad.h"
 #include "probe/FFDecode.h"
 #include "tests/support/Media.h"
@@ -21,7 +22,10 @@ class EncodingTable : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
+        // The English heads (the program's Chinese ones have their own test).
+        SetMessagesLanguage("en");
     }
+    void TearDown() override { SetMessagesLanguage("zh_CN"); }
     static TSourceFacts H264(const std::string& file) {
         TSourceFacts f;
         f.File = file;

@@ -168,7 +168,7 @@ TEST_F(MergeSafety, SourcesStayWhenTheMergedFileFailsACheck) {
     ASSERT_EQ(MergeWithChecks(User, Enc, files, Dir.File("out.flv"), settings), jrDone)
         << User.Last();
     EXPECT_EQ(User.Last(), "合并后的文件未通过检查，源文件未删除：" + kept[1] +
-                               "：编码与第一个文件不同（size 640x360 / 320x240）");
+                               "：编码与第一个文件不同（尺寸 640x360 / 320x240）");
     EXPECT_EQ(files, kept);
     for (const auto& f : kept) EXPECT_TRUE(Exists(f)) << f;
 }
@@ -185,7 +185,7 @@ TEST_F(MergeSafety, EveryCheckOfTheMergedFile) {
     longer.Duration = 3500000;
     EXPECT_FALSE(VerifyMerge({half, longer}, whole, false, why));
     EXPECT_NE(why.find("时长 4.0"), std::string::npos) << why;
-    EXPECT_NE(why.find("与源文件的总时长 5.50 s 不符"), std::string::npos) << why;
+    EXPECT_NE(why.find("与源文件的总时长 5.50 秒 不符"), std::string::npos) << why;
 
     const std::string mute = Clip("mute.flv", {"--duration", "4", "--no-audio"});
     TSourceFacts withAudio = half;
@@ -195,7 +195,7 @@ TEST_F(MergeSafety, EveryCheckOfTheMergedFile) {
     TSourceFacts other = half;
     other.SampleRate = 48000;
     EXPECT_FALSE(VerifyMerge({half, other}, whole, true, why));
-    EXPECT_NE(why.find("rate 48000 / 44100"), std::string::npos) << why;
+    EXPECT_NE(why.find("采样率 48000 / 44100"), std::string::npos) << why;
     EXPECT_TRUE(VerifyMerge({half, other}, whole, false, why)) << why;  // re-encoded: no matter
 
     TSourceFacts unknown = half;

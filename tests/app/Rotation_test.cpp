@@ -12,6 +12,7 @@
 
 #include "app/EncodingTable.h"
 #include "app/MergeCheck.h"
+#include "app/Messages.h"
 #include "app/SourceSurvey.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
@@ -26,7 +27,9 @@ namespace {
 
 using test::RunJoin;
 
-constexpr const char* kWithoutFastMode = "不能快速合并，请取消“快速合并”后再合并";
+// How the command line ends a refusal of a fast merge.
+constexpr const char* kWithoutFastMode =
+    ": a fast merge cannot join it; merge without -f (re-encoding)";
 
 class Rotation : public ::testing::Test {
   protected:
@@ -34,7 +37,10 @@ class Rotation : public ::testing::Test {
         ASSERT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
         FFLogger()->TriggerEventInMainThread = false;
         FFLogger()->SetLogLevel(llQuiet);
+        // The texts in the language of the command line the tests run.
+        SetMessagesLanguage("en");
     }
+    void TearDown() override { SetMessagesLanguage("zh_CN"); }
     std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
         return test::GenerateClip(Dir.File(name), args);
     }
@@ -86,7 +92,7 @@ TEST_F(Rotation, FastMergeIntoAContainerWithoutRotationIsRefusedBeforeWriting) {
         }
         std::string text;
         EXPECT_EQ(RunJoin({"-f", "-y", "-o", out, a, b}, &text), 1) << text;
-        EXPECT_NE(text.find(a + "：画面旋转 90°，" + shown + " 文件不能保存画面的旋转，" +
+        EXPECT_NE(text.find(a + ": the picture is turned 90°; " + shown + " cannot store the turn" +
                             kWithoutFastMode),
                   std::string::npos)
             << text;
@@ -102,7 +108,8 @@ TEST_F(Rotation, AutoReencodesUprightWhereTheContainerCannotTurn) {
     const std::string out = Dir.File("out.mkv");
     std::string text;
     ASSERT_EQ(RunJoin({"--auto", "-o", out, a, b}, &text), 0) << text;
-    EXPECT_NE(text.find("--auto: re-encoding: " + a + "：画面旋转 90°，MKV"), std::string::npos)
+    EXPECT_NE(text.find("--auto: re-encoding: " + a + ": the picture is turned 90°; MKV"),
+              std::string::npos)
         << text;
     EXPECT_FALSE(test::DisplayRotation(out).has_value());
     const test::Picture p = test::DecodePicture(out, 10);
@@ -126,13 +133,15 @@ TEST_F(Rotation, SourcesTurnedDifferentlyDiffer) {
     const std::string upright = Clip("upright.mp4", {"--duration", "1"});
     const std::string phone = Phone("phone.mp4");
     std::string text;
-    ASSERT_EQ(RunJoin({"--probe", upright, phone}, &text), 0) << text;
+    // Sources turned differently cannot be copied together: --probe says 1.
+    ASSERT_EQ(RunJoin({"--probe", upright, phone}, &text), 1) << text;
     EXPECT_NE(text.find("rotation"), std::string::npos) << text;
     EXPECT_NE(text.find("90*"), std::string::npos) << text;
 
     const std::string out = Dir.File("out.mp4");
     EXPECT_EQ(RunJoin({"-f", "-o", out, upright, phone}, &text), 1) << text;
-    EXPECT_NE(text.find(phone + "：画面旋转 90°，与第一个文件的 0° 不同，" + kWithoutFastMode),
+    EXPECT_NE(text.find(phone + ": the picture is turned 90°, that of the first file 0°" +
+                        kWithoutFastMode),
               std::string::npos)
         << text;
     EXPECT_FALSE(test::PathExists(out));
@@ -166,7 +175,7 @@ TEST_F(Rotation, CheckBeforeDeletingComparesTheRotation) {
     phone.Duration = 1000000;
     std::string why;
     EXPECT_FALSE(VerifyMerge({phone, phone}, upright, true, why));
-    EXPECT_EQ(why, upright + "：画面旋转 0°，与源文件的 90° 不同");
+    EXPECT_EQ(why, upright + ": the picture is turned 0°, the sources' 90°");
 
     // A re-encoding turns the pictures upright: an upright output is right,
     // a turned one would be turned twice.
@@ -175,7 +184,7 @@ TEST_F(Rotation, CheckBeforeDeletingComparesTheRotation) {
     TSourceFacts plain = Facts(upright);
     plain.Duration = 1000000;
     EXPECT_FALSE(VerifyMerge({plain, plain}, turned, false, why));
-    EXPECT_EQ(why, turned + "：画面旋转 90°，与源文件的 0° 不同");
+    EXPECT_EQ(why, turned + ": the picture is turned 90°, the sources' 0°");
 }
 
 }  // namespace

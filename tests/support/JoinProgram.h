@@ -15,10 +15,14 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
+
+extern char** environ;
 
 namespace tw::test {
 
@@ -35,7 +39,26 @@ struct JoinChild {
     /// Files limited to this many bytes, when given (a full disk: a write
     /// past the limit fails with EFBIG instead of a signal).
     rlim_t fileLimit = 0;
+    /// The locale the program sees: LANGUAGE, LC_ALL, LC_MESSAGES and LANG
+    /// are cleared and these set. English unless a test asks otherwise ({}:
+    /// no locale at all, the program's Chinese).
+    std::vector<std::pair<std::string, std::string>> locale = {{"LANG", "en_US.UTF-8"}};
 };
+
+/// The environment of this process with the locale variables replaced by
+/// locale (see JoinChild::locale), as "NAME=value" texts.
+inline std::vector<std::string> LocaleEnvironment(
+    const std::vector<std::pair<std::string, std::string>>& locale) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (name != "LANGUAGE" && name != "LC_ALL" && name != "LC_MESSAGES" && name != "LANG")
+            env.push_back(entry);
+    }
+    for (const auto& [name, value] : locale) env.push_back(name + "=" + value);
+    return env;
+}
 
 /// In a forked child: becomes tarnwick-join with these arguments (passed as
 /// they are, no shell). Exit 126 when the folder cannot be entered, 127 when
@@ -58,7 +81,11 @@ struct JoinChild {
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
+    std::vector<std::string> env = LocaleEnvironment(how.locale);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
 }
 

@@ -36,6 +36,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/Messages.h"
 #include "app/window/NaturalOrder.h"
 #include "app/window/PublisherServices.h"
 #include "app/window/SourceDifferences.h"

@@ -1,6 +1,7 @@
 // tests/window/XFormLanguage_test.cpp — the window's language: which one the
 // environment asks for, and Qt's own dialogs and buttons speaking it.
 #include "app/InterfaceLanguage.h"
+#include "app/Messages.h"
 #include "app/window/QtTranslation.h"
 #include "tests/window/WindowFixture.h"
 
@@ -10,9 +11,10 @@ namespace {
 using test::Window;
 
 // Catches: a language taken from the wrong variable (LANG before LC_ALL or
-// LC_MESSAGES, LANGUAGE when the locale is C), a LANGUAGE list read only at
-// its first entry or falling through to the locale, and anything but the
-// window's Chinese for no locale, C, POSIX or a language it does not speak.
+// LC_MESSAGES, LANGUAGE when the locale is C, but not under C.UTF-8), a
+// LANGUAGE list read only at its first entry or falling through to the
+// locale, anything but the window's Chinese for no locale, C or POSIX, and
+// anything but English for a language it does not speak.
 TEST(InterfaceLanguage, ChosenAsGettextChooses) {
     struct Case {
         const char *language, *lcAll, *lcMessages, *lang, *expected;
@@ -21,7 +23,10 @@ TEST(InterfaceLanguage, ChosenAsGettextChooses) {
         {nullptr, nullptr, nullptr, nullptr, "zh_CN"},
         {nullptr, nullptr, nullptr, "C", "zh_CN"},
         {nullptr, nullptr, nullptr, "POSIX", "zh_CN"},
-        {"en", nullptr, nullptr, "C.UTF-8", "zh_CN"},  // LANGUAGE needs a locale
+        {"en", nullptr, nullptr, "C.UTF-8", "en"},  // gettext ignores LANGUAGE only under C
+        {"en", nullptr, nullptr, "C", "zh_CN"},
+        {"en", "POSIX", nullptr, "en_US.UTF-8", "zh_CN"},
+        {nullptr, nullptr, nullptr, "C.UTF-8", "zh_CN"},
         {nullptr, nullptr, nullptr, "en_US.UTF-8", "en"},
         {nullptr, nullptr, nullptr, "en_GB", "en"},
         {"", "", "", "en_US.UTF-8", "en"},
@@ -29,8 +34,8 @@ TEST(InterfaceLanguage, ChosenAsGettextChooses) {
         {nullptr, "zh_CN.UTF-8", "en_US.UTF-8", "en_US.UTF-8", "zh_CN"},
         {nullptr, "C", nullptr, "en_US.UTF-8", "zh_CN"},
         {"de:en_US:zh_CN", nullptr, nullptr, "de_DE.UTF-8", "en"},
-        {"de", nullptr, nullptr, "en_US.UTF-8", "zh_CN"},  // no catalogue: own texts
-        {nullptr, nullptr, nullptr, "de_DE.UTF-8", "zh_CN"},
+        {"de", nullptr, nullptr, "en_US.UTF-8", "en"},  // languages it lacks: English
+        {nullptr, nullptr, nullptr, "de_DE.UTF-8", "en"},
         {nullptr, nullptr, nullptr, "zh_TW.UTF-8", "zh_TW"},
         {nullptr, nullptr, nullptr, "zh_HK", "zh_TW"},
         {nullptr, nullptr, nullptr, "zh_SG.GB2312", "zh_CN"},
@@ -131,6 +136,83 @@ TEST_F(Window, QtTextsSpeakTheWindowsLanguage) {
     env.Set({});
     { const TQtTranslation translation; }
     EXPECT_EQ(ReadQtTexts().Yes, "&Yes");
+}
+
+// Every caption of the window and the width it has, for the fit check.
+std::vector<std::pair<QWidget*, std::string>> Captions(TXForm& form) {
+    std::vector<std::pair<QWidget*, std::string>> captions;
+    for (QWidget* w : form.findChildren<QWidget*>()) {
+        std::string text;
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) text = b->text().toStdString();
+        if (auto* l = qobject_cast<QLabel*>(w); l && l != form.LblState)
+            text = l->text().toStdString();
+        if (!text.empty()) captions.emplace_back(w, text);
+    }
+    return captions;
+}
+
+// The room a caption needs in its control.
+int Needed(QWidget* w) {
+    const QString text = qobject_cast<QAbstractButton*>(w)
+                             ? qobject_cast<QAbstractButton*>(w)->text()
+                             : qobject_cast<QLabel*>(w)->text();
+    if (auto* box = qobject_cast<QCheckBox*>(w)) return box->sizeHint().width();
+    const int advance = w->fontMetrics().horizontalAdvance(text);
+    // A push button's frame and a little air; a flat button's frame.
+    if (qobject_cast<QPushButton*>(w)) return advance + 8;
+    if (qobject_cast<QToolButton*>(w)) return advance + 4;
+    return advance;
+}
+
+// Catches: the window's own captions and messages staying Chinese while
+// Qt's buttons speak English (or the other way round), a Chinese caption of
+// the window changed on its way through the catalogue, and English captions
+// too wide for the controls the window's layout gives them.
+TEST_F(Window, OwnTextsSpeakTheLanguageOfQtsDialogs) {
+    Environment env;
+    for (const bool english : {false, true}) {
+        if (english)
+            env.Set({{"LANG", "en_US.UTF-8"}});
+        else
+            env.Set({});
+        SCOPED_TRACE(english ? "LANG=en_US.UTF-8" : "no locale");
+        SetUpMessages();
+        const TQtTranslation translation;
+        TXForm form;
+        auto dialogs = std::make_unique<test::ScriptedDialogs>();
+        test::ScriptedDialogs& told = *dialogs;
+        form.SetDialogs(std::move(dialogs));
+        const QtTexts qt = ReadQtTexts();
+        const auto caption = [](QAbstractButton* b) { return b->text().toStdString(); };
+        if (english) {
+            EXPECT_EQ(qt.Yes, "&Yes");
+            EXPECT_EQ(caption(form.BtAdd), "Add");
+            EXPECT_EQ(caption(form.BtJoin), "Merge");
+            EXPECT_EQ(caption(form.CkFastJoin), "Fast");
+            EXPECT_EQ(form.Label2->text().toStdString(), "Output");
+        } else {
+            EXPECT_NE(qt.Yes.find("是"), std::string::npos) << qt.Yes;
+            EXPECT_EQ(caption(form.BtAdd), "增　加");
+            EXPECT_EQ(caption(form.BtJoin), "合　并");
+            EXPECT_EQ(caption(form.CkFastJoin), "快速合并");
+            EXPECT_EQ(caption(form.CbAutoDel), "合并完成后删除源文件组");
+            EXPECT_EQ(form.Label2->text().toStdString(), "合并到文件");
+        }
+        // A message of the window and one of the driver.
+        form.BtRemove->click();
+        form.EtF4vOutput->setText(QStringLiteral("/tmp/never.flv"));
+        form.BtJoin->click();
+        ASSERT_EQ(told.Told.size(), 2u);
+        EXPECT_EQ(told.Told[0], english ? "Select the files to remove" : "请选择要去除的文件");
+        EXPECT_EQ(told.Told[1], english ? "Add video files first" : "请增加视频文件");
+        form.EnableControls(false);
+        EXPECT_EQ(caption(form.BtJoin), english ? "Stop" : "停　止");
+        form.EnableControls(true);
+        for (const auto& [widget, text] : Captions(form))
+            EXPECT_LE(Needed(widget), widget->width())
+                << text << " in " << widget->objectName().toStdString();
+    }
+    SetMessagesLanguage("zh_CN");
 }
 
 }  // namespace

@@ -222,7 +222,7 @@ TEST_F(Window, PublisherStandIn) {
     EXPECT_NE(about.find("libavcodec " + std::to_string(LIBAVCODEC_VERSION_MAJOR) + "."),
               std::string::npos)
         << about;
-    EXPECT_NE(about.find("库文件夹: system"), std::string::npos) << about;
+    EXPECT_NE(about.find("库文件夹: 系统"), std::string::npos) << about;
 }
 
 }  // namespace

@@ -273,10 +273,10 @@ TEST_F(Window, DifferingSourcesQuestion) {
     ASSERT_EQ(Dlg->Asked.size(), 1u);
     const std::string& q = Dlg->Asked[0];
     EXPECT_NE(q.find(a), std::string::npos) << q;
-    EXPECT_NE(q.find(b + ": "), std::string::npos) << q;
-    EXPECT_NE(q.find("size 640x360 / "), std::string::npos) << q;
-    EXPECT_NE(q.find("rate 48000 / "), std::string::npos) << q;
-    EXPECT_EQ(q.find(a + ": "), std::string::npos) << q;  // the same file is no difference
+    EXPECT_NE(q.find(b + "："), std::string::npos) << q;
+    EXPECT_NE(q.find("尺寸 640x360 / "), std::string::npos) << q;
+    EXPECT_NE(q.find("采样率 48000 / "), std::string::npos) << q;
+    EXPECT_EQ(q.find(a + "："), std::string::npos) << q;  // the same file is no difference
     EXPECT_EQ(q.substr(q.size() - std::string("是否仍然快速合并？").size()), "是否仍然快速合并？");
     EXPECT_TRUE(Dlg->Told.empty());
     EXPECT_FALSE(Exists(out));
@@ -292,7 +292,11 @@ TEST_F(Window, DifferingSourcesQuestion) {
     facts[1].HasAudio = true;
     facts[1].Rotation = 90;
     EXPECT_EQ(SourceDifferences(facts),
+              std::vector<std::string>{"/b：流 视频+音频 / 视频，旋转 90 / 0"});
+    SetMessagesLanguage("en");
+    EXPECT_EQ(SourceDifferences(facts),
               std::vector<std::string>{"/b: streams video+audio / video, rotation 90 / 0"});
+    SetMessagesLanguage("zh_CN");
 }
 
 }  // namespace
