@@ -25,6 +25,7 @@
 #include "app/JoinDriver.h"
 #include "app/OutputContainer.h"
 #include "app/PendingOutput.h"
+#include "app/SmartMerge.h"
 #include "app/cli/Options.h"
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
@@ -50,8 +51,11 @@ constexpr const char* kUsage =
     "  -o, --output=FILE   the file to write (OUTPUT)\n"
     "  -f, --fast          copy the compressed streams (the sources must share one encoding)\n"
     "                      instead of re-encoding to H.264 and AAC\n"
+    "      --smart         copy the sources encoded as the first one, re-encode only the\n"
+    "                      others to its encoding (H.264 and AAC sources)\n"
     "      --auto          copy when the sources share one encoding that the container\n"
-    "                      can hold, re-encode otherwise\n"
+    "                      can hold, else merge smartly when that can be done,\n"
+    "                      re-encode otherwise\n"
     "  -y, --overwrite     replace an existing OUTPUT without asking\n"
     "      --delete-sources  delete the sources once the merged file has been checked\n"
     "      --threads=N     decoder and encoder threads of a re-encoding merge, 1 to 256\n"
@@ -141,7 +145,8 @@ void WatchStopSignals() {
 }
 
 struct TArgs {
-    bool Fast = false, Auto = false, Overwrite = false, DeleteSources = false, Quiet = false;
+    bool Fast = false, Auto = false, Smart = false, Overwrite = false, DeleteSources = false,
+         Quiet = false;
     bool Check = false, Force = false, Probe = false, ChaptersPerSource = false;
     int Threads = kAutoThreads;
     int Verbose = 0;
@@ -397,29 +402,41 @@ bool TerminalSaysYes(const std::string& question) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-// Copy or re-encode, from the facts of every source: prints the --auto
-// choice, or for a fast merge of sources that differ the table; returns the
-// refusal ("" when the merge goes on) and sets fast. Sources that differ
-// are copied only with --force or a yes on the terminal (mayAsk): such a
-// merge may not play, so forced is set and the exit status says so.
+// Copy, smart merge or re-encode, from the facts of every source: prints the
+// --auto choice, or for a fast merge of sources that differ the table;
+// returns the refusal ("" when the merge goes on) and sets fast and smart.
+// Sources that differ are copied only with --force or a yes on the terminal
+// (mayAsk): such a merge may not play, so forced is set and the exit status
+// says so.
 std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args,
-                       const std::string& container, bool mayAsk, bool& fast, bool& forced) {
+                       const std::string& container, bool mayAsk, bool& fast, bool& smart,
+                       bool& forced) {
     std::vector<TEncodingSource> table;
     for (const TSourceFacts& f : facts) table.push_back(TEncodingSource{f, {}});
     bool same = false;
     const std::string tableText = EncodingTableText(table, TerminalWidth(STDERR_FILENO), same);
     fast = args.Fast;
-    if (args.Auto) {
+    smart = args.Smart;
+    if (args.Smart) {
+        // Asked for by name: without it nothing is merged.
+        if (const TSmartPlan plan = PlanSmartMerge(facts, container); !plan.Problem.empty())
+            return "tarnwick-join: refusing a smart merge: " + plan.Problem;
+    } else if (args.Auto) {
         const std::string problem = FastMergeProblem(facts, container);
         const std::string difference = FirstDifference(facts);
         fast = problem.empty() && difference.empty();
+        const std::string why =
+            !difference.empty() ? "the sources are encoded differently: " + difference : problem;
+        const TSmartPlan plan = fast ? TSmartPlan{} : PlanSmartMerge(facts, container);
+        smart = !fast && plan.Problem.empty();
         if (!args.Quiet)
-            std::printf(
-                "--auto: %s\n",
-                fast ? "fast merge (the sources share one encoding)"
-                : !difference.empty()
-                    ? ("re-encoding: the sources are encoded differently: " + difference).c_str()
-                    : ("re-encoding: " + problem).c_str());
+            std::printf("--auto: %s\n",
+                        fast ? "fast merge (the sources share one encoding)"
+                        : smart
+                            ? ("smart merge, re-encoding " + std::to_string(plan.ReencodeCount()) +
+                               " of " + std::to_string(facts.size()) + " sources: " + why)
+                                  .c_str()
+                            : ("re-encoding: " + why + "; " + plan.Problem).c_str());
         std::fflush(stdout);
     } else if (args.Fast && !same) {
         // The table shows every value that differs; the message the first.
@@ -432,9 +449,12 @@ std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args
         if (!FastMergeProblem(facts, container).empty()) return {};
         const std::string why = "the sources are encoded differently (" +
                                 (difference.empty() ? std::string("marked *") : difference) + ")";
+        const bool smartFits = PlanSmartMerge(facts, container).Problem.empty();
         if (!args.Force && !(mayAsk && TerminalSaysYes(why + "; copy them anyway?")))
             return "tarnwick-join: refusing a fast merge: " + why +
-                   "; merge without -f to re-encode them, or add --force to copy them";
+                   (smartFits ? "; use --smart to re-encode only the sources that differ"
+                              : "; merge without -f to re-encode them") +
+                   ", or add --force to copy them";
         forced = true;
         std::fprintf(stderr,
                      "warning: the sources are encoded differently (marked *); the "
@@ -467,6 +487,9 @@ int main(int argc, char** argv) {
                 break;
             case cli::optAuto:
                 args.Auto = true;
+                break;
+            case cli::optSmart:
+                args.Smart = true;
                 break;
             case 'y':
                 args.Overwrite = true;
@@ -516,7 +539,9 @@ int main(int argc, char** argv) {
     for (int i = optind; i < argc; ++i) args.Inputs.push_back(argv[i]);
     if (args.Inputs.empty()) return Usage("no input files");
     if (args.Output.empty() && !args.Probe) return Usage("no output file (-o)");
-    if (args.Fast && args.Auto) return Usage("--fast and --auto exclude each other");
+    if (args.Fast + args.Auto + args.Smart > 1)
+        return Usage(std::string(args.Fast ? "--fast" : "--auto") + " and " +
+                     (args.Smart ? "--smart" : "--auto") + " exclude each other");
     // --check compares before a copy; --auto compares anyway and re-encodes
     // sources that differ, and a re-encoding merge has nothing to refuse.
     if (args.Check && !args.Fast) return Usage("--check needs -f (--fast)");
@@ -590,9 +615,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarnwick-join: %s\n", firstError.c_str());
         return 1;
     }
-    bool forced = false;
+    bool forced = false, smart = false;
     if (!readOnce) {
-        const std::string refusal = ChooseMode(facts, args, container, true, args.Fast, forced);
+        const std::string refusal =
+            ChooseMode(facts, args, container, true, args.Fast, smart, forced);
         if (!refusal.empty()) {
             std::fprintf(stderr, "%s\n", refusal.c_str());
             return 1;
@@ -606,6 +632,7 @@ int main(int argc, char** argv) {
     };
     TJoinSettings settings;
     settings.FastJoin = args.Fast;
+    settings.SmartJoin = smart;
     settings.DeleteSources = args.DeleteSources;
     settings.Threads = args.Threads;
     settings.Container = container;
@@ -616,7 +643,9 @@ int main(int argc, char** argv) {
         settings.CheckSources = [&](const std::vector<TSourceFacts>& opened, bool& fast,
                                     std::string& message) {
             // The merge has begun: no question now.
-            message = ChooseMode(opened, args, container, false, fast, forced);
+            // A source read once cannot be merged smartly: no part to make.
+            bool smartNot = false;
+            message = ChooseMode(opened, args, container, false, fast, smartNot, forced);
             return message.empty();
         };
     }

@@ -22,6 +22,7 @@
 #include <algorithm>
 
 #include "app/OutputContainer.h"
+#include "app/SmartMerge.h"
 #include "app/window/Anchors.h"
 #include "app/window/NaturalOrder.h"
 #include "app/window/OutputName.h"
@@ -405,7 +406,7 @@ void TXForm::FFEncoderProgress(TCustomEncoder*, PProgressInfo info) {
     if (!text.empty()) SetStateText(text);
 }
 
-bool TXForm::ConfirmFastMerge(const std::vector<std::string>& files) {
+bool TXForm::ConfirmFastMerge(const std::vector<std::string>& files, TJoinSettings& settings) {
     std::vector<TSourceFacts> facts;
     std::string error;
     // A file that cannot be opened is reported by the merge itself.
@@ -415,7 +416,12 @@ bool TXForm::ConfirmFastMerge(const std::vector<std::string>& files) {
     std::string text = "以下源文件的编码与第一个源文件（" + files.front() + "）不同：\r\n";
     for (const std::string& line : lines) text += line + "\r\n";
     text += "\r\n是否仍然快速合并？";
-    return Dialogs().AskYesNo(text);
+    if (!Dialogs().AskYesNo(text)) return false;
+    // Sources the first one's encoding can be given are re-encoded to it,
+    // the others copied: a merge that plays, still mostly a copy.
+    const TSmartPlan plan = PlanSmartMerge(facts, settings.Container);
+    settings.SmartJoin = plan.Problem.empty() && plan.ReencodeCount() > 0;
+    return true;
 }
 
 void TXForm::BtJoinClick() {
@@ -437,7 +443,9 @@ void TXForm::BtJoinClick() {
     settings.Container = ContainerFor(output);
     settings.FastJoin = CkFastJoin->isChecked();
     settings.DeleteSources = CbAutoDel->isChecked();
-    if (settings.FastJoin && !output.empty() && !files.empty() && !ConfirmFastMerge(files)) return;
+    if (settings.FastJoin && !output.empty() && !files.empty() &&
+        !ConfirmFastMerge(files, settings))
+        return;
     FMerging = true;
     const size_t listed = files.size();
     TJoinResult result = jrError;
