@@ -143,8 +143,11 @@ void MatchEncoding(TOutputOptions& o, const TSourceFacts& first) {
     if (first.VideoBitrate > 0) o.VideoBitrate = first.VideoBitrate;
     // "vprofile" and "vlevel": the video encoder's profile and level alone
     // (the plain names would reach the AAC encoder too).
+    // The constraint flags are x264's to set: its baseline is constrained.
     if (first.VideoProfile >= 0)
-        o.ExtOptions += "vprofile=" + std::to_string(first.VideoProfile) + "\r\n";
+        o.ExtOptions +=
+            "vprofile=" + std::to_string(first.VideoProfile & ~FF_PROFILE_H264_CONSTRAINED) +
+            "\r\n";
     if (first.VideoLevel > 0) o.ExtOptions += "vlevel=" + std::to_string(first.VideoLevel) + "\r\n";
     if (first.PixFmt >= 0)
         if (const char* name = lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(first.PixFmt)))
