@@ -69,6 +69,19 @@ std::string SpaceProblem(const std::vector<TSourceFacts>& facts, const TSmartPla
     return "磁盘空间不足：合并约需 " + mb(need) + "，" + folder + " 只剩 " + mb(free);
 }
 
+// The output the parts are hidden files of: the merge's own output when it
+// is itself the hidden file of one (".NAME.1a2b3c.part" beside NAME), so
+// that the next merge to NAME removes parts a killed merge left.
+std::string PartsTarget(const std::string& output) {
+    const size_t slash = output.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : output.substr(0, slash + 1);
+    const std::string name = output.substr(folder.size());
+    const size_t tail = std::string(".123456.part").size();
+    if (name.size() > tail + 1 && name[0] == '.' && name.compare(name.size() - 5, 5, ".part") == 0)
+        return folder + name.substr(1, name.size() - 1 - tail);
+    return output;
+}
+
 // Restores the encoder's progress handler when a smart merge ends.
 struct TProgressHandlerSaved {
     TFFEncoder& Encoder;
@@ -101,6 +114,8 @@ TSmartPlan PlanSmartMerge(const std::vector<TSourceFacts>& sources, const std::s
         plan.Reencode[i] =
             EncodingValues(s) != reference || !FastMergeProblem({first, s}, container).empty();
     }
+    if (const std::string problem = FastMergeProblem({first}, container); !problem.empty())
+        return refuse(problem);
     if (plan.ReencodeCount() == 0) return plan;
 
     // What the re-encoded parts can match.
@@ -114,8 +129,6 @@ TSmartPlan PlanSmartMerge(const std::vector<TSourceFacts>& sources, const std::s
         return refuse(first.File + "：帧率未知");
     if (first.Rotation != 0) return refuse(first.File + "：画面有旋转");
     if (HasFurtherTracks(first)) return refuse(first.File + "：有多条音轨或字幕");
-    if (const std::string problem = FastMergeProblem({first}, container); !problem.empty())
-        return refuse(problem);
     if (!lib().avcodec_find_encoder_by_name("libx264") ||
         (first.HasAudio && !lib().avcodec_find_encoder_by_name("aac")))
         return refuse(std::string("没有 H.264 或 AAC 编码器"));
@@ -226,7 +239,7 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
         }
         auto part = std::make_unique<TPendingOutput>();
         std::string why;
-        if (!part->Create(outputFile, why)) {
+        if (!part->Create(PartsTarget(outputFile), why)) {
             message = "SetOutputFile Error: " + why;
             return jrError;
         }
