@@ -419,8 +419,12 @@ std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args
     smart = args.Smart;
     if (args.Smart) {
         // Asked for by name: without it nothing is merged.
-        if (const TSmartPlan plan = PlanSmartMerge(facts, container); !plan.Problem.empty())
-            return "tarnwick-join: refusing a smart merge: " + plan.Problem;
+        const TSmartPlan plan = PlanSmartMerge(facts, container);
+        if (!plan.Problem.empty()) return "tarnwick-join: refusing a smart merge: " + plan.Problem;
+        if (!args.Quiet)
+            std::printf("smart merge: re-encoding %zu of %zu sources\n", plan.ReencodeCount(),
+                        facts.size());
+        std::fflush(stdout);
     } else if (args.Auto) {
         const std::string problem = FastMergeProblem(facts, container);
         const std::string difference = FirstDifference(facts);

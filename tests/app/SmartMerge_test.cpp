@@ -434,6 +434,8 @@ TEST_F(SmartMerge, CommandLineChoosesCopySmartOrReencode) {
         EXPECT_EQ(test::RunJoin({"--smart", "-y", "-o", out, first, a}, &text), 1) << text;
         EXPECT_NE(text.find("refusing a smart merge"), std::string::npos) << text;
     }
+    EXPECT_EQ(test::RunJoin({"--smart", "-y", "-o", out, big, a, a2}, &text), 0) << text;
+    EXPECT_NE(text.find("smart merge: re-encoding 2 of 3 sources"), std::string::npos) << text;
     EXPECT_EQ(test::RunJoin({"-f", "-y", "-o", out, a, big}, &text), 1) << text;
     EXPECT_NE(text.find("use --smart to re-encode only the sources that differ"), std::string::npos)
         << text;
