@@ -125,6 +125,10 @@ TSmartPlan PlanSmartMerge(const std::vector<TSourceFacts>& sources, const std::s
                       "，不是 H.264");
     if (first.HasAudio && first.AudioCodec != AV_CODEC_ID_AAC)
         return refuse(first.File + "：音频编码为 " + CodecName(first.AudioCodec) + "，不是 AAC");
+    // The AAC encoder here writes Low Complexity only.
+    if (first.HasAudio && first.AudioProfile != FF_PROFILE_AAC_LOW &&
+        first.AudioProfile != FF_PROFILE_UNKNOWN)
+        return refuse(first.File + "：音频不是 AAC-LC");
     if (first.FrameRate.num <= 0 || first.FrameRate.den <= 0)
         return refuse(first.File + "：帧率未知");
     if (first.Rotation != 0) return refuse(first.File + "：画面有旋转");

@@ -28,7 +28,7 @@ struct TSmartPlan {
 /// A source is copied when its encoding (every value of the encoding table,
 /// parameter sets included) is the first one's and a fast merge could copy
 /// it; otherwise it is re-encoded. No smart merge when the first source is
-/// not H.264 (with AAC or no sound), has further audio or subtitle tracks,
+/// not H.264 (with AAC-LC or no sound), has further audio or subtitle tracks,
 /// is turned (rotation), has no known frame rate, or cannot be copied into
 /// the container; when libx264 or the AAC encoder is missing; when a source
 /// to re-encode lacks the picture or the sound the first has, or has sound

@@ -366,6 +366,9 @@ TEST_F(SmartMerge, PlanNamesWhyItCannotBeDone) {
     first.AudioCodec = AV_CODEC_ID_MP3;
     EXPECT_NE(PlanSmartMerge({first, b}, "mkv").Problem.find("mp3"), std::string::npos);
     first = a;
+    first.AudioProfile = FF_PROFILE_AAC_HE;
+    EXPECT_NE(PlanSmartMerge({first, b}, "mkv").Problem.find("AAC-LC"), std::string::npos);
+    first = a;
     first.Rotation = 90;
     EXPECT_NE(PlanSmartMerge({first, b}, "mp4").Problem, "");
     TSourceFacts silent = b;
