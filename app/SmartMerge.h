@@ -39,7 +39,7 @@ TSmartPlan PlanSmartMerge(const std::vector<TSourceFacts>& sources, const std::s
 /// Sets the output options of a re-encoding merge of one source to the
 /// encoding of first: libx264 with its profile, level, coded size, sample
 /// aspect, constant frame rate and pixel format, key frames once a second,
-/// B-frames when it has them, parameter sets repeated before every key
+/// B-frames as its profile allows, parameter sets repeated before every key
 /// frame; AAC at its sample rate and channel count; the bit rates its
 /// container gives.
 void MatchEncoding(TOutputOptions& options, const TSourceFacts& first);
