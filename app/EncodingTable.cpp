@@ -14,8 +14,6 @@ namespace {
 
 constexpr int kGap = 2;  // columns between two columns of the table
 constexpr size_t kRotationColumn = 4;
-constexpr size_t kParamsColumn = 7;
-constexpr size_t kAudioConfigColumn = 12;
 
 // Decodes one UTF-8 character at text[at]; advances at. A broken sequence
 // yields its first byte alone (as U+FFFD's stand-in, width one).

@@ -23,6 +23,11 @@ struct TEncodingSource {
 /// equal digest, whatever the packing).
 std::vector<std::string> EncodingValues(const TSourceFacts& facts);
 
+/// The column of the video parameter sets and of the audio configuration
+/// (digests: equal or not, nothing a user reads).
+inline constexpr size_t kParamsColumn = 7;
+inline constexpr size_t kAudioConfigColumn = 12;
+
 /// The column heads, matching EncodingValues, in the messages' language.
 std::vector<std::string> EncodingHeads();
 

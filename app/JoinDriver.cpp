@@ -12,6 +12,7 @@
 #include "app/MergeCheck.h"
 #include "app/Messages.h"
 #include "app/PendingOutput.h"
+#include "app/SmartMerge.h"
 #include "app/StreamPlan.h"
 #include "binding/Entries.h"
 #include "binding/UnicodeProtocol.h"
@@ -190,6 +191,7 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         task.FitPictures = true;
         task.FillMissingAudio = true;
         AdjustReencodeOptions(out, facts);
+        if (settings.AdjustOutput) settings.AdjustOutput(out);
     }
     // Every further track of the first source the container holds, each
     // followed by the same track of the later sources; subtitles are among
@@ -203,7 +205,8 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
     if (notice) *notice = plan.Notice;
     task.SourceChapterTitles.clear();
     if (settings.ChaptersPerSource)
-        for (const std::string& f : files) task.SourceChapterTitles.push_back(SourceTitle(f));
+        for (const std::string& f : settings.SourceNames.empty() ? files : settings.SourceNames)
+            task.SourceChapterTitles.push_back(SourceTitle(f));
     if (!encoder.SetOutputFile(0, outputFile, &out)) {
         message = "SetOutputFile Error: " + encoder.LastError;
         return jrError;
@@ -278,8 +281,12 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     std::vector<std::string> warnings;
     TJoinResult result;
     try {
-        result = JoinFiles(encoder, files, pending.Path(), message, settings, onWait, &sources,
-                           &notice, &warnings);
+        result = settings.SmartJoin
+                     ? SmartJoinFiles(
+                           encoder, files, pending.Path(), message, settings, onWait,
+                           [&user] { return user.StopRequested(); }, &sources, &notice, &warnings)
+                     : JoinFiles(encoder, files, pending.Path(), message, settings, onWait,
+                                 &sources, &notice, &warnings);
     } catch (...) {
         user.SetStateText("");
         throw;
@@ -307,7 +314,9 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
             // A stop once the merge is in place keeps it, and the sources.
             user.Notify(nkWarning, Tr("已停止，源文件未删除"));
         } else if (settings.DeleteSources) {
-            if (!VerifyMerge(sources, outputFile, settings.FastJoin, why)) {
+            // A smart merge's re-encoded parts carry parameter sets of their
+            // own: its sources are checked as those of a re-encoding merge.
+            if (!VerifyMerge(sources, outputFile, settings.FastJoin && !settings.SmartJoin, why)) {
                 user.Notify(nkWarning, TrF("合并后的文件未通过检查，源文件未删除：{1}", {why}));
                 return result;
             }

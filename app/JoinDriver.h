@@ -84,9 +84,19 @@ struct TJoinSettings {
     std::function<bool(const std::vector<TSourceFacts>& sources, bool& fastJoin,
                        std::string& message)>
         CheckSources = nullptr;
+    /// Copy the sources that share the first one's encoding and re-encode
+    /// only the others to it (see SmartMerge.h); FastJoin is then ignored.
+    bool SmartJoin = false;
+    /// A re-encoding merge: called with the output options once they are
+    /// complete, before the output is set up (to match another encoding).
+    std::function<void(TOutputOptions& options)> AdjustOutput = nullptr;
     /// One chapter per source, titled with its file name without the
     /// extension (containers that hold chapters: MP4, MOV, Matroska).
     bool ChaptersPerSource = false;
+    /// The names the sources' chapters are titled after, when the files
+    /// merged stand in for them (a smart merge's re-encoded parts); empty:
+    /// the files' own names.
+    std::vector<std::string> SourceNames = {};
 };
 
 /// The title of a source's chapter: the file name without folder and

@@ -200,6 +200,9 @@ TSourceFacts SurveySource(const AVFormatContext* ic, const std::string& file) {
             f.HasVideo = true;
             f.VideoCodec = par->codec_id;
             f.VideoProfile = par->profile;
+            f.VideoLevel = par->level;
+            if (par->bit_rate > 0 && par->bit_rate <= INT32_MAX)
+                f.VideoBitrate = static_cast<int>(par->bit_rate);
             f.Width = par->width;
             f.Height = par->height;
             f.PixFmt = par->format;

@@ -34,6 +34,8 @@ struct TSourceFacts {
     // --- first video stream (when HasVideo)
     AVCodecID VideoCodec = AV_CODEC_ID_NONE;
     int VideoProfile = -99;
+    int VideoLevel = -99;
+    int VideoBitrate = -1;      ///< bits per second; -1 when the container does not say
     int Width = 0, Height = 0;  ///< coded size
     int PixFmt = -1;            ///< AVPixelFormat
     AVRational SampleAspect{0, 1};

@@ -20,6 +20,7 @@ enum : int {
     optForce,
     optProgress,
     optJson,
+    optSmart,
 };
 
 // The short options; the leading ':' lets the parser word a missing
@@ -29,6 +30,7 @@ inline constexpr const char kShortOptions[] = ":fyqvho:";
 inline constexpr option kLongOptions[] = {
     {"fast", no_argument, nullptr, 'f'},
     {"auto", no_argument, nullptr, optAuto},
+    {"smart", no_argument, nullptr, optSmart},
     {"overwrite", no_argument, nullptr, 'y'},
     {"delete-sources", no_argument, nullptr, optDeleteSources},
     {"threads", required_argument, nullptr, optThreads},

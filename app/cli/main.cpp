@@ -28,6 +28,7 @@
 #include "app/PendingOutput.h"
 #include "app/SourceLength.h"
 #include "app/cli/CommandLineText.h"
+#include "app/SmartMerge.h"
 #include "app/cli/Options.h"
 #include "app/cli/ProbeReport.h"
 #include "app/cli/ProgressReport.h"
@@ -54,7 +55,10 @@ constexpr const char* kUsage = NoTr(
     "  -o, --output=文件   要写入的文件（输出文件）\n"
     "  -f, --fast          复制压缩的音视频流（快速合并，各源文件的编码必须相同），\n"
     "                      而不是重新编码为 H.264 和 AAC\n"
-    "      --auto          各源文件的编码相同且容器能存入时复制，否则重新编码\n"
+    "      --smart         复制与第一个文件编码相同的源文件，只把其他源文件重新编码为\n"
+    "                      它的编码（H.264 和 AAC 的源文件）\n"
+    "      --auto          各源文件的编码相同且容器能存入时复制，否则能智能合并时\n"
+    "                      智能合并，再否则重新编码\n"
     "  -y, --overwrite     不经询问覆盖已有的输出文件\n"
     "      --delete-sources  合并后的文件通过检查后删除源文件\n"
     "      --threads=N     重新编码合并时解码和编码的线程数，1 到 256\n"
@@ -149,7 +153,8 @@ void WatchStopSignals() {
 }
 
 struct TArgs {
-    bool Fast = false, Auto = false, Overwrite = false, DeleteSources = false, Quiet = false;
+    bool Fast = false, Auto = false, Smart = false, Overwrite = false, DeleteSources = false,
+         Quiet = false;
     bool Check = false, Force = false, Probe = false, ChaptersPerSource = false, Json = false;
     bool ProgressGiven = false;
     cli::TProgressMode Progress = cli::TProgressMode::Bar;
@@ -338,28 +343,48 @@ bool TerminalSaysYes(const std::string& question) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-// Copy or re-encode, from the facts of every source: prints the --auto
-// choice, or for a fast merge of sources that differ the table; returns the
-// refusal ("" when the merge goes on) and sets fast. Sources that differ
-// are copied only with --force or a yes on the terminal (mayAsk): such a
-// merge may not play, so forced is set and the exit status says so.
+// Copy, smart merge or re-encode, from the facts of every source: prints the
+// --auto choice, or for a fast merge of sources that differ the table;
+// returns the refusal ("" when the merge goes on) and sets fast and smart.
+// Sources that differ are copied only with --force or a yes on the terminal
+// (mayAsk): such a merge may not play, so forced is set and the exit status
+// says so.
 std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args,
-                       const std::string& container, bool mayAsk, bool& fast, bool& forced) {
+                       const std::string& container, bool mayAsk, bool& fast, bool& smart,
+                       bool& forced) {
     std::vector<TEncodingSource> table;
     for (const TSourceFacts& f : facts) table.push_back(TEncodingSource{f, {}});
     bool same = false;
     const std::string tableText = EncodingTableText(table, TerminalWidth(STDERR_FILENO), same);
     fast = args.Fast;
-    if (args.Auto) {
+    smart = args.Smart;
+    if (args.Smart) {
+        // Asked for by name: without it nothing is merged.
+        const TSmartPlan plan = PlanSmartMerge(facts, container);
+        if (!plan.Problem.empty()) return TrF("拒绝智能合并：{1}", {plan.Problem});
+        if (!args.Quiet)
+            std::printf("%s\n", TrF("智能合并：重新编码 {1} 个源文件（共 {2} 个）",
+                                     {std::to_string(plan.ReencodeCount()),
+                                      std::to_string(facts.size())})
+                                     .c_str());
+        std::fflush(stdout);
+    } else if (args.Auto) {
         const std::string problem = FastMergeProblem(facts, container);
         const std::string difference = FirstDifference(facts);
         fast = problem.empty() && difference.empty();
+        const std::string why = !difference.empty()
+                                    ? TrF("各源文件的编码不同：{1}", {difference})
+                                    : FastMergeReason(problem);
+        const TSmartPlan plan = fast ? TSmartPlan{} : PlanSmartMerge(facts, container);
+        smart = !fast && plan.Problem.empty();
         if (!args.Quiet)
             std::printf("%s\n",
-                        fast ? Tr("--auto：快速合并（各源文件的编码相同）")
-                        : !difference.empty()
-                            ? TrF("--auto：重新编码：各源文件的编码不同：{1}", {difference}).c_str()
-                            : TrF("--auto：重新编码：{1}", {FastMergeReason(problem)}).c_str());
+                        fast    ? Tr("--auto：快速合并（各源文件的编码相同）")
+                        : smart ? TrF("--auto：智能合并，重新编码 {1} 个源文件（共 {2} 个）：{3}",
+                                      {std::to_string(plan.ReencodeCount()),
+                                       std::to_string(facts.size()), why})
+                                      .c_str()
+                                : TrF("--auto：重新编码：{1}；{2}", {why, plan.Problem}).c_str());
         std::fflush(stdout);
     } else if (args.Fast && !same) {
         // The table shows every value that differs; the message the first.
@@ -371,8 +396,12 @@ std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args
         if (!FastMergeProblem(facts, container).empty()) return {};
         const std::string why =
             TrF("各源文件的编码不同（{1}）", {difference.empty() ? Tr("标有 *") : difference});
+        const bool smartFits = PlanSmartMerge(facts, container).Problem.empty();
         if (!args.Force && !(mayAsk && TerminalSaysYes(TrF("{1}；仍然复制它们吗？", {why}))))
-            return TrF("拒绝快速合并：{1}；不带 -f 合并即可重新编码，加上 --force 则照样复制",
+            return TrF(smartFits ? NoTr("拒绝快速合并：{1}；用 --smart 只重新编码不同的源文件，"
+                                        "加上 --force 则照样复制")
+                                 : NoTr("拒绝快速合并：{1}；不带 -f 合并即可重新编码，加上 "
+                                        "--force 则照样复制"),
                        {why});
         forced = true;
         std::fprintf(
@@ -410,6 +439,9 @@ int main(int argc, char** argv) {
             case cli::optAuto:
                 args.Auto = true;
                 break;
+            case cli::optSmart:
+                args.Smart = true;
+                break;
             case 'y':
                 args.Overwrite = true;
                 break;
@@ -436,8 +468,8 @@ int main(int argc, char** argv) {
                 break;
             case cli::optProgress:
                 if (!cli::ProgressModeNamed(optarg, args.Progress))
-                    return Usage(std::string("unknown progress mode '") + optarg +
-                                 "' (bar, lines, json, none)");
+                    return Usage(
+                        TrF("未知的进度显示方式“{1}”（bar、lines、json、none）", {optarg}));
                 args.ProgressGiven = true;
                 break;
             case cli::optChaptersPerSource:
@@ -467,7 +499,9 @@ int main(int argc, char** argv) {
     for (int i = optind; i < argc; ++i) args.Inputs.push_back(argv[i]);
     if (args.Inputs.empty()) return Usage(Tr("没有输入文件"));
     if (args.Output.empty() && !args.Probe) return Usage(Tr("没有输出文件（-o）"));
-    if (args.Fast && args.Auto) return Usage(Tr("--fast 和 --auto 不能同时使用"));
+    if (args.Fast + args.Auto + args.Smart > 1)
+        return Usage(TrF("{1} 和 {2} 不能同时使用", {args.Fast ? "--fast" : "--auto",
+                                                      args.Smart ? "--smart" : "--auto"}));
     // --check compares before a copy; --auto compares anyway and re-encodes
     // sources that differ, and a re-encoding merge has nothing to refuse.
     if (args.Check && !args.Fast) return Usage(Tr("--check 需要 -f（--fast）"));
@@ -582,9 +616,10 @@ int main(int argc, char** argv) {
         failed(firstError);
         return 1;
     }
-    bool forced = false;
+    bool forced = false, smart = false;
     if (!readOnce) {
-        const std::string refusal = ChooseMode(facts, args, container, true, args.Fast, forced);
+        const std::string refusal =
+            ChooseMode(facts, args, container, true, args.Fast, smart, forced);
         if (!refusal.empty()) {
             std::fprintf(stderr, "%s%s\n", kProgramPrefix, refusal.c_str());
             failed(refusal);
@@ -600,6 +635,7 @@ int main(int argc, char** argv) {
     };
     TJoinSettings settings;
     settings.FastJoin = args.Fast;
+    settings.SmartJoin = smart;
     settings.DeleteSources = args.DeleteSources;
     settings.Threads = args.Threads;
     settings.Container = container;
@@ -610,7 +646,9 @@ int main(int argc, char** argv) {
         settings.CheckSources = [&](const std::vector<TSourceFacts>& opened, bool& fast,
                                     std::string& message) {
             // The merge has begun: no question now.
-            message = ChooseMode(opened, args, container, false, fast, forced);
+            // A source read once cannot be merged smartly: no part to make.
+            bool smartNot = false;
+            message = ChooseMode(opened, args, container, false, fast, smartNot, forced);
             return message.empty();
         };
     }

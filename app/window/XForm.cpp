@@ -23,6 +23,7 @@
 
 #include "app/Messages.h"
 #include "app/OutputContainer.h"
+#include "app/SmartMerge.h"
 #include "app/window/Anchors.h"
 #include "app/window/NaturalOrder.h"
 #include "app/window/OutputName.h"
@@ -408,7 +409,7 @@ void TXForm::FFEncoderProgress(TCustomEncoder*, PProgressInfo info) {
     if (!text.empty()) SetStateText(text);
 }
 
-bool TXForm::ConfirmFastMerge(const std::vector<std::string>& files) {
+bool TXForm::ConfirmFastMerge(const std::vector<std::string>& files, TJoinSettings& settings) {
     std::vector<TSourceFacts> facts;
     std::string error;
     // A file that cannot be opened is reported by the merge itself.
@@ -418,7 +419,12 @@ bool TXForm::ConfirmFastMerge(const std::vector<std::string>& files) {
     std::string text = TrF("以下源文件的编码与第一个源文件（{1}）不同：\r\n", {files.front()});
     for (const std::string& line : lines) text += line + "\r\n";
     text += Tr("\r\n是否仍然快速合并？");
-    return Dialogs().AskYesNo(text);
+    if (!Dialogs().AskYesNo(text)) return false;
+    // Sources the first one's encoding can be given are re-encoded to it,
+    // the others copied: a merge that plays, still mostly a copy.
+    const TSmartPlan plan = PlanSmartMerge(facts, settings.Container);
+    settings.SmartJoin = plan.Problem.empty() && plan.ReencodeCount() > 0;
+    return true;
 }
 
 void TXForm::BtJoinClick() {
@@ -440,7 +446,9 @@ void TXForm::BtJoinClick() {
     settings.Container = ContainerFor(output);
     settings.FastJoin = CkFastJoin->isChecked();
     settings.DeleteSources = CbAutoDel->isChecked();
-    if (settings.FastJoin && !output.empty() && !files.empty() && !ConfirmFastMerge(files)) return;
+    if (settings.FastJoin && !output.empty() && !files.empty() &&
+        !ConfirmFastMerge(files, settings))
+        return;
     FMerging = true;
     const size_t listed = files.size();
     TJoinResult result = jrError;

@@ -102,8 +102,9 @@ class TXForm : public QWidget {
     void CreateControls();
     void CheckDuplicates();
     /// Asks before a fast merge of sources that are encoded differently;
-    /// true to go on.
-    bool ConfirmFastMerge(const std::vector<std::string>& files);
+    /// true to go on, then with settings.SmartJoin set when the sources that
+    /// differ can be re-encoded to the first one's encoding.
+    bool ConfirmFastMerge(const std::vector<std::string>& files, TJoinSettings& settings);
     std::vector<std::string> DroppedFiles(const QDropEvent* event) const;
 
     std::unique_ptr<TWindowDialogs> FDialogs;

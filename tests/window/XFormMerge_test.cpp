@@ -1,6 +1,8 @@
 // tests/window/XFormMerge_test.cpp — merges through the window: refused merges,
 // the merging state and its progress, real merges of generated clips, stopping,
 // closing mid-merge and the question about differing sources.
+#include <dirent.h>
+
 #include "app/window/OutputName.h"
 #include "tests/window/WindowFixture.h"
 
@@ -297,6 +299,38 @@ TEST_F(Window, DifferingSourcesQuestion) {
     EXPECT_EQ(SourceDifferences(facts),
               std::vector<std::string>{"/b: streams video+audio / video, rotation 90 / 0"});
     SetMessagesLanguage("zh_CN");
+}
+
+// Catches: a yes to the question over differing sources copying them as
+// they are (a part at its own size and frame rate) instead of re-encoding
+// only the one that differs, and its hidden part left behind.
+TEST_F(Window, DifferingSourcesMergedSmartlyAfterTheQuestion) {
+    ASSERT_TRUE(Form->FormCreate());
+    const std::string a = Clip("a.flv", {"--duration", "1"});
+    const std::string b = Clip("b.flv", {"--duration", "1", "--seed", "1"});
+    const std::string big =
+        Clip("big.flv", {"--duration", "1", "--size", "640x360", "--fps", "30"});
+    const std::string out = Dir.File("out.flv");
+    Dlg->Answers = {true};
+    Merge({a, big, b}, out, true);
+    ASSERT_EQ(Dlg->Asked.size(), 1u);
+    EXPECT_EQ(Dlg->Told, std::vector<std::string>{"合并成功"});
+    ExpectIdle();
+    const test::MediaInfo m = test::ReadMediaInfo(out, {.decode = true});
+    ASSERT_TRUE(m.Ok()) << m.error;
+    EXPECT_EQ(m.Video()->decodeErrors, 0);
+    // 3 x 1 s at the first's 25 frames per second (the frame-rate change
+    // may round up by one picture); a copy of big's 30 would give 80.
+    EXPECT_GE(m.Video()->packets, 75);
+    EXPECT_LE(m.Video()->packets, 76);
+    EXPECT_EQ(m.Video()->width, 320);
+    EXPECT_EQ(m.Audio()->decodeErrors, 0);
+    DIR* d = ::opendir(Dir.Path().c_str());
+    ASSERT_NE(d, nullptr);
+    int hidden = 0;
+    while (const dirent* e = ::readdir(d)) hidden += e->d_name[0] == '.' && e->d_name[1] > '.';
+    ::closedir(d);
+    EXPECT_EQ(hidden, 0);
 }
 
 }  // namespace
