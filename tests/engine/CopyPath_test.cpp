@@ -153,5 +153,32 @@ TEST_F(CopyPath, TenSourcesArriveByteForByteInEveryContainer) {
     }
 }
 
+// Catches: the packet handed on (moved) to the first of two outputs that
+// copy the same stream, leaving the second an empty packet or none.
+TEST_F(CopyPath, TwoOutputsCopyingOneSourceBothGetEveryPacket) {
+    const std::string in = Clip("one.ts", {"--duration", "1", "--bframes", "2"});
+    const PacketSums expected = ReadSums(in);
+    ASSERT_EQ(expected.error, "");
+    TCustomFFmpeg engine(20);
+    engine.SetVerbose(-1);
+    ASSERT_TRUE(engine.OpenInputFile(in)) << engine.LastError;
+    const std::string first = Dir.File("first.mkv"), second = Dir.File("second.flv");
+    for (const std::string& out : {first, second}) {
+        engine.SetOption("vcodec", "copy");
+        engine.SetOption("acodec", "copy");
+        ASSERT_GT(engine.OpenOutputFile(out, false), 0) << engine.LastError;
+    }
+    engine.Start(false);
+    ASSERT_FALSE(engine.ErrorRaised) << engine.ErrorMessage;
+    ASSERT_TRUE(engine.Finished);
+    for (const std::string& out : {first, second}) {
+        SCOPED_TRACE(out);
+        const PacketSums got = ReadSums(out);
+        ASSERT_EQ(got.error, "");
+        EXPECT_EQ(got.video, expected.video);
+        EXPECT_EQ(got.audio, expected.audio);
+    }
+}
+
 }  // namespace
 }  // namespace tw
