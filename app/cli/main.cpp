@@ -339,10 +339,10 @@ int64_t MissingTime(TFFDecoder& d) {
     // The end is read from a few seconds before the announced one, or from
     // where probing stopped when the file cannot seek there. An FLV file
     // without a key-frame index has nothing to seek by time with: the
-    // library would read the whole file up to there. Its demuxer finds the
-    // next tag after any byte, so its last bytes are read instead (those of
-    // about ten seconds at the file's average rate, at least 64 kB) from
-    // the first whole tag among them.
+    // library would read the whole file up to there. Its last bytes are
+    // read instead (those of about ten seconds at the file's average rate,
+    // at least 64 kB), from the first whole tag among them: its demuxer
+    // does not find the next tag by itself.
     const int64_t target = start + ic->duration - 5 * int64_t(AV_TIME_BASE);
     const std::string format = ic->iformat ? ic->iformat->name : "";
     const int64_t size = ic->pb ? lib().avio_size(ic->pb) : -1;
