@@ -88,24 +88,14 @@ void PreloadDependencies(const std::string& path, std::set<std::string>& visited
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool LeakReportAtExit = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool LeakReportAtExit = true;
-#else
-constexpr bool LeakReportAtExit = false;
-#endif
-#else
-constexpr bool LeakReportAtExit = false;
-#endif
-
-// The leak report at exit comes after the loader's unloading: a library
-// closed by then leaves its allocations without names. Under the address
-// sanitizer the libraries stay mapped at process end (the process is gone
-// a moment later anyway).
+// At process end the libraries stay mapped: the process is gone a moment
+// later anyway, and unmapping the hundred-odd objects a media library pulls
+// in costs more than a short merge (each unmapping is a TLB flush on every
+// processor). The leak report at exit needs it too: it comes after the
+// loader's unloading, and a library closed by then leaves its allocations
+// without names.
 void Close(TModuleHandle handle) {
-    if (!(LeakReportAtExit && LoaderShuttingDown())) dlclose(handle);
+    if (!LoaderShuttingDown()) dlclose(handle);
 }
 
 void ReleaseHandles(std::vector<TModuleHandle>& handles) {

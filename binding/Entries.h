@@ -87,6 +87,7 @@ extern "C" {
     F(av_packet_ref)                   \
     F(av_packet_unref)                 \
     F(av_packet_move_ref)              \
+    F(av_packet_make_writable)         \
     F(av_packet_clone)                 \
     F(av_packet_copy_props)            \
     F(av_packet_rescale_ts)            \

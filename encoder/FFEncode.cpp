@@ -489,6 +489,8 @@ void TCustomEncoder::AllTasksDone() {
             DeliverTerminate(FTerminateInfo, true);
     }
     Done = true;
+    // A driver waiting on the main thread sees it now, not at its next tick.
+    WakeMainThread();
 }
 
 }  // namespace tw

@@ -171,6 +171,42 @@ Bytes ExtradataOf(const AVCodecParameters* par) {
     return Bytes(par->extradata, par->extradata + par->extradata_size);
 }
 
+// Rewrites pkt's prefixes from one form into the other where both take
+// four bytes (outLengthSize 0: start codes); false when the sizes do not
+// allow it and nothing was changed.
+bool ConvertInPlace(AVPacket* pkt, const NalList& nals, bool startCodes, int inLengthSize,
+                    int outLengthSize) {
+    // Four-byte start codes and four-byte lengths take the same room: the
+    // packet keeps its bytes when every one of them belongs to a unit and
+    // its prefix (nothing dropped between units, no empty units).
+    if (outLengthSize != 0 && outLengthSize != 4) return false;
+    if (!startCodes && inLengthSize != 4) return false;
+    if (nals.empty()) return false;
+    size_t at = 0;
+    for (const auto& [nal, len] : nals) {
+        if (nal != pkt->data + at + 4 || len == 0) return false;
+        if (startCodes && (nal[-4] != 0 || nal[-3] != 0 || nal[-2] != 0 || nal[-1] != 1))
+            return false;
+        at += 4 + len;
+    }
+    if (at != size_t(pkt->size)) return false;
+    // Only the packet's own bytes are rewritten (a shared buffer is copied
+    // first).
+    if (lib().av_packet_make_writable(pkt) < 0) throw FFmpegException("av_mallocz fail");
+    at = 0;
+    for (const auto& [nal, len] : nals) {
+        uint8_t* prefix = pkt->data + at;
+        if (outLengthSize == 0) {
+            prefix[0] = prefix[1] = prefix[2] = 0;
+            prefix[3] = 1;
+        } else {
+            for (int b = 0; b < 4; ++b) prefix[b] = static_cast<uint8_t>(len >> (8 * (3 - b)));
+        }
+        at += 4 + len;
+    }
+    return true;
+}
+
 }  // namespace
 
 void TCopyForm::PrepareHeader(AVCodecParameters* out, const std::vector<const AVPacket*>& first) {
@@ -268,6 +304,7 @@ void TCopyForm::ConvertH264(AVPacket* pkt) {
     } else if (!SplitLengthPrefixed(pkt->data, pkt->size, FInLengthSize, nals)) {
         return;
     }
+    if (!mayInsert && ConvertInPlace(pkt, nals, startCodes, FInLengthSize, FOutLengthSize)) return;
     bool hasSps = false;
     for (const auto& nal : nals) hasSps = hasSps || NalType(nal.first) == NalSps;
     Bytes out;
@@ -291,7 +328,10 @@ void TCopyForm::ConvertAac(AVPacket* pkt) {
     if (!IsAdts(pkt->data, pkt->size) || !FOutRaw) return;
     const int header = (pkt->data[1] & 1) ? 7 : 9;  // without or with CRC
     if (pkt->size <= header) return;
-    ReplaceData(pkt, Bytes(pkt->data + header, pkt->data + pkt->size));
+    // The raw frame is the end of the ADTS one: the packet starts past the
+    // header, its buffer (and the padding after it) unchanged.
+    pkt->data += header;
+    pkt->size -= header;
 }
 
 }  // namespace tw

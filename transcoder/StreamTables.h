@@ -97,6 +97,10 @@ struct TInputStream {
     int FilterWidth = 0;
     int FilterHeight = 0;
     int FilterPixFmt = -1;
+    /// The output records bound to this stream, once RecordsKnown (found at
+    /// its first packet; see TPacketProcessor::BoundRecords).
+    std::vector<TOutputStream*> Records;
+    bool RecordsKnown = false;
 };
 
 /// One per output stream record; created by the output opener with

@@ -42,7 +42,7 @@ void TPacketProcessor::AllocateBuffers() {
     if (!FFrame || !FOutPacket) throw FFmpegException("av_mallocz fail");
 }
 
-void TPacketProcessor::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* pkt) {
+void TPacketProcessor::CopyPacket(TOutputStream& ost, TInputStream& ist, AVPacket* pkt, bool take) {
     const AVRational us{1, 1000000};
     AVStream* out = ost.Stream;
     const AVRational itb = ist.Stream->time_base;
@@ -61,15 +61,25 @@ void TPacketProcessor::CopyPacket(TOutputStream& ost, TInputStream& ist, const A
     } else if (out->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
         FEngine.AudioSize += pkt->size;
     }
+    const int64_t pts = pkt->pts != AV_NOPTS_VALUE
+                            ? lib().av_rescale_q(pkt->pts, itb, otb) - startOffset
+                            : AV_NOPTS_VALUE;
+    const int64_t dts = (pkt->dts != AV_NOPTS_VALUE ? lib().av_rescale_q(pkt->dts, itb, otb)
+                                                    : lib().av_rescale_q(ist.Pts, us, otb)) -
+                        startOffset;
+    const int64_t duration = lib().av_rescale_q(pkt->duration, itb, otb);
     AVPacket* opkt = FOutPacket.get();
-    if (lib().av_packet_ref(opkt, pkt) < 0) throw FFmpegException("av_mallocz fail");
+    lib().av_packet_unref(opkt);  // what a failed write may have left
+    // The last taker gets the packet itself: its buffer is then the
+    // packet's alone and can be converted in place.
+    if (take)
+        lib().av_packet_move_ref(opkt, pkt);
+    else if (lib().av_packet_ref(opkt, pkt) < 0)
+        throw FFmpegException("av_mallocz fail");
     opkt->stream_index = ost.StreamIndex;
-    opkt->pts = pkt->pts != AV_NOPTS_VALUE ? lib().av_rescale_q(pkt->pts, itb, otb) - startOffset
-                                           : AV_NOPTS_VALUE;
-    opkt->dts = (pkt->dts != AV_NOPTS_VALUE ? lib().av_rescale_q(pkt->dts, itb, otb)
-                                            : lib().av_rescale_q(ist.Pts, us, otb)) -
-                startOffset;
-    opkt->duration = lib().av_rescale_q(pkt->duration, itb, otb);
+    opkt->pts = pts;
+    opkt->dts = dts;
+    opkt->duration = duration;
     opkt->pos = -1;
     // Into the bitstream form the output's header announces.
     if (auto form = FTables.CopyForms.find(&ost); form != FTables.CopyForms.end())
@@ -123,6 +133,17 @@ constexpr int MaxDrainFailures = 64;
 
 }  // namespace
 
+const std::vector<TOutputStream*>& TPacketProcessor::BoundRecords(TInputStream& ist) {
+    if (!ist.RecordsKnown) {
+        ist.Records.clear();
+        for (TOutputStream* ost : FTables.Outputs)
+            if (ost->SourceIndex >= 0 && FTables.Inputs[ost->SourceIndex].get() == &ist)
+                ist.Records.push_back(ost);
+        ist.RecordsKnown = true;
+    }
+    return ist.Records;
+}
+
 void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
     const AVRational us{1, 1000000};
     if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
@@ -133,11 +154,14 @@ void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
 
     auto serve = [&](AVFrame* frame, AVSubtitle* sub) {
         if (FEngine.StartTime != 0 && ist.Pts < FEngine.StartTime) return;
-        for (TOutputStream* ost : FTables.Outputs) {
-            if (ost->SourceIndex < 0 || FTables.Inputs[ost->SourceIndex].get() != &ist) continue;
+        const std::vector<TOutputStream*>& records = BoundRecords(ist);
+        for (size_t r = 0; r < records.size(); ++r) {
+            TOutputStream* ost = records[r];
             AVFormatContext* s = FTables.Output(ost->FileIndex);
             if (!ost->EncodingNeeded) {
-                if (pkt) CopyPacket(*ost, ist, pkt);
+                // A copy-only stream is served once per packet: its last
+                // record may take the packet.
+                if (pkt) CopyPacket(*ost, ist, pkt, !ist.DecodingNeeded && r + 1 == records.size());
                 continue;
             }
             switch (par->codec_type) {

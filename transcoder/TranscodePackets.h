@@ -59,7 +59,12 @@ class TPacketProcessor {
     /// Serves every picture the stream's filter graph has ready.
     template <typename Serve>
     void ServeFiltered(TInputStream& ist, Serve& serve);
-    void CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* pkt);
+    /// Writes a copy of pkt for ost; with take, pkt's data and side data
+    /// move into the written packet and pkt is left blank.
+    void CopyPacket(TOutputStream& ost, TInputStream& ist, AVPacket* pkt, bool take);
+    /// The output records bound to ist, in table order (found once: the
+    /// bindings are fixed when the loop runs).
+    const std::vector<TOutputStream*>& BoundRecords(TInputStream& ist);
     void DrainEncoder(TOutputStream& ost, TInputStream& ist);
     void SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts);
 

@@ -311,6 +311,23 @@ TEST_F(CommandLine, TruncatedSourceIsNamed) {
     EXPECT_EQ(text.find("warning: " + a), std::string::npos) << text;
 }
 
+// Catches: the end of a long FLV source looked for from the wrong place
+// (read from its last bytes rather than found by reading the whole file):
+// a missing end not named, or a whole file named as cut.
+TEST_F(CommandLine, TruncatedLongFlvIsNamedFromItsLastBytes) {
+    const std::vector<std::string> small = {"--size", "160x120", "--duration", "15"};
+    const std::string whole = Clip("whole.flv", small);
+    std::vector<std::string> cutArgs = small;
+    cutArgs.insert(cutArgs.end(), {"--truncate", "0.7", "--pattern", "1"});
+    const std::string cut = Clip("cut.flv", cutArgs);
+    std::string text;
+    EXPECT_EQ(Join({"-f", "-o", Dir.File("o.flv"), whole, cut}, &text), 0) << text;
+    const size_t warning = text.find("warning: " + cut);
+    ASSERT_NE(warning, std::string::npos) << text;
+    EXPECT_NE(text.find("missing", warning), std::string::npos) << text;
+    EXPECT_EQ(text.find("warning: " + whole), std::string::npos) << text;
+}
+
 // Catches: the libraries' log forced quiet with no way to see it.
 TEST_F(CommandLine, VerboseShowsTheLibrariesLog) {
     const std::string a = Clip("a.flv", {"--duration", "1"});
