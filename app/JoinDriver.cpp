@@ -164,6 +164,10 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
             message = "AddTask Error: " + encoder.LastError;
             return jrError;
         }
+        // A copy reads the sources one after another: each is opened when
+        // the merge comes to it, so that many sources do not hold their
+        // buffers all at once.
+        if (i == 0) encoder.Tasks(0).ReopenInputs = settings.FastJoin;
     }
     TFFmpeg& task = encoder.Tasks(0);
     std::vector<TSourceFacts> facts;

@@ -156,6 +156,8 @@ extern "C" {
     F(avformat_query_codec)           \
     F(av_stream_get_side_data)        \
     F(av_stream_new_side_data)        \
+    F(av_new_program)                 \
+    F(av_program_add_stream_index)    \
     F(avformat_get_class)             \
     F(av_find_best_stream)            \
     F(av_find_input_format)           \
@@ -250,6 +252,7 @@ extern "C" {
     F(av_opt_get_double)                \
     F(av_opt_get_q)                     \
     F(av_opt_free)                      \
+    F(av_opt_copy)                      \
     F(av_opt_show2)                     \
     F(av_parse_video_rate)              \
     F(av_parse_video_size)              \

@@ -24,8 +24,19 @@ void FormatContextFree::operator()(AVFormatContext* c) const {
     if (c && lib().avformat_free_context) lib().avformat_free_context(c);
 }
 
+void* InputDescriptionMark() {
+    static char mark;
+    return &mark;
+}
+
 void InputFormatClose::operator()(AVFormatContext* c) const {
     if (!c || !lib().avformat_close_input) return;
+    // Its format names the demuxer it was read with, which must not be asked
+    // to close what it never opened.
+    if (c->opaque == InputDescriptionMark()) {
+        lib().avformat_free_context(c);
+        return;
+    }
     // An input read through our own I/O (the unicode protocol) keeps its I/O
     // context: the library leaves it to us.
     AVIOContext* pb = (c->flags & AVFMT_FLAG_CUSTOM_IO) ? c->pb : nullptr;

@@ -38,11 +38,17 @@ struct FormatContextFree {
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextFree>;
 
 /// An opened input (avformat_close_input); an input read through our own
-/// I/O (AVFMT_FLAG_CUSTOM_IO) has that I/O closed after it.
+/// I/O (AVFMT_FLAG_CUSTOM_IO) has that I/O closed after it. A description of
+/// an input (marked by InputDescriptionMark, see transcoder/InputReopen.h)
+/// was never opened: it is freed (avformat_free_context).
 struct InputFormatClose {
     void operator()(AVFormatContext* c) const;
 };
 using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatClose>;
+
+/// The value of AVFormatContext::opaque that marks a description of an input:
+/// its streams, chapters and programs filled by us, no demuxer behind it.
+void* InputDescriptionMark();
 
 /// An output context: its file is closed (through the I/O it was opened
 /// with, for a format that writes a file) and the context freed.

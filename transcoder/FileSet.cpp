@@ -96,6 +96,8 @@ void TFileSet::CloseFiles() {
     }
     for (int i = 0; i < MaxFiles; ++i) {
         InputDecoders[i].clear();
+        InputReaders[i].reset();
+        InputReopens[i].reset();
         InputFiles[i].reset();
         InputTsScales[i].clear();
     }

@@ -88,6 +88,14 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// holds it.
     bool KeepCover = false;
 
+    /// Inputs after the first are closed again once probed, kept as a
+    /// description (see InputFiles), and opened again when the run reads
+    /// them; a joined run closes each when it has read it, so that only the
+    /// first input and the one being read are open. Inputs that can be read
+    /// only once (FIFOs, pipes) and those opened with a program id stay
+    /// open. Set before the second input is opened; CloseFiles leaves it.
+    bool ReopenInputs = false;
+
     /// Join: one chapter per input, titled by this list (input k gets entry
     /// k), besides the inputs' own chapters; empty for none.
     std::vector<std::string> SourceChapterTitles;
@@ -108,6 +116,20 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// open (context: the file set, i.e. the engine): the open took longer
     /// than IOTimeout, or was cancelled (IOStartTime 0).
     static bool CheckIOTimeout(void* fileSet);
+
+    // --- inputs closed after probing (InputReopen.cpp)
+    /// The context the packets of an input are read from: the input itself,
+    /// or the reader of one closed after probing, opened again first as it
+    /// was opened at first and checked to hold the streams it was probed
+    /// with (count, order, types, codecs, time bases). The set owns it.
+    /// Engine thread during a run. Throws FFmpegException naming the file
+    /// when it cannot be opened again or its streams differ.
+    AVFormatContext* InputReader(int file);
+    /// Closes the reader of an input closed after probing; nothing for the
+    /// others.
+    void CloseInputReader(int file);
+    /// Inputs whose demuxer is open now (their file descriptors too).
+    int OpenInputCount() const;
 
     // --- the output file and its streams (OutputFile.cpp)
     /// Creates the output with its streams from the option values and opens
@@ -162,6 +184,7 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// refusal, other exceptions raised through.
     void OpenInput(const std::string& fileName);
     void OpenOutput(const std::string& fileName, bool join);
+    InputFormatPtr ReopenInput(int file, const TInputReopen& how);
     TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
     /// Adds the stream `more` describes to the context and the slot.
     void NewMoreStream(AVFormatContext* oc, int slot, const TMoreStream& more);

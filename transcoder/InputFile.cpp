@@ -13,6 +13,7 @@
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "transcoder/FileSet.h"
+#include "transcoder/InputReopen.h"
 
 namespace tw {
 
@@ -128,6 +129,29 @@ void TFileSet::OpenInput(const std::string& fileName) {
     ic->interrupt_callback = LibraryInterruptCB();
 
     const std::string libraryName = ToLibraryFileName(fileName);
+    // What it takes to open the input again the same way, when it is to be
+    // closed after probing: the context as it is before the demuxer sees it.
+    std::unique_ptr<TInputReopen> reopen;
+    if (ReopenInputs && InputFileCount > 0 && ProgramId == 0 && !IsReadOnceFile(fileName)) {
+        reopen = std::make_unique<TInputReopen>();
+        reopen->FileName = fileName;
+        reopen->LibraryName = libraryName;
+        reopen->Format = format;
+        reopen->OwnReader = NeedsOwnReader(libraryName);
+        reopen->Settings.reset(lib().avformat_alloc_context());
+        if (!reopen->Settings) throw FFmpegException("avformat_alloc_context failed");
+        AVFormatContext* settings = reopen->Settings.get();
+        if (lib().av_opt_copy(settings, ic.get()) < 0) throw FFmpegException("av_mallocz fail");
+        settings->flags = ic->flags;
+        settings->video_codec_id = ic->video_codec_id;
+        settings->audio_codec_id = ic->audio_codec_id;
+        settings->subtitle_codec_id = ic->subtitle_codec_id;
+        settings->interrupt_callback = ic->interrupt_callback;
+        AVDictionary* copy = nullptr;
+        if (params && lib().av_dict_copy(&copy, params.get(), 0) < 0)
+            throw FFmpegException("av_mallocz fail");
+        reopen->OpenParameters.reset(copy);
+    }
     // A handler that throws (BeforeFindStreamInfo, a log handler) must not
     // leave the check registered for this thread after the engine: the
     // clean-up unregisters it.
@@ -198,6 +222,7 @@ void TFileSet::OpenInput(const std::string& fileName) {
             FFLogger()->LogFmt(this, llVerbose, "%s: could not seek to position %0.3f",
                                fileName.c_str(), static_cast<double>(timestamp) / 1000000.0);
         StartTime = 0;
+        if (reopen) reopen->SeekTo = timestamp;
     }
     cleanUp.Unregister();
     cleanUp.Disarm();
@@ -306,6 +331,8 @@ void TFileSet::OpenInput(const std::string& fileName) {
         }
         decoders.push_back(std::move(dec));
     }
+    // Closed now, read later: what setup and the run need of it stays.
+    InputFormatPtr description = reopen ? DescribeInput(*input) : nullptr;
     rollback.Keep = true;
 
     if (input->duration != AV_NOPTS_VALUE && input->duration > TotalDuration)
@@ -314,6 +341,10 @@ void TFileSet::OpenInput(const std::string& fileName) {
     InputTsOffsets[fileIndex] = CopyTs ? InputTsOffset : InputTsOffset - timestamp;
     InputDecoders[fileIndex] = std::move(decoders);
     if (Verbose >= 0) lib().av_dump_format(input.get(), fileIndex, libraryName.c_str(), 0);
+    if (reopen) {
+        input = std::move(description);
+        InputReopens[fileIndex] = std::move(reopen);
+    }
     InputFiles[fileIndex] = std::move(input);
 
     ++InputFileCount;

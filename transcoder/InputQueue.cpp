@@ -97,7 +97,16 @@ int TInputQueue::ReadShown(int file, AVPacket* pkt) {
     while (true) {
         if (TakeFirst(ready, pkt)) return 0;
         if (FDemuxEnd[file] < 0) return FDemuxEnd[file];
-        const int ret = lib().av_read_frame(FEngine.InputFiles[file].get(), pkt);
+        AVFormatContext* reader = nullptr;
+        try {
+            reader = FEngine.InputReader(file);
+        } catch (const FFmpegException&) {
+            // A stop that cancels the opening ends the reading as it would
+            // cancel a read; anything else is the input's failure.
+            if (!FEngine.StopRequested) throw;
+            return AVERROR_EXIT;
+        }
+        const int ret = lib().av_read_frame(reader, pkt);
         if (ret == AVERROR(EAGAIN)) return ret;
         if (ret < 0) {
             // Marked pictures that no shown one follows lie past the end

@@ -46,6 +46,8 @@ void TDictionary::Clear() {
 
 TFileTables::TFileTables(int maxFiles)
     : InputFiles(maxFiles),
+      InputReopens(maxFiles),
+      InputReaders(maxFiles),
       InputTsOffsets(maxFiles, 0),
       InputTsScales(maxFiles),
       InputDecoders(maxFiles),

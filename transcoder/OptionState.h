@@ -239,6 +239,25 @@ struct TOptionState {
 /// The output-stream record of the run; defined with the run's working records.
 struct TOutputStream;
 
+/// How an input that was closed after it was probed is opened again exactly
+/// as it was first opened (see TFileSet::InputReader).
+struct TInputReopen {
+    /// The name as given, for messages, and as handed to the library.
+    std::string FileName;
+    std::string LibraryName;
+    /// Forced format, or none.
+    const AVInputFormat* Format = nullptr;
+    /// An unopened context carrying the generic options, flags and forced
+    /// decoders the first open was given.
+    FormatContextPtr Settings;
+    /// The demuxer options of the first open.
+    DictionaryPtr OpenParameters;
+    /// Read through our own I/O (OpenLibraryIO).
+    bool OwnReader = false;
+    /// Where the first open sought to after the analysis (µs), or none.
+    int64_t SeekTo = AV_NOPTS_VALUE;
+};
+
 /// The per-file tables, each with MaxFiles entries from construction on. They
 /// are not option fields: ResetOptions leaves them alone; CloseFiles empties them.
 struct TFileTables {
@@ -246,7 +265,16 @@ struct TFileTables {
     explicit TFileTables(int maxFiles);
 
     /// Opened input files in opening order; entries InputFileCount.. are empty.
+    /// An input with an InputReopens entry is here only as a description
+    /// (InputDescriptionMark): what was probed, no demuxer; its packets come
+    /// from its entry of InputReaders.
     std::vector<InputFormatPtr> InputFiles;
+    /// Per input: how to open it again when it was closed after probing
+    /// (null: InputFiles holds the open input itself).
+    std::vector<std::unique_ptr<TInputReopen>> InputReopens;
+    /// Per input with an InputReopens entry: the demuxer it is read from while
+    /// the run reads it (null while closed).
+    std::vector<InputFormatPtr> InputReaders;
     int InputFileCount = 0;
     /// Offset added to every timestamp of that input, microseconds.
     std::vector<int64_t> InputTsOffsets;

@@ -174,9 +174,11 @@ void TTranscoder::Loop() {
         FNoPacketCount = 0;
 
         // 5. dump
+        // The demuxer's own stream: one that appeared after the probe is
+        // only in the context the packet was read from.
         if (FEngine.PacketDump)
             lib().av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt.get(), FEngine.HexDump,
-                                   ic->streams[pkt->stream_index]);
+                                   FEngine.InputReader(file)->streams[pkt->stream_index]);
         // 6. streams that appeared later, or nobody wants
         const TInputFile& f = FTables.Files[file];
         if (pkt->stream_index >= f.StreamCount ||
@@ -300,6 +302,9 @@ bool TTranscoder::SwitchFile(int& file) {
         end = std::max(end, t);
         ost.Active = false;
     }
+    // Read to its end: closed before the next one is opened, so that no
+    // more than the first input and the one being read are open.
+    FEngine.CloseInputReader(k);
     FEngine.InputTsOffsets[k + 1] += FQueue.NextInputShift(k + 1, end);
     FChapters.InputStarts(k + 1,
                           FEngine.InputTsOffsets[k + 1] + StartOf(FEngine.InputFiles[k + 1].get()));

@@ -112,6 +112,30 @@ TEST_F(MergeSafety, OldOutputSurvivesAFailedMergeAndIsReplacedByAGoodOne) {
     EXPECT_EQ(Names(Dir.Path()).size(), 3u);
 }
 
+// Catches: a fast merge whose later source was spoiled after the sources
+// were probed reported as a success (the source read as far as it went), or
+// its failure putting a partial file in place of the old output.
+TEST_F(MergeSafety, ASourceSpoiledDuringAFastMergeFailsItAndKeepsTheOldOutput) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 6; ++i)
+        files.push_back(Clip("s" + std::to_string(i) + ".flv", {"--duration", "1"}));
+    const std::string out = Dir.File("out.flv");
+    std::ofstream(out) << "precious";
+    bool spoiled = false;
+    // Called first right after the merge started, long before it reaches
+    // the last source.
+    const TJoinResult result = MergeWithChecks(User, Enc, files, out, Fast, [&] {
+        if (spoiled) return;
+        spoiled = true;
+        std::ofstream(files[5], std::ios::binary | std::ios::trunc) << std::string(70000, 'x');
+    });
+    EXPECT_TRUE(spoiled);
+    EXPECT_EQ(result, jrError);
+    EXPECT_NE(User.Last().find(files[5]), std::string::npos) << User.Last();
+    EXPECT_EQ(Contents(out), "precious");
+    EXPECT_EQ(Names(Dir.Path()).size(), 7u);  // the sources and the old output, nothing hidden
+}
+
 // Catches: a device node or another non-file unlinked and replaced.
 TEST_F(MergeSafety, AnOutputThatIsNoRegularFileIsRefused) {
     const std::string fifo = Dir.File("pipe.flv");
