@@ -118,7 +118,7 @@ TEST_F(InputReopen, ManySourcesWithAtMostTwoOpenAndEveryPacketCopied) {
         auto all = NewEngine(false);
         const std::string open = Dir.File("open." + ext + ".flv");
         ASSERT_EQ(Join(*all, in, open), "");
-        EXPECT_EQ(Contents(out), Contents(open));
+        EXPECT_TRUE(Contents(out) == Contents(open));
     }
 }
 
