@@ -166,8 +166,10 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         }
         // A copy reads the sources one after another: each is opened when
         // the merge comes to it, so that many sources do not hold their
-        // buffers all at once.
-        if (i == 0) encoder.Tasks(0).ReopenInputs = settings.FastJoin;
+        // buffers all at once. Not when a handler wants to see every source
+        // before its analysis: it would be called again, on the worker.
+        if (i == 0)
+            encoder.Tasks(0).ReopenInputs = settings.FastJoin && !encoder.OnBeforeFindStreamInfo;
     }
     TFFmpeg& task = encoder.Tasks(0);
     std::vector<TSourceFacts> facts;

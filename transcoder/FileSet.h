@@ -121,8 +121,9 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// The context the packets of an input are read from: the input itself,
     /// or the reader of one closed after probing, opened again first as it
     /// was opened at first and checked to hold the streams it was probed
-    /// with (count, order, types, codecs, time bases). The set owns it.
-    /// Engine thread during a run. Throws FFmpegException naming the file
+    /// with (count, order, types, codecs, time bases); BeforeFindStreamInfo
+    /// is called for it again, on this thread. The set owns it. Engine
+    /// thread during a run. Throws FFmpegException naming the file
     /// when it cannot be opened again or its streams differ.
     AVFormatContext* InputReader(int file);
     /// Closes the reader of an input closed after probing; nothing for the
