@@ -40,10 +40,10 @@ std::string SecondsToHMS(int seconds) {
     return buf;
 }
 
-std::string ProgressText(const TProgressInfo& info) {
+std::string ProgressText(const TProgress& info) {
     const int64_t total = info.TotalDuration;
     if (total <= 0) return {};
-    const int64_t current = info.CurrentTime >= kNoCurrentTime ? 0 : info.CurrentTime;
+    const int64_t current = info.CurrentOrZero();
     const int64_t percent = current * 100 / total;
     const int64_t seconds = current / 1000000;
     return std::to_string(percent) + "% " + SecondsToHMS(static_cast<int>(seconds)) + " " +

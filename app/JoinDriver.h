@@ -114,7 +114,7 @@ std::string SecondsToHMS(int seconds);
 /// The state text of a progress report: "50% 00:01:23 4882kb"; empty when
 /// the total is unknown (the label keeps its text). A report without a media
 /// time yet shows 0% and 00:00:00.
-std::string ProgressText(const TProgressInfo& info);
+std::string ProgressText(const TProgress& info);
 
 /// The output options of a merge (FLV, copy or H.264 + AAC in closed groups
 /// of pictures, the first file's audio and bit-rate values, the key-frame

@@ -227,7 +227,7 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
     encoder.OnProgress = [&](TCustomEncoder* sender, PProgressInfo info) {
         if (!saved.Saved || !info) return;
         TProgressInfo whole = *info;
-        const int64_t at = info->CurrentTime >= kNoCurrentTime ? 0 : info->CurrentTime;
+        const int64_t at = info->CurrentOrZero();
         whole.CurrentTime = done + std::clamp<int64_t>(at, 0, stepLength);
         whole.TotalDuration = total;
         saved.Saved(sender, &whole);

@@ -170,9 +170,8 @@ bool TCustomEncoder::LoadLibraries(const std::string& folder) {
 }
 
 void TCustomEncoder::ConnectTask(TFFmpeg& task) {
-    task.ProgressCallback = [this](TCustomFFmpeg* t, int file, int64_t total, int64_t current,
-                                   int64_t size, float bitRate, float quality, int fps, int frame) {
-        ProgressRelay(t, file, total, current, size, bitRate, quality, fps, frame);
+    task.ProgressCallback = [this](TCustomFFmpeg* t, const TProgress& progress) {
+        ProgressRelay(t, progress);
     };
     task.TerminateCallback = [this](TCustomFFmpeg* t) { TerminateRelay(t); };
 }
@@ -374,16 +373,14 @@ void TCustomEncoder::SyncCall(const std::function<void()>& fn) {
 
 // --- relays
 
-void TCustomEncoder::ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t totalDuration,
-                                   int64_t currentTime, int64_t totalSize, float bitRate,
-                                   float quality, int fps, int frameNumber) {
+void TCustomEncoder::ProgressRelay(TCustomFFmpeg* task, const TProgress& progress) {
     if (!OnProgress) return;
     // The record travels by value and no lock is held while the main thread
     // runs the handler: a main thread that is meanwhile stopping or
     // destroying the encoder must never wait for this worker's lock.
-    TProgressInfo info{
-        FTasks.IndexOf(task), fileIndex,    frameNumber, fps, quality, bitRate, totalSize,
-        currentTime,          totalDuration};
+    TProgressInfo info;
+    static_cast<TProgress&>(info) = progress;
+    info.TaskIndex = FTasks.IndexOf(task);
     auto deliver = [this, info]() mutable {
         if (OnProgress) OnProgress(this, &info);
     };

@@ -19,16 +19,10 @@ namespace tw {
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
-struct TProgressInfo {
+/// What OnProgress carries: the engine's report, whole, and the index of
+/// the task that made it.
+struct TProgressInfo : TProgress {
     int TaskIndex = -1;
-    int FileIndex = -1;
-    int FrameNumber = -1;
-    int FPS = -1;
-    float Quality = -1;
-    float BitRate = 0;
-    int64_t TotalSize = 0;
-    int64_t CurrentTime = 0;
-    int64_t TotalDuration = -1;
 };
 using PProgressInfo = TProgressInfo*;
 
@@ -159,9 +153,7 @@ class TCustomEncoder : public TFFBaseComponent {
     virtual void VideoOutputHookRelay(TCustomFFmpeg* task, TBitmap* bitmap, bool& stopHook,
                                       bool& update, int64_t pts, int frameNumber);
     virtual void PreviewRelay(TCustomFFmpeg* task, TBitmap* bitmap, int64_t pts, int frameNumber);
-    virtual void ProgressRelay(TCustomFFmpeg* task, int fileIndex, int64_t totalDuration,
-                               int64_t currentTime, int64_t totalSize, float bitRate, float quality,
-                               int fps, int frameNumber);
+    virtual void ProgressRelay(TCustomFFmpeg* task, const TProgress& progress);
     virtual void TerminateRelay(TCustomFFmpeg* task);
     void AudioHookRelay(TCustomFFmpeg* task, uint8_t* buffer, int sampleFormat, int channels,
                         int sampleRate, int size, int64_t pts);

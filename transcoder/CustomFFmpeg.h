@@ -26,17 +26,13 @@ extern "C" {
 #include "transcoder/EngineOptions.h"
 #include "transcoder/FFmpegException.h"
 #include "transcoder/FileSet.h"
+#include "transcoder/ProgressReport.h"
 #include "transcoder/RunCounters.h"
 
 namespace tw {
 
 struct TInputStream;
 struct TPictureState;
-
-/// The current time of a progress report made before any output stream has
-/// a time (the report's minimum over the streams starts at 10^10 s): 10^16
-/// microseconds, shown as no time at all.
-constexpr int64_t kNoCurrentTime = 10000000000000000LL;
 
 class TCustomFFmpeg : public TFileSet, public TRunCounters {
   public:
@@ -100,12 +96,8 @@ class TCustomFFmpeg : public TFileSet, public TRunCounters {
     void DoTerminate();
 
     /// Callback slots, called on the thread that runs the engine.
-    /// ProgressCallback's currentTime (µs) is kNoCurrentTime while no output
-    /// stream has a time yet.
-    std::function<void(TCustomFFmpeg* engine, int fileIndex, int64_t totalDuration,
-                       int64_t currentTime, int64_t totalSize, float bitRate, float quality,
-                       int fps, int frameNumber)>
-        ProgressCallback;
+    /// ProgressCallback gets every report as one TProgress value.
+    TProgressCallback ProgressCallback;
     std::function<void(TCustomFFmpeg* engine)> TerminateCallback;
     /// Decoded audio: buffer, sample format, channels, sample rate, size in
     /// bytes, time in microseconds. The handler may change the samples.

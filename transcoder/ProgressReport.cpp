@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "binding/Entries.h"
+#include "transcoder/CustomFFmpeg.h"
 
 namespace tw {
 
@@ -43,7 +44,9 @@ void TProgressReport::Report(bool final, int fileIndex) const {
         const size_t len = std::strlen(buf);
         std::snprintf(buf + len, sizeof buf - len, fmt, args...);
     };
-    double ti1 = kNoCurrentTime / 1e6;
+    // The least positive time of the output streams; 10^10 s while none has one.
+    constexpr double kNone = 1e10;
+    double ti1 = kNone;
     bool videoReported = false;
     int frameNumber = -1, fps = -1;
     float quality = -1;
@@ -94,6 +97,7 @@ void TProgressReport::Report(bool final, int fileIndex) const {
         const double ct = FWriter.CurrentTime(*ost);
         if (ct > 0 && ct < ti1) ti1 = ct;
     }
+    const bool anyTime = ti1 < kNone;
     if (ti1 < 0.01) ti1 = 0.01;
     if (!FEngine.ProgressCallback && FEngine.Verbose <= 0 && !final) return;
     const float bitRate = static_cast<float>(totalSize * 8 / ti1 / 1000.0);
@@ -106,9 +110,16 @@ void TProgressReport::Report(bool final, int fileIndex) const {
         }
     }
     if (FEngine.ProgressCallback) {
-        FEngine.ProgressCallback(&FEngine, fileIndex, FEngine.TotalDuration,
-                                 static_cast<int64_t>(ti1 * 1000000), totalSize, bitRate, quality,
-                                 fps, frameNumber);
+        TProgress p;
+        p.FileIndex = fileIndex;
+        p.FrameNumber = frameNumber;
+        p.FPS = fps;
+        p.Quality = quality;
+        p.BitRate = bitRate;
+        p.TotalSize = totalSize;
+        if (anyTime) p.CurrentTime = static_cast<int64_t>(ti1 * 1000000);
+        p.TotalDuration = FEngine.TotalDuration;
+        FEngine.ProgressCallback(&FEngine, p);
     } else if (FEngine.Verbose >= 0) {
         FFLogger()->Log(&FEngine, llVerbose, buf);
     }

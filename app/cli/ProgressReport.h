@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "transcoder/ProgressReport.h"
+
 namespace tw::cli {
 
 /// What --progress asks for.
@@ -47,6 +49,11 @@ class TProgressReport {
     /// yet), the engine's total (microseconds, <= 0 unknown), output bytes
     /// written, and the seconds since the merge began.
     void Update(int64_t doneUs, int64_t engineTotalUs, int64_t bytes, double wall);
+    /// One report of the engine (no media time yet counts as 0), and the
+    /// seconds since the merge began.
+    void Update(const TProgress& report, double wall) {
+        Update(report.CurrentOrZero(), report.TotalDuration, report.TotalSize, wall);
+    }
 
     /// Takes the bar off the terminal (before a message); nothing in the
     /// other modes.

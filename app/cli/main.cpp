@@ -630,8 +630,7 @@ int main(int argc, char** argv) {
     TCommandLineUser user(args);
     user.Progress = &progress;
     encoder.OnProgress = [&](TCustomEncoder*, PProgressInfo info) {
-        progress.Update(info->CurrentTime >= kNoCurrentTime ? 0 : info->CurrentTime,
-                        info->TotalDuration, info->TotalSize, wall());
+        progress.Update(*info, wall());
     };
     TJoinSettings settings;
     settings.FastJoin = args.Fast;

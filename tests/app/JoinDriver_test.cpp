@@ -39,7 +39,7 @@ TEST(DriverTexts, TimesAndProgress) {
     info.TotalDuration = 167000000;
     info.TotalSize = 5000000;
     EXPECT_EQ(ProgressText(info), "50% 00:01:23 4882kb");
-    info.CurrentTime = kNoCurrentTime;
+    info.CurrentTime.reset();  // no media time yet
     EXPECT_EQ(ProgressText(info), "0% 00:00:00 4882kb");
     info.TotalDuration = 0;
     EXPECT_EQ(ProgressText(info), "");

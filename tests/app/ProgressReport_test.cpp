@@ -79,6 +79,43 @@ TEST(ProgressReport, LinesAtAWholePercentAndTenSecondsApart) {
     EXPECT_EQ(lines[2].rfind("100% 00:16:40 / 00:16:40 4 kB", 0), 0u) << lines[2];
 }
 
+// Catches: an engine report without a media time yet (the first reports of
+// a merge) shown as a huge time or percent instead of 0 % 00:00:00; the
+// report's size or total not reaching the line.
+TEST(ProgressReport, EngineReportWithoutAMediaTimeShowsZero) {
+    Shown shown;
+    TProgressReport p = shown.Report(TProgressMode::Bar);
+    TProgress report;
+    report.TotalDuration = 100 * kSecond;
+    report.TotalSize = 2048;
+    p.Update(report, 1);
+    EXPECT_NE(shown.text.find("  0% 00:00:00 / 00:01:40 2 kB"), std::string::npos) << shown.text;
+    report.CurrentTime = 50 * kSecond;
+    p.Update(report, 2);
+    EXPECT_NE(shown.text.find(" 50% 00:00:50 / 00:01:40 2 kB"), std::string::npos) << shown.text;
+}
+
+// Catches: a progress handler written with the values one by one no longer
+// told "no time yet" by the old 10^16 value, or given the values in another
+// order.
+TEST(ProgressReport, CallbackWithSeparateValues) {
+    std::vector<int64_t> seen;
+    TProgressCallback slot = [&](TCustomFFmpeg*, int file, int64_t total, int64_t current,
+                                 int64_t size, float, float, int fps,
+                                 int frame) { seen = {file, total, current, size, fps, frame}; };
+    TProgress report;
+    report.FileIndex = 2;
+    report.TotalDuration = 7;
+    report.TotalSize = 9;
+    report.FPS = 25;
+    report.FrameNumber = 11;
+    slot(nullptr, report);
+    EXPECT_EQ(seen, (std::vector<int64_t>{2, 7, kNoCurrentTime, 9, 25, 11}));
+    report.CurrentTime = 5;
+    slot(nullptr, report);
+    EXPECT_EQ(seen[2], 5);
+}
+
 // Catches: the percent reaching 100 while the last packets are still
 // written (or an estimate that overshoots), so that 100 % no longer means
 // done; a failed or stopped merge ending at 100 %.

@@ -261,7 +261,7 @@ TEST_P(SmartMergeInto, CopiesMatchingSourcesAndReencodesTheOthersToTheFirst) {
     settings.Container = container;
     std::vector<int64_t> times, totals;
     Enc.OnProgress = [&](TCustomEncoder*, PProgressInfo info) {
-        times.push_back(info->CurrentTime);
+        times.push_back(info->CurrentOrZero());
         totals.push_back(info->TotalDuration);
     };
     std::vector<std::string> list = files;

@@ -59,6 +59,11 @@ TEST_F(Window, ControlStatesAndProgress) {
     info.TotalDuration = 0;
     Form->FFEncoderProgress(&Form->FFEncoder, &info);
     EXPECT_EQ(Form->LblState->text().toStdString(), "50% 00:01:23 4882kb");
+    // A report before anything has a media time: the start, not a huge time.
+    info.TotalDuration = 167000000;
+    info.CurrentTime.reset();
+    Form->FFEncoderProgress(&Form->FFEncoder, &info);
+    EXPECT_EQ(Form->LblState->text().toStdString(), "0% 00:00:00 4882kb");
 }
 
 // Catches: the merge not reaching the driver (or with the wrong switch), no
