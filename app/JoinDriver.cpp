@@ -53,7 +53,7 @@ std::string ProgressText(const TProgress& info) {
 TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int threads,
                                   const std::string& container) {
     TOutputOptions o;
-    o.ForceFormat = container.empty() ? "flv" : container;
+    o.ForceFormat = container.empty() ? kDefaultContainer : container;
     if (fastJoin) {
         o.VideoCodec = "copy";
         o.AudioCodec = "copy";

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/OutputContainer.h"
 #include "app/SourceSurvey.h"
 #include "encoder/FFEncode.h"
 
@@ -76,7 +77,7 @@ struct TJoinSettings {
     int Threads = 0;
     /// The output's muxer: "flv", "mp4", "mov", "matroska" or "mpegts" (both
     /// front ends take it from the output's name with ContainerFor).
-    std::string Container = "flv";
+    std::string Container = kDefaultContainer;
     /// Called once every source is open (by the engine, the only open of a
     /// source that can be read once), before anything is written, with the
     /// facts of every source: may switch fastJoin (the copy or re-encode
@@ -121,7 +122,7 @@ std::string ProgressText(const TProgress& info);
 /// index for seeking). Another container is forced by its muxer name; MP4
 /// and MOV get their index in front of the media data ("movflags=+faststart").
 TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads,
-                                  const std::string& container = "flv");
+                                  const std::string& container = kDefaultContainer);
 
 /// The input record of every source: defaults, and for a re-encoding merge
 /// the decoders' thread count.

@@ -26,12 +26,14 @@ std::string ContainerFor(const std::string& output, const std::string& format) {
     }
     const size_t slash = output.rfind('/');
     const size_t dot = output.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "flv";
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return kDefaultContainer;
     const std::string ext = Lower(output.substr(dot + 1));
     if (ext == "mp4" || ext == "m4v" || ext == "mov") return "mp4";
     if (ext == "mkv") return "matroska";
     if (ext == "ts") return "mpegts";
-    return "flv";
+    if (ext == "flv" || ext == "f4v") return "flv";
+    return kDefaultContainer;
 }
 
 }  // namespace tw

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "app/JoinDriver.h"
+#include "app/OutputContainer.h"
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "binding/UnicodeProtocol.h"
@@ -18,6 +20,23 @@
 
 namespace tw {
 namespace {
+
+// Catches: the container of an output that names none (no extension, an
+// unknown one) drifting apart from the driver's and the window's default, or
+// a known extension or format taking the default instead of its own.
+TEST(OutputContainer, NamesAndTheOneDefault) {
+    EXPECT_STREQ(kDefaultContainer, "flv");
+    EXPECT_EQ(ContainerFor("/v/out"), kDefaultContainer);
+    EXPECT_EQ(ContainerFor("/v.d/out"), kDefaultContainer);
+    EXPECT_EQ(ContainerFor("/v/out.avi"), kDefaultContainer);
+    EXPECT_EQ(ContainerFor("/v/out.F4V"), "flv");
+    EXPECT_EQ(ContainerFor("/v/out.m4v"), "mp4");
+    EXPECT_EQ(ContainerFor("/v/out.mkv"), "matroska");
+    EXPECT_EQ(ContainerFor("/v/out.ts"), "mpegts");
+    EXPECT_EQ(ContainerFor("/v/out.mp4", "f4v"), "flv");
+    EXPECT_EQ(ContainerFor("/v/out.mp4", "avi"), "");
+    EXPECT_EQ(TJoinSettings{}.Container, kDefaultContainer);
+}
 
 class OutputFiles : public ::testing::Test {
   protected:
