@@ -213,6 +213,7 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
     if (settings.ChaptersPerSource)
         for (const std::string& f : settings.SourceNames.empty() ? files : settings.SourceNames)
             task.SourceChapterTitles.push_back(SourceTitle(f));
+    out.FileName = settings.OutputName;
     if (!encoder.SetOutputFile(0, outputFile, &out)) {
         message = "SetOutputFile Error: " + encoder.LastError;
         return jrError;
@@ -286,13 +287,16 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     std::vector<TSourceFacts> sources;
     std::vector<std::string> warnings;
     TJoinResult result;
+    // The merge's texts name the output, not the file it is written to first.
+    TJoinSettings run = settings;
+    run.OutputName = outputFile;
     try {
         result = settings.SmartJoin
                      ? SmartJoinFiles(
-                           encoder, files, pending.Path(), message, settings, onWait,
+                           encoder, files, pending.Path(), message, run, onWait,
                            [&user] { return user.StopRequested(); }, &sources, &notice, &warnings)
-                     : JoinFiles(encoder, files, pending.Path(), message, settings, onWait,
-                                 &sources, &notice, &warnings);
+                     : JoinFiles(encoder, files, pending.Path(), message, run, onWait, &sources,
+                                 &notice, &warnings);
     } catch (...) {
         user.SetStateText("");
         throw;
@@ -301,11 +305,7 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     for (const std::string& w : warnings) user.Warn(w);
     if (result == jrStoppedEmpty) return result;  // the pending file goes with its destructor
     if (!KeepsOutput(result)) {
-        // The pending file goes with its destructor. The engine's texts name
-        // the file it wrote: the user knows the output.
-        for (size_t at; (at = message.find(pending.Path())) != std::string::npos;)
-            message.replace(at, pending.Path().size(), outputFile);
-        user.Tell(message);
+        user.Tell(message);  // the pending file goes with its destructor
         return result;
     }
     if (!pending.Commit(why)) {

@@ -91,6 +91,10 @@ struct TJoinSettings {
     /// A re-encoding merge: called with the output options once they are
     /// complete, before the output is set up (to match another encoding).
     std::function<void(TOutputOptions& options)> AdjustOutput = nullptr;
+    /// The name the user knows the output by, when the merge writes another
+    /// file first (TPendingOutput): the texts of a failure name it. Empty:
+    /// the file written.
+    std::string OutputName = {};
     /// One chapter per source, titled with its file name without the
     /// extension (containers that hold chapters: MP4, MOV, Matroska).
     bool ChaptersPerSource = false;

@@ -251,6 +251,8 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
         step.Threads = settings.Threads;
         // MP4 keeps the encoder's time base and the AAC priming.
         step.Container = "mp4";
+        // A part's failure is told as one of the output.
+        step.OutputName = settings.OutputName.empty() ? outputFile : settings.OutputName;
         step.AdjustOutput = [&facts](TOutputOptions& o) { MatchEncoding(o, facts[0]); };
         stepLength = std::max<int64_t>(facts[i].Duration, 0);
         std::vector<std::string> stepWarnings;
@@ -258,8 +260,6 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
                                         nullptr, nullptr, &stepWarnings);
         if (warnings) warnings->insert(warnings->end(), stepWarnings.begin(), stepWarnings.end());
         if (r == jrError) {
-            for (size_t at; (at = message.find(part->Path())) != std::string::npos;)
-                message.replace(at, part->Path().size(), outputFile);
             message = TrF("{1}：{2}", {files[i], message});
             return jrError;
         }

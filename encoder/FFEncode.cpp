@@ -278,7 +278,9 @@ bool TCustomEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
             task.OutputOptionsCopy[index].reset();
         }
         task.IOTimeout = IOTimeout;
-        if (task.OpenOutputFile(fileName, join) < 0) {
+        // The record's name is the one the user knows (the call's file may
+        // be written first under another one): the texts name it.
+        if (task.OpenOutputFile(fileName, join, options ? options->FileName : fileName) < 0) {
             LastError = task.LastError;
             task.OutputOptionsCopy[index].reset();
             return false;

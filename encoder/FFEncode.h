@@ -103,6 +103,8 @@ class TCustomEncoder : public TFFBaseComponent {
     bool LoadLibraries(const std::string& folder);
     int AddTask(const std::string& fileName, TInputOptions* options = nullptr);
     bool AddInputFile(int taskIndex, const std::string& fileName, TInputOptions* options = nullptr);
+    /// Opens fileName as the task's output; failure texts name
+    /// options->FileName when options are given (see TOutputOptions).
     bool SetOutputFile(int taskIndex, const std::string& fileName,
                        TOutputOptions* options = nullptr);
     /// maxRunning <= 0: every task on the calling thread, one after another.

@@ -39,6 +39,8 @@ struct TStreamInfo {
 };
 
 struct TOutputOptions {
+    /// The name the user knows the output by, which the texts of a failed
+    /// open give; filled with the call's file name when empty.
     std::string FileName;
     std::string ForceFormat;
     int PacketSize = -1;

@@ -136,8 +136,10 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// Creates the output with its streams from the option values and opens
     /// it for writing. Returns the new OutputFileCount, or -1 with the reason
     /// in LastError. With join set and several inputs open, the output
-    /// becomes a joined one (JoinMode).
-    int OpenOutputFile(const std::string& fileName, bool join);
+    /// becomes a joined one (JoinMode). shownName is the name the user
+    /// knows the output by (a file written under another name first, say);
+    /// the texts of a failed open name it. Empty: fileName.
+    int OpenOutputFile(const std::string& fileName, bool join, const std::string& shownName = {});
     /// Which media types the inputs hold: the first input only when joining
     /// (but audio of any input with FillMissingAudio), else all. Throws
     /// "invalid codec_type of input file".
@@ -184,7 +186,7 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// The body of OpenInputFile and OpenOutputFile: TOpenRefused for a
     /// refusal, other exceptions raised through.
     void OpenInput(const std::string& fileName);
-    void OpenOutput(const std::string& fileName, bool join);
+    void OpenOutput(const std::string& fileName, bool join, const std::string& shownName);
     InputFormatPtr ReopenInput(int file, const TInputReopen& how);
     TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
     /// Adds the stream `more` describes to the context and the slot.

@@ -495,9 +495,9 @@ void TFileSet::NewCoverStream(AVFormatContext* oc, int slot) {
     st->time_base = cover->time_base;
 }
 
-int TFileSet::OpenOutputFile(const std::string& fileName, bool join) {
+int TFileSet::OpenOutputFile(const std::string& fileName, bool join, const std::string& shownName) {
     try {
-        OpenOutput(fileName, join);
+        OpenOutput(fileName, join, shownName.empty() ? fileName : shownName);
     } catch (const TOpenRefused& e) {
         LastError = e.what();
         return -1;
@@ -505,7 +505,7 @@ int TFileSet::OpenOutputFile(const std::string& fileName, bool join) {
     return OutputFileCount;
 }
 
-void TFileSet::OpenOutput(const std::string& fileName, bool join) {
+void TFileSet::OpenOutput(const std::string& fileName, bool join, const std::string& shownName) {
     if (JoinMode) throw TOpenRefused("Cannot join more than one output file.");
     if (OutputFileCount >= MaxFiles)
         throw TOpenRefused("Cannot open more than " + std::to_string(MaxFiles) + " output files");
@@ -523,7 +523,7 @@ void TFileSet::OpenOutput(const std::string& fileName, bool join) {
         // Guess from the name itself: the protocol prefix would hide its extension.
         format = lib().av_guess_format(nullptr, fileName.c_str(), nullptr);
         if (!format)
-            throw TOpenRefused("Unable to find a suitable output format for '" + fileName + "'");
+            throw TOpenRefused("Unable to find a suitable output format for '" + shownName + "'");
     }
     // Allocated for its muxer, so that the muxer's private options exist with
     // their defaults and the options given for it can reach it.
@@ -624,7 +624,7 @@ void TFileSet::OpenOutput(const std::string& fileName, bool join) {
     } unrecord{*this, slot};
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !lib().av_filename_number_test(oc->url))
-        throw TOpenRefused(ErrorText(FromLibraryFileName(oc->url), -33));
+        throw TOpenRefused(ErrorText(shownName, -33));
 
     if (!(format->flags & AVFMT_NOFILE)) {
         const uint32_t thread = CurrentThreadID();
@@ -636,7 +636,7 @@ void TFileSet::OpenOutput(const std::string& fileName, bool join) {
         const int ret = OpenLibraryIO(libraryName, AVIO_FLAG_WRITE, &pb, nullptr, &interrupt);
         IOStartTime = INT64_MAX;
         InterruptCB()->Unregister(thread, this, CheckIOTimeout);
-        if (ret < 0) throw TOpenRefused(ErrorText(fileName, ret));
+        if (ret < 0) throw TOpenRefused(ErrorText(shownName, ret));
         oc->pb = pb;
     }
 

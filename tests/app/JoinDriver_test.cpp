@@ -126,6 +126,8 @@ TEST_F(Driver, FastMergeThenVerifiedDeletionOfTheSources) {
     EXPECT_NEAR(*info.duration, 4.0, 0.15);
 }
 
+// Catches: a failure text without its step's prefix, or one naming the
+// hidden file a merge writes first instead of the user's output.
 TEST_F(Driver, FailuresAndTheirPrefixes) {
     std::string message;
     EXPECT_EQ(JoinFiles(Enc, {Dir.File("missing.flv")}, Dir.File("o.flv"), message, Fast), jrError);
@@ -140,6 +142,13 @@ TEST_F(Driver, FailuresAndTheirPrefixes) {
 
     EXPECT_EQ(JoinFiles(Enc, {a}, Dir.File("no/such/dir/o.flv"), message, Fast), jrError);
     EXPECT_EQ(message.rfind("SetOutputFile Error: ", 0), 0u) << message;
+    // Written first under another name (a hidden file beside the output):
+    // the text names the output the user knows, and only it.
+    TJoinSettings hidden = Fast;
+    hidden.OutputName = "/home/user/Film.flv";
+    EXPECT_EQ(JoinFiles(Enc, {a}, Dir.File("no/such/dir/.Film.flv.1a2b3c.part"), message, hidden),
+              jrError);
+    EXPECT_EQ(message, "SetOutputFile Error: /home/user/Film.flv: No such file or directory");
 
     // One file: a task with one input, copied alone.
     EXPECT_EQ(JoinFiles(Enc, {a}, Dir.File("one.flv"), message, Fast), jrDone) << message;
