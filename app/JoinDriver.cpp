@@ -194,8 +194,8 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         message = FastMergeProblem(facts, settings.Container);
         if (!message.empty()) return jrError;
     } else {
-        task.FitPictures = true;
-        task.FillMissingAudio = true;
+        out.FitPictures = true;
+        out.FillMissingAudio = true;
         AdjustReencodeOptions(out, facts);
         if (settings.AdjustOutput) settings.AdjustOutput(out);
     }
@@ -228,16 +228,17 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (warnings) *warnings = task.Warnings;
-    if (task.ErrorRaised) {
-        message = "FatalException: " + task.ErrorMessage;
+    if (warnings) *warnings = encoder.TaskWarnings(0);
+    const TTerminateInfo outcome = encoder.TaskOutcome(0);
+    if (outcome.ErrorRaised) {
+        message = "FatalException: " + outcome.ErrorMessage;
         return jrError;
     }
-    if (task.Finished) return jrDone;
+    if (outcome.Finished) return jrDone;
     message = Tr("用户停止");
     // A file of a header and an ending only would replace the old output
     // with nothing worth keeping.
-    return task.MediaPacketsWritten > 0 ? jrStopped : jrStoppedEmpty;
+    return encoder.TaskWroteMedia(0) ? jrStopped : jrStoppedEmpty;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

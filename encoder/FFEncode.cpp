@@ -296,6 +296,11 @@ bool TCustomEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
     return true;
 }
 
+TTerminateInfo TCustomEncoder::TaskOutcome(int index) const {
+    const TFFmpeg& task = FTasks.Get(index);
+    return {index, task.Finished, task.ErrorRaised, task.ErrorMessage};
+}
+
 void TCustomEncoder::StartNext() {
     if (PendingCount <= 0) return;
     --PendingCount;

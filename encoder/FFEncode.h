@@ -112,6 +112,17 @@ class TCustomEncoder : public TFFBaseComponent {
     void Stop(bool wait);
     void ClearTasks();
     TFFmpeg& Tasks(int index) const { return FTasks.Get(index); }
+    /// How task index ended (or stands): its Finished, ErrorRaised and
+    /// ErrorMessage as a terminate notification gives them. Main thread,
+    /// once Done. Throws std::out_of_range for an index out of the list.
+    TTerminateInfo TaskOutcome(int index) const;
+    /// True when task index wrote audio or video packets (a stopped run's
+    /// output holds more than its header and ending). Any thread.
+    bool TaskWroteMedia(int index) const { return FTasks.Get(index).MediaPacketsWritten > 0; }
+    /// What task index warned of in its run. Main thread, once Done.
+    const std::vector<std::string>& TaskWarnings(int index) const {
+        return FTasks.Get(index).Warnings;
+    }
     int TaskCount() const { return FTasks.Count(); }
 
     int ProgressInterval() const { return FProgressInterval; }

@@ -176,6 +176,9 @@ void ApplyOutputOptionsBeforeOpen(TCustomFFmpeg& t, TOutputOptions& o, TStreamDe
     t.SetFrameSize(list.Value("def_s"));
     t.SetVideoFilters(list.Value("def_vf"));
     t.SetHookBitsPixel(o.HookBitsPixel);
+    // Read by the open itself (which inputs' streams the output needs).
+    t.FitPictures = o.FitPictures;
+    t.FillMissingAudio = o.FillMissingAudio;
 }
 
 void ApplyNewStreamOptions(TCustomFFmpeg& t, const std::string& text, TStreamDefaultList& list) {

@@ -91,6 +91,11 @@ struct TOutputOptions {
     bool VideoOutputHook = false;
     int HookBitsPixel = 24;
     bool Join = false;
+    /// Rules of a joined re-encoding: every input's pictures fitted into the
+    /// output's picture (turned upright, black bars, never stretched), and
+    /// silence of its length for an input without audio.
+    bool FitPictures = false;
+    bool FillMissingAudio = false;
     std::string ExtOptions;
 };
 
