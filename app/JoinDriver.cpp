@@ -317,10 +317,11 @@ TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<st
     if (result == jrDone) {
         user.Notify(nkInformation,
                     noticeShown ? std::string(Tr("合并成功")) : Tr("合并成功") + ("\n" + notice));
-        if (settings.DeleteSources && user.StopRequested()) {
+        const bool deleteSources = user.DeleteSources(settings.DeleteSources);
+        if (deleteSources && user.StopRequested()) {
             // A stop once the merge is in place keeps it, and the sources.
             user.Notify(nkWarning, Tr("已停止，源文件未删除"));
-        } else if (settings.DeleteSources) {
+        } else if (deleteSources) {
             // A smart merge's re-encoded parts carry parameter sets of their
             // own: its sources are checked as those of a re-encoding merge.
             if (!VerifyMerge(sources, outputFile, settings.FastJoin && !settings.SmartJoin, why)) {

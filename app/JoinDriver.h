@@ -61,6 +61,9 @@ class TJoinUser {
         (void)text;
         return false;
     }
+    /// Whether the sources go, asked once the merge is in place; setting is
+    /// what the settings said when the merge began. By default that.
+    virtual bool DeleteSources(bool setting) { return setting; }
     /// Something the user should know about a merge that goes on (a jump of
     /// a source's clock, say); told like any message unless overridden.
     virtual void Warn(const std::string& text) { Notify(nkWarning, text); }
@@ -161,10 +164,11 @@ bool SameFile(const std::string& a, const std::string& b);
 /// file (refused), existing output (asked), the merge itself into a file
 /// beside the output that replaces it only when the merge is kept, what it
 /// left out (TJoinUser::Notice), then the verified deletion of the sources. Returns the merge's
-/// result, or jrError when a check stopped it. settings.DeleteSources is read only once the merge
-/// has ended, so a caller may change it while the merge runs (the window's check box stays
-/// enabled). What the run warned of goes to user.Warn before the outcome is
-/// told.
+/// result, or jrError when a check stopped it. Whether the sources go is asked of
+/// user.DeleteSources only once the merge has ended, so a user may change their mind while the
+/// merge runs (the window's check box stays enabled), with settings.DeleteSources as the
+/// default. What the run warned of goes to user.Warn before the outcome is
+/// told. Runs on any one thread (the window: a thread of its own), the user's calls with it.
 TJoinResult MergeWithChecks(TJoinUser& user, TFFEncoder& encoder, std::vector<std::string>& files,
                             const std::string& outputFile, const TJoinSettings& settings,
                             const std::function<void()>& onWait = {});

@@ -6,12 +6,12 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMetaObject>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
@@ -30,6 +30,7 @@
 #include "app/window/SourceDifferences.h"
 #include "app/window/SourceListBox.h"
 #include "diag/MainThread.h"
+#include "diag/ThreadName.h"
 
 namespace tw {
 
@@ -56,18 +57,40 @@ std::string AsciiLower(std::string s) {
 
 }  // namespace
 
-/// The driver's user: the window's dialogs and its state label.
+/// The driver's user: the window's dialogs, its state label and its check
+/// box. Called on the merge thread; each call runs on the main thread. Once
+/// the window is going, questions are answered No and messages dropped.
 class TXForm::TUser : public TJoinUser {
   public:
     explicit TUser(TXForm& form) : FForm(form) {}
-    bool AskYesNo(const std::string& text) override { return FForm.Dialogs().AskYesNo(text); }
-    void Tell(const std::string& text) override { FForm.Dialogs().Tell(text, nkError); }
-    void Notify(TNoticeKind kind, const std::string& text) override {
-        FForm.Dialogs().Tell(text, kind);
+    bool AskYesNo(const std::string& text) override {
+        bool yes = false;
+        OnMain([&] { yes = FForm.Dialogs().AskYesNo(text); });
+        return yes;
     }
-    void SetStateText(const std::string& text) override { FForm.SetStateText(text); }
+    void Tell(const std::string& text) override { Notify(nkError, text); }
+    void Notify(TNoticeKind kind, const std::string& text) override {
+        OnMain([&] { FForm.Dialogs().Tell(text, kind); });
+    }
+    void SetStateText(const std::string& text) override {
+        OnMain([&] { FForm.SetStateText(text); });
+    }
+    /// A stop asked for: between the parts of a smart merge, and after the
+    /// merged file is in place (the sources are then kept).
+    bool StopRequested() override { return FForm.FStopAsked; }
+    /// The check box as it is when the merge has ended: a user who unticks
+    /// it meanwhile keeps the sources.
+    bool DeleteSources(bool) override {
+        bool on = false;
+        OnMain([&] { on = FForm.CbAutoDel->isChecked(); });
+        return on;
+    }
 
   private:
+    template <typename F>
+    void OnMain(F&& fn) {
+        if (!FForm.FGoing) RunOnMainThread(std::forward<F>(fn));
+    }
     TXForm& FForm;
 };
 
@@ -100,7 +123,15 @@ TXForm::TXForm()
     FCallPump->start(20);
 }
 
-TXForm::~TXForm() = default;
+TXForm::~TXForm() {
+    if (!FMergeThread.joinable()) return;
+    // The merge stops and its thread ends before the encoder goes; its calls
+    // for the main thread are served meanwhile.
+    FGoing = true;
+    FStopAsked = true;
+    while (!FMergeThreadDone) WaitAndDrainMainThreadCalls(std::chrono::milliseconds(20));
+    FMergeThread.join();
+}
 
 void TXForm::CreateControls() {
     auto* layout = new QVBoxLayout(this);
@@ -218,10 +249,8 @@ void TXForm::CreateControls() {
     connect(SbSetOutFileName, &QToolButton::clicked, this, [this] { SbSetOutFileNameClick(); });
     connect(SbAutoSet, &QToolButton::clicked, this, [this] { SbAutoSetClick(); });
     connect(CkFastJoin, &QCheckBox::clicked, this, [this] { CkFastJoinClick(); });
-    // The box stays enabled while merging and is read when the merge has
-    // ended: a user who unticks it meanwhile keeps the sources.
-    connect(CbAutoDel, &QCheckBox::toggled, this,
-            [this](bool on) { FRunSettings.DeleteSources = on; });
+    // CbAutoDel stays enabled while merging and is read when the merge has
+    // ended (TUser::DeleteSources).
 }
 
 bool TXForm::FormCreate() {
@@ -429,8 +458,8 @@ bool TXForm::ConfirmFastMerge(const std::vector<std::string>& files, TJoinSettin
 
 void TXForm::BtJoinClick() {
     if (FJoinTag == 1) {
-        // This click came through the merge's own wait, which sees the end.
-        FFEncoder.Stop(true);
+        // The merge thread stops the encoder; the end arrives as MergeEnded.
+        FStopAsked = true;
         return;
     }
     if (FMerging) return;
@@ -450,32 +479,50 @@ void TXForm::BtJoinClick() {
         !ConfirmFastMerge(files, settings))
         return;
     FMerging = true;
+    FStopAsked = false;
+    FMergeThreadDone = false;
+    FResult = jrError;
+    FFailure.clear();
+    FSourcesDeleted = false;
+    FMergeThread = std::thread(&TXForm::RunMerge, this, std::move(files), output);
+}
+
+void TXForm::RunMerge(std::vector<std::string> files, std::string output) {
+    NameThisThread("tw-merge");
     const size_t listed = files.size();
-    TJoinResult result = jrError;
-    std::string failure;
+    bool running = false, stopping = false;
     try {
-        result = MergeWithChecks(*FUser, FFEncoder, files, output, settings, [this] {
-            // The merge runs from here on: the merging state, and the
-            // window's events (a stop click, a close) between two waits.
-            if (FJoinTag == 0) EnableControls(false);
-            // The window's events for a while (queued calls are served by
-            // the pump meanwhile); then the driver only serves the queue and
-            // looks for the end, without waiting.
-            QEventLoop loop;
-            QTimer::singleShot(50, &loop, &QEventLoop::quit);
-            loop.exec();
-            WakeMainThread();
+        FResult = MergeWithChecks(*FUser, FFEncoder, files, output, FRunSettings, [&] {
+            // The merge runs from here on: the merging state (a click on the
+            // Join button now stops it).
+            if (!running) {
+                running = true;
+                if (!FGoing) RunOnMainThread([this] { EnableControls(false); });
+            }
+            if (FStopAsked && !stopping) {
+                stopping = true;
+                FFEncoder.Stop(true);
+            }
         });
     } catch (const std::exception& e) {
-        failure = e.what();
+        FFailure = e.what();
     }
-    if (result == jrDone && settings.DeleteSources && listed > 0 && files.empty())
-        LbF4vInputFiles->clear();
+    FSourcesDeleted = listed > 0 && files.empty();
+    FMergeThreadDone = true;
+    WakeMainThread();
+    QMetaObject::invokeMethod(
+        this, [this] { MergeEnded(); }, Qt::QueuedConnection);
+}
+
+void TXForm::MergeEnded() {
+    if (!FMergeThread.joinable()) return;
+    FMergeThread.join();
+    if (FResult == jrDone && FSourcesDeleted) LbF4vInputFiles->clear();
     EnableControls(true);
     SetStateText("");
     FMerging = false;
     // As the application's default handler would, once the window is idle.
-    if (!failure.empty()) Dialogs().Tell(failure, nkError);
+    if (!FFailure.empty()) Dialogs().Tell(FFailure, nkError);
     if (FCloseAfterMerge) {
         FCloseAfterMerge = false;
         close();
@@ -492,9 +539,8 @@ void TXForm::closeEvent(QCloseEvent* event) {
     if (FCloseAfterMerge) return;
     if (!Dialogs().AskYesNo(Tr("正在合并，是否停止合并并退出？"))) return;
     FCloseAfterMerge = true;
-    // The merge's wait loop sees the end and BtJoinClick closes the window;
-    // the encoder must live until then.
-    FFEncoder.Stop(true);
+    // MergeEnded closes the window; the encoder lives until then.
+    FStopAsked = true;
 }
 
 std::vector<std::string> TXForm::DroppedFiles(const QDropEvent* event) const {

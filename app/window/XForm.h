@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/JoinDriver.h"
@@ -29,10 +31,13 @@ class TAnchors;
 /// object name. Messages and questions go through Dialogs() (replaceable by
 /// tests); all texts are UTF-8.
 ///
-/// While a merge runs, BtJoinClick does not return: the join driver's wait
-/// serves the main-thread call queue and this window's events, so every
-/// handler may run inside it (the Join button then stops the merge; closing
-/// the window asks first and closes after the merge has ended).
+/// A merge runs on a thread of its own (the join driver with its checks,
+/// questions and source deletion): BtJoinClick returns at once and the
+/// window keeps serving its events. The driver's questions and messages,
+/// the encoder's progress and the merge's result reach this window as calls
+/// on the main thread (the main-thread call queue, a queued call at the
+/// end). While it runs, the Join button stops the merge; closing the window
+/// asks first and closes once the merge has ended.
 class TXForm : public QWidget {
   public:
     TXForm();
@@ -75,7 +80,8 @@ class TXForm : public QWidget {
     /// with the message "max input files 20 reached". Returns how many were
     /// added.
     size_t AppendFiles(const std::vector<std::string>& files);
-    /// True while BtJoinClick runs a merge.
+    /// True from a Join click that starts a merge until the window is idle
+    /// again after it.
     bool Merging() const { return FMerging; }
 
     TFFEncoder FFEncoder;
@@ -106,6 +112,10 @@ class TXForm : public QWidget {
     /// differ can be re-encoded to the first one's encoding.
     bool ConfirmFastMerge(const std::vector<std::string>& files, TJoinSettings& settings);
     std::vector<std::string> DroppedFiles(const QDropEvent* event) const;
+    /// The merge thread's body: the driver, then MergeEnded queued.
+    void RunMerge(std::vector<std::string> files, std::string output);
+    /// Main thread, after the merge thread: the idle state and the outcome.
+    void MergeEnded();
 
     std::unique_ptr<TWindowDialogs> FDialogs;
     std::unique_ptr<TUser> FUser;
@@ -114,10 +124,22 @@ class TXForm : public QWidget {
     bool FLoadFailed = false;
     bool FMerging = false;
     bool FCloseAfterMerge = false;
-    /// The running merge's settings; the driver reads DeleteSources after
-    /// the merge.
+    /// The running merge's settings, read by the merge thread.
     TJoinSettings FRunSettings;
     int FJoinTag = 0;
+    std::thread FMergeThread;
+    // --- shared with the merge thread
+    /// A stop asked for (the Join button, closing the window); the merge
+    /// thread stops the encoder when it sees it.
+    std::atomic<bool> FStopAsked = false;
+    /// The window is going: the driver's questions are answered No and its
+    /// messages dropped.
+    std::atomic<bool> FGoing = false;
+    // --- written by the merge thread before MergeEnded is queued
+    TJoinResult FResult = jrError;
+    std::string FFailure;
+    bool FSourcesDeleted = false;
+    std::atomic<bool> FMergeThreadDone = false;
 };
 
 }  // namespace tw

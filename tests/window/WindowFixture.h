@@ -73,6 +73,8 @@ struct ScriptedDialogs : TWindowDialogs {
     std::string SaveFile() override { return Save; }
 };
 
+inline void AwaitIdle(TXForm& form);
+
 class Window : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { test::OffscreenApp(); }
@@ -106,20 +108,31 @@ class Window : public ::testing::Test {
     std::string Clip(const std::string& name, const std::vector<std::string>& args = {}) {
         return test::GenerateClip(Dir.File(name), args);
     }
-    // Runs fn once the merge's wait serves the window's events.
-    void DuringMerge(std::function<void()> fn) { QTimer::singleShot(0, Form.get(), fn); }
-    // Runs fn once the running merge has written media (a stop before that
-    // keeps nothing).
-    void OnceMediaIsWritten(std::function<void()> fn) {
+    // Runs fn on the main thread once ready() holds, looking every 5 ms.
+    void Once(std::function<bool()> ready, std::function<void()> fn) {
         auto* timer = new QTimer(Form.get());
-        QObject::connect(timer, &QTimer::timeout, Form.get(), [this, timer, fn] {
-            TFFEncoder& enc = Form->FFEncoder;
-            if (enc.TaskCount() == 0 || enc.Tasks(0).MediaPacketsWritten == 0) return;
+        QObject::connect(timer, &QTimer::timeout, Form.get(), [timer, ready, fn] {
+            if (!ready()) return;
             timer->stop();
             timer->deleteLater();
             fn();
         });
         timer->start(5);
+    }
+    // Runs fn once the merge runs (the window in its merging state).
+    void DuringMerge(std::function<void()> fn) {
+        Once([this] { return Form->BtJoin->property("Tag").toInt() == 1; }, fn);
+    }
+    // Runs fn once the running merge has written media (a stop before that
+    // keeps nothing).
+    void OnceMediaIsWritten(std::function<void()> fn) {
+        Once(
+            [this] {
+                // Its task is set up once the window shows the merging state.
+                return Form->BtJoin->property("Tag").toInt() == 1 &&
+                       Form->FFEncoder.TaskWroteMedia(0);
+            },
+            fn);
     }
     // Starts a merge of files into out and returns when it has ended.
     void Merge(const std::vector<std::string>& files, const std::string& out, bool fast) {
@@ -127,6 +140,7 @@ class Window : public ::testing::Test {
         Form->EtF4vOutput->setText(QString::fromStdString(out));
         Form->CkFastJoin->setChecked(fast);
         Form->BtJoin->click();
+        AwaitIdle(*Form);
     }
     void ExpectIdle() {
         EXPECT_TRUE(Form->LbF4vInputFiles->isEnabled());
@@ -139,6 +153,12 @@ class Window : public ::testing::Test {
     std::unique_ptr<TXForm> Form;
     ScriptedDialogs* Dlg = nullptr;
 };
+
+// Serves the window's events until no merge runs (a merge started by a
+// click runs on its own thread).
+inline void AwaitIdle(TXForm& form) {
+    while (form.Merging()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
 
 // Drags urls over the list and drops them there; true when both the
 // drag and the drop were accepted.

@@ -202,6 +202,7 @@ TEST_F(Window, OwnTextsSpeakTheLanguageOfQtsDialogs) {
         form.BtRemove->click();
         form.EtF4vOutput->setText(QStringLiteral("/tmp/never.flv"));
         form.BtJoin->click();
+        test::AwaitIdle(form);
         ASSERT_EQ(told.Told.size(), 2u);
         EXPECT_EQ(told.Told[0], english ? "Select the files to remove" : "请选择要去除的文件");
         EXPECT_EQ(told.Told[1], english ? "Add video files first" : "请增加视频文件");

@@ -198,9 +198,11 @@ TEST_F(Window, MessageKinds) {
     Form->CkFastJoin->setChecked(false);
     Form->EtF4vOutput->setText(QString::fromStdString(Dir.File("out.flv")));
     Form->BtJoin->click();  // the sources do not exist
+    test::AwaitIdle(*Form);
     const std::string clip = test::GenerateClip(Dir.File("c.flv"), {"--duration", "1"});
     SetList({clip});
     Form->BtJoin->click();
+    test::AwaitIdle(*Form);
     EXPECT_EQ(Dlg->Kinds, (std::vector<TNoticeKind>{nkError, nkError, nkWarning, nkInformation,
                                                     nkError, nkInformation}))
         << ::testing::PrintToString(Dlg->Told);

@@ -140,6 +140,29 @@ TEST_F(Window, ReencodingMergeThroughTheWindow) {
     EXPECT_EQ(m.Video()->decodeErrors, 0);
 }
 
+// Catches: a Join click that returns only when the merge has ended (the
+// window's thread held by the merge, its timers and queued calls served only
+// by a loop of the merge's own), and a merge that then does not end well.
+TEST_F(Window, MergeRunsBesideTheWindowsEvents) {
+    ASSERT_TRUE(Form->FormCreate());
+    const std::string a = Clip("a.flv", {"--duration", "2"});
+    SetList({a, a});
+    Form->EtF4vOutput->setText(QString::fromStdString(Dir.File("out.flv")));
+    int ticksWhileMerging = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (Form->BtJoin->property("Tag").toInt() == 1) ++ticksWhileMerging;
+    });
+    timer.start(1);
+    Form->BtJoin->click();
+    EXPECT_TRUE(Form->Merging());  // the click is back before the merge has ended
+    test::AwaitIdle(*Form);
+    EXPECT_GT(ticksWhileMerging, 0);
+    EXPECT_EQ(Dlg->Told, std::vector<std::string>{"合并成功"});
+    ExpectIdle();
+    EXPECT_EQ(test::ReadMediaInfo(Dir.File("out.flv")).Video()->packets, 100);
+}
+
 // Catches: a stop click that does not stop, a stop reported with a message,
 // an output without its ending, and the window left in the merging state.
 TEST_F(Window, StopClick) {
@@ -214,6 +237,7 @@ TEST_F(Window, OutputContainerFollowsTheName) {
     const std::string proposed = Form->EtF4vOutput->text().toStdString();
     ASSERT_EQ(proposed, Dir.File("a-joined.mp4"));
     Form->BtJoin->click();
+    test::AwaitIdle(*Form);
     EXPECT_EQ(test::ReadMediaInfo(proposed).format, "mov,mp4,m4a,3gp,3g2,mj2");
     EXPECT_EQ(Dlg->Told, std::vector<std::string>(std::size(cases) + 1, "合并成功"));
 }
