@@ -73,6 +73,10 @@ TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int thre
         // otherwise runs open groups, whose key frames are I-frames that the
         // pictures shown before them still refer across.
         o.ExtOptions += "flags=+cgop\r\n";
+        // Every source fitted into the first one's picture, and silence for
+        // one without sound.
+        o.FitPictures = true;
+        o.FillMissingAudio = true;
     }
     // Players can only seek a merged FLV whose header carries the final
     // duration, size and a key-frame index.
@@ -194,8 +198,6 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         message = FastMergeProblem(facts, settings.Container);
         if (!message.empty()) return jrError;
     } else {
-        out.FitPictures = true;
-        out.FillMissingAudio = true;
         AdjustReencodeOptions(out, facts);
         if (settings.AdjustOutput) settings.AdjustOutput(out);
     }
@@ -204,15 +206,14 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
     // them, never the engine's ordinary (encoded) subtitle stream.
     const TStreamPlan plan =
         PlanStreams(facts[0], settings.Container, settings.FastJoin, out.AudioCodec);
-    task.MoreStreams = plan.More;
-    task.BindInOrder = true;
-    task.KeepCover = plan.KeepCover;
+    out.MoreStreams = plan.More;
+    out.BindInOrder = true;
+    out.KeepCover = plan.KeepCover;
     out.DisableSubtitle = true;
     if (notice) *notice = plan.Notice;
-    task.SourceChapterTitles.clear();
     if (settings.ChaptersPerSource)
         for (const std::string& f : settings.SourceNames.empty() ? files : settings.SourceNames)
-            task.SourceChapterTitles.push_back(SourceTitle(f));
+            out.SourceChapterTitles.push_back(SourceTitle(f));
     out.FileName = settings.OutputName;
     if (!encoder.SetOutputFile(0, outputFile, &out)) {
         message = "SetOutputFile Error: " + encoder.LastError;

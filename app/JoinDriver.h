@@ -125,8 +125,9 @@ std::string SecondsToHMS(int seconds);
 std::string ProgressText(const TProgress& info);
 
 /// The output options of a merge (FLV, copy or H.264 + AAC in closed groups
-/// of pictures, the first file's audio and bit-rate values, the key-frame
-/// index for seeking). Another container is forced by its muxer name; MP4
+/// of pictures with the re-encoding merge's rules, FitPictures and
+/// FillMissingAudio, the first file's audio and bit-rate values, the
+/// key-frame index for seeking). Another container is forced by its muxer name; MP4
 /// and MOV get their index in front of the media data ("movflags=+faststart").
 TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads,
                                   const std::string& container = kDefaultContainer);

@@ -119,8 +119,6 @@ int Tasks(int tasks, int per, const std::string& dir, const std::vector<std::str
         TFFDecoder first;
         if (!first.LoadFile(sources[t][0])) return 1;
         TOutputOptions options = MergeOutputOptions(first, false, 0);
-        encoder.Tasks(index).FitPictures = true;
-        encoder.Tasks(index).FillMissingAudio = true;
         if (!encoder.SetOutputFile(index, out, &options)) {
             std::fprintf(stderr, "SetOutputFile: %s\n", encoder.LastError.c_str());
             return 1;

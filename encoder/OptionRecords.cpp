@@ -179,6 +179,10 @@ void ApplyOutputOptionsBeforeOpen(TCustomFFmpeg& t, TOutputOptions& o, TStreamDe
     // Read by the open itself (which inputs' streams the output needs).
     t.FitPictures = o.FitPictures;
     t.FillMissingAudio = o.FillMissingAudio;
+    t.MoreStreams = o.MoreStreams;
+    t.BindInOrder = o.BindInOrder;
+    t.KeepCover = o.KeepCover;
+    t.SourceChapterTitles = o.SourceChapterTitles;
 }
 
 void ApplyNewStreamOptions(TCustomFFmpeg& t, const std::string& text, TStreamDefaultList& list) {

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "transcoder/FileSet.h"
+
 extern "C" {
 #include <libavutil/avutil.h>
 }
@@ -96,6 +98,15 @@ struct TOutputOptions {
     /// silence of its length for an input without audio.
     bool FitPictures = false;
     bool FillMissingAudio = false;
+    /// Streams after the ordinary ones (further audio and subtitle tracks of
+    /// the first input, each carried on by the same track of the later ones),
+    /// every stream bound to the stream of its kind and number, the first
+    /// input's cover art, and a chapter per input titled by this list: the
+    /// engine's fields of these names.
+    std::vector<TMoreStream> MoreStreams;
+    bool BindInOrder = false;
+    bool KeepCover = false;
+    std::vector<std::string> SourceChapterTitles;
     std::string ExtOptions;
 };
 

@@ -56,6 +56,8 @@ class Driver : public test::EncoderTest {
     TJoinSettings Fast{true, false, 0};
 };
 
+// Catches: a mode's codecs, audio values, key-frame index or merge rules
+// wrong in the output record of a merge.
 TEST_F(Driver, OutputOptionsOfBothModes) {
     TFFDecoder d;
     ASSERT_TRUE(d.LoadFile(Clip("a.flv", {"--sample-rate", "48000"})));
@@ -74,6 +76,9 @@ TEST_F(Driver, OutputOptionsOfBothModes) {
     EXPECT_EQ(slow.AudioCodec, "aac");  // this libavcodec has no libfaac
     EXPECT_EQ(slow.ExtOptions.rfind("astrict=experimental\r\n", 0), 0u);
     EXPECT_NE(slow.ExtOptions.find("threads=3"), std::string::npos);
+    // The rules of a re-encoding merge travel in the record, not a copy's.
+    EXPECT_TRUE(slow.FitPictures && slow.FillMissingAudio);
+    EXPECT_FALSE(fast.FitPictures || fast.FillMissingAudio);
 
     ASSERT_TRUE(d.LoadFile(Clip("v.flv", {"--no-audio"})));
     TOutputOptions silent = MergeOutputOptions(d, true, 0);
