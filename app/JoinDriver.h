@@ -62,7 +62,7 @@ class TJoinUser {
         return false;
     }
     /// Whether the sources go, asked once the merge is in place; setting is
-    /// what the settings said when the merge began. By default that.
+    /// the settings' DeleteSources, the answer by default.
     virtual bool DeleteSources(bool setting) { return setting; }
     /// Something the user should know about a merge that goes on (a jump of
     /// a source's clock, say); told like any message unless overridden.
@@ -127,8 +127,9 @@ std::string ProgressText(const TProgress& info);
 /// The output options of a merge (FLV, copy or H.264 + AAC in closed groups
 /// of pictures with the re-encoding merge's rules, FitPictures and
 /// FillMissingAudio, the first file's audio and bit-rate values, the
-/// key-frame index for seeking). Another container is forced by its muxer name; MP4
-/// and MOV get their index in front of the media data ("movflags=+faststart").
+/// key-frame index for seeking). Another container is forced by its muxer
+/// name; MP4 and MOV get their index in front of the media data
+/// ("movflags=+faststart").
 TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads,
                                   const std::string& container = kDefaultContainer);
 

@@ -113,13 +113,14 @@ class TCustomEncoder : public TFFBaseComponent {
     void ClearTasks();
     TFFmpeg& Tasks(int index) const { return FTasks.Get(index); }
     /// How task index ended (or stands): its Finished, ErrorRaised and
-    /// ErrorMessage as a terminate notification gives them. Main thread,
-    /// once Done. Throws std::out_of_range for an index out of the list.
+    /// ErrorMessage as a terminate notification gives them. The thread that
+    /// configured and started the job, once Done. Throws std::out_of_range
+    /// for an index out of the list.
     TTerminateInfo TaskOutcome(int index) const;
     /// True when task index wrote audio or video packets (a stopped run's
     /// output holds more than its header and ending). Any thread.
     bool TaskWroteMedia(int index) const { return FTasks.Get(index).MediaPacketsWritten > 0; }
-    /// What task index warned of in its run. Main thread, once Done.
+    /// What task index warned of in its run. As TaskOutcome.
     const std::vector<std::string>& TaskWarnings(int index) const {
         return FTasks.Get(index).Warnings;
     }

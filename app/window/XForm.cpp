@@ -506,6 +506,9 @@ void TXForm::RunMerge(std::vector<std::string> files, std::string output) {
         });
     } catch (const std::exception& e) {
         FFailure = e.what();
+    } catch (...) {
+        // Nothing may leave the thread; a failure is never told as nothing.
+        FFailure = "FatalException: unknown exception";
     }
     FSourcesDeleted = listed > 0 && files.empty();
     FMergeThreadDone = true;
