@@ -31,8 +31,19 @@ constexpr int LibraryKindCount = 8;
 using TLibraryKinds = uint8_t;
 constexpr TLibraryKinds KindBit(TLibraryKind k) { return TLibraryKinds(1u << k); }
 constexpr TLibraryKinds AllLibraryKinds = 0xFF;
-/// What the encoder loads and checks before any work: all but libavdevice.
-constexpr TLibraryKinds WorkLibraryKinds = AllLibraryKinds & ~KindBit(lkAVDevice);
+/// What every job needs, a copy included (probing, the engine's option
+/// contexts, demuxing and muxing): libavcodec, libavformat, libavutil,
+/// libswscale and the C library. Loaded by the encoder before any work.
+constexpr TLibraryKinds CopyLibraryKinds = KindBit(lkAVCodec) | KindBit(lkAVFormat) |
+                                           KindBit(lkAVUtil) | KindBit(lkSwScale) |
+                                           KindBit(lkMSVCRT);
+/// What only decoding and encoding need on top: audio resampling
+/// (libswresample) and the filter graphs (libavfilter, which pulls in some
+/// thirty further libraries). Loaded when a task first re-encodes.
+constexpr TLibraryKinds ReencodeLibraryKinds = KindBit(lkAVCore) | KindBit(lkAVFilter);
+/// Everything a re-encoding job needs: all but libavdevice.
+constexpr TLibraryKinds WorkLibraryKinds = CopyLibraryKinds | ReencodeLibraryKinds;
+static_assert(WorkLibraryKinds == (AllLibraryKinds & ~KindBit(lkAVDevice)));
 
 /// A failed binding: the text is the loader's failure text ("Load function
 /// %s@%s error: %s" or "Load variable %s@%s error: %s").

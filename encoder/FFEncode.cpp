@@ -160,11 +160,22 @@ void TCustomEncoder::BusyCheck(const char* operation) const {
     if (Working) throw std::runtime_error(std::string("Cannot ") + operation + " while working.");
 }
 
-bool TCustomEncoder::LibrariesLoaded() const { return FFLoader().Loaded(WorkLibraryKinds); }
+bool TCustomEncoder::LibrariesLoaded() const { return FFLoader().Loaded(CopyLibraryKinds); }
 
+// A copy needs a fraction of the libraries a re-encode needs (libavfilter
+// alone brings some thirty more): the rest is loaded when a task first
+// re-encodes, so that a fast merge does not pay for it.
 bool TCustomEncoder::LoadLibraries(const std::string& folder) {
     FFLoader().SetLibraryPath(folder);
-    const bool ok = FFLoader().Load(WorkLibraryKinds);
+    const bool ok = FFLoader().Load(CopyLibraryKinds);
+    if (!ok) LastError = FFLoader().LastErrMsg();
+    return ok;
+}
+
+bool TCustomEncoder::LoadReencodeLibraries() {
+    if (FFLoader().Loaded(ReencodeLibraryKinds)) return true;
+    // Load unloads only the set it was given on failure: the copy set stays.
+    const bool ok = FFLoader().Load(ReencodeLibraryKinds);
     if (!ok) LastError = FFLoader().LastErrMsg();
     return ok;
 }
@@ -289,6 +300,7 @@ bool TCustomEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
             ApplyNewStreamOptions(task, options->ExtOptions, list);
             if (join) task.ExpandJoinedOutput();
         }
+        if (task.EncodesAnyStream() && !LoadReencodeLibraries()) return false;
     } catch (const std::exception& e) {
         LastError = e.what();
         return false;

@@ -99,8 +99,18 @@ class TCustomEncoder : public TFFBaseComponent {
     TCustomEncoder();
     ~TCustomEncoder() override;
 
+    /// True when what every job needs is loaded (CopyLibraryKinds): a copy
+    /// can run; the libraries only re-encoding needs come with
+    /// LoadReencodeLibraries.
     bool LibrariesLoaded() const;
+    /// Loads CopyLibraryKinds from folder (searched first). On false
+    /// LastError holds the loader's text. Main thread.
     bool LoadLibraries(const std::string& folder);
+    /// Loads ReencodeLibraryKinds from the folder LoadLibraries was given
+    /// (nothing when they are loaded). SetOutputFile calls it for an output
+    /// with a stream to encode. On false LastError holds the loader's text
+    /// and the libraries loaded before stay. Main thread.
+    bool LoadReencodeLibraries();
     int AddTask(const std::string& fileName, TInputOptions* options = nullptr);
     bool AddInputFile(int taskIndex, const std::string& fileName, TInputOptions* options = nullptr);
     /// Opens fileName as the task's output; failure texts name

@@ -22,7 +22,7 @@ TCustomFFmpeg::TCustomFFmpeg(int maxFiles)
 }
 
 void TCustomFFmpeg::ResetOptions() {
-    if (!FFLoader().Loaded(WorkLibraryKinds)) return;
+    if (!FFLoader().Loaded(CopyLibraryKinds)) return;
     ResetOptionValues();
     SetPreviewFlags(0, false);
     Running = false;
@@ -83,6 +83,17 @@ TConvertThread* TCustomFFmpeg::Start(bool inThread, int priority) {
         if (InputFileCount == 0) {
             CloseFiles();
             throw FFmpegException("At least one input file must be specified");
+        }
+        // Whoever loaded only what a copy needs must load the rest before
+        // a re-encode: without it the first resampler would call nothing.
+        if (EncodesAnyStream()) {
+            const char* missing = !FFLoader().LibraryLoaded(lkAVCore)     ? "LibSwResample"
+                                  : !FFLoader().LibraryLoaded(lkAVFilter) ? "LibAVFilter"
+                                                                          : nullptr;
+            if (missing) {
+                CloseFiles();
+                throw FFmpegException(std::string(missing) + " not loaded.");
+            }
         }
     } catch (const std::exception& e) {
         RecordFailure(e);

@@ -73,8 +73,15 @@ void TFileSet::ExpandJoinedOutput() {
     }
 }
 
+bool TFileSet::EncodesAnyStream() const {
+    for (int i = 0; i < OutputFileCount; ++i)
+        for (const auto& ost : OutputStreams[i])
+            if (ost && !ost->StreamCopy) return true;
+    return false;
+}
+
 void TFileSet::CloseFiles() {
-    if (!FFLoader().Loaded(WorkLibraryKinds)) return;
+    if (!FFLoader().Loaded(CopyLibraryKinds)) return;
     // Joined slots share one context: close it once, through the last
     // reference.
     std::vector<std::string> written;

@@ -158,6 +158,9 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// Closes every output (deleting one left empty) and input and forgets
     /// the mapping lists that named them.
     void CloseFiles();
+    /// True when an output stream is encoded rather than copied: the run
+    /// then needs ReencodeLibraryKinds (binding/FFLoad.h) too.
+    bool EncodesAnyStream() const;
 
     // --- options that reach the files
     /// "itsscale" "index:scale" for the input opened next. Throws
