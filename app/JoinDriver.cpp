@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstdio>
 
-#include "app/MergeCheck.h"
 #include "app/Messages.h"
 #include "app/PendingOutput.h"
 #include "app/SmartMerge.h"
@@ -17,6 +16,7 @@
 #include "binding/Entries.h"
 #include "binding/UnicodeProtocol.h"
 #include "diag/MainThread.h"
+#include "probe/MergeCheck.h"
 
 namespace tw {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/SourceSurvey.h"
 #include "encoder/FFEncode.h"
+#include "media/SourceSurvey.h"
 
 namespace tw {
 

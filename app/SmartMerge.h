@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/JoinDriver.h"
-#include "app/SourceSurvey.h"
+#include "media/SourceSurvey.h"
 
 namespace tw {
 

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "app/Messages.h"
-#include "app/SourceSurvey.h"
+#include "media/SourceSurvey.h"
 
 namespace tw {
 

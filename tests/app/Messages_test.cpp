@@ -13,8 +13,8 @@
 #include <set>
 #include <string>
 
-#include "app/SourceSurvey.h"
 #include "app/cli/CommandLineText.h"
+#include "media/SourceSurvey.h"
 #include "tests/support/TempDir.h"
 
 namespace tw {

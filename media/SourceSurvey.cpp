@@ -1,5 +1,5 @@
-// app/SourceSurvey.cpp — the facts of each source and the fast-merge checks.
-#include "app/SourceSurvey.h"
+// media/SourceSurvey.cpp — the facts of each source and the fast-merge checks.
+#include "media/SourceSurvey.h"
 
 #include <algorithm>
 #include <cctype>

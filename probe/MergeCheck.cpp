@@ -1,5 +1,5 @@
-// app/MergeCheck.cpp — reading a merged file back before its sources go.
-#include "app/MergeCheck.h"
+// probe/MergeCheck.cpp — reading a merged file back before its sources go.
+#include "probe/MergeCheck.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-// app/SourceSurvey.h — what the join driver needs to know of each source
+// media/SourceSurvey.h — what the join driver needs to know of each source
 // before a merge (which streams, how they are encoded, how the picture is
 // shown) and the checks it makes of a fast merge's sources.
 #pragma once

@@ -1,11 +1,11 @@
-// app/MergeCheck.h — the checks a merged file must pass before its sources
+// probe/MergeCheck.h — the checks a merged file must pass before its sources
 // may be deleted.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "app/SourceSurvey.h"
+#include "media/SourceSurvey.h"
 
 namespace tw {
 
