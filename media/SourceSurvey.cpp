@@ -40,82 +40,15 @@ std::string Hex(const uint8_t* data, size_t size) {
     return text;
 }
 
-// Annex-B: units between start codes (00 00 01, or 00 00 00 01); the zero
-// bytes before a start code belong to no unit.
-std::vector<std::string> AnnexBUnits(const uint8_t* d, size_t n) {
-    std::vector<std::string> units;
-    size_t i = 0, begin = std::string::npos;
-    auto close = [&](size_t end) {
-        if (begin == std::string::npos) return;
-        while (end > begin && d[end - 1] == 0) --end;
-        if (end > begin) units.emplace_back(reinterpret_cast<const char*>(d + begin), end - begin);
-    };
-    while (i + 2 < n) {
-        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
-            close(i);
-            i += 3;
-            begin = i;
-        } else {
-            ++i;
-        }
-    }
-    close(n);
-    return units;
-}
-
-// Reads count units, each with a 16-bit big-endian length, from d[at]; false
-// when the data ends early.
-bool LengthPrefixed(const uint8_t* d, size_t n, size_t& at, unsigned count,
-                    std::vector<std::string>& units) {
-    for (unsigned k = 0; k < count; ++k) {
-        if (at + 2 > n) return false;
-        const size_t len = (size_t(d[at]) << 8) | d[at + 1];
-        at += 2;
-        if (at + len > n) return false;
-        units.emplace_back(reinterpret_cast<const char*>(d + at), len);
-        at += len;
-    }
-    return true;
-}
-
-bool AvcCUnits(const uint8_t* d, size_t n, std::vector<std::string>& units) {
-    if (n < 7 || d[0] != 1) return false;
-    size_t at = 6;
-    if (!LengthPrefixed(d, n, at, d[5] & 0x1f, units) || at >= n) return false;
-    const unsigned pps = d[at++];
-    return LengthPrefixed(d, n, at, pps, units);
-}
-
-bool HvcCUnits(const uint8_t* d, size_t n, std::vector<std::string>& units) {
-    if (n < 23 || d[0] != 1) return false;
-    size_t at = 23;
-    for (unsigned a = 0; a < d[22]; ++a) {
-        if (at + 3 > n) return false;
-        const unsigned count = (unsigned(d[at + 1]) << 8) | d[at + 2];
-        at += 3;
-        if (!LengthPrefixed(d, n, at, count, units)) return false;
-    }
-    return true;
-}
-
-const int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                         22050, 16000, 12000, 11025, 8000,  7350};
-
 // The values of an AAC AudioSpecificConfig that decide whether two streams
 // can follow one another: object type, rate, channel configuration.
 std::string AacConfig(const AVCodecParameters* par) {
     int type = par->profile >= 0 ? par->profile + 1 : 0;
     int rate = par->sample_rate;
     int channels = par->ch_layout.nb_channels;
-    if (par->extradata_size >= 2) {
-        const uint8_t* d = par->extradata;
-        type = d[0] >> 3;
-        const int index = ((d[0] & 7) << 1) | (d[1] >> 7);
-        const int config = (d[1] >> 3) & 15;
-        if (index < 13) rate = kAacRates[index];
-        if (config > 0 && config < 7) channels = config;
-        if (config == 7) channels = 8;
-    }
+    if (par->extradata && par->extradata_size > 0)
+        ReadAudioSpecificConfig(ByteSpan(par->extradata, size_t(par->extradata_size)), type, rate,
+                                channels);
     if (type == 0 && rate == 0) return {};
     return std::to_string(type) + "/" + std::to_string(rate) + "/" + std::to_string(channels);
 }
@@ -139,27 +72,6 @@ std::string CodecName(AVCodecID id) {
     if (id == AV_CODEC_ID_NONE) return "none";
     const char* name = lib().avcodec_get_name(id);
     return name ? name : "unknown";
-}
-
-std::vector<std::string> ParameterSets(const uint8_t* data, int size, AVCodecID codec) {
-    std::vector<std::string> units;
-    if (!data || size <= 0) return units;
-    const size_t n = static_cast<size_t>(size);
-    const bool annexB = n >= 3 && data[0] == 0 && data[1] == 0 &&
-                        (data[2] == 1 || (n >= 4 && data[2] == 0 && data[3] == 1));
-    bool parsed = false;
-    if (annexB) {
-        units = AnnexBUnits(data, n);
-        parsed = !units.empty();
-    } else if (codec == AV_CODEC_ID_H264) {
-        parsed = AvcCUnits(data, n, units);
-    } else if (codec == AV_CODEC_ID_HEVC) {
-        parsed = HvcCUnits(data, n, units);
-    }
-    if (!parsed) units.assign(1, std::string(reinterpret_cast<const char*>(data), n));
-    // The order of the sets within each form is free.
-    std::sort(units.begin(), units.end());
-    return units;
 }
 
 void TSourceFacts::DisplaySize(int& width, int& height) const {

@@ -11,6 +11,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "media/Bitstream.h"
+
 namespace tw {
 
 /// One audio or subtitle stream of a source.
@@ -109,11 +111,6 @@ std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
 /// fast merge, in the messages' language (a front end without the box words
 /// its own).
 std::string FastModeAdvice();
-
-/// The NAL units of H.264/HEVC extra data in either form (avcC/hvcC with
-/// length prefixes, or Annex-B start codes), each as raw bytes, sorted; the
-/// whole extra data as one unit when it is neither.
-std::vector<std::string> ParameterSets(const uint8_t* data, int size, AVCodecID codec);
 
 /// The first value in which a source's encoding differs from the first
 /// source's ("size 640x360 / 320x240"), or "" when all agree.
