@@ -16,7 +16,7 @@
 #include "binding/Entries.h"
 #include "binding/UnicodeProtocol.h"
 #include "diag/MainThread.h"
-#include "probe/MergeCheck.h"
+#include "app/MergedFileCheck.h"
 
 namespace tw {
 

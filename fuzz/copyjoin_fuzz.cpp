@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/FastMergeChecks.h"
 #include "fuzz/FuzzSupport.h"
-#include "media/SourceSurvey.h"
 #include "probe/FFDecode.h"
 #include "transcoder/CustomFFmpeg.h"
 #include "transcoder/FFmpegException.h"

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <memory>
 
+#include "app/FastMergeChecks.h"
 #include "binding/Entries.h"
 #include "fuzz/FuzzSupport.h"
-#include "media/SourceSurvey.h"
 #include "probe/FFDecode.h"
 
 namespace {

@@ -17,10 +17,10 @@ extern "C" {
 }
 
 #include "app/JoinDriver.h"
+#include "app/MergedFileCheck.h"
 #include "app/PendingOutput.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
-#include "probe/MergeCheck.h"
 #include "tests/support/Frames.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Media.h"

@@ -13,8 +13,8 @@
 #include <set>
 #include <string>
 
+#include "app/FastMergeChecks.h"
 #include "app/cli/CommandLineText.h"
-#include "media/SourceSurvey.h"
 #include "tests/support/TempDir.h"
 
 namespace tw {

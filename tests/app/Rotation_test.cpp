@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "app/EncodingTable.h"
+#include "app/MergedFileCheck.h"
 #include "app/Messages.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "media/SourceSurvey.h"
 #include "probe/FFDecode.h"
-#include "probe/MergeCheck.h"
 #include "tests/support/Frames.h"
 #include "tests/support/JoinProgram.h"
 #include "tests/support/Media.h"
