@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "app/MergedFileCheck.h"
 #include "app/Messages.h"
 #include "app/PendingOutput.h"
 #include "app/SmartMerge.h"
@@ -16,7 +17,6 @@
 #include "binding/Entries.h"
 #include "binding/UnicodeProtocol.h"
 #include "diag/MainThread.h"
-#include "app/MergedFileCheck.h"
 
 namespace tw {
 
