@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "app/MergeCheck.h"
+#include "app/MergedFileCheck.h"
 #include "app/Messages.h"
 #include "app/PendingOutput.h"
 #include "app/SmartMerge.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/OutputContainer.h"
-#include "app/SourceSurvey.h"
 #include "encoder/FFEncode.h"
+#include "media/SourceSurvey.h"
 
 namespace tw {
 

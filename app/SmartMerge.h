@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/FastMergeChecks.h"
 #include "app/JoinDriver.h"
-#include "app/SourceSurvey.h"
 
 namespace tw {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SourceSurvey.h"
+#include "media/SourceSurvey.h"
 #include "transcoder/FileSet.h"
 
 namespace tw {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/SourceSurvey.h"
+#include "app/FastMergeChecks.h"
 #include "fuzz/FuzzSupport.h"
 #include "probe/FFDecode.h"
 #include "transcoder/CustomFFmpeg.h"

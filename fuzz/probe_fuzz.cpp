@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/SourceSurvey.h"
+#include "app/FastMergeChecks.h"
 #include "binding/Entries.h"
 #include "fuzz/FuzzSupport.h"
 #include "probe/FFDecode.h"

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "media/Bitstream.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -69,6 +71,7 @@ class TCopyForm {
     bool FOutRaw = true;
     std::vector<uint8_t> FInConfig;
     bool FStarted = false;  // the first packet was seen
+    UnitList FUnits;        // the units of the packet at hand, kept for their room
     std::shared_ptr<TCopyStreamState> FState;
 };
 

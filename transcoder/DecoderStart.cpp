@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "media/Bitstream.h"
+
 namespace tw {
 
 namespace {
@@ -41,48 +43,28 @@ bool HasRecoveryPoint(const uint8_t* nal, size_t size) {
 }
 
 // Looks at one NAL unit; true when it makes the picture a start.
-bool StartsAt(const uint8_t* nal, size_t size) {
-    if (size == 0) return false;
-    const int type = nal[0] & 0x1f;
-    return type == kNalIdrSlice || (type == kNalSei && HasRecoveryPoint(nal, size));
+bool StartsAt(ByteSpan nal) {
+    const int type = H264UnitType(nal);
+    return type == kNalIdrSlice || (type == kNalSei && HasRecoveryPoint(nal.data(), nal.size()));
 }
 
 }  // namespace
 
 bool H264StartsDecoding(const uint8_t* data, size_t size, int lengthSize) {
     if (!data || size == 0) return true;
-    if (lengthSize > 0) {
-        size_t at = 0;
-        while (at + size_t(lengthSize) <= size) {
-            size_t length = 0;
-            for (int b = 0; b < lengthSize; ++b) length = (length << 8) | data[at + b];
-            at += size_t(lengthSize);
-            if (length > size - at) return true;  // not length-prefixed after all
-            if (StartsAt(data + at, length)) return true;
-            at += length;
-        }
-        return at != size;
-    }
-    // Start codes: a unit runs from after one (00 00 01) to the next; the
-    // zero byte of a four-byte start code does not matter to the type.
-    bool found = false;
-    for (size_t i = 0; i + 3 <= size; ++i) {
-        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1) continue;
-        found = true;
-        const uint8_t* nal = data + i + 3;
-        size_t end = i + 3;
-        while (end + 3 <= size && !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1))
-            ++end;
-        if (end + 3 > size) end = size;
-        if (StartsAt(nal, end - (i + 3))) return true;
-        i = end - 1;
-    }
-    return !found;
+    const ByteSpan bytes(data, size);
+    bool starts = false;
+    const auto look = [&starts](ByteSpan unit) { starts = starts || StartsAt(unit); };
+    // Data that does not split (not length-prefixed after all, no start
+    // code) is left to the decoder to judge.
+    const bool split = lengthSize > 0 ? VisitLengthPrefixedUnits(bytes, lengthSize, look)
+                                      : VisitStartCodeUnits(bytes, look);
+    return starts || !split;
 }
 
 int H264LengthSize(const AVCodecParameters* par) {
-    if (!par || par->extradata_size < 5 || par->extradata[0] != 1) return 0;
-    return (par->extradata[4] & 3) + 1;
+    if (!par || !par->extradata || par->extradata_size <= 0) return 0;
+    return AvcCLengthSize(ByteSpan(par->extradata, size_t(par->extradata_size)));
 }
 
 bool IndexesEveryKeyFlag(const AVOutputFormat* format) {

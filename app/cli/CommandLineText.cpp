@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "app/FastMergeChecks.h"
 #include "app/Messages.h"
-#include "app/SourceSurvey.h"
 
 namespace tw {
 

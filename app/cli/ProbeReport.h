@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SourceSurvey.h"
+#include "app/FastMergeChecks.h"
 
 namespace tw::cli {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SourceSurvey.h"
+#include "media/SourceSurvey.h"
 
 namespace tw {
 

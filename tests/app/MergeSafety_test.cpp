@@ -17,7 +17,7 @@ extern "C" {
 }
 
 #include "app/JoinDriver.h"
-#include "app/MergeCheck.h"
+#include "app/MergedFileCheck.h"
 #include "app/PendingOutput.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"

@@ -13,7 +13,7 @@
 #include <set>
 #include <string>
 
-#include "app/SourceSurvey.h"
+#include "app/FastMergeChecks.h"
 #include "app/cli/CommandLineText.h"
 #include "tests/support/TempDir.h"
 

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "app/EncodingTable.h"
-#include "app/MergeCheck.h"
+#include "app/MergedFileCheck.h"
 #include "app/Messages.h"
-#include "app/SourceSurvey.h"
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
+#include "media/SourceSurvey.h"
 #include "probe/FFDecode.h"
 #include "tests/support/Frames.h"
 #include "tests/support/JoinProgram.h"

@@ -1,6 +1,7 @@
-// app/SourceSurvey.h — what the join driver needs to know of each source
-// before a merge (which streams, how they are encoded, how the picture is
-// shown) and the checks it makes of a fast merge's sources.
+// media/SourceSurvey.h — what a source is: which streams it has, how they
+// are encoded, how its picture is shown, read from an opened input; and
+// what a container can hold of them. No texts for the user: the checks
+// that word a refusal live with the application.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,8 @@
 extern "C" {
 #include <libavformat/avformat.h>
 }
+
+#include "media/Bitstream.h"
 
 namespace tw {
 
@@ -94,30 +97,6 @@ std::string ContainerShownName(const std::string& container);
 /// True when the muxer named container writes a video stream's display
 /// matrix (the MP4/MOV family); Matroska, FLV and MPEG-TS do not.
 bool ContainerKeepsRotation(const std::string& container);
-
-/// Why these sources cannot be fast-merged into a file of the muxer named
-/// container ("flv", "mp4", "matroska", "mpegts"), or "" when they can: a
-/// source whose stream set differs from the first one's (also a missing,
-/// extra or differently encoded further audio or subtitle track that the
-/// container would keep), a codec the container cannot hold, a rotation that differs from
-/// the first source's, or a rotation the container cannot store. The text
-/// names the file and tells the user to merge without fast mode.
-std::string FastMergeProblem(const std::vector<TSourceFacts>& sources,
-                             const std::string& container = "flv");
-
-/// The end of every FastMergeProblem text: the window's advice to untick
-/// fast merge, in the messages' language (a front end without the box words
-/// its own).
-std::string FastModeAdvice();
-
-/// The NAL units of H.264/HEVC extra data in either form (avcC/hvcC with
-/// length prefixes, or Annex-B start codes), each as raw bytes, sorted; the
-/// whole extra data as one unit when it is neither.
-std::vector<std::string> ParameterSets(const uint8_t* data, int size, AVCodecID codec);
-
-/// The first value in which a source's encoding differs from the first
-/// source's ("size 640x360 / 320x240"), or "" when all agree.
-std::string EncodingDifference(const std::vector<TSourceFacts>& sources, std::string& file);
 
 /// A codec's short name ("vp8"), "none" for AV_CODEC_ID_NONE.
 std::string CodecName(AVCodecID id);

@@ -1,11 +1,12 @@
-// app/MergeCheck.h — the checks a merged file must pass before its sources
-// may be deleted.
+// app/MergedFileCheck.h — the checks a merged file must pass before its
+// sources may be deleted.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "app/SourceSurvey.h"
+#include "media/SourceSurvey.h"
+#include "probe/MergeCheck.h"
 
 namespace tw {
 
