@@ -186,6 +186,9 @@ class TFileSet : public TEngineOptions, public TFileTables {
     void OpenInput(const std::string& fileName);
     void OpenOutput(const std::string& fileName, bool join);
     InputFormatPtr ReopenInput(int file, const TInputReopen& how);
+    /// Opens an input closed after probing as it was first opened, before
+    /// any analysis.
+    InputFormatPtr OpenInputAgain(const TInputReopen& how);
     TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
     /// Adds the stream `more` describes to the context and the slot.
     void NewMoreStream(AVFormatContext* oc, int slot, const TMoreStream& more);
