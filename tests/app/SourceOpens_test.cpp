@@ -135,5 +135,41 @@ TEST_F(JoinDriverOpens, ReencodingMergeAnalysesEachSourceOnce) {
     }
 }
 
+// Catches: a smart merge surveying its sources once more after the command
+// line did, and each of its merges (the re-encoded part, the copy) loading
+// its first file again beside the engine.
+TEST_F(JoinDriverOpens, SmartMergeTakesTheSurveyAndOpensEachSourceForItsStepsOnly) {
+    const std::vector<std::string> base = {"--duration", "1", "--bframes", "2"};
+    auto clip = [&](const std::string& name, const std::string& size) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), {"--size", size});
+        return Clip(name, args);
+    };
+    // The second has another size: it is re-encoded; the others are copied.
+    const std::vector<std::string> files = {clip("a.mp4", "160x120"), clip("b.mp4", "320x240"),
+                                            clip("c.mkv", "160x120")};
+    test::OpenCount count;
+    TJoinSettings settings;
+    settings.SmartJoin = true;
+    settings.Sources = Survey(files);
+    std::vector<std::string> list = files;
+    ASSERT_EQ(MergeWithChecks(User, Enc, list, Dir.File("smart.flv"), settings), jrDone)
+        << User.Last();
+    // The survey, then the copy's engine (first source kept open), or the
+    // part's engine (the source re-encoded), or the copy's engine and its
+    // reopen without a second analysis.
+    EXPECT_EQ(count.Opens(files[0]), 2);
+    EXPECT_EQ(count.Analyses(files[0]), 2);
+    EXPECT_EQ(count.Opens(files[1]), 2);
+    EXPECT_EQ(count.Analyses(files[1]), 2);
+    EXPECT_EQ(count.Opens(files[2]), 3);
+    EXPECT_EQ(count.Analyses(files[2]), 2);
+    const test::MediaInfo out = test::ReadMediaInfo(Dir.File("smart.flv"));
+    ASSERT_TRUE(out.Ok()) << out.error;
+    int64_t pictures = 0;
+    for (const auto& f : files) pictures += test::ReadMediaInfo(f).Video()->packets;
+    EXPECT_EQ(out.Video()->packets, pictures);
+}
+
 }  // namespace
 }  // namespace tw
