@@ -123,9 +123,8 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// was opened at first and checked to hold the streams it was probed
     /// with (count, order, types, codecs, time bases); BeforeFindStreamInfo
     /// is called for it again, on this thread. Its streams are analysed
-    /// again only when its demuxer's header does not show them (MPEG-TS,
-    /// FLV): with a short read, and once more in full (opened anew) when
-    /// that does not find them all. The set owns it. Engine
+    /// again unless its MP4/MOV index shows them: with a short read, and
+    /// once more in full (opened anew) when that does not find them all. The set owns it. Engine
     /// thread during a run. Throws FFmpegException naming the file
     /// when it cannot be opened again or its streams differ.
     AVFormatContext* InputReader(int file);

@@ -179,15 +179,17 @@ InputFormatPtr TFileSet::OpenInputAgain(const TInputReopen& how) {
 InputFormatPtr TFileSet::ReopenInput(int file, const TInputReopen& how) {
     const AVFormatContext& kept = *InputFiles[file];
     InputFormatPtr input = OpenInputAgain(how);
-    // The first open analysed the file already. A demuxer whose header
-    // describes every stream (MP4, MOV, Matroska) shows them right after the
-    // open: when they are the ones probed, the run reads the packets an
-    // analysis would have read ahead, in the same order, and none is made.
-    // Demuxers that create their streams as their packets come (MPEG-TS,
-    // FLV) find them again with a short read; a file whose streams that
-    // read does not reach is opened once more and read as far as the first
-    // probe read it.
-    if ((input->ctx_flags & AVFMTCTX_NOHEADER) || !SameStreams(*input, kept)) {
+    // The first open analysed the file already. The MP4/MOV demuxer shows
+    // every stream right after the open, and its index gives every packet
+    // its times and duration: when the streams are the ones probed, the run
+    // reads the packets an analysis would have read ahead, as they were, and
+    // none is made. Other demuxers create their streams as their packets
+    // come (MPEG-TS, FLV) or leave packet durations to what the analysis
+    // learns of the codec (Matroska): a short read finds that again; a file
+    // whose streams it does not reach is opened once more and read as far
+    // as the first probe read it.
+    const bool indexed = input->iformat && std::strstr(input->iformat->name, "mov") != nullptr;
+    if (!indexed || (input->ctx_flags & AVFMTCTX_NOHEADER) || !SameStreams(*input, kept)) {
         input->probesize = std::min<int64_t>(input->probesize, kReopenProbeSize);
         input->max_analyze_duration = kReopenAnalyzeDuration;
         int ret = lib().avformat_find_stream_info(input.get(), nullptr);
