@@ -124,8 +124,8 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// with (count, order, types, codecs, time bases); BeforeFindStreamInfo
     /// is called for it again, on this thread. Its streams are analysed
     /// again unless its MP4/MOV index shows them: with a short read, and
-    /// once more in full (opened anew) when that does not find them all. The set owns it. Engine
-    /// thread during a run. Throws FFmpegException naming the file
+    /// once more in full (opened anew) when that does not find them all.
+    /// The set owns it. Engine thread during a run. Throws FFmpegException naming the file
     /// when it cannot be opened again or its streams differ.
     AVFormatContext* InputReader(int file);
     /// Closes the reader of an input closed after probing; nothing for the
