@@ -153,10 +153,11 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         return jrError;
     }
     encoder.ClearTasks();
-    // A source that can be read only once (a FIFO, a pipe) is opened by the
-    // engine alone; its facts come from the engine's context.
-    const bool firstReadOnce = !files.empty() && IsReadOnceFile(files[0]);
-    if (files.empty() || (!firstReadOnce && !encoder.Decoder.LoadFile(files[0]))) {
+    // The first source is described where the engine opened it: no second
+    // open and analysis of it. A source that can be read only once (a FIFO,
+    // a pipe) could not be opened twice anyway.
+    encoder.Decoder.CloseFile();
+    if (files.empty()) {
         message = "LoadFile Error: " + encoder.Decoder.LastError;
         return jrError;
     }
@@ -165,7 +166,7 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         const bool ok =
             i == 0 ? encoder.AddTask(files[0], &in) >= 0 : encoder.AddInputFile(0, files[i], &in);
         if (!ok) {
-            message = "AddTask Error: " + encoder.LastError;
+            message = (i == 0 ? "LoadFile Error: " : "AddTask Error: ") + encoder.LastError;
             return jrError;
         }
         // A copy reads the sources one after another: each is opened when
@@ -176,18 +177,22 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
             encoder.Tasks(0).ReopenInputs = settings.FastJoin && !encoder.OnBeforeFindStreamInfo;
     }
     TFFmpeg& task = encoder.Tasks(0);
-    std::vector<TSourceFacts> facts;
-    for (size_t i = 0; i < files.size(); ++i)
-        facts.push_back(SurveySource(
-            i < task.InputFiles.size() ? task.InputFiles[i].get() : nullptr, files[i]));
-    if (survey) *survey = facts;
-    if (firstReadOnce) {
-        if (task.InputFiles.empty() || !task.InputFiles[0]) {
-            message = "LoadFile Error: " + files[0];
-            return jrError;
-        }
-        encoder.Decoder.AttachContext(task.InputFiles[0].get());
+    // The first input stays open for the whole run (only the later ones are
+    // closed after probing).
+    if (task.InputFiles.empty() || !task.InputFiles[0]) {
+        message = "LoadFile Error: " + files[0];
+        return jrError;
     }
+    encoder.Decoder.AttachContext(task.InputFiles[0].get());
+    // What the caller read of the sources, or what the engine found.
+    std::vector<TSourceFacts> facts = settings.Sources;
+    if (facts.size() != files.size()) {
+        facts.clear();
+        for (size_t i = 0; i < files.size(); ++i)
+            facts.push_back(SurveySource(
+                i < task.InputFiles.size() ? task.InputFiles[i].get() : nullptr, files[i]));
+    }
+    if (survey) *survey = facts;
     bool fastJoin = settings.FastJoin;
     if (settings.CheckSources && !settings.CheckSources(facts, fastJoin, message)) return jrError;
     TOutputOptions out =

@@ -105,6 +105,11 @@ struct TJoinSettings {
     /// merged stand in for them (a smart merge's re-encoded parts); empty:
     /// the files' own names.
     std::vector<std::string> SourceNames = {};
+    /// The facts of every source in merge order, when the caller has read
+    /// them already (the command line's survey, a smart merge's plan): the
+    /// merge takes them instead of surveying the sources again. Ignored
+    /// unless there is one per source.
+    std::vector<TSourceFacts> Sources = {};
 };
 
 /// The title of a source's chapter: the file name without folder and

@@ -188,8 +188,11 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
     message.clear();
     if (notice) notice->clear();
     if (warnings) warnings->clear();
-    std::vector<TSourceFacts> facts;
-    for (const std::string& f : files) {
+    // The facts the caller read (the command line's survey), else read here.
+    std::vector<TSourceFacts> facts = settings.Sources;
+    if (facts.size() != files.size()) facts.clear();
+    for (size_t i = facts.size(); i < files.size(); ++i) {
+        const std::string& f = files[i];
         TFFDecoder d;
         if (IsReadOnceFile(f)) {
             facts.push_back(TSourceFacts{});
@@ -235,6 +238,9 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
 
     std::vector<std::unique_ptr<TPendingOutput>> temporaries;
     std::vector<std::string> parts = files;
+    // What the copy joins: the sources copied, and each part as its check
+    // read it.
+    std::vector<TSourceFacts> partFacts = facts;
     for (size_t i = 0; i < files.size(); ++i) {
         if (!plan.Reencode[i]) continue;
         if (stopRequested && stopRequested()) {
@@ -253,6 +259,7 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
         step.Container = "mp4";
         // A part's failure is told as one of the output.
         step.OutputName = settings.OutputName.empty() ? outputFile : settings.OutputName;
+        step.Sources = {facts[i]};
         step.AdjustOutput = [&facts](TOutputOptions& o) { MatchEncoding(o, facts[0]); };
         stepLength = std::max<int64_t>(facts[i].Duration, 0);
         std::vector<std::string> stepWarnings;
@@ -270,13 +277,15 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
         // A part that did not come out in the first source's encoding would
         // be copied into a file that does not play.
         TFFDecoder d;
-        const TSourceFacts made =
+        TSourceFacts made =
             d.LoadFile(part->Path()) ? SurveySource(d.FormatContext(), files[i]) : TSourceFacts{};
         if (const std::string diff = DifferenceBesideParameterSets(facts[0], made); !diff.empty()) {
             message = TrF("{1}：重新编码后与第一个文件的编码仍不同（{2}）", {files[i], diff});
             return jrError;
         }
         parts[i] = part->Path();
+        made.File = parts[i];
+        partFacts[i] = std::move(made);
         temporaries.push_back(std::move(part));
         done += stepLength;
     }
@@ -290,6 +299,7 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
     copy.CheckSources = nullptr;
     copy.AdjustOutput = nullptr;
     copy.SourceNames = files;
+    copy.Sources = partFacts;
     stepLength = total - done;
     std::vector<std::string> copyWarnings;
     const TJoinResult r = JoinFiles(encoder, parts, outputFile, message, copy, onWait, nullptr,

@@ -122,8 +122,10 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// or the reader of one closed after probing, opened again first as it
     /// was opened at first and checked to hold the streams it was probed
     /// with (count, order, types, codecs, time bases); BeforeFindStreamInfo
-    /// is called for it again, on this thread. The set owns it. Engine
-    /// thread during a run. Throws FFmpegException naming the file
+    /// is called for it again, on this thread. Its streams are analysed
+    /// again unless its MP4/MOV index shows them: with a short read, and
+    /// once more in full (opened anew) when that does not find them all.
+    /// The set owns it. Engine thread during a run. Throws FFmpegException naming the file
     /// when it cannot be opened again or its streams differ.
     AVFormatContext* InputReader(int file);
     /// Closes the reader of an input closed after probing; nothing for the
@@ -191,6 +193,9 @@ class TFileSet : public TEngineOptions, public TFileTables {
     void OpenInput(const std::string& fileName);
     void OpenOutput(const std::string& fileName, bool join, const std::string& shownName);
     InputFormatPtr ReopenInput(int file, const TInputReopen& how);
+    /// Opens an input closed after probing as it was first opened, before
+    /// any analysis.
+    InputFormatPtr OpenInputAgain(const TInputReopen& how);
     TOutputStream& NewOutputStreamRecord(AVFormatContext* oc, int slot);
     /// Adds the stream `more` describes to the context and the slot.
     void NewMoreStream(AVFormatContext* oc, int slot, const TMoreStream& more);

@@ -2,6 +2,7 @@
 // is closed, and opening it again as it was first opened.
 #include "transcoder/InputReopen.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "binding/Entries.h"
@@ -45,6 +46,26 @@ void CopyStream(AVFormatContext* d, const AVStream& in) {
     if (in.attached_pic.data && lib().av_packet_ref(&st->attached_pic, &in.attached_pic) < 0)
         OutOfMemory();
 }
+
+// Whether the streams the demuxer has now are the ones the input was probed
+// with: count, order, types, codecs, time bases.
+bool SameStreams(const AVFormatContext& now, const AVFormatContext& then) {
+    if (now.nb_streams != then.nb_streams) return false;
+    for (unsigned i = 0; i < then.nb_streams; ++i) {
+        const AVStream& a = *now.streams[i];
+        const AVStream& b = *then.streams[i];
+        if (a.codecpar->codec_type != b.codecpar->codec_type ||
+            a.codecpar->codec_id != b.codecpar->codec_id || a.time_base.num != b.time_base.num ||
+            a.time_base.den != b.time_base.den)
+            return false;
+    }
+    return true;
+}
+
+// How much a reopened input without a full header reads to find its
+// streams again: they were found before, their parameters are known.
+constexpr int64_t kReopenProbeSize = 64 * 1024;
+constexpr int64_t kReopenAnalyzeDuration = 500000;  // microseconds
 
 void CopyChapters(AVFormatContext* d, const AVFormatContext& ic) {
     if (ic.nb_chapters == 0) return;
@@ -117,8 +138,7 @@ int TFileSet::OpenInputCount() const {
     return count;
 }
 
-InputFormatPtr TFileSet::ReopenInput(int file, const TInputReopen& how) {
-    const AVFormatContext& kept = *InputFiles[file];
+InputFormatPtr TFileSet::OpenInputAgain(const TInputReopen& how) {
     FormatContextPtr ic(lib().avformat_alloc_context());
     if (!ic) throw FFmpegException("avformat_alloc_context failed");
     const AVFormatContext& settings = *how.Settings;
@@ -144,7 +164,7 @@ InputFormatPtr TFileSet::ReopenInput(int file, const TInputReopen& how) {
     AVFormatContext* raw = ic.release();
     TLibraryIOPtr customIO((raw->flags & AVFMT_FLAG_CUSTOM_IO) ? raw->pb : nullptr);
     options = params.release();
-    int ret = lib().avformat_open_input(&raw, how.LibraryName.c_str(), how.Format, &options);
+    const int ret = lib().avformat_open_input(&raw, how.LibraryName.c_str(), how.Format, &options);
     params.reset(options);
     if (ret < 0) throw FFmpegException(ErrorText(how.FileName, ret));
     (void)customIO.release();
@@ -153,20 +173,34 @@ InputFormatPtr TFileSet::ReopenInput(int file, const TInputReopen& how) {
         throw FFmpegException(why);
     LimitStreams(input.get());
     BeforeFindStreamInfo(input.get());
-    // The analysis is what placed the streams in the order the run knows;
-    // its packets are read again, so the input reads as it did at first.
-    ret = lib().avformat_find_stream_info(input.get(), nullptr);
-    if (ret < 0 && Verbose >= 0)
-        throw FFmpegException(how.LibraryName + ": could not find codec parameters");
-    bool same = input->nb_streams == kept.nb_streams;
-    for (unsigned i = 0; same && i < kept.nb_streams; ++i) {
-        const AVStream& now = *input->streams[i];
-        const AVStream& then = *kept.streams[i];
-        same = now.codecpar->codec_type == then.codecpar->codec_type &&
-               now.codecpar->codec_id == then.codecpar->codec_id &&
-               now.time_base.num == then.time_base.num && now.time_base.den == then.time_base.den;
+    return input;
+}
+
+InputFormatPtr TFileSet::ReopenInput(int file, const TInputReopen& how) {
+    const AVFormatContext& kept = *InputFiles[file];
+    InputFormatPtr input = OpenInputAgain(how);
+    // The first open analysed the file already. The MP4/MOV demuxer shows
+    // every stream right after the open, and its index gives every packet
+    // its times and duration: when the streams are the ones probed, the run
+    // reads the packets an analysis would have read ahead, as they were, and
+    // none is made. Other demuxers create their streams as their packets
+    // come (MPEG-TS, FLV) or leave packet durations to what the analysis
+    // learns of the codec (Matroska): a short read finds that again; a file
+    // whose streams it does not reach is opened once more and read as far
+    // as the first probe read it.
+    const bool indexed = input->iformat && std::strstr(input->iformat->name, "mov") != nullptr;
+    if (!indexed || (input->ctx_flags & AVFMTCTX_NOHEADER) || !SameStreams(*input, kept)) {
+        input->probesize = std::min<int64_t>(input->probesize, kReopenProbeSize);
+        input->max_analyze_duration = kReopenAnalyzeDuration;
+        int ret = lib().avformat_find_stream_info(input.get(), nullptr);
+        if (ret >= 0 && !SameStreams(*input, kept)) {
+            input = OpenInputAgain(how);
+            ret = lib().avformat_find_stream_info(input.get(), nullptr);
+        }
+        if (ret < 0 && Verbose >= 0)
+            throw FFmpegException(how.LibraryName + ": could not find codec parameters");
     }
-    if (!same)
+    if (!SameStreams(*input, kept))
         throw FFmpegException(how.FileName +
                               ": the file has changed since it was opened (its streams differ)");
     for (unsigned i = 0; i < kept.nb_streams; ++i)

@@ -638,6 +638,8 @@ int main(int argc, char** argv) {
     settings.DeleteSources = args.DeleteSources;
     settings.Threads = args.Threads;
     settings.Container = container;
+    // The merge takes the facts read here: nobody surveys the sources again.
+    if (!readOnce) settings.Sources = facts;
     if (readOnce) {
         // Decided once the merge has opened every source. A re-encode
         // needs the decoders' threads at the open; a copy does not mind them.

@@ -21,6 +21,7 @@
 
 #include "tests/support/EngineFixture.h"
 #include "tests/support/JoinCheck.h"
+#include "tests/support/OpenCount.h"
 
 namespace tw {
 namespace {
@@ -86,7 +87,7 @@ class InputReopen : public test::EngineTest {
 TEST_F(InputReopen, ManySourcesWithAtMostTwoOpenAndEveryPacketCopied) {
     // Twenty of the case that matters most (FLV), a few of the others.
     for (const auto& [ext, count] :
-         {std::pair<std::string, int>{"flv", 20}, {"mp4", 4}, {"ts", 4}}) {
+         {std::pair<std::string, int>{"flv", 20}, {"mp4", 4}, {"ts", 4}, {"mkv", 4}}) {
         SCOPED_TRACE(ext);
         const std::vector<std::string> in = Clips(count, ext);
         std::set<std::string> names;
@@ -173,6 +174,67 @@ TEST_F(InputReopen, ASourceReplacedByOneWithOtherStreamsIsRefusedByItsName) {
     EXPECT_FALSE(e->Finished);
     EXPECT_EQ(error, in[1] + ": the file has changed since it was opened (its streams differ)");
     std::ofstream(in[1], std::ios::binary | std::ios::trunc) << keep;
+}
+
+// Catches: a source opened again analysed all over, although its MP4 index
+// shows the streams it was probed with and every packet's times; a
+// Matroska, MPEG-TS or FLV source opened again without the short analysis
+// that finds its streams and packet durations, or with a full one.
+TEST_F(InputReopen, ASourceOpenedAgainIsNotAnalysedAgainWhenItsHeaderSuffices) {
+    for (const std::string ext : {"mp4", "mkv", "ts", "flv"}) {
+        SCOPED_TRACE(ext);
+        const std::vector<std::string> in = Clips(3, ext);
+        auto e = NewEngine(true);
+        const std::string out = Dir.File("counted." + ext + ".flv");
+        ASSERT_EQ(test::PrepareEngine(*e, in, out, {{"vcodec", "copy"}, {"acodec", "copy"}}), "");
+        test::OpenCount count;
+        e->Start(false);
+        ASSERT_FALSE(e->ErrorRaised) << e->ErrorMessage;
+        EXPECT_EQ(count.Opens(in[0]), 0);
+        const bool header = ext == "mp4";
+        for (size_t k = 1; k < in.size(); ++k) {
+            EXPECT_EQ(count.Opens(in[k]), 1);
+            EXPECT_EQ(count.Analyses(in[k]), header ? 0 : 1);
+        }
+        ExpectEveryPacket(out, in);
+    }
+}
+
+// Catches: Matroska sources opened again without an analysis, whose AAC
+// packets then come without their durations: the MP4 output's audio times
+// differ from those of a join that keeps every source open.
+TEST_F(InputReopen, MatroskaSourcesOpenedAgainKeepTheirPacketDurations) {
+    const std::vector<std::string> in = Clips(3, "mkv");
+    auto lazy = NewEngine(true);
+    ASSERT_EQ(Join(*lazy, in, Dir.File("lazy.mp4")), "");
+    auto all = NewEngine(false);
+    ASSERT_EQ(Join(*all, in, Dir.File("open.mp4")), "");
+    EXPECT_TRUE(Contents(Dir.File("lazy.mp4")) == Contents(Dir.File("open.mp4")));
+}
+
+// Catches: a source replaced by one with other streams passing as the one
+// probed because its reopen took the header's streams without a look (or
+// failing with another text than the FLV case).
+TEST_F(InputReopen, ASourceReplacedInAnyContainerIsRefusedByItsName) {
+    for (const std::string ext : {"mp4", "mkv", "ts"}) {
+        SCOPED_TRACE(ext);
+        const std::vector<std::string> in = Clips(3, ext);
+        const std::string silent =
+            Clip("silent." + ext, {"--duration", "1", "--size", "160x120", "--no-audio"});
+        auto e = NewEngine(true);
+        bool replaced = false;
+        e->ProgressCallback = [&](TCustomFFmpeg*, int file, int64_t, int64_t, int64_t, float, float,
+                                  int, int) {
+            if (replaced || file != 0) return;
+            replaced = true;
+            std::filesystem::copy_file(silent, in[2],
+                                       std::filesystem::copy_options::overwrite_existing);
+        };
+        const std::string error = Join(*e, in, Dir.File("replaced." + ext + ".flv"));
+        EXPECT_TRUE(replaced);
+        EXPECT_FALSE(e->Finished);
+        EXPECT_EQ(error, in[2] + ": the file has changed since it was opened (its streams differ)");
+    }
 }
 
 // Catches: a FIFO among the sources closed after probing (it cannot be
