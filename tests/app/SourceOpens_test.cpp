@@ -9,7 +9,7 @@
 
 #include "app/JoinDriver.h"
 #include "app/SourceLength.h"
-#include "app/SourceSurvey.h"
+#include "media/SourceSurvey.h"
 #include "tests/support/EncoderFixture.h"
 #include "tests/support/JoinCheck.h"
 #include "tests/support/OpenCount.h"
