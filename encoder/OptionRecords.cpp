@@ -32,7 +32,7 @@ std::vector<std::pair<std::string, std::string>> SplitExtOptions(const std::stri
     std::string norm = ToLineFeeds(Trim(text));
     static constexpr std::string_view kMarker = "<CRLF>";
     for (size_t at = norm.find(kMarker); at != std::string::npos; at = norm.find(kMarker, at + 1))
-        norm.replace(at, kMarker.size(), "\n");
+        norm.replace(at, kMarker.size(), 1, '\n');
     std::vector<std::pair<std::string, std::string>> lines;
     if (norm.empty()) return lines;
     size_t pos = 0;

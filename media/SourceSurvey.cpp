@@ -116,10 +116,11 @@ TSourceFacts SurveySource(const AVFormatContext* ic, const std::string& file) {
             if (f.FrameRate.num <= 0 || f.FrameRate.den <= 0) f.FrameRate = {0, 1};
             if (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC) {
                 for (const std::string& unit :
-                     ParameterSets(par->extradata, par->extradata_size, par->codec_id))
+                     ParameterSets(par->extradata, par->extradata_size, par->codec_id)) {
+                    if (!f.VideoConfig.empty()) f.VideoConfig += ',';
                     f.VideoConfig +=
-                        (f.VideoConfig.empty() ? "" : ",") +
                         Hex(reinterpret_cast<const uint8_t*>(unit.data()), unit.size());
+                }
             } else if (par->extradata_size > 0) {
                 f.VideoConfig = Hex(par->extradata, size_t(par->extradata_size));
             }
