@@ -65,6 +65,20 @@ class InputReopen : public test::EngineTest {
                                  std::to_string(i % 4), "--bframes", "2"}));
         return list;
     }
+    // Replaces victim with replacement while the first input is being
+    // copied; replaced tells that it happened.
+    static void ReplaceDuringTheFirstInput(TCustomFFmpeg& e, const std::string& victim,
+                                           const std::string& replacement, bool& replaced) {
+        replaced = false;
+        e.ProgressCallback = [victim, replacement, &replaced](TCustomFFmpeg*, int file, int64_t,
+                                                              int64_t, int64_t, float, float, int,
+                                                              int) {
+            if (replaced || file != 0) return;
+            replaced = true;
+            std::filesystem::copy_file(replacement, victim,
+                                       std::filesystem::copy_options::overwrite_existing);
+        };
+    }
     void ExpectEveryPacket(const std::string& out, const std::vector<std::string>& sources) {
         const test::JoinCheck c = test::CheckJoin(out, sources);
         ASSERT_TRUE(c.error.empty()) << c.error;
@@ -162,13 +176,7 @@ TEST_F(InputReopen, ASourceReplacedByOneWithOtherStreamsIsRefusedByItsName) {
     const std::string keep = Contents(in[1]);
     auto e = NewEngine(true);
     bool replaced = false;
-    e->ProgressCallback = [&](TCustomFFmpeg*, int file, int64_t, int64_t, int64_t, float, float,
-                              int, int) {
-        if (replaced || file != 0) return;
-        replaced = true;
-        std::filesystem::copy_file(silent, in[1],
-                                   std::filesystem::copy_options::overwrite_existing);
-    };
+    ReplaceDuringTheFirstInput(*e, in[1], silent, replaced);
     const std::string error = Join(*e, in, Dir.File("out.flv"));
     EXPECT_TRUE(replaced);
     EXPECT_FALSE(e->Finished);
@@ -223,13 +231,7 @@ TEST_F(InputReopen, ASourceReplacedInAnyContainerIsRefusedByItsName) {
             Clip("silent." + ext, {"--duration", "1", "--size", "160x120", "--no-audio"});
         auto e = NewEngine(true);
         bool replaced = false;
-        e->ProgressCallback = [&](TCustomFFmpeg*, int file, int64_t, int64_t, int64_t, float, float,
-                                  int, int) {
-            if (replaced || file != 0) return;
-            replaced = true;
-            std::filesystem::copy_file(silent, in[2],
-                                       std::filesystem::copy_options::overwrite_existing);
-        };
+        ReplaceDuringTheFirstInput(*e, in[2], silent, replaced);
         const std::string error = Join(*e, in, Dir.File("replaced." + ext + ".flv"));
         EXPECT_TRUE(replaced);
         EXPECT_FALSE(e->Finished);
