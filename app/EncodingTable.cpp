@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app/Messages.h"
-#include "binding/Entries.h"
+#include "probe/MediaNames.h"
 
 namespace tw {
 
@@ -103,11 +103,9 @@ std::string Digest(const std::string& content) {
     return text;
 }
 
-std::string ProfileName(AVCodecID codec, int profile) {
+std::string ProfileText(AVCodecID codec, int profile) {
     if (profile < 0) return "-";
-    const AVCodec* decoder =
-        lib().avcodec_find_decoder ? lib().avcodec_find_decoder(codec) : nullptr;
-    const char* name = decoder ? lib().av_get_profile_name(decoder, profile) : nullptr;
+    const char* name = ProfileName(codec, profile);
     return name ? name : std::to_string(profile);
 }
 
@@ -175,14 +173,12 @@ std::vector<std::string> EncodingHeads() {
 std::vector<std::string> EncodingValues(const TSourceFacts& f) {
     std::vector<std::string> v;
     if (f.HasVideo) {
-        const char* pix = f.PixFmt >= 0
-                              ? lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(f.PixFmt))
-                              : nullptr;
+        const char* pix = PixelFormatName(f.PixFmt);
         char fps[32] = "-";
         if (f.FrameRate.num > 0 && f.FrameRate.den > 0)
             std::snprintf(fps, sizeof fps, "%.5g", double(f.FrameRate.num) / f.FrameRate.den);
         v = {CodecName(f.VideoCodec),
-             ProfileName(f.VideoCodec, f.VideoProfile),
+             ProfileText(f.VideoCodec, f.VideoProfile),
              f.Width > 0 && f.Height > 0 ? std::to_string(f.Width) + "x" + std::to_string(f.Height)
                                          : "-",
              Rational(f.SampleAspect, ":"),
@@ -195,7 +191,7 @@ std::vector<std::string> EncodingValues(const TSourceFacts& f) {
     }
     if (f.HasAudio) {
         v.insert(v.end(),
-                 {CodecName(f.AudioCodec), ProfileName(f.AudioCodec, f.AudioProfile),
+                 {CodecName(f.AudioCodec), ProfileText(f.AudioCodec, f.AudioProfile),
                   f.SampleRate > 0 ? std::to_string(f.SampleRate) : "-",
                   f.Channels > 0 ? std::to_string(f.Channels) : "-", Digest(f.AudioConfig)});
     } else {
@@ -248,7 +244,8 @@ std::string EncodingTableText(const std::vector<TEncodingSource>& sources, int w
     if (reference && !shared.empty()) {
         std::string line = Tr("所有文件相同：");
         for (size_t c : shared) {
-            const std::string item = " " + heads[c] + " " + (inWords(c) ? std::string(Tr("相同")) : (*reference)[c]);
+            const std::string item =
+                " " + heads[c] + " " + (inWords(c) ? std::string(Tr("相同")) : (*reference)[c]);
             if (DisplayWidth(line) + DisplayWidth(item) + 1 > width) {
                 text += line + "\n";
                 line = " ";

@@ -14,8 +14,6 @@
 #include "app/PendingOutput.h"
 #include "app/SmartMerge.h"
 #include "app/StreamPlan.h"
-#include "binding/Entries.h"
-#include "binding/UnicodeProtocol.h"
 #include "diag/MainThread.h"
 
 namespace tw {
@@ -50,54 +48,50 @@ std::string ProgressText(const TProgress& info) {
            std::to_string(info.TotalSize / 1024) + "kb";
 }
 
-TOutputOptions MergeOutputOptions(TCustomDecoder& first, bool fastJoin, int threads,
-                                  const std::string& container) {
-    TOutputOptions o;
-    o.ForceFormat = container.empty() ? kDefaultContainer : container;
+TMergePlan MergeOutputPlan(TCustomDecoder& first, bool fastJoin, int threads,
+                           const std::string& container) {
+    TMergePlan p;
+    p.Container = container.empty() ? kDefaultContainer : container;
     if (fastJoin) {
-        o.VideoCodec = "copy";
-        o.AudioCodec = "copy";
+        p.Video.Codec = "copy";
+        p.Audio.Codec = "copy";
     } else {
-        o.VideoCodec = "libx264";
-        if (lib().avcodec_find_encoder_by_name && lib().avcodec_find_encoder_by_name("libfaac")) {
-            o.AudioCodec = "libfaac";
+        p.Video.Codec = "libx264";
+        if (TCustomEncoder::HasEncoder("libfaac")) {
+            p.Audio.Codec = "libfaac";
         } else {
-            o.AudioCodec = "aac";
-            o.ExtOptions = "astrict=experimental\r\n" + o.ExtOptions;
+            p.Audio.Codec = "aac";
+            p.Audio.Experimental = true;
         }
-        if (threads != 0)
-            o.ExtOptions += "threads=" + std::to_string(std::max(threads, 0)) + "\r\n";
+        if (threads != 0) p.Threads = std::max(threads, 0);
         // Closed groups of pictures: every key frame the muxers mark (MP4
         // sync samples, Matroska cues, the FLV key-frame index) is then an
         // IDR frame, where a player that seeks can start decoding. libx264
         // otherwise runs open groups, whose key frames are I-frames that the
         // pictures shown before them still refer across.
-        o.ExtOptions += "flags=+cgop\r\n";
+        p.Video.ClosedGop = true;
         // Every source fitted into the first one's picture, and silence for
         // one without sound.
-        o.FitPictures = true;
-        o.FillMissingAudio = true;
+        p.FitPictures = true;
+        p.FillMissingAudio = true;
     }
     // Players can only seek a merged FLV whose header carries the final
     // duration, size and a key-frame index.
     // An index of no video at all is an invalid object to the readers.
-    if (o.ForceFormat == "flv" && first.FirstVideoStream() >= 0)
-        o.ExtOptions += "flvflags=add_keyframe_index\r\n";
+    p.KeyFrameIndex = p.Container == "flv" && first.FirstVideoStream() >= 0;
     // A file that plays while it downloads needs its index first.
-    if (o.ForceFormat == "mp4" || o.ForceFormat == "mov") o.ExtOptions += "movflags=+faststart\r\n";
+    p.FastStart = p.Container == "mp4" || p.Container == "mov";
     TAudioStreamInfo audio;
     TVideoStreamInfo video;
     first.GetAudioStreamInfo(-1, audio);
-    o.AudioChannels = audio.Channels;
-    first.GetAudioStreamInfo(-1, audio);
-    o.AudioSampleRate = audio.SampleRate;
+    p.Audio.Channels = audio.Channels;
+    p.Audio.SampleRate = audio.SampleRate;
+    p.Audio.Bitrate = audio.BitRate;
     first.GetVideoStreamInfo(-1, video);
-    o.VideoBitrate = video.BitRate;
-    first.GetAudioStreamInfo(-1, audio);
-    o.AudioBitrate = audio.BitRate;
-    o.VideoPreset = "libx264-default";
-    o.Join = true;
-    return o;
+    p.Video.Bitrate = video.BitRate;
+    p.Video.Preset = "libx264-default";
+    p.Join = true;
+    return p;
 }
 
 std::string SourceTitle(const std::string& file) {
@@ -110,12 +104,11 @@ std::string SourceTitle(const std::string& file) {
 TInputOptions MergeInputOptions(const TJoinSettings& settings) {
     TInputOptions in;
     // The decoders take their thread count when their input is opened.
-    if (!settings.FastJoin && settings.Threads != 0)
-        in.ExtOptions = "threads=" + std::to_string(std::max(settings.Threads, 0)) + "\r\n";
+    if (!settings.FastJoin && settings.Threads != 0) in.Threads = std::max(settings.Threads, 0);
     return in;
 }
 
-void AdjustReencodeOptions(TOutputOptions& o, const std::vector<TSourceFacts>& sources) {
+void AdjustReencodePlan(TMergePlan& p, const std::vector<TSourceFacts>& sources) {
     // The picture of the first source as it is shown, in even numbers (4:2:0
     // has one chroma sample per two pixels each way); every source is fitted
     // into it, and into the format every player takes.
@@ -125,18 +118,21 @@ void AdjustReencodeOptions(TOutputOptions& o, const std::vector<TSourceFacts>& s
         s.DisplaySize(w, h);
         w &= ~1;
         h &= ~1;
-        if (w >= 2 && h >= 2) o.FrameSize = std::to_string(w) + "x" + std::to_string(h);
+        if (w >= 2 && h >= 2) {
+            p.Video.Width = w;
+            p.Video.Height = h;
+        }
         break;
     }
-    o.ExtOptions += "pix_fmt=yuv420p\r\n";
+    p.Video.PixelFormat = AV_PIX_FMT_YUV420P;
     // The audio of the first source that has some: a merge whose first
     // source is silent still carries the others' sound.
-    if (o.AudioChannels > 0) return;
+    if (p.Audio.Channels > 0) return;
     for (const TSourceFacts& s : sources) {
         if (!s.HasAudio) continue;
-        o.AudioChannels = s.Channels > 0 ? s.Channels : -1;
-        o.AudioSampleRate = s.SampleRate > 0 ? s.SampleRate : -1;
-        o.AudioBitrate = s.AudioBitrate;
+        p.Audio.Channels = s.Channels > 0 ? s.Channels : -1;
+        p.Audio.SampleRate = s.SampleRate > 0 ? s.SampleRate : -1;
+        p.Audio.Bitrate = s.AudioBitrate;
         break;
     }
 }
@@ -163,54 +159,50 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
     }
     for (size_t i = 0; i < files.size(); ++i) {
         TInputOptions in = MergeInputOptions(settings);
+        // A copy reads the sources one after another: each is opened when
+        // the merge comes to it, so that many sources do not hold their
+        // buffers all at once. Not when a handler wants to see every source
+        // before its analysis: it would be called again, on the worker.
+        in.ReopenInputs = settings.FastJoin && !encoder.OnBeforeFindStreamInfo;
         const bool ok =
             i == 0 ? encoder.AddTask(files[0], &in) >= 0 : encoder.AddInputFile(0, files[i], &in);
         if (!ok) {
             message = (i == 0 ? "LoadFile Error: " : "AddTask Error: ") + encoder.LastError;
             return jrError;
         }
-        // A copy reads the sources one after another: each is opened when
-        // the merge comes to it, so that many sources do not hold their
-        // buffers all at once. Not when a handler wants to see every source
-        // before its analysis: it would be called again, on the worker.
-        if (i == 0)
-            encoder.Tasks(0).ReopenInputs = settings.FastJoin && !encoder.OnBeforeFindStreamInfo;
     }
-    TFFmpeg& task = encoder.Tasks(0);
     // The first input stays open for the whole run (only the later ones are
     // closed after probing).
-    if (task.InputFiles.empty() || !task.InputFiles[0]) {
+    if (!encoder.AttachDecoderToInput(0, 0)) {
         message = "LoadFile Error: " + files[0];
         return jrError;
     }
-    encoder.Decoder.AttachContext(task.InputFiles[0].get());
     // What the caller read of the sources, or what the engine found.
     std::vector<TSourceFacts> facts = settings.Sources;
     if (facts.size() != files.size()) {
         facts.clear();
         for (size_t i = 0; i < files.size(); ++i)
-            facts.push_back(SurveySource(
-                i < task.InputFiles.size() ? task.InputFiles[i].get() : nullptr, files[i]));
+            facts.push_back(SurveySource(encoder.InputContext(0, static_cast<int>(i)), files[i]));
     }
     if (survey) *survey = facts;
     bool fastJoin = settings.FastJoin;
     if (settings.CheckSources && !settings.CheckSources(facts, fastJoin, message)) return jrError;
-    TOutputOptions out =
-        MergeOutputOptions(encoder.Decoder, fastJoin, settings.Threads, settings.Container);
+    TMergePlan out =
+        MergeOutputPlan(encoder.Decoder, fastJoin, settings.Threads, settings.Container);
     if (fastJoin) {
         // Refused before anything is written: the container could not hold
         // it, or a source would leave a hole in a stream.
         message = FastMergeProblem(facts, settings.Container);
         if (!message.empty()) return jrError;
     } else {
-        AdjustReencodeOptions(out, facts);
+        AdjustReencodePlan(out, facts);
         if (settings.AdjustOutput) settings.AdjustOutput(out);
     }
     // Every further track of the first source the container holds, each
     // followed by the same track of the later sources; subtitles are among
     // them, never the engine's ordinary (encoded) subtitle stream.
     const TStreamPlan plan =
-        PlanStreams(facts[0], settings.Container, settings.FastJoin, out.AudioCodec);
+        PlanStreams(facts[0], settings.Container, settings.FastJoin, out.Audio.Codec);
     out.MoreStreams = plan.More;
     out.BindInOrder = true;
     out.KeepCover = plan.KeepCover;
@@ -220,7 +212,7 @@ TJoinResult JoinFiles(TFFEncoder& encoder, const std::vector<std::string>& files
         for (const std::string& f : settings.SourceNames.empty() ? files : settings.SourceNames)
             out.SourceChapterTitles.push_back(SourceTitle(f));
     out.FileName = settings.OutputName;
-    if (!encoder.SetOutputFile(0, outputFile, &out)) {
+    if (!encoder.SetOutputPlan(0, outputFile, out)) {
         message = "SetOutputFile Error: " + encoder.LastError;
         return jrError;
     }

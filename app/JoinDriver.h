@@ -91,9 +91,9 @@ struct TJoinSettings {
     /// Copy the sources that share the first one's encoding and re-encode
     /// only the others to it (see SmartMerge.h); FastJoin is then ignored.
     bool SmartJoin = false;
-    /// A re-encoding merge: called with the output options once they are
+    /// A re-encoding merge: called with the output's plan once it is
     /// complete, before the output is set up (to match another encoding).
-    std::function<void(TOutputOptions& options)> AdjustOutput = nullptr;
+    std::function<void(TMergePlan& plan)> AdjustOutput = nullptr;
     /// The name the user knows the output by, when the merge writes another
     /// file first (TPendingOutput): the texts of a failure name it. Empty:
     /// the file written.
@@ -129,14 +129,14 @@ std::string SecondsToHMS(int seconds);
 /// time yet shows 0% and 00:00:00.
 std::string ProgressText(const TProgress& info);
 
-/// The output options of a merge (FLV, copy or H.264 + AAC in closed groups
+/// The output plan of a merge (FLV, copy or H.264 + AAC in closed groups
 /// of pictures with the re-encoding merge's rules, FitPictures and
 /// FillMissingAudio, the first file's audio and bit-rate values, the
-/// key-frame index for seeking). Another container is forced by its muxer
-/// name; MP4 and MOV get their index in front of the media data
-/// ("movflags=+faststart").
-TOutputOptions MergeOutputOptions(TCustomDecoder& firstFile, bool fastJoin, int threads,
-                                  const std::string& container = kDefaultContainer);
+/// key-frame index for seeking when there is video). Another container is
+/// forced by its muxer name; MP4 and MOV get their index in front of the
+/// media data (FastStart). threads as TJoinSettings::Threads.
+TMergePlan MergeOutputPlan(TCustomDecoder& firstFile, bool fastJoin, int threads,
+                           const std::string& container = kDefaultContainer);
 
 /// The input record of every source: defaults, and for a re-encoding merge
 /// the decoders' thread count.
@@ -145,7 +145,7 @@ TInputOptions MergeInputOptions(const TJoinSettings& settings);
 /// A re-encoding merge's picture and sound: the first source's displayed
 /// size (rotation applied) in even numbers, 4:2:0 pictures, and the audio
 /// values of the first source that has audio when the first has none.
-void AdjustReencodeOptions(TOutputOptions& options, const std::vector<TSourceFacts>& sources);
+void AdjustReencodePlan(TMergePlan& plan, const std::vector<TSourceFacts>& sources);
 
 /// Runs the job; returns a TJoinResult with the text in message. While it
 /// waits it serves the main-thread call queue at least every 100 ms.

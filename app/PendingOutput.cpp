@@ -16,7 +16,7 @@
 #include <random>
 #include <set>
 
-#include "binding/UnicodeProtocol.h"
+#include "probe/FileNames.h"
 
 namespace tw {
 
@@ -41,7 +41,7 @@ void Forget(const std::string& path) {
 std::string PlainName(std::string name) {
     for (char& c : name)
         if (c == ':') c = '_';
-    if (NeedsWideProtocol(name))
+    if (NeedsWideName(name))
         for (char& c : name)
             if (static_cast<unsigned char>(c) >= 0x80) c = '_';
     return name;

@@ -4,14 +4,15 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <climits>
 #include <cmath>
 #include <memory>
+#include <numeric>
 
 #include "app/EncodingTable.h"
 #include "app/Messages.h"
 #include "app/PendingOutput.h"
-#include "binding/Entries.h"
-#include "binding/UnicodeProtocol.h"
+#include "probe/FileNames.h"
 
 namespace tw {
 
@@ -106,7 +107,7 @@ TSmartPlan PlanSmartMerge(const std::vector<TSourceFacts>& sources, const std::s
         return plan;
     };
     for (const TSourceFacts& s : sources)
-        if (IsReadOnceFile(s.File)) return refuse(TrF("{1}：只能读取一次", {s.File}));
+        if (IsReadOnceSource(s.File)) return refuse(TrF("{1}：只能读取一次", {s.File}));
     const std::vector<std::string> reference = EncodingValues(first);
     for (size_t i = 1; i < sources.size(); ++i) {
         const TSourceFacts& s = sources[i];
@@ -119,11 +120,12 @@ TSmartPlan PlanSmartMerge(const std::vector<TSourceFacts>& sources, const std::s
 
     // What the re-encoded parts can match.
     if (!first.HasVideo || first.VideoCodec != AV_CODEC_ID_H264)
-        return refuse(TrF("{1}：视频编码为 {2}，不是 H.264",
-                          {first.File, first.HasVideo ? CodecName(first.VideoCodec)
-                                                      : std::string(Tr("无"))}));
+        return refuse(TrF(
+            "{1}：视频编码为 {2}，不是 H.264",
+            {first.File, first.HasVideo ? CodecName(first.VideoCodec) : std::string(Tr("无"))}));
     if (first.HasAudio && first.AudioCodec != AV_CODEC_ID_AAC)
-        return refuse(TrF("{1}：音频编码为 {2}，不是 AAC", {first.File, CodecName(first.AudioCodec)}));
+        return refuse(
+            TrF("{1}：音频编码为 {2}，不是 AAC", {first.File, CodecName(first.AudioCodec)}));
     // The AAC encoder here writes Low Complexity only.
     if (first.HasAudio && first.AudioProfile != FF_PROFILE_AAC_LOW &&
         first.AudioProfile != FF_PROFILE_UNKNOWN)
@@ -132,8 +134,8 @@ TSmartPlan PlanSmartMerge(const std::vector<TSourceFacts>& sources, const std::s
         return refuse(TrF("{1}：帧率未知", {first.File}));
     if (first.Rotation != 0) return refuse(TrF("{1}：画面有旋转", {first.File}));
     if (HasFurtherTracks(first)) return refuse(TrF("{1}：有多条音轨或字幕", {first.File}));
-    if (!lib().avcodec_find_encoder_by_name("libx264") ||
-        (first.HasAudio && !lib().avcodec_find_encoder_by_name("aac")))
+    if (!TCustomEncoder::HasEncoder("libx264") ||
+        (first.HasAudio && !TCustomEncoder::HasEncoder("aac")))
         return refuse(Tr("没有 H.264 或 AAC 编码器"));
     for (size_t i = 1; i < sources.size(); ++i) {
         const TSourceFacts& s = sources[i];
@@ -141,41 +143,43 @@ TSmartPlan PlanSmartMerge(const std::vector<TSourceFacts>& sources, const std::s
         // Nothing is made up or dropped: a part has the first one's streams.
         if (!s.HasVideo) return refuse(TrF("{1}：没有视频", {s.File}));
         if (s.HasAudio != first.HasAudio)
-            return refuse(TrF(s.HasAudio ? NoTr("{1}：有第一个文件没有的音频") : NoTr("{1}：没有音频"),
-                              {s.File}));
+            return refuse(
+                TrF(s.HasAudio ? NoTr("{1}：有第一个文件没有的音频") : NoTr("{1}：没有音频"),
+                    {s.File}));
         if (HasFurtherTracks(s)) return refuse(TrF("{1}：有多条音轨或字幕", {s.File}));
     }
     return plan;
 }
 
-void MatchEncoding(TOutputOptions& o, const TSourceFacts& first) {
-    o.VideoCodec = "libx264";
-    o.FrameSize = std::to_string(first.Width) + "x" + std::to_string(first.Height);
+void MatchEncoding(TMergePlan& p, const TSourceFacts& first) {
+    TVideoPlan& v = p.Video;
+    v.Codec = "libx264";
+    v.Width = first.Width;
+    v.Height = first.Height;
     const AVRational sar = first.SampleAspect;
-    if (sar.num > 0 && sar.den > 0 && sar.num != sar.den)
-        o.AspectRatio = std::to_string(int64_t(first.Width) * sar.num) + ":" +
-                        std::to_string(int64_t(first.Height) * sar.den);
-    o.FrameRate = std::to_string(first.FrameRate.num) + "/" + std::to_string(first.FrameRate.den);
-    o.GopSize = std::max(1, int(std::lround(av_q2d(first.FrameRate))));
-    if (first.VideoBitrate > 0) o.VideoBitrate = first.VideoBitrate;
-    // "vprofile" and "vlevel": the video encoder's profile and level alone
-    // (the plain names would reach the AAC encoder too).
+    if (sar.num > 0 && sar.den > 0 && sar.num != sar.den) {
+        int64_t w = int64_t(first.Width) * sar.num, h = int64_t(first.Height) * sar.den;
+        if (w > INT_MAX || h > INT_MAX) {
+            const int64_t common = std::gcd(w, h);
+            w /= common;
+            h /= common;
+        }
+        if (w <= INT_MAX && h <= INT_MAX) v.DisplayAspect = {int(w), int(h)};
+    }
+    v.FrameRate = first.FrameRate;
+    v.KeyFrameInterval = std::max(1, int(std::lround(av_q2d(first.FrameRate))));
+    if (first.VideoBitrate > 0) v.Bitrate = first.VideoBitrate;
     // The constraint flags are x264's to set: its baseline is constrained.
-    if (first.VideoProfile >= 0)
-        o.ExtOptions +=
-            "vprofile=" + std::to_string(first.VideoProfile & ~FF_PROFILE_H264_CONSTRAINED) +
-            "\r\n";
-    if (first.VideoLevel > 0) o.ExtOptions += "vlevel=" + std::to_string(first.VideoLevel) + "\r\n";
-    if (first.PixFmt >= 0)
-        if (const char* name = lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(first.PixFmt)))
-            o.ExtOptions += std::string("pix_fmt=") + name + "\r\n";
+    if (first.VideoProfile >= 0) v.Profile = first.VideoProfile & ~FF_PROFILE_H264_CONSTRAINED;
+    if (first.VideoLevel > 0) v.Level = first.VideoLevel;
+    if (first.PixFmt >= 0) v.PixelFormat = static_cast<AVPixelFormat>(first.PixFmt);
     // The part's own parameter sets travel in band, before every key frame.
-    o.ExtOptions += "x264-params=repeat-headers=1\r\n";
+    v.RepeatHeaders = true;
     if (first.HasAudio) {
-        o.AudioCodec = "aac";
-        o.AudioSampleRate = first.SampleRate;
-        o.AudioChannels = first.Channels;
-        if (first.AudioBitrate > 0) o.AudioBitrate = first.AudioBitrate;
+        p.Audio.Codec = "aac";
+        p.Audio.SampleRate = first.SampleRate;
+        p.Audio.Channels = first.Channels;
+        if (first.AudioBitrate > 0) p.Audio.Bitrate = first.AudioBitrate;
     }
 }
 
@@ -194,7 +198,7 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
     for (size_t i = facts.size(); i < files.size(); ++i) {
         const std::string& f = files[i];
         TFFDecoder d;
-        if (IsReadOnceFile(f)) {
+        if (IsReadOnceSource(f)) {
             facts.push_back(TSourceFacts{});
             facts.back().File = f;
         } else if (!d.LoadFile(f)) {
@@ -260,7 +264,7 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
         // A part's failure is told as one of the output.
         step.OutputName = settings.OutputName.empty() ? outputFile : settings.OutputName;
         step.Sources = {facts[i]};
-        step.AdjustOutput = [&facts](TOutputOptions& o) { MatchEncoding(o, facts[0]); };
+        step.AdjustOutput = [&facts](TMergePlan& p) { MatchEncoding(p, facts[0]); };
         stepLength = std::max<int64_t>(facts[i].Duration, 0);
         std::vector<std::string> stepWarnings;
         const TJoinResult r = JoinFiles(encoder, {files[i]}, part->Path(), message, step, onWait,

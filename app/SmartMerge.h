@@ -36,13 +36,13 @@ struct TSmartPlan {
 /// once (a FIFO). Reads only the facts.
 TSmartPlan PlanSmartMerge(const std::vector<TSourceFacts>& sources, const std::string& container);
 
-/// Sets the output options of a re-encoding merge of one source to the
+/// Sets the output plan of a re-encoding merge of one source to the
 /// encoding of first: libx264 with its profile, level, coded size, sample
 /// aspect, constant frame rate and pixel format, key frames once a second,
 /// B-frames as its profile allows, parameter sets repeated before every key
 /// frame; AAC at its sample rate and channel count; the bit rates its
 /// container gives.
-void MatchEncoding(TOutputOptions& options, const TSourceFacts& first);
+void MatchEncoding(TMergePlan& plan, const TSourceFacts& first);
 
 /// Runs a smart merge of files into outputFile, as JoinFiles runs a merge
 /// (same results, messages and arguments; settings.SmartJoin, FastJoin and

@@ -6,18 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "encoder/MergePlan.h"
 #include "media/SourceSurvey.h"
-#include "transcoder/FileSet.h"
 
 namespace tw {
 
 struct TStreamPlan {
     /// The output streams after the picture and the first sound, for the
-    /// engine (TFileSet::MoreStreams); each is bound to the stream of its
+    /// engine (TMergePlan::MoreStreams); each is bound to the stream of its
     /// kind and number of every source.
     std::vector<TMoreStream> More;
     /// The first source's cover art goes into the output
-    /// (TFileSet::KeepCover): MP4/MOV and Matroska hold PNG and JPEG pictures.
+    /// (TMergePlan::KeepCover): MP4/MOV and Matroska hold PNG and JPEG pictures.
     bool KeepCover = false;
     /// What the output leaves out ("注意：FLV 文件不能存入第 2 条音轨（fra）…");
     /// "" when it keeps everything.

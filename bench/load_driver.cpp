@@ -118,8 +118,7 @@ int Tasks(int tasks, int per, const std::string& dir, const std::vector<std::str
         }
         TFFDecoder first;
         if (!first.LoadFile(sources[t][0])) return 1;
-        TOutputOptions options = MergeOutputOptions(first, false, 0);
-        if (!encoder.SetOutputFile(index, out, &options)) {
+        if (!encoder.SetOutputPlan(index, out, MergeOutputPlan(first, false, 0))) {
             std::fprintf(stderr, "SetOutputFile: %s\n", encoder.LastError.c_str());
             return 1;
         }

@@ -203,6 +203,7 @@ int TCustomEncoder::AddTask(const std::string& fileName, TInputOptions* options)
         };
         if (options) {
             ApplyInputOptions(*task, *options, fileName);
+            task->ReopenInputs = options->ReopenInputs;
             task->InputOptionsCopy[task->InputFileCount] =
                 std::make_unique<TInputOptions>(*options);
         }
@@ -255,6 +256,46 @@ bool TCustomEncoder::AddInputFile(int taskIndex, const std::string& fileName,
 bool TCustomEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
                                    TOutputOptions* options) {
     BusyCheck("SetOutputFile");
+    return OpenOutput(taskIndex, fileName, options, {});
+}
+
+bool TCustomEncoder::SetOutputPlan(int taskIndex, const std::string& fileName,
+                                   const TMergePlan& plan) {
+    BusyCheck("SetOutputFile");
+    TOutputOptions record = PlanOutputRecord(plan);
+    return OpenOutput(taskIndex, fileName, &record, PlanOptions(plan));
+}
+
+bool TCustomEncoder::AttachDecoderToInput(int taskIndex, int input) {
+    const AVFormatContext* context = InputContext(taskIndex, input);
+    Decoder.CloseFile();
+    if (!context) return false;
+    Decoder.AttachContext(FTasks.Get(taskIndex).InputFiles[input].get());
+    return true;
+}
+
+const AVFormatContext* TCustomEncoder::InputContext(int taskIndex, int input) const {
+    const TFFmpeg& task = FTasks.Get(taskIndex);
+    if (input < 0 || static_cast<size_t>(input) >= task.InputFiles.size()) return nullptr;
+    return task.InputFiles[input].get();
+}
+
+std::vector<TLibraryVersion> TCustomEncoder::LibraryVersions() {
+    const auto version = [](unsigned (*get)()) { return get ? get() : 0u; };
+    return {{"libavcodec", version(lib().avcodec_version)},
+            {"libavformat", version(lib().avformat_version)},
+            {"libavutil", version(lib().avutil_version)}};
+}
+
+std::string TCustomEncoder::LibraryFolder() { return FFLoader().LibraryPath(); }
+
+bool TCustomEncoder::HasEncoder(const std::string& name) {
+    return lib().avcodec_find_encoder_by_name &&
+           lib().avcodec_find_encoder_by_name(name.c_str()) != nullptr;
+}
+
+bool TCustomEncoder::OpenOutput(int taskIndex, const std::string& fileName, TOutputOptions* options,
+                                const TOptionList& planned) {
     TFFmpeg& task = FTasks.Get(taskIndex);
     if (task.OutputFileCount >= task.MaxFiles) {
         LastError = "max output files " + std::to_string(task.MaxFiles) + " reached";
@@ -268,7 +309,7 @@ bool TCustomEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
         if (options) {
             if (options->FileName.empty()) options->FileName = fileName;
             task.OutputOptionsCopy[index] = std::make_unique<TOutputOptions>(*options);
-            ApplyOutputOptionsBeforeOpen(task, *options, list);
+            ApplyOutputOptionsBeforeOpen(task, *options, list, planned);
             join = options->Join;
             if (options->AudioHook)
                 task.AudioHookCallback = [this](TCustomFFmpeg* t, uint8_t* b, int f, int c, int r,

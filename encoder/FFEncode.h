@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "diag/FFBaseComponent.h"
+#include "encoder/MergePlan.h"
 #include "encoder/OptionRecords.h"
 #include "probe/FFDecode.h"
 #include "transcoder/CustomFFmpeg.h"
@@ -18,6 +19,13 @@
 namespace tw {
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+/// A loaded library's name and version (major << 16 | minor << 8 | micro;
+/// 0 when it is not loaded).
+struct TLibraryVersion {
+    std::string Name;
+    unsigned Version = 0;
+};
 
 /// What OnProgress carries: the engine's report, whole, and the index of
 /// the task that made it.
@@ -117,6 +125,25 @@ class TCustomEncoder : public TFFBaseComponent {
     /// options->FileName when options are given (see TOutputOptions).
     bool SetOutputFile(int taskIndex, const std::string& fileName,
                        TOutputOptions* options = nullptr);
+    /// Opens fileName as the task's output as plan says: its record
+    /// (PlanOutputRecord) and its further options (PlanOptions, set before
+    /// the options the user typed in plan.ExtOptions). As SetOutputFile.
+    bool SetOutputPlan(int taskIndex, const std::string& fileName, const TMergePlan& plan);
+    /// Makes Decoder describe input `input` of task taskIndex where the
+    /// engine opened it (no second open and analysis). False, with Decoder
+    /// left closed, when that input is not open (closed until the run comes
+    /// to it, see TInputOptions::ReopenInputs). The configuring thread;
+    /// Decoder is valid until the task is cleared.
+    bool AttachDecoderToInput(int taskIndex, int input);
+    /// The opened input `input` of task taskIndex, for describing only (the
+    /// run reads it); nullptr when it is not open. As AttachDecoderToInput.
+    const AVFormatContext* InputContext(int taskIndex, int input) const;
+    /// The versions of libavcodec, libavformat and libavutil, in that order.
+    static std::vector<TLibraryVersion> LibraryVersions();
+    /// The folder the libraries were loaded from; "" for the system's search.
+    static std::string LibraryFolder();
+    /// True when the loaded libraries have an encoder of this name.
+    static bool HasEncoder(const std::string& name);
     /// maxRunning <= 0: every task on the calling thread, one after another.
     void Start(int maxRunning);
     void Stop(bool wait);
@@ -189,6 +216,8 @@ class TCustomEncoder : public TFFBaseComponent {
     void StopRunningTasks();
 
   private:
+    bool OpenOutput(int taskIndex, const std::string& fileName, TOutputOptions* options,
+                    const TOptionList& planned);
     void BusyCheck(const char* operation) const;
     void StartNext();
     void AllTasksDone();

@@ -78,6 +78,7 @@ void ApplyExtOptions(TCustomFFmpeg& task, const std::string& text, bool withCode
 
 void ApplyInputOptions(TCustomFFmpeg& task, TInputOptions& options, const std::string& fileName) {
     if (options.FileName.empty()) options.FileName = fileName;
+    if (options.Threads >= 0) task.SetOption("threads", std::to_string(options.Threads));
     ApplyExtOptions(task, options.ExtOptions, true);
     task.SetForcedFormatName(options.ForceFormat);
     task.SetStartTime(options.StartTime);
@@ -162,7 +163,8 @@ void ApplyOutputOptions(TCustomFFmpeg& t, const TOutputOptions& o) {
         if (!value->empty()) t.AddMetadata(key, *value);
 }
 
-void ApplyOutputOptionsBeforeOpen(TCustomFFmpeg& t, TOutputOptions& o, TStreamDefaultList& list) {
+void ApplyOutputOptionsBeforeOpen(TCustomFFmpeg& t, TOutputOptions& o, TStreamDefaultList& list,
+                                  const TOptionList& planned) {
     CollectStreamDefaults(list, o);
     ApplyTargetOptions(t, o);
     t.SetAudioCodec(list.Value("def_acodec"));
@@ -171,6 +173,7 @@ void ApplyOutputOptionsBeforeOpen(TCustomFFmpeg& t, TOutputOptions& o, TStreamDe
     t.ApplyPreset("apre", list.Value("def_apre"));
     t.ApplyPreset("vpre", list.Value("def_vpre"));
     t.ApplyPreset("spre", list.Value("def_spre"));
+    for (const auto& [key, value] : planned) t.SetOption(key, value);
     ApplyExtOptions(t, o.ExtOptions, false);
     ApplyOutputOptions(t, o);
     t.SetFrameSize(list.Value("def_s"));

@@ -29,6 +29,15 @@ struct TInputOptions {
     std::string ForceFormat;
     int64_t StartTime = AV_NOPTS_VALUE;
     int ProgramId = -1;
+    /// Decoder threads of this input ("threads"): -1 the engine's default
+    /// (one), 0 the libraries' automatic choice. The decoders take it when
+    /// the input is opened.
+    int Threads = -1;
+    /// Taken from a task's first input only (AddTask): the later inputs are
+    /// closed once analysed and opened again when the run comes to them, so
+    /// that many inputs do not hold their buffers at once (the engine's
+    /// ReopenInputs).
+    bool ReopenInputs = false;
     std::string ExtOptions;
 };
 
@@ -128,10 +137,15 @@ void ApplyInputOptions(TCustomFFmpeg& task, TInputOptions& options, const std::s
 void CollectStreamDefaults(TStreamDefaultList& list, const TOutputOptions& options);
 void ApplyTargetOptions(TCustomFFmpeg& task, const TOutputOptions& options);
 void ApplyOutputOptions(TCustomFFmpeg& task, const TOutputOptions& options);
-/// Output steps 3 to 11 (everything before the open); throws "Invalid
-/// BitsPixel %d" for hook bitmaps of an unsupported depth.
+/// Engine options as (name, value), set one by one through the option table.
+using TOptionList = std::vector<std::pair<std::string, std::string>>;
+
+/// Output steps 3 to 11 (everything before the open); planned options (a
+/// merge plan's, see MergePlan.h) are set where the extended options are,
+/// before them. Throws "Invalid BitsPixel %d" for hook bitmaps of an
+/// unsupported depth.
 void ApplyOutputOptionsBeforeOpen(TCustomFFmpeg& task, TOutputOptions& options,
-                                  TStreamDefaultList& list);
+                                  TStreamDefaultList& list, const TOptionList& planned = {});
 void ApplyNewStreamOptions(TCustomFFmpeg& task, const std::string& text, TStreamDefaultList& list);
 /// Seconds since 1970 (UTC) of a local date-time in days since 1899-12-30,
 /// with the zone's standard offset (daylight saving not applied).

@@ -5,59 +5,40 @@
 
 #include "app/EncodingTable.h"
 #include "app/Messages.h"
-#include "app/SourceLength.h"
 #include "app/cli/CommandLineText.h"
 #include "app/cli/JsonText.h"
-#include "binding/Entries.h"
 #include "probe/FFDecode.h"
+#include "probe/SourceLength.h"
+#include "probe/StreamFacts.h"
 
 namespace tw::cli {
 
 namespace {
 
-std::string Tag(const AVDictionary* metadata, const char* key) {
-    const AVDictionaryEntry* e = lib().av_dict_get(metadata, key, nullptr, 0);
-    return e ? JsonString(e->value) : "null";
+std::string Name(const std::optional<std::string>& name) {
+    return name ? JsonString(*name) : "null";
 }
-
-std::string Name(const char* name) { return name ? JsonString(name) : "null"; }
 
 std::string Count(int value) { return value > 0 ? std::to_string(value) : "null"; }
 
-std::string StreamJson(const AVStream* st) {
-    const AVCodecParameters* par = st->codecpar;
-    const AVCodec* decoder = lib().avcodec_find_decoder(par->codec_id);
-    const bool cover = st->disposition & AV_DISPOSITION_ATTACHED_PIC;
-    std::string j =
-        "{\"index\":" + std::to_string(st->index) +
-        ",\"type\":" + Name(lib().av_get_media_type_string(par->codec_type)) +
-        ",\"codec\":" + JsonString(CodecName(par->codec_id)) + ",\"profile\":" +
-        Name(decoder && par->profile >= 0 ? lib().av_get_profile_name(decoder, par->profile)
-                                          : nullptr);
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
-        AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
-        j +=
-            ",\"width\":" + Count(par->width) + ",\"height\":" + Count(par->height) +
-            ",\"frame_rate\":" +
-            (cover || rate.num <= 0 || rate.den <= 0 ? std::string("null")
-                                                     : JsonNumber(double(rate.num) / rate.den, 3)) +
-            ",\"pixel_format\":" +
-            Name(par->format >= 0 ? lib().av_get_pix_fmt_name(AVPixelFormat(par->format))
-                                  : nullptr) +
-            ",\"rotation\":" + std::to_string(QuarterTurn(st));
-    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
-        char layout[128] = "";
-        const bool described =
-            par->ch_layout.nb_channels > 0 &&
-            lib().av_channel_layout_describe(&par->ch_layout, layout, sizeof layout) > 0;
-        j += ",\"sample_rate\":" + Count(par->sample_rate) +
-             ",\"channels\":" + Count(par->ch_layout.nb_channels) +
-             ",\"channel_layout\":" + Name(described ? layout : nullptr);
+std::string StreamJson(const TStreamFacts& f) {
+    std::string j = "{\"index\":" + std::to_string(f.Index) + ",\"type\":" + Name(f.Type) +
+                    ",\"codec\":" + JsonString(f.Codec) + ",\"profile\":" + Name(f.Profile);
+    if (f.Kind == AVMEDIA_TYPE_VIDEO) {
+        const AVRational rate = f.FrameRate;
+        j += ",\"width\":" + Count(f.Width) + ",\"height\":" + Count(f.Height) +
+             ",\"frame_rate\":" +
+             (rate.num <= 0 || rate.den <= 0 ? std::string("null")
+                                             : JsonNumber(double(rate.num) / rate.den, 3)) +
+             ",\"pixel_format\":" + Name(f.PixelFormat) +
+             ",\"rotation\":" + std::to_string(f.Rotation);
+    } else if (f.Kind == AVMEDIA_TYPE_AUDIO) {
+        j += ",\"sample_rate\":" + Count(f.SampleRate) + ",\"channels\":" + Count(f.Channels) +
+             ",\"channel_layout\":" + Name(f.ChannelLayout);
     }
-    j += ",\"language\":" + Tag(st->metadata, "language") +
-         ",\"title\":" + Tag(st->metadata, "title") +
-         ",\"default\":" + (st->disposition & AV_DISPOSITION_DEFAULT ? "true" : "false") +
-         ",\"attached_pic\":" + (cover ? "true" : "false") + "}";
+    j += ",\"language\":" + Name(f.Language) + ",\"title\":" + Name(f.Title) +
+         ",\"default\":" + (f.Default ? "true" : "false") +
+         ",\"attached_pic\":" + (f.AttachedPicture ? "true" : "false") + "}";
     return j;
 }
 
@@ -90,10 +71,11 @@ std::vector<std::string> EncodingDifferences(const std::vector<TSourceFacts>& so
 
 std::string SourceJson(AVFormatContext* ic, const std::string& file, int64_t fileSize) {
     std::string streams;
-    for (unsigned i = 0; i < ic->nb_streams; ++i)
-        streams += (i ? "," : "") + StreamJson(ic->streams[i]);
-    const std::string head = "{\"file\":" + JsonString(file) +
-                             ",\"container\":" + Name(ic->iformat ? ic->iformat->name : nullptr);
+    for (const TStreamFacts& f : DescribeStreams(ic))
+        streams += (streams.empty() ? "" : ",") + StreamJson(f);
+    const std::string container = ContainerName(ic);
+    const std::string head = "{\"file\":" + JsonString(file) + ",\"container\":" +
+                             (container.empty() ? "null" : JsonString(container));
     // The streams are described before the packets are read for the length.
     const TSourceLength length = MeasureSource(ic);
     return head + ",\"duration\":" + JsonSeconds(length.Header) +

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "transcoder/ProgressReport.h"
+#include "encoder/FFEncode.h"
 
 namespace tw::cli {
 

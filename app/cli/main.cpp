@@ -26,19 +26,16 @@
 #include "app/Messages.h"
 #include "app/OutputContainer.h"
 #include "app/PendingOutput.h"
-#include "app/SourceLength.h"
-#include "app/cli/CommandLineText.h"
 #include "app/SmartMerge.h"
+#include "app/cli/CommandLineText.h"
 #include "app/cli/Options.h"
 #include "app/cli/ProbeReport.h"
 #include "app/cli/ProgressReport.h"
-#include "binding/Entries.h"
-#include "binding/FFLoad.h"
-#include "binding/LibPtr.h"
-#include "binding/UnicodeProtocol.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"
 #include "diag/ThreadName.h"
+#include "probe/FileNames.h"
+#include "probe/SourceLength.h"
 
 using namespace tw;
 
@@ -586,7 +583,7 @@ int main(int argc, char** argv) {
         TEncodingSource row;
         row.Facts.File = f;
         TFFDecoder d;
-        if (IsReadOnceFile(f)) {
+        if (IsReadOnceSource(f)) {
             readOnce = true;
         } else if (!d.LoadFile(f)) {
             // The row names the file; the message the component's reason.

@@ -9,8 +9,7 @@
 #include <QToolButton>
 
 #include "app/Messages.h"
-#include "binding/Entries.h"
-#include "binding/FFLoad.h"
+#include "encoder/FFEncode.h"
 
 namespace tw {
 
@@ -21,11 +20,11 @@ std::string& Title() {
     return title;
 }
 
-std::string Version(const char* name, unsigned (*get)()) {
-    if (!get) return std::string(name) + " -";
-    const unsigned v = get();
-    return std::string(name) + " " + std::to_string(v >> 16) + "." +
-           std::to_string((v >> 8) & 0xff) + "." + std::to_string(v & 0xff);
+std::string Version(const TLibraryVersion& library) {
+    if (library.Version == 0) return library.Name + " -";
+    const unsigned v = library.Version;
+    return library.Name + " " + std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xff) +
+           "." + std::to_string(v & 0xff);
 }
 
 }  // namespace
@@ -40,10 +39,9 @@ const std::string& ApplicationTitle() { return Title(); }
 
 std::string AboutText() {
     std::string text = Title() + " " TARNWICK_VERSION "\n";
-    text += Version("libavcodec", lib().avcodec_version) + "\n";
-    text += Version("libavformat", lib().avformat_version) + "\n";
-    text += Version("libavutil", lib().avutil_version) + "\n";
-    const std::string& folder = FFLoader().LibraryPath();
+    for (const TLibraryVersion& library : TCustomEncoder::LibraryVersions())
+        text += Version(library) + "\n";
+    const std::string folder = TCustomEncoder::LibraryFolder();
     text += TrF("库文件夹: {1}", {folder.empty() ? std::string(Tr("系统")) : folder});
     return text;
 }

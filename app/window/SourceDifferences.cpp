@@ -2,8 +2,8 @@
 #include "app/window/SourceDifferences.h"
 
 #include "app/Messages.h"
-#include "binding/Entries.h"
 #include "probe/FFDecode.h"
+#include "probe/MediaNames.h"
 
 namespace tw {
 
@@ -15,9 +15,8 @@ AVRational Square(AVRational r) { return r.num <= 0 || r.den <= 0 ? AVRational{1
 
 std::string Ratio(AVRational r) { return std::to_string(r.num) + ":" + std::to_string(r.den); }
 
-std::string PixelFormatName(int format) {
-    const char* name =
-        lib().av_get_pix_fmt_name ? lib().av_get_pix_fmt_name(AVPixelFormat(format)) : nullptr;
+std::string PixelFormatText(int format) {
+    const char* name = PixelFormatName(format);
     return name ? name : std::to_string(format);
 }
 
@@ -49,8 +48,8 @@ std::vector<std::string> SourceDifferences(const std::vector<TSourceFacts>& sour
                     std::to_string(a.VideoProfile));
             differs(a.Width != b.Width || a.Height != b.Height, NoTr("尺寸"),
                     Size(b.Width, b.Height), Size(a.Width, a.Height));
-            differs(a.PixFmt != b.PixFmt, NoTr("像素格式"), PixelFormatName(b.PixFmt),
-                    PixelFormatName(a.PixFmt));
+            differs(a.PixFmt != b.PixFmt, NoTr("像素格式"), PixelFormatText(b.PixFmt),
+                    PixelFormatText(a.PixFmt));
             // An unknown aspect (0:1) is a square pixel.
             const AVRational sa = Square(a.SampleAspect), sb = Square(b.SampleAspect);
             differs(sa.num * int64_t(sb.den) != sb.num * int64_t(sa.den), NoTr("像素比"), Ratio(sb),

@@ -61,30 +61,34 @@ class Driver : public test::EncoderTest {
 TEST_F(Driver, OutputOptionsOfBothModes) {
     TFFDecoder d;
     ASSERT_TRUE(d.LoadFile(Clip("a.flv", {"--sample-rate", "48000"})));
-    TOutputOptions fast = MergeOutputOptions(d, true, 0);
-    EXPECT_EQ(fast.ForceFormat, "flv");
-    EXPECT_EQ(fast.VideoCodec, "copy");
-    EXPECT_EQ(fast.AudioCodec, "copy");
-    EXPECT_EQ(fast.VideoPreset, "libx264-default");
-    EXPECT_EQ(fast.AudioChannels, 2);
-    EXPECT_EQ(fast.AudioSampleRate, 48000);
-    EXPECT_GE(fast.VideoBitrate, 0);  // the container may not know it (0)
+    TMergePlan fast = MergeOutputPlan(d, true, 0);
+    EXPECT_EQ(fast.Container, "flv");
+    EXPECT_EQ(fast.Video.Codec, "copy");
+    EXPECT_EQ(fast.Audio.Codec, "copy");
+    EXPECT_EQ(fast.Video.Preset, "libx264-default");
+    EXPECT_EQ(fast.Audio.Channels, 2);
+    EXPECT_EQ(fast.Audio.SampleRate, 48000);
+    EXPECT_GE(fast.Video.Bitrate, 0);  // the container may not know it (0)
     EXPECT_TRUE(fast.Join);
-    EXPECT_NE(fast.ExtOptions.find("flvflags=add_keyframe_index"), std::string::npos);
-    TOutputOptions slow = MergeOutputOptions(d, false, 3);
-    EXPECT_EQ(slow.VideoCodec, "libx264");
-    EXPECT_EQ(slow.AudioCodec, "aac");  // this libavcodec has no libfaac
-    EXPECT_EQ(slow.ExtOptions.rfind("astrict=experimental\r\n", 0), 0u);
-    EXPECT_NE(slow.ExtOptions.find("threads=3"), std::string::npos);
-    // The rules of a re-encoding merge travel in the record, not a copy's.
+    EXPECT_TRUE(fast.KeyFrameIndex);
+    EXPECT_FALSE(fast.FastStart);
+    TMergePlan slow = MergeOutputPlan(d, false, 3);
+    EXPECT_EQ(slow.Video.Codec, "libx264");
+    EXPECT_EQ(slow.Audio.Codec, "aac");  // this libavcodec has no libfaac
+    EXPECT_TRUE(slow.Audio.Experimental);
+    EXPECT_EQ(slow.Threads, 3);
+    EXPECT_TRUE(slow.Video.ClosedGop);
+    EXPECT_FALSE(fast.Video.ClosedGop);
+    // The rules of a re-encoding merge travel in the plan, not a copy's.
     EXPECT_TRUE(slow.FitPictures && slow.FillMissingAudio);
     EXPECT_FALSE(fast.FitPictures || fast.FillMissingAudio);
+    EXPECT_TRUE(MergeOutputPlan(d, true, 0, "mp4").FastStart);
 
     ASSERT_TRUE(d.LoadFile(Clip("v.flv", {"--no-audio"})));
-    TOutputOptions silent = MergeOutputOptions(d, true, 0);
-    EXPECT_EQ(silent.AudioChannels, -1);
-    EXPECT_EQ(silent.AudioSampleRate, -1);
-    EXPECT_EQ(silent.AudioBitrate, -1);
+    TMergePlan silent = MergeOutputPlan(d, true, 0);
+    EXPECT_EQ(silent.Audio.Channels, -1);
+    EXPECT_EQ(silent.Audio.SampleRate, -1);
+    EXPECT_EQ(silent.Audio.Bitrate, -1);
 }
 
 // Catches: an old output deleted although no merge follows, a source taken

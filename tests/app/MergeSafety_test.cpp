@@ -282,28 +282,29 @@ TEST_F(MergeSafety, ReencodingTakesTheFirstPictureAsShownAndTheFirstSound) {
     sound.SampleRate = 22050;
     sound.AudioBitrate = 64000;
 
-    TOutputOptions o;
-    AdjustReencodeOptions(o, {odd, sound});
-    EXPECT_EQ(o.FrameSize, "720x404");
-    EXPECT_NE(o.ExtOptions.find("pix_fmt=yuv420p"), std::string::npos);
-    EXPECT_EQ(o.AudioChannels, 1);
-    EXPECT_EQ(o.AudioSampleRate, 22050);
-    EXPECT_EQ(o.AudioBitrate, 64000);
+    TMergePlan o;
+    AdjustReencodePlan(o, {odd, sound});
+    EXPECT_EQ(o.Video.Width, 720);
+    EXPECT_EQ(o.Video.Height, 404);
+    EXPECT_EQ(o.Video.PixelFormat, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(o.Audio.Channels, 1);
+    EXPECT_EQ(o.Audio.SampleRate, 22050);
+    EXPECT_EQ(o.Audio.Bitrate, 64000);
 
-    TOutputOptions p;
-    AdjustReencodeOptions(p, {phone});
-    EXPECT_EQ(p.FrameSize, "1080x1920");
-    TOutputOptions q;
-    AdjustReencodeOptions(q, {anamorphic});
-    EXPECT_EQ(q.FrameSize, "1046x576");
+    TMergePlan p;
+    AdjustReencodePlan(p, {phone});
+    EXPECT_EQ(PlanOutputRecord(p).FrameSize, "1080x1920");
+    TMergePlan q;
+    AdjustReencodePlan(q, {anamorphic});
+    EXPECT_EQ(PlanOutputRecord(q).FrameSize, "1046x576");
 
     // The first source's own sound wins when it has some.
-    TOutputOptions r;
-    r.AudioChannels = 2;
-    r.AudioSampleRate = 44100;
-    AdjustReencodeOptions(r, {odd, sound});
-    EXPECT_EQ(r.AudioChannels, 2);
-    EXPECT_EQ(r.AudioSampleRate, 44100);
+    TMergePlan r;
+    r.Audio.Channels = 2;
+    r.Audio.SampleRate = 44100;
+    AdjustReencodePlan(r, {odd, sound});
+    EXPECT_EQ(r.Audio.Channels, 2);
+    EXPECT_EQ(r.Audio.SampleRate, 44100);
 }
 
 // Catches: --threads reaching the encoders only (the decoders copy the
@@ -325,7 +326,7 @@ TEST_F(MergeSafety, DecodersOfEveryInputGetTheThreadCount) {
         }
     // A fast merge decodes nothing.
     settings.FastJoin = true;
-    EXPECT_TRUE(MergeInputOptions(settings).ExtOptions.empty());
+    EXPECT_EQ(MergeInputOptions(settings).Threads, -1);
 }
 
 // Catches: the libraries' automatic thread choice unreachable (0 meant "no
@@ -335,7 +336,7 @@ TEST_F(MergeSafety, AutomaticThreadsReachDecodersAndEncoders) {
     TJoinSettings settings;
     settings.Threads = kAutoThreads;
     TInputOptions in = MergeInputOptions(settings);
-    EXPECT_EQ(in.ExtOptions, "threads=0\r\n");
+    EXPECT_EQ(in.Threads, 0);
     ASSERT_EQ(Enc.AddTask(a, &in), 0) << Enc.LastError;
     for (const auto& dec : Enc.Tasks(0).InputDecoders[0]) {
         ASSERT_TRUE(dec);
@@ -343,10 +344,13 @@ TEST_F(MergeSafety, AutomaticThreadsReachDecodersAndEncoders) {
     }
     TFFDecoder d;
     ASSERT_TRUE(d.LoadFile(a));
-    EXPECT_NE(MergeOutputOptions(d, false, kAutoThreads).ExtOptions.find("threads=0\r\n"),
-              std::string::npos);
+    EXPECT_EQ(MergeOutputPlan(d, false, kAutoThreads).Threads, 0);
     // The window's default stays the engine's one thread: no option.
-    EXPECT_EQ(MergeOutputOptions(d, false, 0).ExtOptions.find("threads="), std::string::npos);
+    EXPECT_EQ(MergeOutputPlan(d, false, 0).Threads, -1);
+    const auto options = PlanOptions(MergeOutputPlan(d, false, kAutoThreads));
+    EXPECT_NE(std::find(options.begin(), options.end(),
+                        std::pair<std::string, std::string>("threads", "0")),
+              options.end());
 }
 
 // Catches, through the driver as the window and the command line use it: a

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/JoinDriver.h"
-#include "app/SourceLength.h"
+#include "probe/SourceLength.h"
 #include "media/SourceSurvey.h"
 #include "tests/support/EncoderFixture.h"
 #include "tests/support/JoinCheck.h"

@@ -1,4 +1,4 @@
-// app/SourceLength.h — how long a source really is: the time its header
+// probe/SourceLength.h — how long a source really is: the time its header
 // gives and the time that can be read, which a file cut off while it was
 // copied or recorded falls short of.
 #pragma once

@@ -1,5 +1,5 @@
-// app/SourceLength.cpp — a source's readable length from its last packets.
-#include "app/SourceLength.h"
+// probe/SourceLength.cpp — a source's readable length from its last packets.
+#include "probe/SourceLength.h"
 
 #include <algorithm>
 #include <cstdint>
