@@ -28,6 +28,7 @@
 #include "app/cli/Options.h"
 #include "tests/support/JoinProgram.h"
 #include "tests/support/Media.h"
+#include "tests/support/Mp4Boxes.h"
 #include "tests/support/TempDir.h"
 
 namespace tw {
@@ -354,19 +355,7 @@ TEST_F(CommandLine, Mp4OutputHasItsIndexInFront) {
     ASSERT_NE(info.Video(), nullptr);
     EXPECT_EQ(info.Video()->packets, 50);
     // Top-level boxes: "moov" before "mdat".
-    const std::string bytes = test::FileContents(out);
-    std::vector<std::string> boxes;
-    for (size_t at = 0; at + 8 <= bytes.size() && boxes.size() < 16;) {
-        const auto u = [&](size_t i) { return uint64_t(static_cast<unsigned char>(bytes[i])); };
-        uint64_t size = (u(at) << 24) | (u(at + 1) << 16) | (u(at + 2) << 8) | u(at + 3);
-        boxes.push_back(bytes.substr(at + 4, 4));
-        if (size == 1 && at + 16 <= bytes.size()) {
-            size = 0;
-            for (int k = 0; k < 8; ++k) size = (size << 8) | u(at + 8 + k);
-        }
-        if (size < 8) break;
-        at += size;
-    }
+    const std::vector<std::string> boxes = test::TopLevelBoxes(out);
     const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
     const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
     ASSERT_NE(moov, boxes.end());

@@ -14,8 +14,8 @@
 #include "diag/MainThread.h"
 #include "media/SourceSurvey.h"
 #include "tests/support/EncoderFixture.h"
-#include "tests/support/JoinProgram.h"
 #include "tests/support/KeyFrames.h"
+#include "tests/support/Mp4Boxes.h"
 
 namespace tw {
 namespace {
@@ -40,24 +40,6 @@ class MergePlanFile : public test::EncoderTest {
     static TSourceFacts Survey(const std::string& file) {
         TFFDecoder d;
         return d.LoadFile(file) ? SurveySource(d.FormatContext(), file) : TSourceFacts{};
-    }
-
-    /// The MP4's top-level boxes in file order.
-    static std::vector<std::string> TopBoxes(const std::string& file) {
-        const std::string bytes = test::FileContents(file);
-        std::vector<std::string> boxes;
-        for (size_t at = 0; at + 8 <= bytes.size() && boxes.size() < 16;) {
-            const auto u = [&](size_t i) { return uint64_t(static_cast<unsigned char>(bytes[i])); };
-            uint64_t size = (u(at) << 24) | (u(at + 1) << 16) | (u(at + 2) << 8) | u(at + 3);
-            boxes.push_back(bytes.substr(at + 4, 4));
-            if (size == 1 && at + 16 <= bytes.size()) {
-                size = 0;
-                for (int k = 0; k < 8; ++k) size = (size << 8) | u(at + 8 + k);
-            }
-            if (size < 8) break;
-            at += size;
-        }
-        return boxes;
     }
 
     static TMergePlan Reencode(const std::string& container) {
@@ -112,7 +94,7 @@ TEST_F(MergePlanFile, ReencodingSettingsReachTheMp4) {
     // One key frame at least every ten pictures, each an IDR frame.
     EXPECT_GE(keys.packets.size(), 8u);
     for (const test::KeyFrame& k : keys.packets) EXPECT_TRUE(k.idr) << "key frame at " << k.time;
-    const std::vector<std::string> boxes = TopBoxes(out);
+    const std::vector<std::string> boxes = test::TopLevelBoxes(out);
     const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
     const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
     ASSERT_NE(moov, boxes.end());
@@ -125,7 +107,7 @@ TEST_F(MergePlanFile, ReencodingSettingsReachTheMp4) {
     const std::string typed = Dir.File("typed.mp4");
     ASSERT_EQ(Write({a}, typed, plan), "");
     EXPECT_EQ(Survey(typed).VideoLevel, 40);
-    const std::vector<std::string> plain = TopBoxes(typed);
+    const std::vector<std::string> plain = test::TopLevelBoxes(typed);
     EXPECT_GT(std::find(plain.begin(), plain.end(), "moov"),
               std::find(plain.begin(), plain.end(), "mdat"));
 }
