@@ -13,6 +13,7 @@
 #include "app/Messages.h"
 #include "app/PendingOutput.h"
 #include "probe/FileNames.h"
+#include "probe/FileSurvey.h"
 
 namespace tw {
 
@@ -197,16 +198,14 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
     if (facts.size() != files.size()) facts.clear();
     for (size_t i = facts.size(); i < files.size(); ++i) {
         const std::string& f = files[i];
-        TFFDecoder d;
-        if (IsReadOnceSource(f)) {
-            facts.push_back(TSourceFacts{});
-            facts.back().File = f;
-        } else if (!d.LoadFile(f)) {
-            message = "LoadFile Error: " + d.LastError;
+        TSourceFacts read;
+        read.File = f;
+        std::string why;
+        if (!IsReadOnceSource(f) && !SurveyFile(f, read, why)) {
+            message = "LoadFile Error: " + why;
             return jrError;
-        } else {
-            facts.push_back(SurveySource(d.FormatContext(), f));
         }
+        facts.push_back(std::move(read));
     }
     if (survey) *survey = facts;
     if (facts.empty()) {
@@ -280,9 +279,11 @@ TJoinResult SmartJoinFiles(TFFEncoder& encoder, const std::vector<std::string>& 
         }
         // A part that did not come out in the first source's encoding would
         // be copied into a file that does not play.
-        TFFDecoder d;
-        TSourceFacts made =
-            d.LoadFile(part->Path()) ? SurveySource(d.FormatContext(), files[i]) : TSourceFacts{};
+        // A part that cannot be read back differs in every value.
+        TSourceFacts made;
+        std::string unread;
+        SurveyFile(part->Path(), made, unread);
+        made.File = files[i];
         if (const std::string diff = DifferenceBesideParameterSets(facts[0], made); !diff.empty()) {
             message = TrF("{1}：重新编码后与第一个文件的编码仍不同（{2}）", {files[i], diff});
             return jrError;

@@ -133,7 +133,8 @@ class TCustomEncoder : public TFFBaseComponent {
     /// engine opened it (no second open and analysis). False, with Decoder
     /// left closed, when that input is not open (closed until the run comes
     /// to it, see TInputOptions::ReopenInputs). The configuring thread;
-    /// Decoder is valid until the task is cleared.
+    /// Decoder is valid until the task is cleared. Throws std::out_of_range
+    /// for a task index out of the list.
     bool AttachDecoderToInput(int taskIndex, int input);
     /// The opened input `input` of task taskIndex, for describing only (the
     /// run reads it); nullptr when it is not open. As AttachDecoderToInput.

@@ -11,6 +11,7 @@
 #include "binding/FFLoad.h"
 #include "probe/FFDecode.h"
 #include "probe/FileNames.h"
+#include "probe/FileSurvey.h"
 #include "probe/MediaNames.h"
 #include "probe/SourceLength.h"
 #include "tests/support/Media.h"
@@ -96,6 +97,23 @@ TEST_F(SourceFacts, WhatNamesMeanToTheLibraries) {
     EXPECT_TRUE(NeedsWideName("/tmp/a:b.flv"));
     EXPECT_TRUE(NeedsWideName("/tmp/\xff.flv"));
     EXPECT_FALSE(NeedsWideName("/tmp/plain.flv"));
+}
+
+// Catches: a file that cannot be opened surveyed as an empty source without
+// the reason (a smart merge would then copy a part it never read back).
+TEST_F(SourceFacts, SurveyOfAFileByName) {
+    TSourceFacts facts;
+    std::string error;
+    const std::string clip = Clip("a.mkv", {"--duration", "1", "--size", "128x96"});
+    ASSERT_TRUE(SurveyFile(clip, facts, error)) << error;
+    EXPECT_EQ(facts.File, clip);
+    EXPECT_TRUE(facts.HasVideo && facts.HasAudio);
+    EXPECT_EQ(facts.Width, 128);
+    const std::string missing = Dir.File("missing.mp4");
+    EXPECT_FALSE(SurveyFile(missing, facts, error));
+    EXPECT_NE(error.find("missing.mp4"), std::string::npos) << error;
+    EXPECT_EQ(facts.File, missing);
+    EXPECT_FALSE(facts.HasVideo);
 }
 
 }  // namespace
