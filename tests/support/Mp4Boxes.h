@@ -2,6 +2,7 @@
 // from its bytes (where the index lies against the media data).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,17 @@ inline std::vector<std::string> TopLevelBoxes(const std::string& path) {
         at += size;
     }
     return boxes;
+}
+
+/// Where the file's index lies against its media data: "front" when the
+/// "moov" box comes before "mdat", "back" when after, "" when either is
+/// missing.
+inline std::string IndexPlace(const std::string& path) {
+    const std::vector<std::string> boxes = TopLevelBoxes(path);
+    const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
+    const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
+    if (moov == boxes.end() || mdat == boxes.end()) return "";
+    return moov < mdat ? "front" : "back";
 }
 
 }  // namespace tw::test
