@@ -12,8 +12,9 @@ namespace tw {
 /// Analyses the streams of an opened input and returns what
 /// avformat_find_stream_info returns. The decoders the analysis opens get
 /// one thread each: they decode a handful of frames, fewer than threads
-/// would take to start and fill. Caller's thread; the context's own
-/// limits (probesize, max_analyze_duration) apply as set.
+/// would take to start and fill (libavformat 5.1 asks for that itself; the
+/// request keeps it so under other builds). Caller's thread; the context's
+/// own limits (probesize, max_analyze_duration) apply as set.
 int AnalyseStreams(AVFormatContext* ic);
 
 /// Whether AnalyseStreams asks for one decoder thread (true, the default).
