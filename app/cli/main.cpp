@@ -30,9 +30,9 @@
 #include "app/Messages.h"
 #include "app/OutputContainer.h"
 #include "app/PendingOutput.h"
-#include "app/SmartMerge.h"
 #include "app/SourceLength.h"
 #include "app/cli/CommandLineText.h"
+#include "app/SmartMerge.h"
 #include "app/cli/Options.h"
 #include "app/cli/ProbeReport.h"
 #include "app/cli/ProgressReport.h"
@@ -367,22 +367,23 @@ std::string ChooseMode(const std::vector<TSourceFacts>& facts, const TArgs& args
         const TSmartPlan plan = PlanSmartMerge(facts, container);
         if (!plan.Problem.empty()) return TrF("拒绝智能合并：{1}", {plan.Problem});
         if (!args.Quiet)
-            std::printf("%s\n",
-                        TrF("智能合并：重新编码 {1} 个源文件（共 {2} 个）",
-                            {std::to_string(plan.ReencodeCount()), std::to_string(facts.size())})
-                            .c_str());
+            std::printf("%s\n", TrF("智能合并：重新编码 {1} 个源文件（共 {2} 个）",
+                                     {std::to_string(plan.ReencodeCount()),
+                                      std::to_string(facts.size())})
+                                     .c_str());
         std::fflush(stdout);
     } else if (args.Auto) {
         const std::string problem = FastMergeProblem(facts, container);
         const std::string difference = FirstDifference(facts);
         fast = problem.empty() && difference.empty();
-        const std::string why = !difference.empty() ? TrF("各源文件的编码不同：{1}", {difference})
-                                                    : FastMergeReason(problem);
+        const std::string why = !difference.empty()
+                                    ? TrF("各源文件的编码不同：{1}", {difference})
+                                    : FastMergeReason(problem);
         const TSmartPlan plan = fast ? TSmartPlan{} : PlanSmartMerge(facts, container);
         smart = !fast && plan.Problem.empty();
         if (!args.Quiet)
             std::printf("%s\n",
-                        fast ? Tr("--auto：快速合并（各源文件的编码相同）")
+                        fast    ? Tr("--auto：快速合并（各源文件的编码相同）")
                         : smart ? TrF("--auto：智能合并，重新编码 {1} 个源文件（共 {2} 个）：{3}",
                                       {std::to_string(plan.ReencodeCount()),
                                        std::to_string(facts.size()), why})
@@ -533,8 +534,8 @@ int main(int argc, char** argv) {
     if (args.Inputs.empty()) return Usage(Tr("没有输入文件"));
     if (args.Output.empty() && !args.Probe) return Usage(Tr("没有输出文件（-o）"));
     if (args.Fast + args.Auto + args.Smart > 1)
-        return Usage(TrF("{1} 和 {2} 不能同时使用",
-                         {args.Fast ? "--fast" : "--auto", args.Smart ? "--smart" : "--auto"}));
+        return Usage(TrF("{1} 和 {2} 不能同时使用", {args.Fast ? "--fast" : "--auto",
+                                                      args.Smart ? "--smart" : "--auto"}));
     // --check compares before a copy; --auto compares anyway and re-encodes
     // sources that differ, and a re-encoding merge has nothing to refuse.
     if (args.Check && !args.Fast) return Usage(Tr("--check 需要 -f（--fast）"));
@@ -699,7 +700,8 @@ int main(int argc, char** argv) {
         }
     };
     switch (MergeWithChecks(user, encoder, args.Inputs, args.Output, settings, stopOnSignal)) {
-        case jrStopped: {
+        case jrStopped:
+        {
             const std::string text = TrF("已停止：{1} 保留了已经合并的部分", {args.Output});
             std::fprintf(stderr, "%s\n", text.c_str());
             progress.Finish(cli::TProgressEnd::Stopped, text, -1, wall());
