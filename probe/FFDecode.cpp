@@ -8,6 +8,7 @@
 #include "binding/Entries.h"
 #include "binding/FFLoad.h"
 #include "binding/InterruptCB.h"
+#include "binding/StreamAnalysis.h"
 #include "binding/StreamLimit.h"
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
@@ -86,7 +87,7 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
     std::string tooMany = TooManyStreams(FContext, fileName);
     if (tooMany.empty()) {
         LimitStreams(FContext);
-        const int analysed = lib().avformat_find_stream_info(FContext, nullptr);
+        const int analysed = AnalyseStreams(FContext);
         tooMany = TooManyStreams(FContext, fileName);
         if (analysed < 0 && tooMany.empty()) {
             LastError = fileName + ": could not find codec parameters";

@@ -8,6 +8,7 @@
 
 #include "binding/Entries.h"
 #include "binding/InterruptCB.h"
+#include "binding/StreamAnalysis.h"
 #include "binding/StreamLimit.h"
 #include "binding/UnicodeProtocol.h"
 #include "diag/FFLog.h"
@@ -204,7 +205,7 @@ void TFileSet::OpenInput(const std::string& fileName) {
     BeforeFindStreamInfo(input.get());
 
     IOStartTime = lib().av_gettime();
-    ret = lib().avformat_find_stream_info(input.get(), nullptr);
+    ret = AnalyseStreams(input.get());
     if (const std::string why = TooManyStreams(input.get(), fileName); !why.empty())
         throw TOpenRefused(why);
     if (ret < 0 && Verbose >= 0) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "binding/Entries.h"
+#include "binding/StreamAnalysis.h"
 #include "binding/StreamLimit.h"
 #include "binding/UnicodeProtocol.h"
 #include "diag/FFUtils.h"
@@ -192,10 +193,10 @@ InputFormatPtr TFileSet::ReopenInput(int file, const TInputReopen& how) {
     if (!indexed || (input->ctx_flags & AVFMTCTX_NOHEADER) || !SameStreams(*input, kept)) {
         input->probesize = std::min<int64_t>(input->probesize, kReopenProbeSize);
         input->max_analyze_duration = kReopenAnalyzeDuration;
-        int ret = lib().avformat_find_stream_info(input.get(), nullptr);
+        int ret = AnalyseStreams(input.get());
         if (ret >= 0 && !SameStreams(*input, kept)) {
             input = OpenInputAgain(how);
-            ret = lib().avformat_find_stream_info(input.get(), nullptr);
+            ret = AnalyseStreams(input.get());
         }
         if (ret < 0 && Verbose >= 0)
             throw FFmpegException(how.LibraryName + ": could not find codec parameters");
