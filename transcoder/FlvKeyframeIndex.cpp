@@ -437,9 +437,11 @@ int TFlvKeyframeIndex::Write(AVIOContext* pb) {
         throw FFmpegException(
             "The key-frame index could not be made: the FLV tags were not "
             "written one after another");
+    int seekError = 0;
     const auto writeAt = [&](int64_t pos, const uint8_t* data, size_t size) {
-        if (lib().avio_seek(pb, pos, SEEK_SET) < 0) return;
-        lib().avio_write(pb, data, int(size));
+        const int64_t r = lib().avio_seek(pb, pos, SEEK_SET);
+        if (r < 0 && seekError == 0) seekError = int(r);
+        if (r >= 0) lib().avio_write(pb, data, int(size));
     };
     const size_t room = FRoomEnd - FRoomStart;
     const uint32_t count = FOtherProperties + 12 + 1;  // the index's, and "padding"
@@ -456,7 +458,9 @@ int TFlvKeyframeIndex::Write(AVIOContext* pb) {
         writeAt(body + int64_t(FCountAt), countBytes, sizeof countBytes);
     } else {
         // Too little room: the tags after onMetaData move on by what is missing.
-        const size_t newRoom = std::max(props.size(), room + kPaddingOverhead);
+        // Exactly the index, or (when less than "padding" would be left)
+        // the index and the smallest padding.
+        const size_t newRoom = props.size() > room ? props.size() : props.size() + kPaddingOverhead;
         const int64_t shift = int64_t(newRoom - room);
         const size_t newSize = size_t(FScriptSize + shift);
         if (newSize > kMaxTagSize)
@@ -492,7 +496,7 @@ int TFlvKeyframeIndex::Write(AVIOContext* pb) {
     }
     lib().avio_seek(pb, FEnd, SEEK_SET);
     lib().avio_flush(pb);
-    return pb->error;
+    return seekError < 0 ? seekError : pb->error;
 }
 
 }  // namespace tw
