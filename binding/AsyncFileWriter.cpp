@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -99,6 +100,21 @@ class TAsyncFile {
             end = at;
         }
         return 0;
+    }
+
+    int Read(int64_t pos, uint8_t* data, size_t size) {
+        if (const int error = Drain(); error < 0) return error;
+        if (!FReadable) return AVERROR(EBADF);
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t r =
+                ::pread(FFd, data + done, size - done, static_cast<off_t>(pos + done));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) return AVERROR(errno);
+            if (r == 0) break;
+            done += static_cast<size_t>(r);
+        }
+        return static_cast<int>(done);
     }
 
     int Close() {
@@ -251,6 +267,13 @@ int MoveAsyncFileTail(AVIOContext* pb, int64_t from, int64_t by) {
     lib().avio_flush(pb);
     if (pb->error < 0) return pb->error;
     return static_cast<TAsyncFile*>(pb->opaque)->MoveTail(from, by);
+}
+
+int ReadAsyncFile(AVIOContext* pb, int64_t pos, uint8_t* data, size_t size) {
+    if (!IsAsyncFileIO(pb) || pos < 0 || size > INT32_MAX) return AVERROR(EINVAL);
+    lib().avio_flush(pb);
+    if (pb->error < 0) return pb->error;
+    return static_cast<TAsyncFile*>(pb->opaque)->Read(pos, data, size);
 }
 
 int CloseAsyncFile(AVIOContext** pb) {

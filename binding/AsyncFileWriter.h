@@ -61,5 +61,10 @@ TAsyncFileObserver* AsyncFileObserver(const AVIOContext* pb);
 /// (AVERROR(EBADF) when the file could not be opened for reading). Writing
 /// thread only; the context's position is left alone.
 int MoveAsyncFileTail(AVIOContext* pb, int64_t from, int64_t by);
+/// Drains pb and reads up to size bytes of the file at pos into data.
+/// Returns the number read (less at the end of the file) or a negative
+/// library code (AVERROR(EBADF) as for MoveAsyncFileTail). Writing thread
+/// only.
+int ReadAsyncFile(AVIOContext* pb, int64_t pos, uint8_t* data, size_t size);
 
 }  // namespace tw

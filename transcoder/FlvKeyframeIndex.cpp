@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "binding/Entries.h"
+#include "diag/FFUtils.h"
 #include "transcoder/FFmpegException.h"
 
 extern "C" {
@@ -42,6 +43,8 @@ const char* const kOwnNames[] = {"hasVideo",
                                  "keyframes"};
 
 std::atomic<int> gRoomEntriesForTesting{0};
+std::atomic<bool> gReadBackForTesting{false};
+constexpr size_t kReadChunk = 1 << 20;
 
 uint32_t Be(const uint8_t* p, int bytes) {
     uint32_t v = 0;
@@ -232,6 +235,10 @@ void TFlvKeyframeIndex::SetRoomEntriesForTesting(int entries) {
     gRoomEntriesForTesting.store(std::max(entries, 0));
 }
 
+void TFlvKeyframeIndex::SetReadBackForTesting(bool readBack) {
+    gReadBackForTesting.store(readBack);
+}
+
 bool TFlvKeyframeIndex::TakeOver(AVFormatContext* oc, int64_t expectedDuration) {
     if (!oc || !oc->oformat || std::strcmp(oc->oformat->name, "flv") != 0 || !oc->priv_data ||
         !IsAsyncFileIO(oc->pb))
@@ -279,7 +286,7 @@ void TFlvKeyframeIndex::Written(int64_t pos, const uint8_t* data, size_t size) {
         }
         FEnd = std::max(FEnd, end);
         if (FHeaderDone && FFollowing) {
-            if (pos == FCursor)
+            if (pos == FCursor && !gReadBackForTesting.load())
                 Feed(data, size);
             else
                 FFollowing = false;  // the trailer goes back to its corrections
@@ -365,7 +372,8 @@ void TFlvKeyframeIndex::HeaderWritten(AVFormatContext* oc) {
     const std::vector<uint8_t>& b = self->FImage;
     if (b.size() < 13 || std::memcmp(b.data(), "FLV", 3) != 0 || Be(b.data() + 5, 4) + 4 > b.size())
         throw FFmpegException("The FLV header was not written as expected");
-    self->FCursor = self->FTagStart = Be(b.data() + 5, 4) + 4;
+    self->FFirstTag = Be(b.data() + 5, 4) + 4;
+    self->RestartTags();
     self->Feed(b.data() + self->FCursor, b.size() - size_t(self->FCursor));
     self->FindRoom();
 }
@@ -430,13 +438,43 @@ int TFlvKeyframeIndex::Finish(AVFormatContext* oc) {
     return self ? self->Write(oc->pb) : 0;
 }
 
+void TFlvKeyframeIndex::RestartTags() {
+    FBroken = false;
+    FCursor = FTagStart = FFirstTag;
+    FPart = TPart::Head;
+    FHeadHave = FPrevHave = 0;
+    FHeadNeed = 11;
+    FSkip = 0;
+    FEntries.clear();
+    FVideoSize = FAudioSize = 0;
+    FLastTime = 0;
+    FScriptPos = -1;
+    FScriptSize = 0;
+}
+
+void TFlvKeyframeIndex::ReadTagsBack(AVIOContext* pb) {
+    RestartTags();
+    std::vector<uint8_t> chunk(kReadChunk);
+    while (FCursor < FEnd && !FBroken) {
+        const int n = ReadAsyncFile(pb, FCursor, chunk.data(),
+                                    size_t(std::min<int64_t>(FEnd - FCursor, kReadChunk)));
+        if (n < 0) throw FFmpegException(ErrorText("Read back the FLV tags", n));
+        if (n == 0) break;
+        Feed(chunk.data(), size_t(n));
+    }
+}
+
 int TFlvKeyframeIndex::Write(AVIOContext* pb) {
     lib().avio_flush(pb);  // the trailer's corrections through Written
     if (pb->error < 0) return pb->error;
-    if (!FHeaderDone || FBroken || FPart != TPart::Head || FHeadHave != 0 || FCursor != FEnd)
-        throw FFmpegException(
-            "The key-frame index could not be made: the FLV tags were not "
-            "written one after another");
+    const auto complete = [this] {
+        return !FBroken && FPart == TPart::Head && FHeadHave == 0 && FCursor == FEnd;
+    };
+    if (!FHeaderDone) throw FFmpegException("The FLV header was not written as expected");
+    // Followed to the end, or else read back.
+    if (!complete()) ReadTagsBack(pb);
+    if (!complete() || FScriptPos < 0)
+        throw FFmpegException("The key-frame index could not be made: the FLV tags are damaged");
     int seekError = 0;
     const auto writeAt = [&](int64_t pos, const uint8_t* data, size_t size) {
         const int64_t r = lib().avio_seek(pb, pos, SEEK_SET);

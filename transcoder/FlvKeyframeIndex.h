@@ -55,14 +55,19 @@ class TFlvKeyframeIndex : public TAsyncFileObserver {
     static void HeaderWritten(AVFormatContext* oc);
     /// After av_write_trailer succeeded: writes the index into the room (or,
     /// when it does not fit, moves the tags to make it fit). Does nothing for
-    /// an output not taken over. Returns 0 or a negative library code of a
-    /// failed write; throws FFmpegException when the file's tags could not
-    /// be followed (nothing is then claimed about the index).
+    /// an output not taken over. When the tags could not be followed as they
+    /// were written (a write that went back before the trailer), they are
+    /// read back from the file first. Returns 0 or a negative library code of
+    /// a failed read or write; throws FFmpegException when the file holds no
+    /// sound FLV tags (no index is then written).
     static int Finish(AVFormatContext* oc);
 
     /// Test seam: the room holds this many index entries whatever the
     /// duration (0, the default: sized from the duration).
     static void SetRoomEntriesForTesting(int entries);
+    /// Test seam: when set, the tags are not followed after the header, and
+    /// Finish reads them back from the file.
+    static void SetReadBackForTesting(bool readBack);
 
     void Written(int64_t pos, const uint8_t* data, size_t size) override;
 
@@ -76,6 +81,8 @@ class TFlvKeyframeIndex : public TAsyncFileObserver {
     void Feed(const uint8_t* data, size_t size);
     void TagDone();
     void FindRoom();
+    void ReadTagsBack(AVIOContext* pb);
+    void RestartTags();
     std::vector<uint8_t> IndexProperties(int64_t shift, int64_t scriptTagSize) const;
     int Write(AVIOContext* pb);
 
@@ -84,7 +91,8 @@ class TFlvKeyframeIndex : public TAsyncFileObserver {
     // trailer's corrections; the whole file until HeaderWritten.
     std::vector<uint8_t> FImage;
     bool FHeaderDone = false;
-    int64_t FEnd = 0;  // the end of the file as written so far
+    int64_t FEnd = 0;       // the end of the file as written so far
+    int64_t FFirstTag = 0;  // where the first tag starts
 
     // --- the tags followed as the bytes go by
     bool FFollowing = true;  // until the first write that is not at FCursor

@@ -111,7 +111,8 @@ class TImage : public TAsyncFileObserver {
 // Catches: an observer shown writes at the wrong position after a seek (the
 // muxer's corrections of its header and trailer), or shown bytes of which
 // some never reach it; a tail moved over itself or by the wrong amount; an
-// observer taken for a file nothing can be written back into.
+// observer taken for a file nothing can be written back into; bytes read
+// back before they were written.
 TEST_F(AsyncFile, ObserverSeesEveryWriteAndTailsMove) {
     const std::string path = Dir + "/seen.bin";
     AVIOContext* pb = nullptr;
@@ -139,6 +140,10 @@ TEST_F(AsyncFile, ObserverSeesEveryWriteAndTailsMove) {
     ASSERT_EQ(MoveAsyncFileTail(pb, 5000, 1000), 0);
     lib().avio_seek(pb, 5000, SEEK_SET);
     put(std::string(1000, '#'));
+    // Read back through the same file, the last bytes still in the context.
+    uint8_t back[8] = {};
+    EXPECT_EQ(ReadAsyncFile(pb, 4996, back, sizeof back), 8);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(back), 8), expected.substr(4996, 4) + "####");
     ASSERT_EQ(CloseAsyncFile(&pb), 0);
     EXPECT_EQ(ReadAll(path),
               expected.substr(0, 5000) + std::string(1000, '#') + expected.substr(5000));

@@ -216,7 +216,10 @@ std::vector<std::pair<int64_t, int64_t>> DemuxerIndex(
 
 class FlvKeyframeIndexTest : public test::EngineTest {
   protected:
-    void TearDown() override { TFlvKeyframeIndex::SetRoomEntriesForTesting(0); }
+    void TearDown() override {
+        TFlvKeyframeIndex::SetRoomEntriesForTesting(0);
+        TFlvKeyframeIndex::SetReadBackForTesting(false);
+    }
 
     std::string Join(const std::vector<std::string>& inputs, const std::string& out,
                      bool copy = true) {
@@ -329,6 +332,19 @@ TEST_F(FlvKeyframeIndexTest, IndexLargerThanItsRoomMovesTheTags) {
     const FlvFile a = ReadFlv(roomy), b = ReadFlv(tight);
     ASSERT_EQ(a.error + b.error, "");
     EXPECT_EQ(a.bytes.substr(a.scriptEnd), b.bytes.substr(b.scriptEnd)) << "the tags changed";
+}
+
+// Catches: tags that could not be followed as they were written (a write
+// that went back before the trailer) left unindexed, or read back from the
+// wrong place.
+TEST_F(FlvKeyframeIndexTest, TagsReadBackWhenNotFollowed) {
+    const std::vector<std::string> in = Sources();
+    const std::string followed = Dir.File("followed.flv"), read = Dir.File("read.flv");
+    ASSERT_EQ(Join(in, followed), "");
+    TFlvKeyframeIndex::SetReadBackForTesting(true);
+    ASSERT_EQ(Join(in, read), "");
+    ExpectIndexed(read, 7);
+    EXPECT_EQ(ReadFlv(read).bytes, ReadFlv(followed).bytes);
 }
 
 // Catches: a header larger than the writer's buffer (a long merge's room),
