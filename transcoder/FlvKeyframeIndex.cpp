@@ -6,12 +6,14 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 
 #include "binding/Entries.h"
 #include "diag/FFUtils.h"
 #include "transcoder/FFmpegException.h"
+#include "transcoder/FlvAmf.h"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -27,8 +29,7 @@ constexpr size_t kBytesPerEntry = 18;  // a position and a time, both numbers
 constexpr int kMinEntries = 64;
 constexpr int kMaxEntries = 1 << 17;      // 2.4 MB of room
 constexpr size_t kMaxTagSize = 0xFFFFFF;  // an FLV tag's size is 24 bits
-constexpr uint8_t kNumber = 0, kBoolean = 1, kString = 2, kObject = 3, kNull = 5, kUndefined = 6,
-                  kEcmaArray = 8, kStrictArray = 10, kDate = 11, kLongString = 12;
+// The properties IndexAmf writes, in its order.
 const char* const kOwnNames[] = {"hasVideo",
                                  "hasKeyframes",
                                  "hasAudio",
@@ -45,45 +46,6 @@ const char* const kOwnNames[] = {"hasVideo",
 std::atomic<int> gRoomEntriesForTesting{0};
 std::atomic<bool> gReadBackForTesting{false};
 constexpr size_t kReadChunk = 1 << 20;
-
-uint32_t Be(const uint8_t* p, int bytes) {
-    uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
-    return v;
-}
-void PutBe(uint8_t* p, uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i, v >>= 8) p[i] = static_cast<uint8_t>(v);
-}
-
-// AMF0 as the FLV muxer writes it: big-endian, names with a 16-bit length.
-class TAmfWriter {
-  public:
-    std::vector<uint8_t> Bytes;
-
-    void Name(std::string_view name) {
-        U(static_cast<uint32_t>(name.size()), 2);
-        Bytes.insert(Bytes.end(), name.begin(), name.end());
-    }
-    void Number(double v) {
-        uint64_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        Bytes.push_back(kNumber);
-        for (int i = 7; i >= 0; --i) Bytes.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-    }
-    void Boolean(bool v) {
-        Bytes.push_back(kBoolean);
-        Bytes.push_back(v ? 1 : 0);
-    }
-    void StrictArray(uint32_t count) {
-        Bytes.push_back(kStrictArray);
-        U(count, 4);
-    }
-    void ObjectEnd() { Bytes.insert(Bytes.end(), {0, 0, 9}); }
-    void U(uint32_t v, int bytes) {
-        Bytes.resize(Bytes.size() + bytes);
-        PutBe(Bytes.data() + Bytes.size() - bytes, v, bytes);
-    }
-};
 
 // What the index properties say.
 struct TIndexFacts {
@@ -139,69 +101,6 @@ void AppendPadding(std::vector<uint8_t>& out, size_t size) {
     out.insert(out.end(), w.Bytes.begin(), w.Bytes.end());
 }
 
-// Passes over one AMF value at b[i]; false when it runs past end or is of a
-// type the muxer does not write.
-bool SkipValue(const uint8_t* b, size_t end, size_t& i, int depth = 0) {
-    if (i >= end || depth > 16) return false;
-    const uint8_t type = b[i++];
-    const auto need = [&](size_t n) { return end - i >= n; };
-    const auto properties = [&]() {
-        while (true) {
-            if (!need(3)) return false;
-            const size_t name = Be(b + i, 2);
-            if (name == 0 && b[i + 2] == 9) {
-                i += 3;
-                return true;
-            }
-            if (!need(2 + name)) return false;
-            i += 2 + name;
-            if (!SkipValue(b, end, i, depth + 1)) return false;
-        }
-    };
-    switch (type) {
-        case kNumber:
-            if (!need(8)) return false;
-            i += 8;
-            return true;
-        case kBoolean:
-            if (!need(1)) return false;
-            i += 1;
-            return true;
-        case kString:
-            if (!need(2) || !need(2 + Be(b + i, 2))) return false;
-            i += 2 + Be(b + i, 2);
-            return true;
-        case kLongString:
-            if (!need(4) || !need(4 + size_t(Be(b + i, 4)))) return false;
-            i += 4 + Be(b + i, 4);
-            return true;
-        case kNull:
-        case kUndefined:
-            return true;
-        case kDate:
-            if (!need(10)) return false;
-            i += 10;
-            return true;
-        case kObject:
-            return properties();
-        case kEcmaArray:
-            if (!need(4)) return false;
-            i += 4;
-            return properties();
-        case kStrictArray: {
-            if (!need(4)) return false;
-            const uint32_t n = Be(b + i, 4);
-            i += 4;
-            for (uint32_t k = 0; k < n; ++k)
-                if (!SkipValue(b, end, i, depth + 1)) return false;
-            return true;
-        }
-        default:
-            return false;
-    }
-}
-
-// Room for entries index entries: blank metadata texts of total AMF size
 // IndexAmf(no entries) + entries * kBytesPerEntry, so that whatever is left
 // over after the index is a whole number of entries, never less than
 // "padding" needs.
@@ -315,7 +214,7 @@ void TFlvKeyframeIndex::Feed(const uint8_t* p, size_t n) {
         n -= take;
         FCursor += int64_t(take);
         if (FPart == TPart::Head && FHeadHave == FHeadNeed) {
-            const uint32_t bodySize = Be(FHead + 1, 3);
+            const uint32_t bodySize = AmfBe(FHead + 1, 3);
             const size_t need = 11 + std::min<size_t>(bodySize, 2);
             if (FHeadNeed < need) {
                 FHeadNeed = need;  // the first body bytes say what the tag holds
@@ -330,13 +229,13 @@ void TFlvKeyframeIndex::Feed(const uint8_t* p, size_t n) {
 }
 
 void TFlvKeyframeIndex::TagDone() {
-    const uint32_t bodySize = Be(FHead + 1, 3);
-    if (Be(FPrev, 4) != bodySize + 11) {
+    const uint32_t bodySize = AmfBe(FHead + 1, 3);
+    if (AmfBe(FPrev, 4) != bodySize + 11) {
         FBroken = true;
         return;
     }
     const uint8_t type = FHead[0] & 0x1f;
-    const uint32_t time = Be(FHead + 4, 3) | (uint32_t(FHead[7]) << 24);
+    const uint32_t time = AmfBe(FHead + 4, 3) | (uint32_t(FHead[7]) << 24);
     const int64_t tagSize = 11 + int64_t(bodySize) + 4;
     if (type == 9 && bodySize >= 1) {
         // H.264 (7) and HEVC (12) tags carry a packet type: 1 is a picture,
@@ -370,9 +269,10 @@ void TFlvKeyframeIndex::HeaderWritten(AVFormatContext* oc) {
     lib().avio_flush(oc->pb);  // the header's last bytes through Written
     self->FHeaderDone = true;
     const std::vector<uint8_t>& b = self->FImage;
-    if (b.size() < 13 || std::memcmp(b.data(), "FLV", 3) != 0 || Be(b.data() + 5, 4) + 4 > b.size())
+    if (b.size() < 13 || std::memcmp(b.data(), "FLV", 3) != 0 ||
+        AmfBe(b.data() + 5, 4) + 4 > b.size())
         throw FFmpegException("The FLV header was not written as expected");
-    self->FFirstTag = Be(b.data() + 5, 4) + 4;
+    self->FFirstTag = AmfBe(b.data() + 5, 4) + 4;
     self->RestartTags();
     self->Feed(b.data() + self->FCursor, b.size() - size_t(self->FCursor));
     self->FindRoom();
@@ -386,7 +286,7 @@ void TFlvKeyframeIndex::FindRoom() {
     const size_t end = size_t(FScriptSize);
     const std::string_view name = "onMetaData";
     size_t i = 1 + 2 + name.size();
-    if (end < i + 5 || b[0] != kString || Be(b + 1, 2) != name.size() ||
+    if (end < i + 5 || b[0] != kString || AmfBe(b + 1, 2) != name.size() ||
         std::memcmp(b + 3, name.data(), name.size()) != 0 || b[i] != kEcmaArray)
         throw FFmpegException(missing);
     FCountAt = i + 1;
@@ -394,13 +294,13 @@ void TFlvKeyframeIndex::FindRoom() {
     bool inRoom = false, roomDone = false;
     while (true) {
         if (end - i < 3) throw FFmpegException(missing);
-        const size_t start = i, length = Be(b + i, 2);
+        const size_t start = i, length = AmfBe(b + i, 2);
         if (length == 0 && b[i + 2] == 9) break;
         if (end - i < 2 + length) throw FFmpegException(missing);
         const std::string_view key(reinterpret_cast<const char*>(b + i + 2), length);
         i += 2 + length;
         const size_t value = i;
-        if (!SkipValue(b, end, i)) throw FFmpegException(missing);
+        if (!SkipAmfValue(b, end, i)) throw FFmpegException(missing);
         const bool room =
             key.size() == kRoomNameLength && key.substr(0, sizeof kRoomPrefix - 1) == kRoomPrefix;
         if (room) {
@@ -482,7 +382,8 @@ int TFlvKeyframeIndex::Write(AVIOContext* pb) {
         if (r >= 0) lib().avio_write(pb, data, int(size));
     };
     const size_t room = FRoomEnd - FRoomStart;
-    const uint32_t count = FOtherProperties + 12 + 1;  // the index's, and "padding"
+    // Those outside the room, the index's own, and "padding".
+    const uint32_t count = FOtherProperties + uint32_t(std::size(kOwnNames)) + 1;
     uint8_t countBytes[4];
     const int64_t body = FScriptPos + 11;
     const int64_t tagSize = 11 + FScriptSize + 4;
@@ -491,7 +392,7 @@ int TFlvKeyframeIndex::Write(AVIOContext* pb) {
     if (room >= props.size() && (left == 0 || left >= kPaddingOverhead)) {
         // In place: the file keeps its size and every tag its position.
         AppendPadding(props, left);
-        PutBe(countBytes, left ? count : count - 1, 4);
+        PutAmfBe(countBytes, left ? count : count - 1, 4);
         writeAt(body + int64_t(FRoomStart), props.data(), props.size());
         writeAt(body + int64_t(FCountAt), countBytes, sizeof countBytes);
     } else {
@@ -508,25 +409,25 @@ int TFlvKeyframeIndex::Write(AVIOContext* pb) {
         AppendPadding(props, newRoom - props.size());
         const uint8_t* old = FImage.data() + body;
         std::vector<uint8_t> tag(FImage.begin() + FScriptPos, FImage.begin() + body);
-        PutBe(tag.data() + 1, uint32_t(newSize), 3);
+        PutAmfBe(tag.data() + 1, uint32_t(newSize), 3);
         tag.insert(tag.end(), old, old + FRoomStart);
         tag.insert(tag.end(), props.begin(), props.end());
         tag.insert(tag.end(), old + FRoomEnd, old + FScriptSize);
-        PutBe(tag.data() + 11 + FCountAt, padded ? count : count - 1, 4);
+        PutAmfBe(tag.data() + 11 + FCountAt, padded ? count : count - 1, 4);
         if (FFileSizeAt) {
             uint8_t* value = tag.data() + 11 + FFileSizeAt + (FFileSizeAt > FRoomStart ? shift : 0);
-            uint64_t bits = (uint64_t(Be(value, 4)) << 32) | Be(value + 4, 4);
+            uint64_t bits = (uint64_t(AmfBe(value, 4)) << 32) | AmfBe(value + 4, 4);
             double size;
             std::memcpy(&size, &bits, sizeof size);
             if (size > 0) {
                 size += double(shift);
                 std::memcpy(&bits, &size, sizeof bits);
-                PutBe(value, uint32_t(bits >> 32), 4);
-                PutBe(value + 4, uint32_t(bits), 4);
+                PutAmfBe(value, uint32_t(bits >> 32), 4);
+                PutAmfBe(value + 4, uint32_t(bits), 4);
             }
         }
         tag.resize(tag.size() + 4);
-        PutBe(tag.data() + tag.size() - 4, uint32_t(11 + newSize), 4);
+        PutAmfBe(tag.data() + tag.size() - 4, uint32_t(11 + newSize), 4);
         if (const int error = MoveAsyncFileTail(pb, FScriptPos + tagSize, shift); error < 0)
             return error;
         writeAt(FScriptPos, tag.data(), tag.size());
