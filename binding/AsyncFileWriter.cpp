@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -24,18 +25,21 @@ namespace {
 
 constexpr int kBufferSize = 256 * 1024;  // one write per full buffer
 constexpr size_t kMaxQueued = 8;         // at most 2 MB in flight
+constexpr int64_t kMoveChunk = 1 << 20;
 
 class TAsyncFile {
   public:
-    explicit TAsyncFile(int fd) : FFd(fd), FThread([this] { Run(); }) {}
+    TAsyncFile(int fd, bool readable) : FFd(fd), FReadable(readable), FThread([this] { Run(); }) {}
     ~TAsyncFile() { Close(); }
 
     // A full buffer is queued; a partly filled one is a flush: it waits.
     int Write(const uint8_t* data, int size) {
+        if (Observer) Observer->Written(FPos, data, static_cast<size_t>(size));
         std::unique_lock<std::mutex> lock(FLock);
         if (FError < 0) return FError;
         FChanged.wait(lock, [this] { return FQueue.size() < kMaxQueued || FError < 0; });
         if (FError < 0) return FError;
+        FPos += size;
         std::vector<uint8_t> chunk;
         if (!FFree.empty()) {
             chunk = std::move(FFree.back());
@@ -73,7 +77,44 @@ class TAsyncFile {
         const int w = whence & ~AVSEEK_FORCE;
         if (w != SEEK_SET && w != SEEK_CUR && w != SEEK_END) return -1;
         const off_t r = ::lseek(FFd, pos, w);
-        return r < 0 ? -1 : static_cast<int64_t>(r);
+        if (r < 0) return -1;
+        FPos = r;
+        return r;
+    }
+
+    int MoveTail(int64_t from, int64_t by) {
+        if (const int error = Drain(); error < 0) return error;
+        if (!FReadable) return AVERROR(EBADF);
+        struct stat st;
+        if (::fstat(FFd, &st) != 0) return AVERROR(errno);
+        // From the end backwards, so that no byte is overwritten before it
+        // has been moved.
+        std::vector<uint8_t> chunk(
+            std::min<int64_t>(kMoveChunk, std::max<int64_t>(st.st_size - from, 1)));
+        for (int64_t end = st.st_size; end > from;) {
+            const size_t n = static_cast<size_t>(std::min<int64_t>(end - from, chunk.size()));
+            const int64_t at = end - static_cast<int64_t>(n);
+            if (const int error = Transfer(::pread, chunk.data(), n, at); error < 0) return error;
+            if (const int error = Transfer(::pwrite, chunk.data(), n, at + by); error < 0)
+                return error;
+            end = at;
+        }
+        return 0;
+    }
+
+    int Read(int64_t pos, uint8_t* data, size_t size) {
+        if (const int error = Drain(); error < 0) return error;
+        if (!FReadable) return AVERROR(EBADF);
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t r =
+                ::pread(FFd, data + done, size - done, static_cast<off_t>(pos + done));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) return AVERROR(errno);
+            if (r == 0) break;
+            done += static_cast<size_t>(r);
+        }
+        return static_cast<int>(done);
     }
 
     int Close() {
@@ -90,6 +131,18 @@ class TAsyncFile {
     }
 
   private:
+    // The whole of n bytes at pos, or the first failure.
+    template <typename Call, typename Buffer>
+    int Transfer(Call call, Buffer* data, size_t n, int64_t pos) {
+        for (size_t done = 0; done < n;) {
+            const ssize_t r = call(FFd, data + done, n - done, static_cast<off_t>(pos + done));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) return r < 0 ? AVERROR(errno) : AVERROR(EIO);
+            done += static_cast<size_t>(r);
+        }
+        return 0;
+    }
+
     void Run() {
         NameThisThread("tw-writer");
         std::unique_lock<std::mutex> lock(FLock);
@@ -123,9 +176,18 @@ class TAsyncFile {
   public:
     /// The context writing to this file; read on the writing thread only.
     const AVIOContext* Context = nullptr;
+    /// Sees every write; writing thread only.
+    std::unique_ptr<TAsyncFileObserver> Observer;
+
+    bool IsRegularFile() const {
+        struct stat st;
+        return ::fstat(FFd, &st) == 0 && S_ISREG(st.st_mode);
+    }
 
   private:
     int FFd;
+    const bool FReadable;
+    int64_t FPos = 0;  // where the next write lands; writing thread only
     std::mutex FLock;
     std::condition_variable FChanged;
     std::deque<std::vector<uint8_t>> FQueue;
@@ -149,9 +211,16 @@ int64_t AsyncSeek(void* opaque, int64_t pos, int whence) {
 int OpenAsyncFile(const std::string& path, AVIOContext** pb) {
     if (!pb) return AVERROR(EINVAL);
     *pb = nullptr;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Readable too, so that bytes can be moved inside it afterwards without
+    // opening it again; a file we may only write is still written.
+    bool readable = true;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EACCES) {
+        readable = false;
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
     if (fd < 0) return AVERROR(errno);
-    std::unique_ptr<TAsyncFile> file(new (std::nothrow) TAsyncFile(fd));
+    std::unique_ptr<TAsyncFile> file(new (std::nothrow) TAsyncFile(fd, readable));
     if (!file) {
         ::close(fd);
         return AVERROR(ENOMEM);
@@ -178,6 +247,33 @@ int DrainAsyncFile(AVIOContext* pb) {
     lib().avio_flush(pb);
     const int error = static_cast<TAsyncFile*>(pb->opaque)->Drain();
     return error < 0 ? error : pb->error;
+}
+
+int WatchAsyncFile(AVIOContext* pb, std::unique_ptr<TAsyncFileObserver> observer) {
+    if (!IsAsyncFileIO(pb) || !observer) return AVERROR(EINVAL);
+    auto* file = static_cast<TAsyncFile*>(pb->opaque);
+    if (file->Observer) return AVERROR(EINVAL);
+    if (!file->IsRegularFile()) return AVERROR(ESPIPE);
+    file->Observer = std::move(observer);
+    return 0;
+}
+
+TAsyncFileObserver* AsyncFileObserver(const AVIOContext* pb) {
+    return IsAsyncFileIO(pb) ? static_cast<TAsyncFile*>(pb->opaque)->Observer.get() : nullptr;
+}
+
+int MoveAsyncFileTail(AVIOContext* pb, int64_t from, int64_t by) {
+    if (!IsAsyncFileIO(pb) || from < 0 || by <= 0) return AVERROR(EINVAL);
+    lib().avio_flush(pb);
+    if (pb->error < 0) return pb->error;
+    return static_cast<TAsyncFile*>(pb->opaque)->MoveTail(from, by);
+}
+
+int ReadAsyncFile(AVIOContext* pb, int64_t pos, uint8_t* data, size_t size) {
+    if (!IsAsyncFileIO(pb) || pos < 0 || size > INT32_MAX) return AVERROR(EINVAL);
+    lib().avio_flush(pb);
+    if (pb->error < 0) return pb->error;
+    return static_cast<TAsyncFile*>(pb->opaque)->Read(pos, data, size);
 }
 
 int CloseAsyncFile(AVIOContext** pb) {

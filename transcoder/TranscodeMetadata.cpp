@@ -8,6 +8,7 @@
 
 #include "binding/Entries.h"
 #include "diag/FFUtils.h"
+#include "transcoder/FlvKeyframeIndex.h"
 
 namespace tw {
 
@@ -149,9 +150,11 @@ void TOutputHeaders::WriteHeaders() {
     PrepareCopyForms();
     for (int i = 0; i < outputs; ++i) {
         AVFormatContext* oc = FTables.Output(i);
+        TFlvKeyframeIndex::TakeOver(oc, FEngine.TotalDuration);
         if (lib().avformat_write_header(oc, nullptr) < 0)
             FailWithMapping("Could not write header for output file #" + std::to_string(i) +
                             " (incorrect codec parameters ?)");
+        TFlvKeyframeIndex::HeaderWritten(oc);
         allRtp = allRtp && std::strcmp(oc->oformat->name, "rtp") == 0;
     }
     // Every copied input's packets are turned into the form the header gave.

@@ -14,6 +14,7 @@
 #include "diag/FFLog.h"
 #include "diag/FFUtils.h"
 #include "diag/MainThread.h"
+#include "transcoder/FlvKeyframeIndex.h"
 
 namespace tw {
 
@@ -330,6 +331,7 @@ void TTranscoder::AfterLoop() {
     for (int i = 0; i < outputs; ++i) {
         AVFormatContext* oc = FTables.Output(i);
         int ret = lib().av_write_trailer(oc);
+        if (ret >= 0) ret = TFlvKeyframeIndex::Finish(oc);
         if (ret >= 0 && oc->pb && !(oc->oformat->flags & AVFMT_NOFILE))
             ret = FlushLibraryIO(oc->pb);
         if (ret < 0 && failure == 0) failure = ret;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -92,6 +93,65 @@ TEST_F(AsyncFile, AFullDiskIsReported) {
 
     EXPECT_EQ(OpenAsyncFile(Dir + "/no/such/folder/x", &pb), AVERROR(ENOENT));
     EXPECT_EQ(pb, nullptr);
+}
+
+// Rebuilds the file from what it is shown: each write at its position.
+class TImage : public TAsyncFileObserver {
+  public:
+    explicit TImage(std::string& image) : FImage(image) {}
+    void Written(int64_t pos, const uint8_t* data, size_t size) override {
+        if (FImage.size() < size_t(pos) + size) FImage.resize(size_t(pos) + size);
+        FImage.replace(size_t(pos), size, reinterpret_cast<const char*>(data), size);
+    }
+
+  private:
+    std::string& FImage;
+};
+
+// Catches: an observer shown writes at the wrong position after a seek (the
+// muxer's corrections of its header and trailer), or shown bytes of which
+// some never reach it; a tail moved over itself or by the wrong amount; an
+// observer taken for a file nothing can be written back into; bytes read
+// back before they were written.
+TEST_F(AsyncFile, ObserverSeesEveryWriteAndTailsMove) {
+    const std::string path = Dir + "/seen.bin";
+    AVIOContext* pb = nullptr;
+    ASSERT_EQ(OpenAsyncFile(path, &pb), 0);
+    std::string seen;
+    ASSERT_EQ(WatchAsyncFile(pb, std::make_unique<TImage>(seen)), 0);
+    EXPECT_NE(AsyncFileObserver(pb), nullptr);
+    EXPECT_EQ(WatchAsyncFile(pb, std::make_unique<TImage>(seen)), AVERROR(EINVAL));
+    std::string expected;
+    for (int i = 0; i < 200000; ++i) expected += char('a' + (i * 7) % 26);
+    const auto put = [&](const std::string& s) {
+        lib().avio_write(pb, reinterpret_cast<const unsigned char*>(s.data()), int(s.size()));
+    };
+    put(expected.substr(0, 150000));
+    lib().avio_seek(pb, 10, SEEK_SET);  // out of the buffer: through the seek
+    put("0123");
+    lib().avio_seek(pb, 150000, SEEK_SET);
+    put(expected.substr(150000));
+    expected.replace(10, 4, "0123");
+    ASSERT_EQ(DrainAsyncFile(pb), 0);
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(ReadAll(path), expected);
+
+    // Moved on by 1000 bytes from 5000; then the gap written.
+    ASSERT_EQ(MoveAsyncFileTail(pb, 5000, 1000), 0);
+    lib().avio_seek(pb, 5000, SEEK_SET);
+    put(std::string(1000, '#'));
+    // Read back through the same file, the last bytes still in the context.
+    uint8_t back[8] = {};
+    EXPECT_EQ(ReadAsyncFile(pb, 4996, back, sizeof back), 8);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(back), 8), expected.substr(4996, 4) + "####");
+    ASSERT_EQ(CloseAsyncFile(&pb), 0);
+    EXPECT_EQ(ReadAll(path),
+              expected.substr(0, 5000) + std::string(1000, '#') + expected.substr(5000));
+
+    ASSERT_EQ(OpenAsyncFile("/dev/null", &pb), 0);
+    EXPECT_EQ(WatchAsyncFile(pb, std::make_unique<TImage>(seen)), AVERROR(ESPIPE));
+    EXPECT_EQ(AsyncFileObserver(pb), nullptr);
+    EXPECT_EQ(CloseAsyncFile(&pb), 0);
 }
 
 }  // namespace
