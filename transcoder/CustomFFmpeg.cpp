@@ -1,5 +1,6 @@
 // transcoder/CustomFFmpeg.cpp — the engine's life: construction and option
-// reset, start, run, stop and terminate.
+// reset, start, run (the run's configuration and events), stop and
+// terminate, and the preview and hook methods.
 #include "transcoder/CustomFFmpeg.h"
 
 #include <chrono>

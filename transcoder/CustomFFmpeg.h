@@ -1,6 +1,12 @@
 // transcoder/CustomFFmpeg.h — the transcoder engine: one object holds the
 // complete state of one transcode job and is configured option by option.
 //
+// The engine derives from the file set alone (which carries the option
+// values, their operations and the file tables) and holds the run counters,
+// the picture state and the run control. A run gets a frozen copy of the
+// options, the file tables and the engine's events (transcoder/RunEvents.h),
+// never the engine itself.
+//
 // Configuration (everything declared here) runs on the thread that calls the
 // encoder, while the engine is idle. Every failure is an FFmpegException
 // carrying the user-facing text, unless a method says otherwise.
@@ -122,7 +128,7 @@ class TCustomFFmpeg : public TFileSet {
     std::function<void(TCustomFFmpeg* engine, TBitmap* bitmap, int64_t pts, int frameNumber)>
         PreviewCallback;
 
-    // --- preview and hooks (VideoHooks.cpp)
+    // --- preview and hooks
     /// Preview flags: the preview window, preview bitmaps to PreviewCallback.
     static constexpr int pfWindow = TPictureState::pfWindow;
     static constexpr int pfBitmap = TPictureState::pfBitmap;
