@@ -158,7 +158,7 @@ void TAudioOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist
             ost->ResampleSampleRate = dec->sample_rate;
         }
         const bool same = decPacked == encPacked && dchannels == echannels &&
-                          dec->sample_rate == enc->sample_rate && FOptions.AudioSyncMethod <= 1;
+                          dec->sample_rate == enc->sample_rate && FConfig.AudioSyncMethod <= 1;
         if (!same && !ost->Resampler) {
             SwrContext* swr = nullptr;
             AVChannelLayout inLayout{};
@@ -187,10 +187,10 @@ void TAudioOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist
         }
 
         // Keep the audio in time with its input.
-        const double syncTime = (ost->SyncInput->Pts - FOptions.StartTime) / 1000000.0;
+        const double syncTime = (ost->SyncInput->Pts - FConfig.StartTime) / 1000000.0;
         const int64_t queued = lib().av_fifo_can_read(fifo) / (osize * echannels);
         std::vector<uint8_t> padded;
-        if (FOptions.AudioSyncMethod == 0) {
+        if (FConfig.AudioSyncMethod == 0) {
             er.SyncOpts = std::llrint(syncTime * enc->sample_rate) - queued;
         } else {
             const double delta = syncTime * enc->sample_rate - er.SyncOpts - queued;
@@ -198,12 +198,12 @@ void TAudioOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist
             int64_t byteDelta = static_cast<int64_t>(idelta) * isize * dchannels;
             if (std::fabs(delta) > 50) {
                 if (ist->IsStart ||
-                    std::fabs(delta) > FOptions.AudioDriftThreshold * enc->sample_rate) {
+                    std::fabs(delta) > FConfig.AudioDriftThreshold * enc->sample_rate) {
                     if (byteDelta < 0) {
                         byteDelta = std::max<int64_t>(byteDelta, -size);
                         size += static_cast<int>(byteDelta);
                         buf -= byteDelta;
-                        if (FOptions.Verbose > 2)
+                        if (FConfig.Verbose > 2)
                             FFLogger()->LogFmt(FSender, llVerbose, "discarding %d audio samples",
                                                static_cast<int>(-delta));
                         ist->IsStart = false;
@@ -214,15 +214,15 @@ void TAudioOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist
                         std::memcpy(padded.data() + byteDelta, buf, size);
                         buf = padded.data();
                         size += static_cast<int>(byteDelta);
-                        if (FOptions.Verbose > 2)
+                        if (FConfig.Verbose > 2)
                             FFLogger()->LogFmt(FSender, llVerbose,
                                                "adding %d audio samples of silence",
                                                static_cast<int>(delta));
                     }
-                } else if (FOptions.AudioSyncMethod > 1 && ost->Resampler) {
-                    const int comp = std::clamp(static_cast<int>(delta), -FOptions.AudioSyncMethod,
-                                                FOptions.AudioSyncMethod);
-                    if (FOptions.Verbose > 2)
+                } else if (FConfig.AudioSyncMethod > 1 && ost->Resampler) {
+                    const int comp = std::clamp(static_cast<int>(delta), -FConfig.AudioSyncMethod,
+                                                FConfig.AudioSyncMethod);
+                    if (FConfig.Verbose > 2)
                         FFLogger()->LogFmt(FSender, llVerbose,
                                            "compensating audio timestamp drift:%f "
                                            "compensation:%d in:%d",

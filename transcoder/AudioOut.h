@@ -6,28 +6,26 @@
 #include <cstdint>
 
 #include "diag/FFLog.h"
-#include "transcoder/EngineOptions.h"
 #include "transcoder/PacketWriter.h"
-#include "transcoder/RunCounters.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
 
-/// The audio path of one transcode; engine thread only. Reads the options,
-/// adds the bytes it writes to counters.AudioSize and writes through
+/// The audio path of one transcode; engine thread only. Reads the run's
+/// configuration, adds the bytes it writes to its counters' AudioSize and writes through
 /// `writer`. The converters and the FIFO belong to the output records.
 /// Throws FFmpegException: "Audio encoding failed", "av_fifo_alloc fail",
 /// "av_fifo_realloc2() failed", "Out of memory in do_audio_out",
 /// "Can not resample <n> channels @ <r> Hz to <n> channels @ <r> Hz".
 class TAudioOut {
   public:
-    TAudioOut(const TEngineOptions& options, TRunCounters& counters,
-              const TEncoderRecords& encoderRecord, TPacketWriter& writer, TLogSender sender)
-        : FOptions(options),
-          FCounters(counters),
+    TAudioOut(const TRunContext& run, const TEncoderRecords& encoderRecord, TPacketWriter& writer)
+        : FConfig(run.Config),
+          FCounters(run.Counters),
           FEncoderRecord(encoderRecord),
           FWriter(writer),
-          FSender(sender) {}
+          FSender(run.Events.LogSender()) {}
 
     /// Encodes `size` bytes of decoded samples (interleaved, in the format of
     /// ist's decoder) for ost; without a buffer, drains what the FIFO still
@@ -40,7 +38,7 @@ class TAudioOut {
   private:
     void EncodeFromFifo(AVFormatContext* s, TOutputStream* ost, TOutputStream& er, bool flushing);
 
-    const TEngineOptions& FOptions;
+    const TRunConfig& FConfig;
     TRunCounters& FCounters;
     const TEncoderRecords& FEncoderRecord;
     TPacketWriter& FWriter;

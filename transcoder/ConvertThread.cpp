@@ -2,7 +2,6 @@
 #include "transcoder/ConvertThread.h"
 
 #include "diag/ThreadName.h"
-#include "transcoder/CustomFFmpeg.h"
 
 namespace tw {
 
@@ -16,30 +15,15 @@ void TConvertThread::Resume() {
         FStarted = true;
         FThread = std::thread([this] {
             NameThisThread("tw-convert");
-            Execute();
+            FBody();
         });
     });
 }
 
-void TConvertThread::Execute() {
-    FEngine.SetWorkerDone(false);
-    try {
-        FEngine.Run();
-    } catch (...) {
-        // Run records its own failures; nothing may escape a thread.
-    }
-    FEngine.SetWorkerDone(true);
-}
-
-TDoTerminateThread::TDoTerminateThread(TCustomFFmpeg& engine) {
-    engine.SetTerminateDone(false);
-    FThread = std::thread([&engine] {
+TDoTerminateThread::TDoTerminateThread(std::function<void()> body) {
+    FThread = std::thread([body = std::move(body)] {
         NameThisThread("tw-terminate");
-        try {
-            engine.DoTerminate();
-        } catch (...) {
-        }
-        engine.SetTerminateDone(true);
+        body();
     });
 }
 

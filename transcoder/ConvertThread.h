@@ -4,18 +4,20 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 namespace tw {
 
-class TCustomFFmpeg;
-
 /// Created suspended: nothing runs until Resume. Joined by its destructor
 /// (the engine destroys it only after the run has ended).
 class TConvertThread {
   public:
-    TConvertThread(TCustomFFmpeg& engine, int priority) : FEngine(engine), FPriority(priority) {}
+    /// body: the whole work of the thread (the engine's run, telling the
+    /// engine when it is inside it); it must not throw.
+    TConvertThread(std::function<void()> body, int priority)
+        : FBody(std::move(body)), FPriority(priority) {}
     ~TConvertThread();
     TConvertThread(const TConvertThread&) = delete;
     TConvertThread& operator=(const TConvertThread&) = delete;
@@ -27,18 +29,19 @@ class TConvertThread {
     std::thread::id Id() const { return FThread.get_id(); }
 
   private:
-    void Execute();
-    TCustomFFmpeg& FEngine;
+    std::function<void()> FBody;
     const int FPriority;
     std::once_flag FStartOnce;
     std::atomic<bool> FStarted = false;
     std::thread FThread;
 };
 
-/// Runs DoTerminate of the engine on a thread of its own.
+/// Runs the terminate notification of an engine on a thread of its own.
 class TDoTerminateThread {
   public:
-    explicit TDoTerminateThread(TCustomFFmpeg& engine);
+    /// body: the notification and the engine's note that it was given; it
+    /// must not throw.
+    explicit TDoTerminateThread(std::function<void()> body);
     ~TDoTerminateThread();
     TDoTerminateThread(const TDoTerminateThread&) = delete;
     TDoTerminateThread& operator=(const TDoTerminateThread&) = delete;

@@ -1,5 +1,6 @@
 // transcoder/CustomFFmpeg.cpp — the engine's life: construction and option
-// reset, start, run, stop and terminate.
+// reset, start, run (the run's configuration and events), stop and
+// terminate, and the preview and hook methods.
 #include "transcoder/CustomFFmpeg.h"
 
 #include <chrono>
@@ -10,14 +11,63 @@
 #include "diag/MainThread.h"
 #include "transcoder/ConvertThread.h"
 #include "transcoder/PictureState.h"
+#include "transcoder/RunEvents.h"
 #include "transcoder/Transcoder.h"
 
 namespace tw {
+
+namespace {
+
+// The run's events, answered by the engine's callback slots (each called
+// with the engine) and run fields.
+class TEngineEvents final : public TRunEvents {
+  public:
+    explicit TEngineEvents(TCustomFFmpeg& engine) : E(engine) {}
+
+    TLogSender LogSender() const override { return &E; }
+    bool StopRequested() const override { return E.StopRequested; }
+    bool HasProgress() const override { return static_cast<bool>(E.ProgressCallback); }
+    bool HasAudioHook() const override { return static_cast<bool>(E.AudioHookCallback); }
+    bool HasVideoInputHook() const override { return static_cast<bool>(E.VideoInputHookCallback); }
+    bool HasVideoOutputHook() const override {
+        return static_cast<bool>(E.VideoOutputHookCallback);
+    }
+    bool HasPreview() const override { return static_cast<bool>(E.PreviewCallback); }
+    int PreviewFlags() const override { return E.PreviewFlags(); }
+    void Progress(const TProgress& progress) override { E.ProgressCallback(&E, progress); }
+    void AudioHook(uint8_t* buffer, int sampleFormat, int channels, int sampleRate, int size,
+                   int64_t pts) override {
+        E.AudioHookCallback(&E, buffer, sampleFormat, channels, sampleRate, size, pts);
+    }
+    void VideoHook(bool input, TBitmap* bitmap, bool& stopHook, bool& update, int64_t pts,
+                   int frameNumber) override {
+        auto& slot = input ? E.VideoInputHookCallback : E.VideoOutputHookCallback;
+        slot(&E, bitmap, stopHook, update, pts, frameNumber);
+    }
+    void DropVideoHook(bool input) override {
+        (input ? E.VideoInputHookCallback : E.VideoOutputHookCallback) = nullptr;
+    }
+    void Preview(TBitmap* bitmap, int64_t pts, int frameNumber) override {
+        E.PreviewCallback(&E, bitmap, pts, frameNumber);
+    }
+    void Warning(const std::string& text) override { E.Warnings.push_back(text); }
+    void MediaPacketWritten() override { ++E.MediaPacketsWritten; }
+    AVFormatContext* InputReader(int file) override { return E.InputReader(file); }
+    void CloseInputReader(int file) override { E.CloseInputReader(file); }
+
+  private:
+    TCustomFFmpeg& E;
+};
+
+}  // namespace
 
 // --- construction and reset
 
 TCustomFFmpeg::TCustomFFmpeg(int maxFiles)
     : TFileSet(maxFiles), FPicture(std::make_unique<TPictureState>()) {
+    OnBeforeFindStreamInfo = [this](AVFormatContext* context) {
+        if (BeforeFindStreamInfoCallback) BeforeFindStreamInfoCallback(this, context);
+    };
     ResetOptions();
 }
 
@@ -32,10 +82,6 @@ void TCustomFFmpeg::ResetOptions() {
     JoinMode = false;
     ErrorRaised = false;
     TotalDuration = -1;
-}
-
-void TCustomFFmpeg::BeforeFindStreamInfo(AVFormatContext* context) {
-    if (BeforeFindStreamInfoCallback) BeforeFindStreamInfoCallback(this, context);
 }
 
 // --- run, stop and terminate
@@ -109,7 +155,17 @@ TConvertThread* TCustomFFmpeg::Start(bool inThread, int priority) {
         Run();
         return nullptr;
     }
-    FWorker = std::make_unique<TConvertThread>(*this, priority);
+    FWorker = std::make_unique<TConvertThread>(
+        [this] {
+            SetWorkerDone(false);
+            try {
+                Run();
+            } catch (...) {
+                // Run records its own failures; nothing may escape a thread.
+            }
+            SetWorkerDone(true);
+        },
+        priority);
     // The worker counts as inside Run from its creation: a Stop before it is
     // resumed must wait for it.
     SetWorkerDone(false);
@@ -119,7 +175,11 @@ TConvertThread* TCustomFFmpeg::Start(bool inThread, int priority) {
 void TCustomFFmpeg::Run() {
     Finished = false;
     try {
-        TTranscoder(*this).Transcode();
+        Warnings.clear();
+        const TRunConfig config = FreezeRunConfig();
+        TEngineEvents events(*this);
+        TTranscoder transcoder({config, Counters, events}, *this, PictureState(), FrameHookList);
+        Finished = transcoder.Transcode();
     } catch (const std::exception& e) {
         RecordFailure(e);
     } catch (...) {
@@ -170,7 +230,14 @@ void TCustomFFmpeg::Terminate(bool wait) {
         return;
     }
     if (Terminated || FTerminator) return;
-    FTerminator = std::make_unique<TDoTerminateThread>(*this);
+    SetTerminateDone(false);
+    FTerminator = std::make_unique<TDoTerminateThread>([this] {
+        try {
+            DoTerminate();
+        } catch (...) {
+        }
+        SetTerminateDone(true);
+    });
     if (wait) {
         std::unique_lock<std::mutex> lock(FEventLock);
         FEventChanged.wait(lock, [this] { return FTerminateDone; });
@@ -186,6 +253,43 @@ void TCustomFFmpeg::DoTerminate() {
 
 bool TCustomFFmpeg::CheckStopRequest(void* engine) {
     return static_cast<TCustomFFmpeg*>(engine)->StopRequested.load();
+}
+
+TRunConfig TCustomFFmpeg::FreezeRunConfig() const {
+    TRunConfig config =
+        TRunConfig::FromOptions(*this, OptionContexts ? OptionContexts->Scaler() : nullptr);
+    config.JoinMode = JoinMode;
+    config.FitPictures = FitPictures;
+    config.FillMissingAudio = FillMissingAudio;
+    config.BindInOrder = BindInOrder;
+    config.SourceChapterTitles = SourceChapterTitles;
+    config.TotalDuration = TotalDuration;
+    config.ProgressIntervalUs = ProgressIntervalUs;
+    config.PreviewIntervalUs = PreviewIntervalUs;
+    return config;
+}
+
+// --- preview and hooks
+
+int TCustomFFmpeg::PreviewFlags() const { return FPicture->PreviewFlags(); }
+
+void TCustomFFmpeg::SetPreviewFlags(int flags, bool byEncoder) {
+    FPicture->SetPreviewFlags(flags, byEncoder);
+}
+
+void TCustomFFmpeg::SetHookBitsPixel(int bits) {
+    try {
+        FPicture->SetBitsPixel(bits);
+    } catch (const std::invalid_argument& e) {
+        throw FFmpegException(e.what());
+    }
+}
+
+TPictureState& TCustomFFmpeg::PictureState() { return *FPicture; }
+
+void TCustomFFmpeg::ReleasePictureState() {
+    FPicture->Release();
+    ReleaseFrameHooks(FrameHookList);
 }
 
 }  // namespace tw

@@ -1,6 +1,12 @@
 // transcoder/CustomFFmpeg.h — the transcoder engine: one object holds the
 // complete state of one transcode job and is configured option by option.
 //
+// The engine derives from the file set alone (which carries the option
+// values, their operations and the file tables) and holds the run counters,
+// the picture state and the run control. A run gets a frozen copy of the
+// options, the file tables and the engine's events (transcoder/RunEvents.h),
+// never the engine itself.
+//
 // Configuration (everything declared here) runs on the thread that calls the
 // encoder, while the engine is idle. Every failure is an FFmpegException
 // carrying the user-facing text, unless a method says otherwise.
@@ -26,15 +32,16 @@ extern "C" {
 #include "transcoder/EngineOptions.h"
 #include "transcoder/FFmpegException.h"
 #include "transcoder/FileSet.h"
+#include "transcoder/PictureState.h"
 #include "transcoder/ProgressReport.h"
+#include "transcoder/RunConfig.h"
 #include "transcoder/RunCounters.h"
 
 namespace tw {
 
 struct TInputStream;
-struct TPictureState;
 
-class TCustomFFmpeg : public TFileSet, public TRunCounters {
+class TCustomFFmpeg : public TFileSet {
   public:
     /// Allocates every per-file table with maxFiles entries and resets the
     /// options. Throws std::logic_error "Assertion failure" (a programming
@@ -60,6 +67,10 @@ class TCustomFFmpeg : public TFileSet, public TRunCounters {
     std::atomic<int64_t> MediaPacketsWritten = 0;
     int64_t ProgressIntervalUs = 500000;
     int64_t PreviewIntervalUs = 100000;
+    /// What the last run wrote and changed (bytes, duplicated and dropped
+    /// pictures); reset when a run begins. Written by the running thread,
+    /// read once the run has ended.
+    TRunCounters Counters;
 
     /// Sets every option field to its default, creates a fresh option store
     /// and clears the run flags (TotalDuration -1). Opened files and the
@@ -117,10 +128,10 @@ class TCustomFFmpeg : public TFileSet, public TRunCounters {
     std::function<void(TCustomFFmpeg* engine, TBitmap* bitmap, int64_t pts, int frameNumber)>
         PreviewCallback;
 
-    // --- preview and hooks (VideoHooks.cpp)
+    // --- preview and hooks
     /// Preview flags: the preview window, preview bitmaps to PreviewCallback.
-    static constexpr int pfWindow = 1;
-    static constexpr int pfBitmap = 2;
+    static constexpr int pfWindow = TPictureState::pfWindow;
+    static constexpr int pfBitmap = TPictureState::pfBitmap;
     int PreviewFlags() const;
     /// Any thread, also while a run goes on. Switching the window off closes
     /// it. byEncoder: the next preview converts the picture afresh.
@@ -135,16 +146,9 @@ class TCustomFFmpeg : public TFileSet, public TRunCounters {
     /// the frame hooks.
     void ReleasePictureState();
 
-    // --- run counters (TRunCounters, read by the progress report)
-    /// Bytes of the output bit buffer (grows with the largest picture).
-    int BitBufferSize = 262144;
-
-  protected:
-    void BeforeFindStreamInfo(AVFormatContext* context) override;
-
   private:
-    friend class TConvertThread;
-    friend class TDoTerminateThread;
+    /// The option values and run settings the next run reads, copied.
+    TRunConfig FreezeRunConfig() const;
     std::unique_ptr<TConvertThread> FWorker;
     std::unique_ptr<TDoTerminateThread> FTerminator;
     std::unique_ptr<TPictureState> FPicture;

@@ -3,63 +3,17 @@
 #include "transcoder/EngineOptions.h"
 
 #include <ctime>
+#include <stdexcept>
 
 #include "binding/Entries.h"
 #include "diag/FFLog.h"
 #include "transcoder/Parsers.h"
+#include "transcoder/Presets.h"
 #include "transcoder/Targets.h"
 
 namespace tw {
 
 namespace {
-
-/// What presets and targets need of the engine, answered from its option state.
-/// (The engine's fields share names with these questions, so it cannot
-/// answer them as its own methods.)
-class TEngineHost final : public TTargetHost {
-  public:
-    explicit TEngineHost(TEngineOptions& e) : E(e) {}
-
-    bool SetDefaultOption(const std::string& name, const std::string& value) override {
-        return E.SetDefaultOption(name, value);
-    }
-    std::string LastOptionFailure() const override { return E.LastOptionFailure(); }
-    bool RaiseOnUnknownOption() const override { return E.RaiseOnUnknownOption; }
-    void SetVideoCodec(const std::string& name) override { E.SetVideoCodec(name); }
-    void SetAudioCodec(const std::string& name) override { E.SetAudioCodec(name); }
-    void SetSubtitleCodec(const std::string& name) override { E.SetSubtitleCodec(name); }
-    std::string CodecName(char kind) const override {
-        switch (kind) {
-            case 'a':
-                return E.AudioCodecName;
-            case 'v':
-                return E.VideoCodecName;
-            case 's':
-                return E.SubtitleCodecName;
-            default:
-                return {};
-        }
-    }
-
-    AVRational FrameRate() const override { return E.FrameRate; }
-    std::vector<AVRational> InputVideoFrameRates() const override {
-        return E.InputVideoFrameRates();
-    }
-    int Verbose() const override { return E.Verbose; }
-    float FrameAspectRatio() const override { return E.FrameAspectRatio; }
-    int AudioChannels() const override { return E.AudioChannels; }
-    void SetForcedFormatName(const std::string& name) override { E.SetForcedFormatName(name); }
-    void SetFrameSize(const std::string& size) override { E.SetFrameSize(size); }
-    void SetFrameRate(const std::string& rate) override { E.SetFrameRate(rate); }
-    void SetAspectRatio(const std::string& aspect) override { E.SetAspectRatio(aspect); }
-    void SetPixelFormat(const std::string& name) override { E.SetPixelFormat(name); }
-    void SetAudioSampleRate(int rate) override { E.SetAudioSampleRate(rate); }
-    void SetAudioChannels(int channels) override { E.SetAudioChannels(channels); }
-    void SetMuxPreload(float seconds) override { E.SetMuxPreload(seconds); }
-
-  private:
-    TEngineOptions& E;
-};
 
 void SetCodecChoice(const std::string& name, std::string& codecName, bool& streamCopy) {
     if (name.empty()) return;
@@ -323,8 +277,7 @@ void TEngineOptions::SetVideoFilters(const std::string& text) {
 
 void TEngineOptions::ApplyTarget(const std::string& target, const std::string& norm,
                                  const std::string& fallback) {
-    TEngineHost host(*this);
-    ApplyTargetOn(host, target, norm, fallback);
+    ApplyTargetOn(*this, InputVideoFrameRates(), target, norm, fallback);
 }
 
 void TEngineOptions::SetTarget(const std::string& value) {
@@ -333,12 +286,29 @@ void TEngineOptions::SetTarget(const std::string& value) {
 }
 
 void TEngineOptions::SetRecordingTime(int64_t us) {
-    if (us != AV_NOPTS_VALUE) RecordingTime = us;
+    if (us == AV_NOPTS_VALUE) return;
+    RecordingTime = us;
+    Files().RecordingTimeSet(us);
 }
 
 void TEngineOptions::ApplyPreset(const std::string& kindOption, const std::string& name) {
-    TEngineHost host(*this);
-    ApplyPresetOn(host, kindOption, name);
+    ApplyPresetOn(*this, kindOption, name);
+}
+
+// --- options that reach the files
+
+TOptionFiles& TEngineOptions::Files() const {
+    if (!FFiles) throw std::logic_error("Assertion failure");
+    return *FFiles;
+}
+
+void TEngineOptions::SetInputTsScale(const std::string& text) { Files().SetInputTsScale(text); }
+void TEngineOptions::NewVideoStream() { Files().NewStream(AVMEDIA_TYPE_VIDEO); }
+void TEngineOptions::NewAudioStream() { Files().NewStream(AVMEDIA_TYPE_AUDIO); }
+void TEngineOptions::NewSubtitleStream() { Files().NewStream(AVMEDIA_TYPE_SUBTITLE); }
+
+std::vector<AVRational> TEngineOptions::InputVideoFrameRates() const {
+    return FFiles ? FFiles->InputVideoFrameRates() : std::vector<AVRational>{};
 }
 
 }  // namespace tw

@@ -10,7 +10,8 @@
 // Every failure is an FFmpegException carrying the user-facing text, unless
 // a method says otherwise. The few options that reach beyond the option
 // values (a stream of the last output file, the scale of the next input,
-// the expected duration) are answered by the engine.
+// the expected duration, the inputs' frame rates) go to the files attached
+// with AttachFiles.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@ extern "C" {
 #include "diag/FrameHook.h"
 #include "transcoder/FFmpegException.h"
 #include "transcoder/OptionContexts.h"
+#include "transcoder/OptionFiles.h"
 #include "transcoder/OptionState.h"
 
 namespace tw {
@@ -36,6 +38,11 @@ class TEngineOptions : public TOptionState {
     virtual ~TEngineOptions() = default;
     TEngineOptions(const TEngineOptions&) = delete;
     TEngineOptions& operator=(const TEngineOptions&) = delete;
+
+    /// The files the options that reach beyond the option values act on;
+    /// not owned, outlives this object. Before it is attached those options
+    /// throw std::logic_error "Assertion failure" (the frame rates: none).
+    void AttachFiles(TOptionFiles& files) { FFiles = &files; }
 
     /// Last failure text of the file openers and of FindCodec.
     std::string LastError;
@@ -155,9 +162,10 @@ class TEngineOptions : public TOptionState {
     void AddMetadataMap(const std::string& text);
     /// "map_chapters": appends to ChapterMaps.
     void AddChapterMap(const std::string& text);
-    /// "itsscale": scale of one stream of the next input file (the engine
-    /// knows which input that is).
-    virtual void SetInputTsScale(const std::string& text) = 0;
+    /// "itsscale": scale of one stream of the next input file (the files
+    /// know which input that is). Throws "stream index over MAX_STREAMS(20)",
+    /// or "Too many input files" when every input slot is taken.
+    void SetInputTsScale(const std::string& text);
     /// "streamid" "index:id": empty changes nothing.
     void SetStreamId(const std::string& option, const std::string& text);
     /// "pass": 1 or 2, else "pass number can be only 1 or 2".
@@ -176,8 +184,9 @@ class TEngineOptions : public TOptionState {
     /// A duration or date in microseconds; throws
     /// "Invalid duration|date specification for <name>: <value>".
     static int64_t ParseTime(const std::string& name, const std::string& value, bool isDuration);
-    /// "t": ignores AV_NOPTS_VALUE, else sets RecordingTime and TotalDuration.
-    virtual void SetRecordingTime(int64_t us);
+    /// "t" (µs): ignores AV_NOPTS_VALUE, else sets RecordingTime and the
+    /// files' expected duration (TotalDuration).
+    void SetRecordingTime(int64_t us);
     /// "vf", "vfilters": ignored when empty.
     void SetVideoFilters(const std::string& text);
     /// Applies target "vcd", "svcd", "dvd", "dv" or "dv50" for norm "pal",
@@ -192,16 +201,16 @@ class TEngineOptions : public TOptionState {
     /// "newvideo", "newaudio", "newsubtitle": add a stream of that type to
     /// the last output file. Throws "At least one output file must be specified"
     /// when no output file is open yet.
-    virtual void NewVideoStream() = 0;
-    virtual void NewAudioStream() = 0;
-    virtual void NewSubtitleStream() = 0;
+    void NewVideoStream();
+    void NewAudioStream();
+    void NewSubtitleStream();
 
     /// Frame-hook modules added by "vhook", released when the run ends.
     TFrameHookList FrameHookList;
 
     /// The frame rates of the video streams of the opened inputs, in order
     /// (0/0 where a stream has none): what a target's automatic norm is read from.
-    virtual std::vector<AVRational> InputVideoFrameRates() const = 0;
+    std::vector<AVRational> InputVideoFrameRates() const;
 
   protected:
     /// Every option field back to its default and a fresh option store.
@@ -216,7 +225,10 @@ class TEngineOptions : public TOptionState {
     void ApplyRecordedOptions(void* target, void* optionContext, int requiredFlags,
                               void* privateContext);
 
+    TOptionFiles& Files() const;
+
     std::string FOptionFailure;
+    TOptionFiles* FFiles = nullptr;
 };
 
 }  // namespace tw

@@ -22,7 +22,9 @@ int TFileSet::CheckedCapacity(int maxFiles) {
     return maxFiles;
 }
 
-TFileSet::TFileSet(int maxFiles) : TFileTables(CheckedCapacity(maxFiles)), MaxFiles(maxFiles) {}
+TFileSet::TFileSet(int maxFiles) : TFileTables(CheckedCapacity(maxFiles)), MaxFiles(maxFiles) {
+    AttachFiles(FOptionSide);
+}
 
 bool TFileSet::CheckIOTimeout(void* fileSet) {
     auto* self = static_cast<TFileSet*>(fileSet);
@@ -145,12 +147,6 @@ void TFileSet::SetInputTsScale(const std::string& text) {
     scales[index] = scale;
 }
 
-void TFileSet::SetRecordingTime(int64_t us) {
-    if (us == AV_NOPTS_VALUE) return;
-    TEngineOptions::SetRecordingTime(us);
-    TotalDuration = us;
-}
-
 // --- streams added to the last output file ("newvideo", "newaudio", "newsubtitle")
 
 void TFileSet::NewStream(AVMediaType type) {
@@ -169,9 +165,5 @@ void TFileSet::NewStream(AVMediaType type) {
             break;
     }
 }
-
-void TFileSet::NewVideoStream() { NewStream(AVMEDIA_TYPE_VIDEO); }
-void TFileSet::NewAudioStream() { NewStream(AVMEDIA_TYPE_AUDIO); }
-void TFileSet::NewSubtitleStream() { NewStream(AVMEDIA_TYPE_SUBTITLE); }
 
 }  // namespace tw

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,10 @@ class TFileSet : public TEngineOptions, public TFileTables {
     void NewVideoStream(AVFormatContext* oc, int slot);
     void NewAudioStream(AVFormatContext* oc, int slot);
     void NewSubtitleStream(AVFormatContext* oc, int slot);
+    /// The options "newvideo", "newaudio", "newsubtitle" (see NewStream).
+    using TEngineOptions::NewAudioStream;
+    using TEngineOptions::NewSubtitleStream;
+    using TEngineOptions::NewVideoStream;
 
     // --- the set as a whole (FileSet.cpp)
     /// Joined output: one slot per input, all naming the one context, and
@@ -164,29 +169,43 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// then needs ReencodeLibraryKinds (binding/FFLoad.h) too.
     bool EncodesAnyStream() const;
 
-    // --- options that reach the files
+    /// Called by OpenInputFile (and InputReader) after a successful open,
+    /// before the streams are analysed, so that the owner can adjust the
+    /// context; on the thread that opens. Empty: nothing.
+    std::function<void(AVFormatContext* context)> OnBeforeFindStreamInfo;
+
+    // --- options that reach the files (see TOptionFiles)
     /// "itsscale" "index:scale" for the input opened next. Throws
     /// "stream index over MAX_STREAMS(20)", or "Too many input files" when
     /// every input slot is taken.
-    void SetInputTsScale(const std::string& text) override;
-    /// Microseconds; AV_NOPTS_VALUE is ignored, else RecordingTime and
-    /// TotalDuration both take the value.
-    void SetRecordingTime(int64_t us) override;
+    void SetInputTsScale(const std::string& text);
     /// A stream of the type on the last output file; throws "At least one
     /// output file must be specified" before the first output is open.
-    void NewVideoStream() override;
-    void NewAudioStream() override;
-    void NewSubtitleStream() override;
+    void NewStream(AVMediaType type);
     /// The video streams of the opened inputs, files and streams in order:
     /// average frame rate, else real frame rate, else {0, 0}.
-    std::vector<AVRational> InputVideoFrameRates() const override;
-
-  protected:
-    /// Called by OpenInputFile after a successful open, before the streams
-    /// are analysed, so that the owner can adjust the context.
-    virtual void BeforeFindStreamInfo(AVFormatContext* context) = 0;
+    std::vector<AVRational> InputVideoFrameRates() const;
 
   private:
+    /// The file side of the options, attached to the option operations.
+    class TOptionSide final : public TOptionFiles {
+      public:
+        explicit TOptionSide(TFileSet& files) : F(files) {}
+        void SetInputTsScale(const std::string& text) override { F.SetInputTsScale(text); }
+        void NewStream(AVMediaType type) override { F.NewStream(type); }
+        void RecordingTimeSet(int64_t us) override { F.TotalDuration = us; }
+        std::vector<AVRational> InputVideoFrameRates() const override {
+            return F.InputVideoFrameRates();
+        }
+
+      private:
+        TFileSet& F;
+    };
+    TOptionSide FOptionSide{*this};
+
+    void BeforeFindStreamInfo(AVFormatContext* context) {
+        if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(context);
+    }
     static int CheckedCapacity(int maxFiles);
     /// The body of OpenInputFile and OpenOutputFile: TOpenRefused for a
     /// refusal, other exceptions raised through.
@@ -202,7 +221,6 @@ class TFileSet : public TEngineOptions, public TFileTables {
     /// KeepCover: the cover stream, complete, and its record; nothing when
     /// the first input has no cover.
     void NewCoverStream(AVFormatContext* oc, int slot);
-    void NewStream(AVMediaType type);
 };
 
 }  // namespace tw

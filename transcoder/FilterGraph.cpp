@@ -106,10 +106,10 @@ int TVideoFilter::Build(TInputStream* ist, TOutputStream* ost, const AVFrame* pi
     std::snprintf(args, sizeof args, "flags=0x%X", swsFlags);
     graph->scale_sws_opts = lib().av_strdup(args);
 
-    std::string chain = FOptions.VideoFilters;
+    std::string chain = FConfig.VideoFilters;
     AVFilterContext* last = ist->FilterInput;
-    if (FFitPictures) {
-        chain = FitChain(DisplayTurns(ist->Stream), sar, FOptions.VideoFilters, enc->width,
+    if (FConfig.FitPictures) {
+        chain = FitChain(DisplayTurns(ist->Stream), sar, FConfig.VideoFilters, enc->width,
                          enc->height, swsFlags);
     } else if (encoderSized) {
         // The user's chain first, then whatever it gives to the encoder's size.
@@ -154,17 +154,8 @@ int TVideoFilter::Build(TInputStream* ist, TOutputStream* ost, const AVFrame* pi
     return 0;
 }
 
-// Scaler flags as the "sws_flags" option left them.
-int TVideoFilter::SwsFlags() {
-    int64_t flags = 0;
-    if (FOptions.OptionContexts && FOptions.OptionContexts->Scaler() &&
-        lib().av_opt_get_int(FOptions.OptionContexts->Scaler(), "sws_flags", 0, &flags) >= 0)
-        FSwsFlags = static_cast<int>(flags);
-    return FSwsFlags;
-}
-
 void TVideoFilter::Refit(TInputStream* ist, const AVFrame* picture) {
-    if (!FFitPictures || !ist->FilterGraph || !ist->FilterRecord) return;
+    if (!FConfig.FitPictures || !ist->FilterGraph || !ist->FilterRecord) return;
     if (picture->width == ist->FilterWidth && picture->height == ist->FilterHeight &&
         picture->format == ist->FilterPixFmt)
         return;

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "diag/FFLog.h"
-#include "transcoder/EngineOptions.h"
 #include "transcoder/PacketWriter.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
@@ -15,13 +15,8 @@ namespace tw {
 /// Engine thread only.
 class TVideoFilter {
   public:
-    TVideoFilter(const TEngineOptions& options, const bool& fitPictures,
-                 const TEncoderRecords& encoderRecord, TLogSender sender)
-        : FOptions(options),
-          FFitPictures(fitPictures),
-          FEncoderRecord(encoderRecord),
-          FSender(sender),
-          FSwsFlags(options.SwsFlags) {}
+    TVideoFilter(const TRunContext& run, const TEncoderRecords& encoderRecord)
+        : FConfig(run.Config), FEncoderRecord(encoderRecord), FSender(run.Events.LogSender()) {}
 
     /// The graph from ist's decoder to the encoder ost feeds. The source
     /// takes the decoder's size and format, or those of `picture` when
@@ -33,16 +28,13 @@ class TVideoFilter {
     /// stream's graph was built for gets a new graph (the change is logged
     /// at llQuiet). Throws "Error opening filters!".
     void Refit(TInputStream* ist, const AVFrame* picture);
-    /// Scaler flags as the "sws_flags" option left them in the scaler's
-    /// option context ("sws_flags" of the option state until it has one).
-    int SwsFlags();
+    /// Scaler flags as the "sws_flags" option left them when the run began.
+    int SwsFlags() const { return FConfig.SwsFlags; }
 
   private:
-    const TEngineOptions& FOptions;
-    const bool& FFitPictures;
+    const TRunConfig& FConfig;
     const TEncoderRecords& FEncoderRecord;
     TLogSender FSender;
-    int FSwsFlags;
 };
 
 }  // namespace tw

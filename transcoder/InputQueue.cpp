@@ -99,11 +99,11 @@ int TInputQueue::ReadShown(int file, AVPacket* pkt) {
         if (FDemuxEnd[file] < 0) return FDemuxEnd[file];
         AVFormatContext* reader = nullptr;
         try {
-            reader = FEngine.InputReader(file);
+            reader = FEvents.InputReader(file);
         } catch (const FFmpegException&) {
             // A stop that cancels the opening ends the reading as it would
             // cancel a read; anything else is the input's failure.
-            if (!FEngine.StopRequested) throw;
+            if (!FEvents.StopRequested()) throw;
             return AVERROR_EXIT;
         }
         const int ret = lib().av_read_frame(reader, pkt);
@@ -189,7 +189,7 @@ int TInputQueue::ReadContinuous(int file, AVPacket* pkt) {
     if (TakeFirst(FPlaced[file], pkt)) return 0;
     const int ret = ReadShown(file, pkt);
     // "copyts" keeps the source's times as they are, jumps included.
-    if (ret < 0 || FEngine.CopyTs) return ret;
+    if (ret < 0 || FConfig.CopyTs) return ret;
     const TInputFile& f = FTables.Files[file];
     if (pkt->stream_index < 0 || pkt->stream_index >= f.StreamCount) return 0;
     const TInputStream& ist = *FTables.Inputs[f.FirstStream + pkt->stream_index];
@@ -256,13 +256,13 @@ void TInputQueue::ContinueAfterJump(int file, PacketPtr first) {
     Warn(file, jump, at);
 }
 void TInputQueue::Warn(int file, int64_t jump, int64_t at) {
-    const std::string name = FromLibraryFileName(FEngine.InputFiles[file]->url);
+    const std::string name = FromLibraryFileName(FTables.EngineFiles.InputFiles[file]->url);
     char text[160];
     std::snprintf(text, sizeof text,
                   ": the timestamps jump %s by %.2f s at %.2f s; the rest follows on without a gap",
                   jump < 0 ? "back" : "forward", std::fabs(jump / 1e6), at / 1e6);
-    FFLogger()->Log(&FEngine, llWarning, name + text);
-    FEngine.Warnings.push_back(name + text);
+    FFLogger()->Log(FEvents.LogSender(), llWarning, name + text);
+    FEvents.Warning(name + text);
 }
 void TInputQueue::ReadAhead(int file) {
     SizeTables();
@@ -277,7 +277,7 @@ void TInputQueue::ReadAhead(int file) {
         return true;
     };
     auto& queue = FReadAhead[file];
-    while (!enough() && queue.size() < ReadAheadLimit && !FEngine.StopRequested) {
+    while (!enough() && queue.size() < ReadAheadLimit && !FEvents.StopRequested()) {
         PacketPtr p(lib().av_packet_alloc());
         if (!p) throw FFmpegException("av_mallocz fail");
         const int ret = ReadFromDemuxer(file, p.get());
@@ -299,7 +299,7 @@ int64_t TInputQueue::NextInputShift(int next, double endTime) {
     ReadAhead(next);
     const AVRational us{1, 1000000};
     const TInputFile& f = FTables.Files[next];
-    const int64_t offset = FEngine.InputTsOffsets[next];
+    const int64_t offset = FTables.TsOffsets[next];
     for (int s = 0; s < f.StreamCount; ++s) {
         const TInputStream& ist = *FTables.Inputs[f.FirstStream + s];
         if (!Copied(ist)) continue;

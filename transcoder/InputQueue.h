@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "binding/LibPtr.h"
-#include "transcoder/CustomFFmpeg.h"
 #include "transcoder/PacketWriter.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 #include "transcoder/TimestampJumps.h"
 
@@ -23,8 +23,12 @@ namespace tw {
 /// base before the input's offset, unless said otherwise.
 class TInputQueue {
   public:
-    TInputQueue(TCustomFFmpeg& engine, TTranscodeTables& tables, const TStreamWriter& writer)
-        : FEngine(engine), FTables(tables), FWriter(writer) {}
+    TInputQueue(const TRunContext& run, TTranscodeTables& tables, const TStreamWriter& writer)
+        : FConfig(run.Config),
+          FCounters(run.Counters),
+          FEvents(run.Events),
+          FTables(tables),
+          FWriter(writer) {}
 
     /// The next packet of an input into pkt: first what was read ahead, then
     /// the demuxer. The demuxer's result code (0, AVERROR(EAGAIN), end of
@@ -69,7 +73,9 @@ class TInputQueue {
     void Warn(int file, int64_t jump, int64_t at);
     void SizeTables();
 
-    TCustomFFmpeg& FEngine;
+    const TRunConfig& FConfig;
+    TRunCounters& FCounters;
+    TRunEvents& FEvents;
     TTranscodeTables& FTables;
     const TStreamWriter& FWriter;
     // Per input file: the packets read ahead, the read result that ended the

@@ -23,11 +23,11 @@ int64_t StartOf(const AVFormatContext* ic) {
 
 void TJoinChapters::Plan() {
     FEntries.clear();
-    const int inputs = FEngine.InputFileCount;
+    const int inputs = FTables.EngineFiles.InputFileCount;
     for (int k = 0; k < inputs; ++k) {
-        const bool whole = k < static_cast<int>(FEngine.SourceChapterTitles.size());
+        const bool whole = k < static_cast<int>(FConfig.SourceChapterTitles.size());
         if (whole) FEntries.push_back({k, -1});
-        const AVFormatContext* ic = FEngine.InputFiles[k].get();
+        const AVFormatContext* ic = FTables.EngineFiles.InputFiles[k].get();
         for (unsigned c = 0; c < ic->nb_chapters; ++c) {
             // Readers keep one chapter per start time (MP4's list is flat,
             // FFmpeg's Matroska reader skips a repeated start): a chapter
@@ -80,12 +80,12 @@ void TJoinChapters::Append(int count) {
 
 void TJoinChapters::Fill(AVChapter* out, int id, const TEntry& e,
                          const std::vector<int64_t>& origins, int64_t end) const {
-    const AVFormatContext* ic = FEngine.InputFiles[e.Input].get();
+    const AVFormatContext* ic = FTables.EngineFiles.InputFiles[e.Input].get();
     // Where the input's own time 0 lies in the output, and where the next
     // input begins (the input's chapters end there at the latest).
-    const int64_t offset = origins[e.Input] - StartOf(ic) - FEngine.StartTime;
+    const int64_t offset = origins[e.Input] - StartOf(ic) - FConfig.StartTime;
     const int64_t next = e.Input + 1 < static_cast<int>(origins.size())
-                             ? origins[e.Input + 1] - FEngine.StartTime
+                             ? origins[e.Input + 1] - FConfig.StartTime
                              : end;
     out->id = id;
     out->time_base = kMicroseconds;
@@ -93,12 +93,12 @@ void TJoinChapters::Fill(AVChapter* out, int id, const TEntry& e,
     if (e.Chapter < 0) {
         start = offset + StartOf(ic);
         stop = next;
-        lib().av_dict_set(&out->metadata, "title", FEngine.SourceChapterTitles[e.Input].c_str(), 0);
+        lib().av_dict_set(&out->metadata, "title", FConfig.SourceChapterTitles[e.Input].c_str(), 0);
     } else {
         const AVChapter* in = ic->chapters[e.Chapter];
         start = lib().av_rescale_q(in->start, in->time_base, kMicroseconds) + offset;
         stop = std::min(lib().av_rescale_q(in->end, in->time_base, kMicroseconds) + offset, next);
-        if (FEngine.MetadataChaptersAutocopy && !out->metadata)
+        if (FConfig.MetadataChaptersAutocopy && !out->metadata)
             lib().av_dict_copy(&out->metadata, in->metadata, 0);
     }
     out->start = std::max<int64_t>(0, start);

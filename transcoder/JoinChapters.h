@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "transcoder/CustomFFmpeg.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
@@ -22,8 +22,8 @@ namespace tw {
 /// with it). Output chapter times are microseconds.
 class TJoinChapters {
   public:
-    TJoinChapters(TCustomFFmpeg& engine, TTranscodeTables& tables)
-        : FEngine(engine), FTables(tables) {}
+    TJoinChapters(const TRunContext& run, TTranscodeTables& tables)
+        : FConfig(run.Config), FCounters(run.Counters), FEvents(run.Events), FTables(tables) {}
 
     /// Before the header, in join mode without chapter maps: which chapters
     /// the output will have. Nothing reaches the output yet.
@@ -48,7 +48,9 @@ class TJoinChapters {
               int64_t end) const;
     void Append(int count);
 
-    TCustomFFmpeg& FEngine;
+    const TRunConfig& FConfig;
+    TRunCounters& FCounters;
+    TRunEvents& FEvents;
     TTranscodeTables& FTables;
     std::vector<TEntry> FEntries;
     std::vector<int64_t> FOrigins;  // per input, AV_NOPTS_VALUE until it starts

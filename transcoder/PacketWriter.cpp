@@ -24,7 +24,7 @@ void TStreamWriter::WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecCont
                                      std::to_string(pkt->stream_index) + ", codec " +
                                      (avctx && avctx->codec ? avctx->codec->name : "copy") + ": " +
                                      ErrorMessage(code);
-            if (FOptions.ExitOnError) throw FFmpegException(text);
+            if (FConfig.ExitOnError) throw FFmpegException(text);
             FFLogger()->Log(FSender, llError, text);
         };
         // A filter learns its input when it first sees a packet of the stream.
@@ -85,7 +85,7 @@ void TStreamWriter::WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecCont
                        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC);
     const int ret = lib().av_interleaved_write_frame(s, pkt);
     if (ret < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", ret));
-    if (media) ++FMediaWritten;
+    if (media) FEvents.MediaPacketWritten();
 }
 
 double TStreamWriter::CurrentTime(const TOutputStream& ost) const {

@@ -2,7 +2,6 @@
 // packets to, and which record of a joined output holds the encoder.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -14,7 +13,7 @@ extern "C" {
 }
 
 #include "diag/FFLog.h"
-#include "transcoder/OptionState.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
@@ -42,12 +41,10 @@ class TPacketWriter {
 /// got and its last decode time.
 class TStreamWriter final : public TPacketWriter {
   public:
-    /// Reads "xerror" from the options; logs as `sender`; counts the audio
-    /// and video packets the muxers took in mediaWritten (which outlives
-    /// the writer).
-    TStreamWriter(const TOptionState& options, TLogSender sender,
-                  std::atomic<int64_t>& mediaWritten)
-        : FOptions(options), FSender(sender), FMediaWritten(mediaWritten) {}
+    /// Reads "xerror" from the run's configuration; logs as the run; tells
+    /// the run's events of every audio and video packet a muxer took.
+    explicit TStreamWriter(const TRunContext& run)
+        : FConfig(run.Config), FEvents(run.Events), FSender(run.Events.LogSender()) {}
     void WritePacket(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
                      TBitstreamFilterChain& bsfs) override;
 
@@ -68,9 +65,9 @@ class TStreamWriter final : public TPacketWriter {
     void WriteFiltered(AVFormatContext* s, AVPacket* pkt, AVCodecContext* avctx,
                        TBitstreamFilterChain& bsfs, size_t firstFilter);
 
-    const TOptionState& FOptions;
+    const TRunConfig& FConfig;
+    TRunEvents& FEvents;
     TLogSender FSender;
-    std::atomic<int64_t>& FMediaWritten;
     // In the stream's time base.
     std::map<const AVStream*, int64_t> FStreamEnd;
     std::map<const AVStream*, TLastDts> FStreamLastDts;

@@ -14,7 +14,11 @@
 namespace tw {
 
 struct TPictureState {
-    /// Preview flags (TCustomFFmpeg::pfWindow, pfBitmap). Any thread.
+    /// Preview flags: the preview window, preview bitmaps to the preview
+    /// handler.
+    static constexpr int pfWindow = 1;
+    static constexpr int pfBitmap = 2;
+    /// Preview flags (pfWindow, pfBitmap). Any thread.
     int PreviewFlags() const;
     /// Any thread, also while a run goes on. Switching the window flag off
     /// closes the window (outside the lock). byEncoder: the next preview

@@ -32,14 +32,16 @@ std::string ReadPresetFile(const std::string& name) {
 
 }  // namespace
 
-void ApplyPresetOn(TPresetHost& host, const std::string& kind, const std::string& value) {
+void ApplyPresetOn(TEngineOptions& options, const std::string& kind, const std::string& value) {
     if (kind.empty() || value.empty()) return;
     const char k = kind[0];
     std::string presetName = value;
     const TOptionsPreset* found = nullptr;
     if (k == 'a' || k == 'v' || k == 's') {
         found = FindBuiltInPreset(value);
-        const std::string codec = host.CodecName(k);
+        const std::string& codec = k == 'a'   ? options.AudioCodecName
+                                   : k == 'v' ? options.VideoCodecName
+                                              : options.SubtitleCodecName;
         if (!found && !codec.empty()) {
             found = FindBuiltInPreset(codec + "-" + value);
             if (found) presetName = codec + "-" + value;
@@ -57,13 +59,13 @@ void ApplyPresetOn(TPresetHost& host, const std::string& kind, const std::string
         if (eq == std::string::npos || key.empty() || val.empty())
             throw FFmpegException(presetName + ": Invalid syntax: \"" + line + "\"");
         if (SameTextIgnoringCase(key, "acodec")) {
-            host.SetAudioCodec(val);
+            options.SetAudioCodec(val);
         } else if (SameTextIgnoringCase(key, "vcodec")) {
-            host.SetVideoCodec(val);
+            options.SetVideoCodec(val);
         } else if (SameTextIgnoringCase(key, "scodec")) {
-            host.SetSubtitleCodec(val);
-        } else if (!host.SetDefaultOption(key, val) && host.RaiseOnUnknownOption()) {
-            throw FFmpegException(host.LastOptionFailure() + "\r\n" + presetName +
+            options.SetSubtitleCodec(val);
+        } else if (!options.SetDefaultOption(key, val) && options.RaiseOnUnknownOption) {
+            throw FFmpegException(options.LastOptionFailure() + "\r\n" + presetName +
                                   ": Invalid option or argument: \"" + line + "\", parsed as \"" +
                                   key + "\" = \"" + val + "\"");
         }

@@ -68,7 +68,7 @@ void TProgressReport::Report(bool final, int fileIndex) const {
             quality = q;
             append("frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, quality);
             if (final) append("L");
-            if (FEngine.QpHistogram) {
+            if (FConfig.QpHistogram) {
                 const long qp = std::lrint(quality);
                 if (qp >= 0 && qp < 52) CountQuantizer(static_cast<int>(qp));
                 for (int j = 0; j < 32; ++j)
@@ -99,17 +99,17 @@ void TProgressReport::Report(bool final, int fileIndex) const {
     }
     const bool anyTime = ti1 < kNone;
     if (ti1 < 0.01) ti1 = 0.01;
-    if (!FEngine.ProgressCallback && FEngine.Verbose <= 0 && !final) return;
+    if (!FEvents.HasProgress() && FConfig.Verbose <= 0 && !final) return;
     const float bitRate = static_cast<float>(totalSize * 8 / ti1 / 1000.0);
     append("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", totalSize / 1024.0, ti1, bitRate);
-    if (FEngine.DupFrames || FEngine.DropFrames) {
-        append(" dup=%d drop=%d", FEngine.DupFrames, FEngine.DropFrames);
-        if (FEngine.ReportLogRequested && FEngine.Verbose >= 0 && FEngine.ProgressCallback) {
-            FEngine.ReportLogRequested = false;
-            FFLogger()->Log(&FEngine, llVerbose, buf);
+    if (FCounters.DupFrames || FCounters.DropFrames) {
+        append(" dup=%d drop=%d", FCounters.DupFrames, FCounters.DropFrames);
+        if (FCounters.ReportLogRequested && FConfig.Verbose >= 0 && FEvents.HasProgress()) {
+            FCounters.ReportLogRequested = false;
+            FFLogger()->Log(FEvents.LogSender(), llVerbose, buf);
         }
     }
-    if (FEngine.ProgressCallback) {
+    if (FEvents.HasProgress()) {
         TProgress p;
         p.FileIndex = fileIndex;
         p.FrameNumber = frameNumber;
@@ -118,19 +118,19 @@ void TProgressReport::Report(bool final, int fileIndex) const {
         p.BitRate = bitRate;
         p.TotalSize = totalSize;
         if (anyTime) p.CurrentTime = static_cast<int64_t>(ti1 * 1000000);
-        p.TotalDuration = FEngine.TotalDuration;
-        FEngine.ProgressCallback(&FEngine, p);
-    } else if (FEngine.Verbose >= 0) {
-        FFLogger()->Log(&FEngine, llVerbose, buf);
+        p.TotalDuration = FConfig.TotalDuration;
+        FEvents.Progress(p);
+    } else if (FConfig.Verbose >= 0) {
+        FFLogger()->Log(FEvents.LogSender(), llVerbose, buf);
     }
-    if (final && FEngine.Verbose >= 0) {
+    if (final && FConfig.Verbose >= 0) {
         const double sum =
-            static_cast<double>(FEngine.VideoSize + FEngine.AudioSize + FEngine.ExtraSize);
-        FFLogger()->LogFmt(&FEngine, llVerbose,
+            static_cast<double>(FCounters.VideoSize + FCounters.AudioSize + FCounters.ExtraSize);
+        FFLogger()->LogFmt(FEvents.LogSender(), llVerbose,
                            "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead "
                            "%f%%\r\n",
-                           FEngine.VideoSize / 1024.0, FEngine.AudioSize / 1024.0,
-                           FEngine.ExtraSize / 1024.0,
+                           FCounters.VideoSize / 1024.0, FCounters.AudioSize / 1024.0,
+                           FCounters.ExtraSize / 1024.0,
                            sum > 0 ? (totalSize - sum) * 100.0 / sum : 0.0);
     }
 }

@@ -1,83 +1,31 @@
-// transcoder/ProgressReport.h — the progress reports of a run: the value
-// one report carries, the report line, the progress callback, and the final
-// report with the byte counts.
+// transcoder/ProgressReport.h — the progress reports of a run: the report
+// line, the report handed to the run's events (transcoder/Progress.h), and
+// the final report with the byte counts.
 #pragma once
 
-#include <concepts>
 #include <cstdint>
-#include <functional>
-#include <optional>
-#include <utility>
 
 #include "binding/Entries.h"
 #include "transcoder/PacketWriter.h"
+#include "transcoder/Progress.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
 
-class TCustomFFmpeg;
-
-/// One progress report of a run, a value handed on whole (to the encoder,
-/// then to the front ends). Times in microseconds.
-struct TProgress {
-    /// The input being read; -1 in the final report.
-    int FileIndex = -1;
-    /// Frames written to the first active video stream; -1 without video.
-    int FrameNumber = -1;
-    /// Frames per second since the run began (0 in its first second); -1
-    /// without video.
-    int FPS = -1;
-    /// Quantizer of the last encoded picture; -1 for a copy or without video.
-    float Quality = -1;
-    /// Output kbit/s over the media time.
-    float BitRate = 0;
-    /// Bytes of the output written so far.
-    int64_t TotalSize = 0;
-    /// Media time written: the least time any output stream has reached
-    /// (at least 10 ms). None while no output stream has a time yet.
-    std::optional<int64_t> CurrentTime;
-    /// The run's whole media time (joined: the sum of the inputs); -1 unknown.
-    int64_t TotalDuration = -1;
-
-    /// CurrentTime, or 0 while there is none.
-    int64_t CurrentOrZero() const { return CurrentTime.value_or(0); }
-};
-
-/// The current time the callback with separate values gives while no output
-/// stream has a time (the report's minimum over the streams starts at
-/// 10^10 s): 10^16 microseconds.
-constexpr int64_t kNoCurrentTime = 10000000000000000LL;
-
-/// The engine's progress slot: called on the engine's thread with the
-/// engine and one report. Also takes a callable of the older form with the
-/// values one by one (engine, fileIndex, totalDuration, currentTime,
-/// totalSize, bitRate, quality, fps, frameNumber), whose currentTime is
-/// kNoCurrentTime while there is none.
-class TProgressCallback : public std::function<void(TCustomFFmpeg*, const TProgress&)> {
-    using Base = std::function<void(TCustomFFmpeg*, const TProgress&)>;
-
-  public:
-    using Base::Base;
-    using Base::operator=;
-    TProgressCallback() = default;
-    template <typename F>
-    requires std::invocable<F&, TCustomFFmpeg*, int, int64_t, int64_t, int64_t, float, float, int,
-                            int>
-    TProgressCallback(F byValues)
-        : Base([f = std::move(byValues)](TCustomFFmpeg* engine, const TProgress& p) mutable {
-              f(engine, p.FileIndex, p.TotalDuration, p.CurrentTime.value_or(kNoCurrentTime),
-                p.TotalSize, p.BitRate, p.Quality, p.FPS, p.FrameNumber);
-          }) {}
-};
-
-/// Engine thread only. Reads the tables, the stream clocks and the
-/// engine's counters; calls ProgressCallback and logs as the engine. Never
-/// throws (but what the callback throws reaches the caller).
+/// Engine thread only. Reads the tables, the stream clocks and the run's
+/// counters; hands each report to the run's events and logs as the run.
+/// Never throws (but what the handler throws reaches the caller).
 class TProgressReport {
   public:
-    TProgressReport(TCustomFFmpeg& engine, const TTranscodeTables& tables,
+    TProgressReport(const TRunContext& run, const TTranscodeTables& tables,
                     const TEncoderRecords& encoderRecord, const TStreamWriter& writer)
-        : FEngine(engine), FTables(tables), FEncoderRecord(encoderRecord), FWriter(writer) {}
+        : FConfig(run.Config),
+          FCounters(run.Counters),
+          FEvents(run.Events),
+          FTables(tables),
+          FEncoderRecord(encoderRecord),
+          FWriter(writer) {}
 
     /// The run's clock starts (frames per second count from here); returns
     /// the library clock (µs).
@@ -87,7 +35,9 @@ class TProgressReport {
     void Report(bool final, int fileIndex) const;
 
   private:
-    TCustomFFmpeg& FEngine;
+    const TRunConfig& FConfig;
+    TRunCounters& FCounters;
+    TRunEvents& FEvents;
     const TTranscodeTables& FTables;
     const TEncoderRecords& FEncoderRecord;
     const TStreamWriter& FWriter;

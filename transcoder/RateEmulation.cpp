@@ -7,11 +7,11 @@
 
 namespace tw {
 
-void WaitForRateEmulation(const std::atomic<bool>& stopRequested, int64_t us) {
+void WaitForRateEmulation(const TRunEvents& events, int64_t us) {
     // Short steps: a stop must not wait for a long gap in the input to pass.
     constexpr int64_t kStepUs = 20000;
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
-    while (!stopRequested) {
+    while (!events.StopRequested()) {
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
                               until - std::chrono::steady_clock::now())
                               .count();

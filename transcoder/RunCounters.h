@@ -20,6 +20,8 @@ struct TRunCounters {
     /// Frames were dropped or duplicated since the last report line was
     /// logged: the next report with a progress handler logs its line too.
     bool ReportLogRequested = false;
+    /// Bytes of the output bit buffer (grows with the largest picture).
+    int BitBufferSize = 262144;
 };
 
 }  // namespace tw

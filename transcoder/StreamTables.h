@@ -181,11 +181,18 @@ struct TOutputStream {
 
 /// The working tables of one transcode, shared by its parts: filled by the
 /// setup, emptied by its release step. The records belong to the engine's
-/// file tables; these are views of them for one run.
+/// file tables; these are views of them for one run. The run changes the
+/// file tables only to close its decoders (InputDecoders).
 struct TTranscodeTables {
-    explicit TTranscodeTables(const TFileTables& engineFiles) : EngineFiles(engineFiles) {}
+    /// TsOffsets starts as a copy of the inputs' offsets.
+    explicit TTranscodeTables(TFileTables& engineFiles)
+        : EngineFiles(engineFiles), TsOffsets(engineFiles.InputTsOffsets) {}
 
-    const TFileTables& EngineFiles;
+    TFileTables& EngineFiles;
+    /// The run's own offset of every input's timestamps (µs): the input's
+    /// offset, moved where the run places a joined input after the previous
+    /// one and past the discontinuities it meets.
+    std::vector<int64_t> TsOffsets;
     std::vector<TInputFile> Files;
     std::vector<std::unique_ptr<TInputStream>> Inputs;
     /// All records of output entry 0, then entry 1, ...

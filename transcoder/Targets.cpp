@@ -45,20 +45,20 @@ bool NormOfRate(int64_t milli, TTargetNorm& norm) {
 
 }  // namespace
 
-TTargetNorm ChooseTargetNorm(const TTargetHost& host, const std::string& norm,
-                             const std::string& fallback) {
+TTargetNorm ChooseTargetNorm(const TOptionState& options, const std::vector<AVRational>& inputRates,
+                             const std::string& norm, const std::string& fallback) {
     if (norm == "pal") return TTargetNorm::PAL;
     if (norm == "ntsc") return TTargetNorm::NTSC;
     if (norm == "film") return TTargetNorm::Film;
 
-    const AVRational rate = host.FrameRate();
+    const AVRational rate = options.FrameRate;
     if (rate.den == 0) throw FFmpegException("frame_rate is invalid.");
     TTargetNorm chosen;
     bool decided = NormOfRate(MilliRate(rate), chosen);
     if (!decided) {
         // The inputs' video streams, in order: the first with a norm's rate
         // decides. Today the rate is the stream's, not the decoder time base.
-        for (AVRational r : host.InputVideoFrameRates())
+        for (AVRational r : inputRates)
             if ((decided = NormOfRate(MilliRate(r), chosen))) break;
     }
     if (!decided) {
@@ -69,52 +69,53 @@ TTargetNorm ChooseTargetNorm(const TTargetHost& host, const std::string& norm,
         else
             chosen = TTargetNorm::PAL;
     }
-    if (host.Verbose() > 0)
-        FFLogger()->LogFmt(&host, llVerbose, "Assuming %s for target.",
+    if (options.Verbose > 0)
+        FFLogger()->LogFmt(&options, llVerbose, "Assuming %s for target.",
                            chosen == TTargetNorm::PAL ? "PAL" : "NTSC");
     return chosen;
 }
 
-void ApplyTargetOn(TTargetHost& host, const std::string& target, const std::string& norm,
+void ApplyTargetOn(TEngineOptions& options, const std::vector<AVRational>& inputRates,
+                   const std::string& target, const std::string& norm,
                    const std::string& fallback) {
-    const TTargetNorm n = ChooseTargetNorm(host, norm, fallback);
+    const TTargetNorm n = ChooseTargetNorm(options, inputRates, norm, fallback);
     const bool pal = n == TTargetNorm::PAL;  // else NTSC sizes (NTSC and film)
     const char* rate = n == TTargetNorm::PAL    ? "25"
                        : n == TTargetNorm::NTSC ? "30000/1001"
                                                 : "24000/1001";
     // Options the libraries refuse are ignored: a target is a best effort.
-    auto set = [&](const char* name, const char* value) { host.SetDefaultOption(name, value); };
+    auto set = [&](const char* name, const char* value) { options.SetDefaultOption(name, value); };
     auto assumeAspect = [&](const char* aspect, const char* message) {
-        if (host.FrameAspectRatio() == 0) {
-            FFLogger()->Log(&host, llInfo, message);
-            host.SetAspectRatio(aspect);
+        if (options.FrameAspectRatio == 0) {
+            FFLogger()->Log(&options, llInfo, message);
+            options.SetAspectRatio(aspect);
         }
     };
 
     if (target == "vcd") {
-        host.SetVideoCodec("mpeg1video");
-        host.SetAudioCodec("mp2");
-        host.SetForcedFormatName("vcd");
-        host.SetFrameSize(pal ? "352x288" : "352x240");
-        host.SetFrameRate(rate);
+        options.SetVideoCodec("mpeg1video");
+        options.SetAudioCodec("mp2");
+        options.SetForcedFormatName("vcd");
+        options.SetFrameSize(pal ? "352x288" : "352x240");
+        options.SetFrameRate(rate);
         set("g", pal ? "15" : "18");
         set("b", "1150000");
         set("maxrate", "1150000");
         set("minrate", "1150000");
         set("bufsize", "327680");
         set("ab", "224000");
-        host.SetAudioSampleRate(44100);
-        host.SetAudioChannels(2);
+        options.SetAudioSampleRate(44100);
+        options.SetAudioChannels(2);
         set("packetsize", "2324");
         set("muxrate", "1411200");
-        host.SetMuxPreload(0.44f);
+        options.SetMuxPreload(0.44f);
         assumeAspect("4:3", "Assuming 4:3 for aspect ratio");
     } else if (target == "svcd") {
-        host.SetVideoCodec("mpeg2video");
-        host.SetAudioCodec("mp2");
-        host.SetForcedFormatName("svcd");
-        host.SetFrameSize(pal ? "480x576" : "480x480");
-        host.SetFrameRate(rate);
+        options.SetVideoCodec("mpeg2video");
+        options.SetAudioCodec("mp2");
+        options.SetForcedFormatName("svcd");
+        options.SetFrameSize(pal ? "480x576" : "480x480");
+        options.SetFrameRate(rate);
         set("g", pal ? "15" : "18");
         set("b", "2040000");
         set("maxrate", "2516000");
@@ -122,16 +123,16 @@ void ApplyTargetOn(TTargetHost& host, const std::string& target, const std::stri
         set("bufsize", "1835008");
         set("flags", "+scan_offset");
         set("ab", "224000");
-        host.SetAudioSampleRate(44100);
+        options.SetAudioSampleRate(44100);
         set("packetsize", "2324");
-        if (host.AudioChannels() == 1) host.SetAudioChannels(2);
+        if (options.AudioChannels == 1) options.SetAudioChannels(2);
         assumeAspect("4:3", "Assuming 4:3 for aspect ratio");
     } else if (target == "dvd") {
-        host.SetVideoCodec("mpeg2video");
-        host.SetAudioCodec("ac3");
-        host.SetForcedFormatName("dvd");
-        host.SetFrameSize(pal ? "720x576" : "720x480");
-        host.SetFrameRate(rate);
+        options.SetVideoCodec("mpeg2video");
+        options.SetAudioCodec("ac3");
+        options.SetForcedFormatName("dvd");
+        options.SetFrameSize(pal ? "720x576" : "720x480");
+        options.SetFrameRate(rate);
         set("g", pal ? "15" : "18");
         set("b", "6000000");
         set("maxrate", "9000000");
@@ -140,16 +141,16 @@ void ApplyTargetOn(TTargetHost& host, const std::string& target, const std::stri
         set("packetsize", "2048");
         set("muxrate", "10080000");
         set("ab", "448000");
-        host.SetAudioSampleRate(48000);
-        if (host.AudioChannels() == 1) host.SetAudioChannels(2);
+        options.SetAudioSampleRate(48000);
+        if (options.AudioChannels == 1) options.SetAudioChannels(2);
         assumeAspect("16:9", "Assuming 16:9 for aspect ratio");
     } else if (target == "dv" || target == "dv50") {
-        host.SetForcedFormatName("dv");
-        host.SetFrameSize(pal ? "720x576" : "720x480");
-        host.SetPixelFormat(target == "dv50" ? "yuv422p" : pal ? "yuv420p" : "yuv411p");
-        host.SetFrameRate(rate);
-        host.SetAudioSampleRate(48000);
-        host.SetAudioChannels(2);
+        options.SetForcedFormatName("dv");
+        options.SetFrameSize(pal ? "720x576" : "720x480");
+        options.SetPixelFormat(target == "dv50" ? "yuv422p" : pal ? "yuv420p" : "yuv411p");
+        options.SetFrameRate(rate);
+        options.SetAudioSampleRate(48000);
+        options.SetAudioChannels(2);
     } else {
         throw FFmpegException("Unknown target type");
     }

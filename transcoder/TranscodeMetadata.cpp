@@ -14,7 +14,7 @@ namespace tw {
 
 void TOutputHeaders::FailWithMapping(const std::string& message) const {
     LogStreamMapping();
-    FFLogger()->Log(&FEngine, llError, message);
+    FFLogger()->Log(FEvents.LogSender(), llError, message);
     throw FFmpegException(message);
 }
 
@@ -41,36 +41,36 @@ void TOutputHeaders::MapMetadata() {
                 return &ctx->metadata;
         }
     };
-    for (const TMetadataMap& m : FEngine.MetadataMaps) {
+    for (const TMetadataMap& m : FConfig.MetadataMaps) {
         if (m.Out.File < 0 || m.In.File < 0) continue;
-        if (m.Out.File >= FEngine.OutputFileCount)
+        if (m.Out.File >= FTables.EngineFiles.OutputFileCount)
             FailWithMapping("Invalid output file index " + std::to_string(m.Out.File) +
                             " while processing metadata maps");
-        if (m.In.File >= FEngine.InputFileCount)
+        if (m.In.File >= FTables.EngineFiles.InputFileCount)
             FailWithMapping("Invalid input file index " + std::to_string(m.In.File) +
                             " while processing metadata maps");
         AVDictionary** out = target(FTables.Output(m.Out.File), m.Out);
-        AVDictionary** in = target(FEngine.InputFiles[m.In.File].get(), m.In);
+        AVDictionary** in = target(FTables.EngineFiles.InputFiles[m.In.File].get(), m.In);
         lib().av_dict_copy(out, *in, AV_DICT_DONT_OVERWRITE);
     }
-    if (FEngine.MetadataGlobalAutocopy && FEngine.InputFileCount > 0) {
-        const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
+    if (FConfig.MetadataGlobalAutocopy && FTables.EngineFiles.InputFileCount > 0) {
+        const int outputs = FConfig.JoinMode ? 1 : FTables.EngineFiles.OutputFileCount;
         for (int i = 0; i < outputs; ++i)
-            lib().av_dict_copy(&FTables.Output(i)->metadata, FEngine.InputFiles[0]->metadata,
-                               AV_DICT_DONT_OVERWRITE);
+            lib().av_dict_copy(&FTables.Output(i)->metadata,
+                               FTables.EngineFiles.InputFiles[0]->metadata, AV_DICT_DONT_OVERWRITE);
     }
 }
 void TOutputHeaders::CopyChapters(int input, int output) {
-    AVFormatContext* is = FEngine.InputFiles[input].get();
+    AVFormatContext* is = FTables.EngineFiles.InputFiles[input].get();
     AVFormatContext* os = FTables.Output(output);
     for (unsigned i = 0; i < is->nb_chapters; ++i) {
         const AVChapter* in = is->chapters[i];
         const AVRational us{1, 1000000};
-        const int64_t offset = lib().av_rescale_q(FEngine.StartTime - FEngine.InputTsOffsets[input],
-                                                  us, in->time_base);
-        const int64_t limit = FEngine.RecordingTime == INT64_MAX
+        const int64_t offset =
+            lib().av_rescale_q(FConfig.StartTime - FTables.TsOffsets[input], us, in->time_base);
+        const int64_t limit = FConfig.RecordingTime == INT64_MAX
                                   ? INT64_MAX
-                                  : lib().av_rescale_q(FEngine.RecordingTime, us, in->time_base);
+                                  : lib().av_rescale_q(FConfig.RecordingTime, us, in->time_base);
         if (in->end < offset) continue;
         if (limit != INT64_MAX && in->start > offset + limit) break;
         ChapterPtr out(static_cast<AVChapter*>(lib().av_mallocz(sizeof(AVChapter))));
@@ -79,7 +79,7 @@ void TOutputHeaders::CopyChapters(int input, int output) {
         out->time_base = in->time_base;
         out->start = std::max<int64_t>(0, in->start - offset);
         out->end = std::min(in->end - offset, limit);
-        if (FEngine.MetadataChaptersAutocopy) lib().av_dict_copy(&out->metadata, in->metadata, 0);
+        if (FConfig.MetadataChaptersAutocopy) lib().av_dict_copy(&out->metadata, in->metadata, 0);
         void* grown = lib().av_realloc(os->chapters, sizeof(AVChapter*) * (os->nb_chapters + 1));
         if (!grown) throw FFmpegException("av_realloc fail");
         os->chapters = static_cast<AVChapter**>(grown);
@@ -87,21 +87,21 @@ void TOutputHeaders::CopyChapters(int input, int output) {
     }
 }
 void TOutputHeaders::MapChapters() {
-    for (const TChapterMap& m : FEngine.ChapterMaps) {
+    for (const TChapterMap& m : FConfig.ChapterMaps) {
         if (m.InFile < 0 || m.OutFile < 0) continue;
-        if (m.InFile >= FEngine.InputFileCount)
+        if (m.InFile >= FTables.EngineFiles.InputFileCount)
             FailWithMapping("Invalid input file index " + std::to_string(m.InFile) +
                             " in chapter mapping.");
-        if (m.OutFile >= FEngine.OutputFileCount)
+        if (m.OutFile >= FTables.EngineFiles.OutputFileCount)
             FailWithMapping("Invalid output file index " + std::to_string(m.OutFile) +
                             " in chapter mapping.");
         CopyChapters(m.InFile, m.OutFile);
     }
     // A joined output takes every input's chapters (JoinChapters).
-    if (!FEngine.ChapterMaps.empty() || FEngine.JoinMode) return;
-    for (int i = 0; i < FEngine.InputFileCount; ++i) {
-        if (FEngine.InputFiles[i]->nb_chapters == 0) continue;
-        const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
+    if (!FConfig.ChapterMaps.empty() || FConfig.JoinMode) return;
+    for (int i = 0; i < FTables.EngineFiles.InputFileCount; ++i) {
+        if (FTables.EngineFiles.InputFiles[i]->nb_chapters == 0) continue;
+        const int outputs = FConfig.JoinMode ? 1 : FTables.EngineFiles.OutputFileCount;
         for (int j = 0; j < outputs; ++j) CopyChapters(i, j);
         break;
     }
@@ -117,12 +117,12 @@ void TOutputHeaders::CheckCopiedCodecs() const {
         const std::string what =
             std::string(lib().avcodec_get_name(in->codec_id)) + " " + (type ? type : "data");
         const std::string header = "Could not write header for output file #" +
-                                   std::to_string(FEngine.JoinMode ? 0 : ost->FileIndex) +
+                                   std::to_string(FConfig.JoinMode ? 0 : ost->FileIndex) +
                                    " (incorrect codec parameters ?): ";
         if (lib().avformat_query_codec(of, in->codec_id, FF_COMPLIANCE_NORMAL) == 0)
             FailWithMapping(header + what + " cannot be stored in " + of->name);
         // A joined stream holds one codec: the header's, of the first input.
-        if (FEngine.JoinMode && ost->FileIndex > 0 && FTables.StreamsPerOutput > 0) {
+        if (FConfig.JoinMode && ost->FileIndex > 0 && FTables.StreamsPerOutput > 0) {
             const TOutputStream* first = FTables.Outputs[ost->StreamIndex];
             const AVCodecParameters* head = FTables.Inputs[first->SourceIndex]->Stream->codecpar;
             if (head->codec_id != in->codec_id)
@@ -134,7 +134,7 @@ void TOutputHeaders::CheckCopiedCodecs() const {
 void TOutputHeaders::PrepareCopyForms() {
     for (const TOutputStream* ost : FTables.Outputs) {
         if (ost->EncodingNeeded || ost->SourceIndex < 0 || ost->Cover) continue;
-        if (FEngine.JoinMode && ost->FileIndex > 0) continue;  // the header is the first input's
+        if (FConfig.JoinMode && ost->FileIndex > 0) continue;  // the header is the first input's
         const TInputStream& ist = *FTables.Inputs[ost->SourceIndex];
         FQueue.ReadAhead(ist.FileIndex);
         std::vector<const AVPacket*> first;
@@ -144,7 +144,7 @@ void TOutputHeaders::PrepareCopyForms() {
     }
 }
 void TOutputHeaders::WriteHeaders() {
-    const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
+    const int outputs = FConfig.JoinMode ? 1 : FTables.EngineFiles.OutputFileCount;
     bool allRtp = outputs > 0;
     CheckCopiedCodecs();
     PrepareCopyForms();
@@ -179,15 +179,15 @@ void TOutputHeaders::WriteHeaders() {
         std::string text(sdp);
         while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
             text.pop_back();
-        FFLogger()->Log(&FEngine, llInfo, "SDP:\r\n" + text);
+        FFLogger()->Log(FEvents.LogSender(), llInfo, "SDP:\r\n" + text);
     }
 }
 void TOutputHeaders::LogStreamMapping() const {
-    const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
+    const int outputs = FConfig.JoinMode ? 1 : FTables.EngineFiles.OutputFileCount;
     for (int i = 0; i < outputs; ++i)
         lib().av_dump_format(FTables.Output(i), i, FTables.Output(i)->url, 1);
-    if (FEngine.Verbose < 0) return;
-    FFLogger()->Log(&FEngine, llVerbose, "Stream mapping:");
+    if (FConfig.Verbose < 0) return;
+    FFLogger()->Log(FEvents.LogSender(), llVerbose, "Stream mapping:");
     for (TOutputStream* ost : FTables.Outputs) {
         if (ost->SourceIndex < 0 || ost->SourceIndex >= static_cast<int>(FTables.Inputs.size()))
             continue;
@@ -197,13 +197,13 @@ void TOutputHeaders::LogStreamMapping() const {
                                        : -1;
         char line[256];
         std::snprintf(line, sizeof line, "  Stream #%d.%d -> #%d.%d (%s)", ist.FileIndex,
-                      ist.StreamIndex, FEngine.JoinMode ? 0 : ost->FileIndex, ost->StreamIndex,
+                      ist.StreamIndex, FConfig.JoinMode ? 0 : ost->FileIndex, ost->StreamIndex,
                       MediaTypeName(type).c_str());
-        FFLogger()->Log(&FEngine, llVerbose, line);
+        FFLogger()->Log(FEvents.LogSender(), llVerbose, line);
         if (ost->SyncInput && ost->SyncInput != &ist) {
             std::snprintf(line, sizeof line, " [sync #%d.%d (%s)]", ost->SyncInput->FileIndex,
                           ost->SyncInput->StreamIndex, MediaTypeName(type).c_str());
-            FFLogger()->Log(&FEngine, llVerbose, line);
+            FFLogger()->Log(FEvents.LogSender(), llVerbose, line);
         }
     }
 }

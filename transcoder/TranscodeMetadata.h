@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "transcoder/CustomFFmpeg.h"
 #include "transcoder/InputQueue.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 
 namespace tw {
@@ -15,8 +15,12 @@ namespace tw {
 /// message at llError, and throws FFmpegException with it.
 class TOutputHeaders {
   public:
-    TOutputHeaders(TCustomFFmpeg& engine, TTranscodeTables& tables, TInputQueue& queue)
-        : FEngine(engine), FTables(tables), FQueue(queue) {}
+    TOutputHeaders(const TRunContext& run, TTranscodeTables& tables, TInputQueue& queue)
+        : FConfig(run.Config),
+          FCounters(run.Counters),
+          FEvents(run.Events),
+          FTables(tables),
+          FQueue(queue) {}
 
     /// "map_meta_data", then the global metadata of input 0 (without
     /// overwriting). Throws "Invalid <kind> index <n> while processing
@@ -45,7 +49,9 @@ class TOutputHeaders {
     void CheckCopiedCodecs() const;
     void PrepareCopyForms();
 
-    TCustomFFmpeg& FEngine;
+    const TRunConfig& FConfig;
+    TRunCounters& FCounters;
+    TRunEvents& FEvents;
     TTranscodeTables& FTables;
     TInputQueue& FQueue;
 };

@@ -47,19 +47,19 @@ void TPacketProcessor::CopyPacket(TOutputStream& ost, TInputStream& ist, AVPacke
     AVStream* out = ost.Stream;
     const AVRational itb = ist.Stream->time_base;
     const AVRational otb = out->time_base;
-    const int64_t startOffset = lib().av_rescale_q(FEngine.StartTime, us, otb);
+    const int64_t startOffset = lib().av_rescale_q(FConfig.StartTime, us, otb);
     // One cover picture, the first input's; an attachment has none to write.
     if (ost.Cover && (ost.FileIndex != 0 || ost.FrameNumber > 0 ||
                       out->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT))
         return;
-    if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !FEngine.CopyInitialNonKeyframes)
+    if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !FConfig.CopyInitialNonKeyframes)
         return;
     const bool video = out->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
     if (video) {
-        FEngine.VideoSize += pkt->size;
+        FCounters.VideoSize += pkt->size;
         ++ost.SyncOpts;
     } else if (out->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-        FEngine.AudioSize += pkt->size;
+        FCounters.AudioSize += pkt->size;
     }
     const int64_t pts = pkt->pts != AV_NOPTS_VALUE
                             ? lib().av_rescale_q(pkt->pts, itb, otb) - startOffset
@@ -153,7 +153,7 @@ void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
         ist.Pts = ist.NextPts = lib().av_rescale_q(pkt->dts, tb, us);
 
     auto serve = [&](AVFrame* frame, AVSubtitle* sub) {
-        if (FEngine.StartTime != 0 && ist.Pts < FEngine.StartTime) return;
+        if (FConfig.StartTime != 0 && ist.Pts < FConfig.StartTime) return;
         const std::vector<TOutputStream*>& records = BoundRecords(ist);
         for (size_t r = 0; r < records.size(); ++r) {
             TOutputStream* ost = records[r];
@@ -176,7 +176,7 @@ void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
                             FEncoderRecord(ost)->Encoder->sample_aspect_ratio =
                                 frame->sample_aspect_ratio;
                         const int bytes = FVideo.Encode(s, ost, &ist, frame);
-                        if (bytes > 0 && !FEngine.VstatsFileName.empty())
+                        if (bytes > 0 && !FConfig.VstatsFileName.empty())
                             FVideo.WriteStats(ost, bytes);
                     }
                     break;
@@ -190,10 +190,9 @@ void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
     };
 
     auto rateEmulation = [&] {
-        if (!FEngine.RateEmulation) return;
+        if (!FConfig.RateEmulation) return;
         const int64_t elapsed = lib().av_gettime() - ist.RateEmuStart;
-        if (ist.Pts - elapsed > 1000)
-            WaitForRateEmulation(FEngine.StopRequested, ist.Pts - elapsed);
+        if (ist.Pts - elapsed > 1000) WaitForRateEmulation(FEvents, ist.Pts - elapsed);
     };
 
     if (!ist.DecodingNeeded) {
@@ -248,9 +247,9 @@ void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
             // A video packet is one picture; an audio packet may carry several
             // frames, which older muxers did not expect.
             if (pkt && frames > 0 &&
-                (FEngine.Verbose > 1 || (FEngine.Verbose > 0 && !ist.MultiFrameWarned))) {
-                FFLogger()->LogFmt(&FEngine, llError, "Multiple frames in a packet from stream %d",
-                                   pkt->stream_index);
+                (FConfig.Verbose > 1 || (FConfig.Verbose > 0 && !ist.MultiFrameWarned))) {
+                FFLogger()->LogFmt(FEvents.LogSender(), llError,
+                                   "Multiple frames in a packet from stream %d", pkt->stream_index);
                 ist.MultiFrameWarned = true;
             }
             if (dec->sample_rate > 0)
@@ -258,11 +257,10 @@ void TPacketProcessor::Process(TInputStream& ist, AVPacket* pkt) {
             InterleaveAudio(frame);
             const AVSampleFormat packed =
                 lib().av_get_packed_sample_fmt(static_cast<AVSampleFormat>(frame->format));
-            if (FEngine.AudioHookCallback)
-                FEngine.AudioHookCallback(&FEngine, FAudioBuffer.data(), packed,
-                                          frame->ch_layout.nb_channels, frame->sample_rate,
-                                          static_cast<int>(FAudioBytes), ist.Pts);
-            ApplyVolume(FAudioBuffer.data(), FAudioBytes, packed, FEngine.AudioVolume);
+            if (FEvents.HasAudioHook())
+                FEvents.AudioHook(FAudioBuffer.data(), packed, frame->ch_layout.nb_channels,
+                                  frame->sample_rate, static_cast<int>(FAudioBytes), ist.Pts);
+            ApplyVolume(FAudioBuffer.data(), FAudioBytes, packed, FConfig.AudioVolume);
         } else {
             const int64_t t = CorrectTimestamp(
                 ist.PtsCorrection, frame->pkt_dts,
@@ -326,9 +324,9 @@ void TPacketProcessor::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
     AVPacket* pkt = FOutPacket.get();
     while ((ret = lib().avcodec_receive_packet(enc, pkt)) >= 0) {
         if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
-            FEngine.AudioSize += pkt->size;
+            FCounters.AudioSize += pkt->size;
         else
-            FEngine.VideoSize += pkt->size;
+            FCounters.VideoSize += pkt->size;
         pkt->stream_index = ost.StreamIndex;
         lib().av_packet_rescale_ts(pkt, enc->time_base, er.Stream->time_base);
         if (er.PassLogFile && enc->stats_out) std::fputs(enc->stats_out, er.PassLogFile.get());
@@ -342,8 +340,8 @@ void TPacketProcessor::DrainEncoder(TOutputStream& ost, TInputStream& ist) {
 void TPacketProcessor::SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub,
                                    int64_t pts) {
     if (pts == AV_NOPTS_VALUE) {
-        if (FEngine.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
-        FFLogger()->Log(&FEngine, llError, "Subtitle packets must have a pts");
+        if (FConfig.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
+        FFLogger()->Log(FEvents.LogSender(), llError, "Subtitle packets must have a pts");
         return;
     }
     // The sets of a join share the first set's encoder.

@@ -8,8 +8,8 @@
 
 #include "binding/LibPtr.h"
 #include "transcoder/AudioOut.h"
-#include "transcoder/CustomFFmpeg.h"
 #include "transcoder/PacketWriter.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 #include "transcoder/VideoOut.h"
 
@@ -30,10 +30,12 @@ class TDecodeError : public FFmpegException {
 /// "av_mallocz fail".
 class TPacketProcessor {
   public:
-    TPacketProcessor(TCustomFFmpeg& engine, TTranscodeTables& tables,
+    TPacketProcessor(const TRunContext& run, TTranscodeTables& tables,
                      const TEncoderRecords& encoderRecord, TPacketWriter& writer, TAudioOut& audio,
                      TVideoOut& video)
-        : FEngine(engine),
+        : FConfig(run.Config),
+          FCounters(run.Counters),
+          FEvents(run.Events),
           FTables(tables),
           FEncoderRecord(encoderRecord),
           FWriter(writer),
@@ -68,7 +70,9 @@ class TPacketProcessor {
     void DrainEncoder(TOutputStream& ost, TInputStream& ist);
     void SubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, int64_t pts);
 
-    TCustomFFmpeg& FEngine;
+    const TRunConfig& FConfig;
+    TRunCounters& FCounters;
+    TRunEvents& FEvents;
     TTranscodeTables& FTables;
     const TEncoderRecords& FEncoderRecord;
     TPacketWriter& FWriter;

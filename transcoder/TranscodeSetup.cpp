@@ -25,8 +25,8 @@ void TTranscodeSetup::Build() {
 
 void TTranscodeSetup::BuildInputTables() {
     int count = 0;
-    for (int i = 0; i < FEngine.InputFileCount; ++i) {
-        AVFormatContext* ic = FEngine.InputFiles[i].get();
+    for (int i = 0; i < FTables.EngineFiles.InputFileCount; ++i) {
+        AVFormatContext* ic = FTables.EngineFiles.InputFiles[i].get();
         TInputFile f;
         f.FirstStream = count;
         f.StreamCount = static_cast<int>(ic->nb_streams);
@@ -34,19 +34,20 @@ void TTranscodeSetup::BuildInputTables() {
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             auto ist = std::make_unique<TInputStream>();
             ist->Stream = ic->streams[j];
-            ist->Decoder =
-                j < FEngine.InputDecoders[i].size() ? FEngine.InputDecoders[i][j].get() : nullptr;
+            ist->Decoder = j < FTables.EngineFiles.InputDecoders[i].size()
+                               ? FTables.EngineFiles.InputDecoders[i][j].get()
+                               : nullptr;
             ist->FileIndex = i;
             ist->StreamIndex = static_cast<int>(j);
             ist->Discard = true;
-            if (FEngine.RateEmulation) ist->RateEmuStart = lib().av_gettime();
+            if (FConfig.RateEmulation) ist->RateEmuStart = lib().av_gettime();
             FTables.Inputs.push_back(std::move(ist));
         }
         count += f.StreamCount;
     }
 }
 void TTranscodeSetup::BuildOutputTables() {
-    for (int i = 0; i < FEngine.OutputFileCount; ++i) {
+    for (int i = 0; i < FTables.EngineFiles.OutputFileCount; ++i) {
         AVFormatContext* oc = FTables.Output(i);
         if (oc->nb_streams == 0 && !(oc->oformat->flags & AVFMT_NOSTREAMS)) {
             lib().av_dump_format(oc, i, oc->url, 1);
@@ -54,16 +55,17 @@ void TTranscodeSetup::BuildOutputTables() {
                                   " does not contain any stream");
         }
     }
-    FTables.StreamsPerOutput =
-        FEngine.OutputFileCount > 0 ? static_cast<int>(FTables.Output(0)->nb_streams) : 0;
-    for (int i = 0; i < FEngine.OutputFileCount; ++i)
-        for (auto& rec : FEngine.OutputStreams[i])
+    FTables.StreamsPerOutput = FTables.EngineFiles.OutputFileCount > 0
+                                   ? static_cast<int>(FTables.Output(0)->nb_streams)
+                                   : 0;
+    for (int i = 0; i < FTables.EngineFiles.OutputFileCount; ++i)
+        for (auto& rec : FTables.EngineFiles.OutputStreams[i])
             if (rec) FTables.Outputs.push_back(rec.get());
 
-    const int maps = FEngine.StreamMapCount();
+    const int maps = FConfig.StreamMapCount();
     if (maps > 0 && maps != static_cast<int>(FTables.Outputs.size()))
         throw FFmpegException("Number of stream maps must match number of output streams");
-    for (const TStreamMap& m : FEngine.StreamMaps) {
+    for (const TStreamMap& m : FConfig.StreamMaps) {
         if (m.File < 0 || m.File >= static_cast<int>(FTables.Files.size()) || m.Stream < 0 ||
             m.Stream >= FTables.Files[m.File].StreamCount)
             throw FFmpegException("Could not find input stream #" + std::to_string(m.File) + "." +
@@ -75,7 +77,7 @@ void TTranscodeSetup::BuildOutputTables() {
     }
 
     size_t n = 0;
-    for (int j = 0; j < FEngine.OutputFileCount; ++j) {
+    for (int j = 0; j < FTables.EngineFiles.OutputFileCount; ++j) {
         AVFormatContext* oc = FTables.Output(j);
         for (unsigned k = 0; k < oc->nb_streams && n < FTables.Outputs.size(); ++k, ++n) {
             TOutputStream& ost = *FTables.Outputs[n];
@@ -87,7 +89,7 @@ void TTranscodeSetup::BuildOutputTables() {
             TInputStream& ist = *FTables.Inputs[ost.SourceIndex];
             ist.Discard = false;
             if (maps > 0) {
-                const TStreamMap& m = FEngine.StreamMaps[n];
+                const TStreamMap& m = FConfig.StreamMaps[n];
                 ost.SyncInput =
                     FTables.Inputs[FTables.Files[m.SyncFile].FirstStream + m.SyncStream].get();
             } else {
@@ -98,8 +100,8 @@ void TTranscodeSetup::BuildOutputTables() {
     }
     for (TOutputStream* ost : FTables.Outputs) SetupCodec(*ost);
 
-    if (FEngine.BitBufferSize < 0)
-        throw FFmpegException("Cannot allocate " + std::to_string(FEngine.BitBufferSize) +
+    if (FCounters.BitBufferSize < 0)
+        throw FFmpegException("Cannot allocate " + std::to_string(FCounters.BitBufferSize) +
                               " bytes output buffer");
 }
 // The media type of an output record: its encoder context carries it (the
@@ -115,7 +117,7 @@ static AVMediaType OutputType(const TOutputStream& ost, const std::vector<TOutpu
 }
 
 void TTranscodeSetup::BindWithMap(TOutputStream& ost, int mapIndex) {
-    const TStreamMap& m = FEngine.StreamMaps[mapIndex];
+    const TStreamMap& m = FConfig.StreamMaps[mapIndex];
     ost.SourceIndex = FTables.Files[m.File].FirstStream + m.Stream;
     const AVMediaType in = FTables.Inputs[ost.SourceIndex]->Stream->codecpar->codec_type;
     const AVMediaType out = OutputType(ost, FTables.Outputs, FTables.StreamsPerOutput, mapIndex);
@@ -136,7 +138,7 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
     if (ost.Cover) {
         // Its own input's cover, or the first input's: the picture is
         // written once, from the first.
-        const int file = FEngine.JoinMode ? entry : 0;
+        const int file = FConfig.JoinMode ? entry : 0;
         for (const int f : {file, 0})
             for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
                 const TInputStream& ist = *FTables.Inputs[i];
@@ -147,11 +149,11 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
             }
     }
     auto inProgram = [&](const TInputStream& ist) {
-        if (FEngine.ProgramId == 0) return true;
-        const AVFormatContext* ic = FEngine.InputFiles[ist.FileIndex].get();
+        if (FConfig.ProgramId == 0) return true;
+        const AVFormatContext* ic = FTables.EngineFiles.InputFiles[ist.FileIndex].get();
         for (unsigned p = 0; p < ic->nb_programs; ++p) {
             const AVProgram* prog = ic->programs[p];
-            if (prog->id != FEngine.ProgramId) continue;
+            if (prog->id != FConfig.ProgramId) continue;
             for (unsigned k = 0; k < prog->nb_stream_indexes; ++k)
                 if (static_cast<int>(prog->stream_index[k]) == ist.StreamIndex) return true;
         }
@@ -166,9 +168,9 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
     // declares stands for it (equal counts keep the earlier stream).
     int best = -1;
     int64_t bestFrames = -1;
-    if (FEngine.BindInOrder) {
+    if (FConfig.BindInOrder) {
         // The stream of the kind with the record's number, of its own input.
-        const int file = FEngine.JoinMode ? entry : 0;
+        const int file = FConfig.JoinMode ? entry : 0;
         int n = 0;
         for (size_t i = 0; i < FTables.Inputs.size() && best < 0; ++i) {
             const TInputStream& ist = *FTables.Inputs[i];
@@ -178,23 +180,23 @@ void TTranscodeSetup::BindWithoutMap(TOutputStream& ost, int entry) {
                 best = static_cast<int>(i);
         }
     }
-    for (size_t i = 0; i < FTables.Inputs.size() && !FEngine.BindInOrder; ++i) {
+    for (size_t i = 0; i < FTables.Inputs.size() && !FConfig.BindInOrder; ++i) {
         const TInputStream& ist = *FTables.Inputs[i];
         if (!ist.Discard || ist.Stream->discard == AVDISCARD_ALL || isCover(ist)) continue;
         if (ist.Stream->codecpar->codec_type != type || !inProgram(ist)) continue;
-        if (FEngine.JoinMode && ist.FileIndex != entry) continue;
+        if (FConfig.JoinMode && ist.FileIndex != entry) continue;
         const int64_t frames = ist.Stream->nb_frames;
         if (best < 0 || frames > bestFrames) {
             best = static_cast<int>(i);
             bestFrames = frames;
         }
     }
-    if (best < 0 && FEngine.JoinMode && FEngine.FillMissingAudio && type == AVMEDIA_TYPE_AUDIO &&
+    if (best < 0 && FConfig.JoinMode && FConfig.FillMissingAudio && type == AVMEDIA_TYPE_AUDIO &&
         FTables.StreamsPerOutput > 0 &&
         !FTables.Outputs[index % FTables.StreamsPerOutput]->StreamCopy &&
         BindSilence(ost, entry, index))
         return;
-    if (best < 0 && FEngine.ProgramId == 0 && !FEngine.JoinMode && !FEngine.BindInOrder) {
+    if (best < 0 && FConfig.ProgramId == 0 && !FConfig.JoinMode && !FConfig.BindInOrder) {
         for (size_t i = 0; i < FTables.Inputs.size(); ++i) {
             const TInputStream& ist = *FTables.Inputs[i];
             if (ist.Stream->codecpar->codec_type == type && ist.Stream->discard != AVDISCARD_ALL &&
@@ -237,7 +239,7 @@ void TTranscodeSetup::SetupCodec(TOutputStream& ost) {
     TInputStream& ist = *FTables.Inputs[ost.SourceIndex];
     AVStream* ost_st = ost.Stream;
     AVStream* ist_st = ist.Stream;
-    if (FEngine.MetadataStreamsAutocopy)
+    if (FConfig.MetadataStreamsAutocopy)
         lib().av_dict_copy(&ost_st->metadata, ist_st->metadata, AV_DICT_DONT_OVERWRITE);
     ost_st->disposition = ist_st->disposition;
 
@@ -264,7 +266,7 @@ void TTranscodeSetup::SetupCodec(TOutputStream& ost) {
         AVCodecContext* dec = ist.Decoder;
         if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && first.Encoder) {
             ost.AudioResample = ist.Stream->codecpar->sample_rate != first.Encoder->sample_rate ||
-                                FEngine.AudioSyncMethod > 1;
+                                FConfig.AudioSyncMethod > 1;
             if (dec) {
                 ost.ResampleSampleFmt = dec->sample_fmt;
                 ost.ResampleChannels = dec->ch_layout.nb_channels;
@@ -279,7 +281,7 @@ void TTranscodeSetup::SetupCodec(TOutputStream& ost) {
             ost.ResampleWidth = dec->width;
             ost.ResampleHeight = dec->height;
             ost.ResamplePixFmt = dec->pix_fmt;
-            if ((FEngine.UseVideoFilters || FEngine.FitPictures) &&
+            if ((FConfig.UseVideoFilters || FConfig.FitPictures) &&
                 FVideoFilter.Build(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
         }
@@ -290,8 +292,8 @@ void TTranscodeSetup::SetupCodec(TOutputStream& ost) {
         const int w = first.Encoder && !copy ? first.Encoder->width : par->width;
         const int h = first.Encoder && !copy ? first.Encoder->height : par->height;
         const int64_t need = int64_t(w) * h * 6 + 200;
-        if (need > FEngine.BitBufferSize)
-            FEngine.BitBufferSize = need > INT_MAX ? INT_MAX : static_cast<int>(need);
+        if (need > FCounters.BitBufferSize)
+            FCounters.BitBufferSize = need > INT_MAX ? INT_MAX : static_cast<int>(need);
     }
 }
 void TTranscodeSetup::CopyParameters(TOutputStream& ost, TInputStream& ist) {
@@ -321,7 +323,7 @@ void TTranscodeSetup::CopyParameters(TOutputStream& ost, TInputStream& ist) {
     else if (in->codec_type == AVMEDIA_TYPE_AUDIO && in->sample_rate > 0)
         codecTb = {1, in->sample_rate};
     AVRational tb = streamTb;
-    if (!FEngine.CopyTb && codecTb.num && av_q2d(codecTb) > av_q2d(streamTb) &&
+    if (!FConfig.CopyTb && codecTb.num && av_q2d(codecTb) > av_q2d(streamTb) &&
         av_q2d(streamTb) < 0.001)
         tb = codecTb;
     ost.Stream->time_base = tb;
@@ -352,27 +354,27 @@ void TTranscodeSetup::SetupCopy(TOutputStream& ost, TInputStream& ist) {
         throw FFmpegException("icodec.extradata_size is invalid (too large)");
     // The sets of a join share the muxer's streams: the header describes the
     // first input, later inputs are converted to it while copying.
-    const bool laterSet = FEngine.JoinMode && ost.FileIndex > 0;
+    const bool laterSet = FConfig.JoinMode && ost.FileIndex > 0;
     if (!laterSet) CopyParameters(ost, ist);
     switch (in->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
-            if (FEngine.VideoInputHookCallback || FEngine.VideoOutputHookCallback)
+            if (FEvents.HasVideoInputHook() || FEvents.HasVideoOutputHook())
                 throw FFmpegException(
                     "-vcodec copy and VideoHook are incompatible (frames are not decoded)");
-            if (!FEngine.FrameHookList.Empty())
+            if (!FFrameHooks.Empty())
                 throw FFmpegException(
                     "-vcodec copy and -vhook are incompatible (frames are not decoded)");
-            if (FEngine.PreviewFlags() != 0)
+            if (FEvents.PreviewFlags() != 0)
                 throw FFmpegException(
                     "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
             if (!laterSet && ost.Stream->sample_aspect_ratio.num)
                 out->sample_aspect_ratio = ost.Stream->sample_aspect_ratio;
             break;
         case AVMEDIA_TYPE_AUDIO:
-            if (FEngine.AudioVolume != 256)
+            if (FConfig.AudioVolume != 256)
                 throw FFmpegException(
                     "-acodec copy and -vol are incompatible (frames are not decoded)");
-            if (FEngine.AudioHookCallback)
+            if (FEvents.HasAudioHook())
                 throw FFmpegException(
                     "-acodec copy and AudioHook are incompatible (frames are not decoded)");
             if (!laterSet && ((out->block_align == 1 && out->codec_id == AV_CODEC_ID_MP3) ||
@@ -407,7 +409,7 @@ void TTranscodeSetup::SetupEncode(TOutputStream& ost, TInputStream& ist) {
             ost.Fifo.reset(lib().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
             if (!ost.Fifo) throw FFmpegException("av_fifo_alloc fail");
             ost.ReformatPair = -6;
-            ost.AudioResample = dec->sample_rate != enc->sample_rate || FEngine.AudioSyncMethod > 1;
+            ost.AudioResample = dec->sample_rate != enc->sample_rate || FConfig.AudioSyncMethod > 1;
             ost.EncodingNeeded = true;
             ist.DecodingNeeded = true;
             ost.ResampleSampleFmt = dec->sample_fmt;
@@ -430,9 +432,9 @@ void TTranscodeSetup::SetupEncode(TOutputStream& ost, TInputStream& ist) {
             ost.EncodingNeeded = true;
             ist.DecodingNeeded = true;
             // Fitted pictures are square-pixel pictures of the output size.
-            if (FEngine.FitPictures)
+            if (FConfig.FitPictures)
                 enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = {1, 1};
-            if ((FEngine.UseVideoFilters || FEngine.FitPictures) &&
+            if ((FConfig.UseVideoFilters || FConfig.FitPictures) &&
                 FVideoFilter.Build(&ist, &ost) < 0)
                 throw FFmpegException("Error opening filters!");
             break;
@@ -444,8 +446,8 @@ void TTranscodeSetup::OpenPassLog(TOutputStream& ost, int index) {
     AVCodecContext* enc = ost.Encoder.get();
     if (!ost.EncodingNeeded || !enc || !(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
         return;
-    std::string name = (FEngine.PassLogFilePrefix.empty() ? std::string("ffmpeg2pass")
-                                                          : FEngine.PassLogFilePrefix) +
+    std::string name = (FConfig.PassLogFilePrefix.empty() ? std::string("ffmpeg2pass")
+                                                          : FConfig.PassLogFilePrefix) +
                        "-" + std::to_string(index) + ".log";
     if (name.size() >= 1024) name.resize(1023);
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
@@ -470,14 +472,15 @@ void TTranscodeSetup::OpenPassLog(TOutputStream& ost, int index) {
     }
 }
 void TTranscodeSetup::OpenEncoders() {
-    const size_t count = FEngine.JoinMode ? FTables.StreamsPerOutput : FTables.Outputs.size();
+    const size_t count = FConfig.JoinMode ? FTables.StreamsPerOutput : FTables.Outputs.size();
     for (size_t i = 0; i < count && i < FTables.Outputs.size(); ++i) {
         TOutputStream& ost = *FTables.Outputs[i];
         if (!ost.EncodingNeeded) continue;
         AVCodecContext* enc = ost.Encoder.get();
-        const AVCodec* codec = i < FEngine.OutputCodecs.size() && FEngine.OutputCodecs[i]
-                                   ? FEngine.OutputCodecs[i]
-                                   : lib().avcodec_find_encoder(enc->codec_id);
+        const AVCodec* codec =
+            i < FTables.EngineFiles.OutputCodecs.size() && FTables.EngineFiles.OutputCodecs[i]
+                ? FTables.EngineFiles.OutputCodecs[i]
+                : lib().avcodec_find_encoder(enc->codec_id);
         const std::string where = "output stream #" + std::to_string(ost.FileIndex) + "." +
                                   std::to_string(ost.StreamIndex) + " (" +
                                   MediaTypeName(enc->codec_type) + ")";
@@ -498,7 +501,7 @@ void TTranscodeSetup::OpenEncoders() {
                         ist.Decoder->subtitle_header_size);
             enc->subtitle_header_size = ist.Decoder->subtitle_header_size;
         }
-        if (FEngine.JoinMode) ost.EncoderCodecId = enc->codec_id;
+        if (FConfig.JoinMode) ost.EncoderCodecId = enc->codec_id;
         int ret;
         // The encoder's own reason (libx264 names the parameter it refuses)
         // goes into the message, not only into the log.
@@ -516,7 +519,7 @@ void TTranscodeSetup::OpenEncoders() {
             FHeaders.FailWithMapping(message);
         }
         FOpenEncoders.push_back(&ost);
-        FEngine.ExtraSize += enc->extradata_size;
+        FCounters.ExtraSize += enc->extradata_size;
         // The muxer writes what the encoder says in its header.
         lib().avcodec_parameters_from_context(ost.Stream->codecpar, enc);
         ost.Stream->time_base = enc->time_base;
@@ -535,9 +538,10 @@ void TTranscodeSetup::OpenDecoders() {
     }
 }
 void TTranscodeSetup::OpenDecoder(TInputStream& ist, size_t i) {
-    const AVCodec* codec = i < FEngine.InputCodecs.size() && FEngine.InputCodecs[i]
-                               ? FEngine.InputCodecs[i]
-                               : lib().avcodec_find_decoder(ist.Decoder->codec_id);
+    const AVCodec* codec =
+        i < FTables.EngineFiles.InputCodecs.size() && FTables.EngineFiles.InputCodecs[i]
+            ? FTables.EngineFiles.InputCodecs[i]
+            : lib().avcodec_find_decoder(ist.Decoder->codec_id);
     const std::string where = "input stream #" + std::to_string(ist.FileIndex) + "." +
                               std::to_string(ist.StreamIndex) + " (" +
                               MediaTypeName(ist.Decoder->codec_type) + ")";
@@ -564,7 +568,7 @@ void TTranscodeSetup::InitInputTiming() {
     }
 }
 void TTranscodeSetup::CloseEncoders() {
-    const size_t count = FEngine.JoinMode ? FTables.StreamsPerOutput : FTables.Outputs.size();
+    const size_t count = FConfig.JoinMode ? FTables.StreamsPerOutput : FTables.Outputs.size();
     for (size_t i = 0; i < count && i < FTables.Outputs.size(); ++i) {
         TOutputStream* ost = FTables.Outputs[i];
         if (!ost->EncodingNeeded) continue;
@@ -585,7 +589,7 @@ void TTranscodeSetup::Release() {
         CodecContextPtr fresh(lib().avcodec_alloc_context3(nullptr));
         if (!fresh || lib().avcodec_parameters_to_context(fresh.get(), ist->Stream->codecpar) < 0)
             continue;
-        for (auto& file : FEngine.InputDecoders)
+        for (auto& file : FTables.EngineFiles.InputDecoders)
             for (auto& d : file)
                 if (d.get() == ist->Decoder) d = std::move(fresh);
     }

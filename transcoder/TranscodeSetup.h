@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "transcoder/CustomFFmpeg.h"
+#include "diag/FrameHook.h"
 #include "transcoder/FilterGraph.h"
 #include "transcoder/PacketWriter.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 #include "transcoder/TranscodeMetadata.h"
 
@@ -27,14 +28,17 @@ namespace tw {
 /// for ...", "Cannot write log file <name> for pass-1 encoding", ...).
 class TTranscodeSetup {
   public:
-    TTranscodeSetup(TCustomFFmpeg& engine, TTranscodeTables& tables,
+    TTranscodeSetup(const TRunContext& run, TTranscodeTables& tables,
                     const TEncoderRecords& encoderRecord, TVideoFilter& videoFilter,
-                    const TOutputHeaders& headers)
-        : FEngine(engine),
+                    const TOutputHeaders& headers, const TFrameHookList& frameHooks)
+        : FConfig(run.Config),
+          FCounters(run.Counters),
+          FEvents(run.Events),
           FTables(tables),
           FEncoderRecord(encoderRecord),
           FVideoFilter(videoFilter),
-          FHeaders(headers) {}
+          FHeaders(headers),
+          FFrameHooks(frameHooks) {}
 
     /// Tables, binding, codec parameters, encoders and decoders opened, and
     /// the inputs' clocks set for the loop.
@@ -71,11 +75,15 @@ class TTranscodeSetup {
     void OpenDecoder(TInputStream& ist, size_t i);
     void InitInputTiming();
 
-    TCustomFFmpeg& FEngine;
+    const TRunConfig& FConfig;
+    TRunCounters& FCounters;
+    TRunEvents& FEvents;
     TTranscodeTables& FTables;
     const TEncoderRecords& FEncoderRecord;
     TVideoFilter& FVideoFilter;
     const TOutputHeaders& FHeaders;
+    /// The "vhook" modules: a copied video stream refuses them.
+    const TFrameHookList& FFrameHooks;
     std::vector<TOutputStream*> FOpenEncoders;
     std::vector<TInputStream*> FOpenDecoders;
     bool FReleased = false;

@@ -42,22 +42,24 @@ int64_t StartOf(const AVFormatContext* ic) {
 
 }  // namespace
 
-TTranscoder::TTranscoder(TCustomFFmpeg& engine)
-    : FEngine(engine),
-      FTables(engine),
-      FEncoderRecord(engine, engine.JoinMode),
-      FWriter(engine, &engine, engine.MediaPacketsWritten),
-      FVideoFilter(engine, engine.FitPictures, FEncoderRecord, &engine),
-      FHooks(engine, engine.PictureState()),
-      FAudio(engine, engine, FEncoderRecord, FWriter, &engine),
-      FVideo(engine, engine, engine.StopRequested, FEncoderRecord,
-             {FWriter, FAudio, FHooks, FVideoFilter}, &engine),
-      FQueue(engine, FTables, FWriter),
-      FHeaders(engine, FTables, FQueue),
-      FSetup(engine, FTables, FEncoderRecord, FVideoFilter, FHeaders),
-      FPackets(engine, FTables, FEncoderRecord, FWriter, FAudio, FVideo),
-      FReport(engine, FTables, FEncoderRecord, FWriter),
-      FChapters(engine, FTables) {}
+TTranscoder::TTranscoder(const TRunContext& run, TFileTables& files, TPictureState& picture,
+                         TFrameHookList& frameHooks)
+    : FConfig(run.Config),
+      FCounters(run.Counters),
+      FEvents(run.Events),
+      FTables(files),
+      FEncoderRecord(files, run.Config.JoinMode),
+      FWriter(run),
+      FVideoFilter(run, FEncoderRecord),
+      FHooks(run, picture, frameHooks),
+      FAudio(run, FEncoderRecord, FWriter),
+      FVideo(run, FEncoderRecord, {FWriter, FAudio, FHooks, FVideoFilter}),
+      FQueue(run, FTables, FWriter),
+      FHeaders(run, FTables, FQueue),
+      FSetup(run, FTables, FEncoderRecord, FVideoFilter, FHeaders, frameHooks),
+      FPackets(run, FTables, FEncoderRecord, FWriter, FAudio, FVideo),
+      FReport(run, FTables, FEncoderRecord, FWriter),
+      FChapters(run, FTables) {}
 
 TTranscoder::~TTranscoder() {
     try {
@@ -69,26 +71,27 @@ TTranscoder::~TTranscoder() {
 void TTranscoder::Release() {
     FSetup.Release();
     if (FStopCheckRegistered) {
-        InterruptCB()->Unregister(CurrentThreadID(), &FEngine, TCustomFFmpeg::CheckStopRequest);
+        InterruptCB()->Unregister(CurrentThreadID(), &FEvents, TRunEvents::CheckStop);
         FStopCheckRegistered = false;
     }
 }
 
-void TTranscoder::Transcode() {
-    FEngine.VideoSize = FEngine.AudioSize = FEngine.ExtraSize = 0;
-    FEngine.DupFrames = FEngine.DropFrames = 0;
-    FEngine.Warnings.clear();
-    FEngine.BitBufferSize = 262144;
+bool TTranscoder::Transcode() {
+    FCounters.VideoSize = FCounters.AudioSize = FCounters.ExtraSize = 0;
+    FCounters.DupFrames = FCounters.DropFrames = 0;
+    FCounters.BitBufferSize = 262144;
     FPackets.AllocateBuffers();
     FSetup.Build();
     FHeaders.MapMetadata();
     FHeaders.MapChapters();
-    if (FEngine.JoinMode && FEngine.ChapterMaps.empty()) FChapters.Plan();
+    if (FConfig.JoinMode && FConfig.ChapterMaps.empty()) FChapters.Plan();
     FHeaders.WriteHeaders();
     FHeaders.LogStreamMapping();
     Loop();
     AfterLoop();
+    const bool finished = !FEvents.StopRequested();
     Release();
+    return finished;
 }
 
 void TTranscoder::Loop() {
@@ -97,22 +100,23 @@ void TTranscoder::Loop() {
     FNoPacket.assign(FTables.Files.size(), false);
     FNoPacketCount = 0;
     if (!IsMainThread()) {
-        InterruptCB()->Register(CurrentThreadID(), &FEngine, TCustomFFmpeg::CheckStopRequest);
+        InterruptCB()->Register(CurrentThreadID(), &FEvents, TRunEvents::CheckStop);
         FStopCheckRegistered = true;
     }
     PacketPtr pkt(lib().av_packet_alloc());
     if (!pkt) throw FFmpegException("av_mallocz fail");
-    if (FEngine.JoinMode)
-        FChapters.InputStarts(0, FEngine.InputTsOffsets[0] + StartOf(FEngine.InputFiles[0].get()));
+    if (FConfig.JoinMode)
+        FChapters.InputStarts(
+            0, FTables.TsOffsets[0] + StartOf(FTables.EngineFiles.InputFiles[0].get()));
 
     auto limitReached = [&](const TOutputStream& ost) {
         const int idx = FrameLimitIndex(ost.Stream->codecpar->codec_type);
-        return idx >= 0 && ost.FrameNumber >= FEngine.MaxFrames[idx];
+        return idx >= 0 && ost.FrameNumber >= FConfig.MaxFrames[idx];
     };
 
-    while (!FEngine.StopRequested) {
+    while (!FEvents.StopRequested()) {
         // 1. choose the file
-        if (FEngine.JoinMode) {
+        if (FConfig.JoinMode) {
             for (int i = 0; i < FTables.StreamsPerOutput; ++i) {
                 const size_t r = static_cast<size_t>(file) * FTables.StreamsPerOutput + i;
                 if (r < FTables.Outputs.size() && limitReached(*FTables.Outputs[r])) {
@@ -131,11 +135,11 @@ void TTranscoder::Loop() {
                 if (!FTables.Files[ist.FileIndex].EofReached) {
                     if (ipts < ipts_min) {
                         ipts_min = ipts;
-                        if (FEngine.InputSync) file = ist.FileIndex;
+                        if (FConfig.InputSync) file = ist.FileIndex;
                     }
                     if (opts < opts_min) {
                         opts_min = opts;
-                        if (!FEngine.InputSync) file = ist.FileIndex;
+                        if (!FConfig.InputSync) file = ist.FileIndex;
                     }
                 }
                 if (limitReached(*ost)) {
@@ -146,18 +150,18 @@ void TTranscoder::Loop() {
         }
         // 2. nothing to read
         if (file < 0) {
-            if (FEngine.JoinMode || FNoPacketCount == 0) break;
+            if (FConfig.JoinMode || FNoPacketCount == 0) break;
             std::fill(FNoPacket.begin(), FNoPacket.end(), false);
             FNoPacketCount = 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
         // 3. size limit
-        if (FEngine.FileSizeLimit && FTables.Output(0)->pb &&
-            lib().avio_seek(FTables.Output(0)->pb, 0, SEEK_CUR) >= FEngine.FileSizeLimit)
+        if (FConfig.FileSizeLimit && FTables.Output(0)->pb &&
+            lib().avio_seek(FTables.Output(0)->pb, 0, SEEK_CUR) >= FConfig.FileSizeLimit)
             break;
         // 4. read
-        AVFormatContext* ic = FEngine.InputFiles[file].get();
+        AVFormatContext* ic = FTables.EngineFiles.InputFiles[file].get();
         const int ret = FQueue.ReadPacket(file, pkt.get());
         if (ret == AVERROR(EAGAIN)) {
             FNoPacket[file] = true;
@@ -166,8 +170,8 @@ void TTranscoder::Loop() {
         }
         if (ret < 0) {
             FTables.Files[file].EofReached = true;
-            if (FEngine.Shortest && !FEngine.JoinMode) break;
-            if (!FEngine.JoinMode) continue;
+            if (FConfig.Shortest && !FConfig.JoinMode) break;
+            if (!FConfig.JoinMode) continue;
             if (!SwitchFile(file)) break;
             continue;
         }
@@ -177,9 +181,9 @@ void TTranscoder::Loop() {
         // 5. dump
         // The demuxer's own stream: one that appeared after the probe is
         // only in the context the packet was read from.
-        if (FEngine.PacketDump)
-            lib().av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt.get(), FEngine.HexDump,
-                                   FEngine.InputReader(file)->streams[pkt->stream_index]);
+        if (FConfig.PacketDump)
+            lib().av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt.get(), FConfig.HexDump,
+                                   FEvents.InputReader(file)->streams[pkt->stream_index]);
         // 6. streams that appeared later, or nobody wants
         const TInputFile& f = FTables.Files[file];
         if (pkt->stream_index >= f.StreamCount ||
@@ -193,10 +197,10 @@ void TTranscoder::Loop() {
         // 7. offset, 8. scale
         const AVRational tb = ist.Stream->time_base;
         const AVRational us{1, 1000000};
-        const int64_t offset = lib().av_rescale_q(FEngine.InputTsOffsets[file], us, tb);
+        const int64_t offset = lib().av_rescale_q(FTables.TsOffsets[file], us, tb);
         if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
         if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
-        const auto& scales = FEngine.InputTsScales[file];
+        const auto& scales = FTables.EngineFiles.InputTsScales[file];
         if (pkt->stream_index < static_cast<int>(scales.size()) && scales[pkt->stream_index] != 0) {
             const double s = scales[pkt->stream_index];
             if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llrint(pkt->pts * s);
@@ -207,22 +211,22 @@ void TTranscoder::Loop() {
             ist.NextPts != AV_NOPTS_VALUE) {
             const int64_t t = lib().av_rescale_q(pkt->dts, tb, us);
             const int64_t delta = t - ist.NextPts;
-            if ((std::llabs(delta) > static_cast<int64_t>(FEngine.DtsDeltaThreshold * 1000000) ||
+            if ((std::llabs(delta) > static_cast<int64_t>(FConfig.DtsDeltaThreshold * 1000000) ||
                  t + 1 < ist.Pts) &&
-                !FEngine.CopyTs) {
-                FEngine.InputTsOffsets[file] -= delta;
-                if (FEngine.Verbose > 2)
-                    FFLogger()->LogFmt(&FEngine, llVerbose,
+                !FConfig.CopyTs) {
+                FTables.TsOffsets[file] -= delta;
+                if (FConfig.Verbose > 2)
+                    FFLogger()->LogFmt(FEvents.LogSender(), llVerbose,
                                        "timestamp discontinuity %" PRId64 ", new offset= %" PRId64,
-                                       delta, FEngine.InputTsOffsets[file]);
+                                       delta, FTables.TsOffsets[file]);
                 const int64_t d = lib().av_rescale_q(delta, us, tb);
                 pkt->dts -= d;
                 if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
             }
         }
         // 10. recording time
-        if (FEngine.RecordingTime != INT64_MAX) {
-            const int64_t limit = FEngine.RecordingTime + FEngine.StartTime;
+        if (FConfig.RecordingTime != INT64_MAX) {
+            const int64_t limit = FConfig.RecordingTime + FConfig.StartTime;
             const bool past =
                 pkt->pts != AV_NOPTS_VALUE
                     ? lib().av_rescale_q(pkt->pts, tb, us) >= limit
@@ -240,8 +244,8 @@ void TTranscoder::Loop() {
         } catch (const TDecodeError& e) {
             // "xerror" ends the run with it; otherwise the packet is lost and
             // the run goes on with the next one.
-            if (FEngine.ExitOnError) throw;
-            if (FEngine.Verbose >= 0) FFLogger()->Log(&FEngine, llVerbose, e.what());
+            if (FConfig.ExitOnError) throw;
+            if (FConfig.Verbose >= 0) FFLogger()->Log(FEvents.LogSender(), llVerbose, e.what());
             lib().av_packet_unref(pkt.get());
             continue;
         }
@@ -251,7 +255,7 @@ void TTranscoder::Loop() {
 }
 void TTranscoder::ProgressCheck(int64_t& lastReport, int file) {
     const int64_t now = lib().av_gettime();
-    if (now - lastReport > FEngine.ProgressIntervalUs) {
+    if (now - lastReport > FConfig.ProgressIntervalUs) {
         lastReport = now;
         FReport.Report(false, file);
     }
@@ -305,10 +309,10 @@ bool TTranscoder::SwitchFile(int& file) {
     }
     // Read to its end: closed before the next one is opened, so that no
     // more than the first input and the one being read are open.
-    FEngine.CloseInputReader(k);
-    FEngine.InputTsOffsets[k + 1] += FQueue.NextInputShift(k + 1, end);
-    FChapters.InputStarts(k + 1,
-                          FEngine.InputTsOffsets[k + 1] + StartOf(FEngine.InputFiles[k + 1].get()));
+    FEvents.CloseInputReader(k);
+    FTables.TsOffsets[k + 1] += FQueue.NextInputShift(k + 1, end);
+    FChapters.InputStarts(
+        k + 1, FTables.TsOffsets[k + 1] + StartOf(FTables.EngineFiles.InputFiles[k + 1].get()));
     file = k + 1;
     return true;
 }
@@ -317,8 +321,8 @@ void TTranscoder::AfterLoop() {
         TInputStream& ist = *FTables.Inputs[i];
         if (ist.DecodingNeeded && !ist.FlushedAtEof) FPackets.Process(ist, nullptr);
     }
-    const int outputs = FEngine.JoinMode ? 1 : FEngine.OutputFileCount;
-    if (FEngine.JoinMode) {
+    const int outputs = FConfig.JoinMode ? 1 : FTables.EngineFiles.OutputFileCount;
+    if (FConfig.JoinMode) {
         // Where the output ends: the end of its longest stream.
         double end = 0;
         for (int i = 0; i < FTables.StreamsPerOutput && i < int(FTables.Outputs.size()); ++i)
@@ -339,7 +343,6 @@ void TTranscoder::AfterLoop() {
     FReport.Report(true, -1);
     FSetup.CloseEncoders();
     if (failure < 0) throw FFmpegException(ErrorText("av_write_trailer()", failure));
-    FEngine.Finished = !FEngine.StopRequested;
 }
 
 }  // namespace tw

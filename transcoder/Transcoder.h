@@ -6,13 +6,15 @@
 
 #include <cstdint>
 
+#include "diag/FrameHook.h"
 #include "transcoder/AudioOut.h"
-#include "transcoder/CustomFFmpeg.h"
 #include "transcoder/FilterGraph.h"
 #include "transcoder/InputQueue.h"
 #include "transcoder/JoinChapters.h"
 #include "transcoder/PacketWriter.h"
+#include "transcoder/PictureState.h"
 #include "transcoder/ProgressReport.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 #include "transcoder/TranscodeMetadata.h"
 #include "transcoder/TranscodePackets.h"
@@ -23,22 +25,25 @@
 namespace tw {
 
 /// Lives on the stack of the engine's Run, on the thread that runs the
-/// engine; works on the engine's options, files and counters and calls its
-/// callbacks.
+/// engine. Works on what it is given: the configuration frozen for the run,
+/// the opened files' tables (the run closes their decoders), the run's
+/// counters, the picture state and frame hooks of the video path; reports
+/// to the run's events. Everything given outlives the transcoder.
 class TTranscoder {
   public:
-    explicit TTranscoder(TCustomFFmpeg& engine);
+    TTranscoder(const TRunContext& run, TFileTables& files, TPictureState& picture,
+                TFrameHookList& frameHooks);
     /// Releases what is still open (never throws).
     ~TTranscoder();
     TTranscoder(const TTranscoder&) = delete;
     TTranscoder& operator=(const TTranscoder&) = delete;
 
-    /// Setup, loop, trailers and final report. Sets the engine's Finished
-    /// when all went well. Throws FFmpegException with the texts of the
+    /// Setup, loop, trailers and final report. True when all went well and
+    /// no stop was requested (the run finished). Throws FFmpegException with the texts of the
     /// parts, and "av_interleaved_write_frame(): <reason>" /
     /// "av_write_trailer(): <reason>"; the working tables are released in
     /// every case.
-    void Transcode();
+    bool Transcode();
 
   private:
     void Loop();
@@ -50,7 +55,9 @@ class TTranscoder {
     void ProgressCheck(int64_t& lastReport, int file);
     void Release();
 
-    TCustomFFmpeg& FEngine;
+    const TRunConfig& FConfig;
+    TRunCounters& FCounters;
+    TRunEvents& FEvents;
     TTranscodeTables FTables;
     TEncoderRecords FEncoderRecord;
     TStreamWriter FWriter;

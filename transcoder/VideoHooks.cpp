@@ -1,6 +1,6 @@
 // transcoder/VideoHooks.cpp — deinterlacing and the input hooks, the hook
-// call shared by the input and output hooks, the preview, the preview flags,
-// and the engine's preview and hook methods that forward to them.
+// call shared by the input and output hooks, the preview and the preview
+// flags.
 #include "transcoder/VideoHooks.h"
 
 #include <stdexcept>
@@ -14,8 +14,8 @@ namespace tw {
 
 namespace {
 
-constexpr int pfWindow = TCustomFFmpeg::pfWindow;
-constexpr int pfBitmap = TCustomFFmpeg::pfBitmap;
+constexpr int pfWindow = TPictureState::pfWindow;
+constexpr int pfBitmap = TPictureState::pfBitmap;
 
 // Makes f a writable picture of the format and size, reusing its buffer
 // when it fits and nobody else holds it.
@@ -58,48 +58,49 @@ std::shared_ptr<TPreviewer> MakePreviewer() {
 }  // namespace
 
 void TVideoHooks::ProcessInput(TInputStream& ist, AVFrame* picture) {
-    TCustomFFmpeg& e = FEngine;
-    if (!e.Deinterlace && !e.VideoInputHookCallback && e.FrameHookList.Empty()) return;
+    const bool inputHook = FEvents.HasVideoInputHook();
+    if (!FConfig.Deinterlace && !inputHook && FFrameHooks.Empty()) return;
     TPictureState& ps = FState;
     if (!EnsurePicture(ps.HookPicture, picture->format, picture->width, picture->height)) {
-        FFLogger()->Log(&e, llError, "hook buf malloc error.");
+        FFLogger()->Log(FEvents.LogSender(), llError, "hook buf malloc error.");
         return;
     }
     AVFrame* work = ps.HookPicture.get();
-    if (!e.Deinterlace || DeinterlacePicture(work, picture) < 0) {
-        if (e.Deinterlace) FFLogger()->Log(&e, llError, "Deinterlacing failed.");
+    if (!FConfig.Deinterlace || DeinterlacePicture(work, picture) < 0) {
+        if (FConfig.Deinterlace)
+            FFLogger()->Log(FEvents.LogSender(), llError, "Deinterlacing failed.");
         // The hooks work on a copy, never in the decoder's own buffers.
         CopyPixels(work, picture);
     }
-    if (e.VideoInputHookCallback) {
+    if (inputHook) {
         CallVideoHook(true, ps.HookConverter, work, ist.Pts, ist.DecodedFrames);
-    } else if (!e.FrameHookList.Empty()) {
+    } else if (!FFrameHooks.Empty()) {
         TPicture p = PictureOf(work);
-        ProcessFrameHooks(e.FrameHookList, &p, work->format, work->width, work->height, ist.Pts);
+        ProcessFrameHooks(FFrameHooks, &p, work->format, work->width, work->height, ist.Pts);
     }
     TakePixels(picture, work);
 }
 
 bool TVideoHooks::CallVideoHook(bool input, TFormatConverter& converter, AVFrame* picture,
                                 int64_t pts, int frameNumber) {
-    auto& slot = input ? FEngine.VideoInputHookCallback : FEngine.VideoOutputHookCallback;
     const auto format = static_cast<AVPixelFormat>(picture->format);
     TPicture pic = PictureOf(picture);
     if (!converter.ToBitmap(&pic, format, true, picture->height, picture->width)) {
-        FFLogger()->Log(&FEngine, llError, converter.LastError());
-        slot = nullptr;
+        FFLogger()->Log(FEvents.LogSender(), llError, converter.LastError());
+        FEvents.DropVideoHook(input);
         return false;
     }
     bool update = true;
     bool stopHook = false;
     try {
-        slot(&FEngine, &converter.Bitmap(), stopHook, update, pts, frameNumber);
+        FEvents.VideoHook(input, &converter.Bitmap(), stopHook, update, pts, frameNumber);
     } catch (const std::exception& e) {
-        FFLogger()->Log(&FEngine, llError,
+        FFLogger()->Log(FEvents.LogSender(), llError,
                         std::string("Error occurs VideoHook event: ") + e.what());
         update = false;
     } catch (...) {
-        FFLogger()->Log(&FEngine, llError, "Error occurs VideoHook event: unknown exception");
+        FFLogger()->Log(FEvents.LogSender(), llError,
+                        "Error occurs VideoHook event: unknown exception");
         update = false;
     }
     bool holdsPicture = true;
@@ -107,20 +108,20 @@ bool TVideoHooks::CallVideoHook(bool input, TFormatConverter& converter, AVFrame
         converter.CopyFromBitmap();
         if (converter.CurrentPicture() == converter.RGBPicture() &&
             !converter.FromBitmap(&pic, format, picture->height, picture->width)) {
-            FFLogger()->Log(&FEngine, llError, converter.LastError());
+            FFLogger()->Log(FEvents.LogSender(), llError, converter.LastError());
             stopHook = true;
         }
     } else if (FState.PreviewFlags() != 0) {
         holdsPicture = false;  // the bitmap may no longer match the picture
     }
-    if (stopHook) slot = nullptr;
+    if (stopHook) FEvents.DropVideoHook(input);
     return holdsPicture;
 }
 
 bool TVideoHooks::OutputHook(AVFrame* frame, int64_t pts, int frameNumber) {
     TPictureState& ps = FState;
     if (!EnsurePicture(ps.OutputHookPicture, frame->format, frame->width, frame->height)) {
-        FFLogger()->Log(&FEngine, llError, "hook buf malloc error.");
+        FFLogger()->Log(FEvents.LogSender(), llError, "hook buf malloc error.");
         return false;
     }
     AVFrame* work = ps.OutputHookPicture.get();
@@ -141,7 +142,7 @@ void TVideoHooks::Preview(AVFrame* picture, bool converted, int64_t pts, int fra
     }
     if (!flags) return;
     const int64_t now = lib().av_gettime();
-    if (now - ps.LastPreview <= FEngine.PreviewIntervalUs) return;
+    if (now - ps.LastPreview <= FConfig.PreviewIntervalUs) return;
     ps.LastPreview = now;
 
     const auto format = static_cast<AVPixelFormat>(picture->format);
@@ -150,18 +151,18 @@ void TVideoHooks::Preview(AVFrame* picture, bool converted, int64_t pts, int fra
     auto convert = [&] {
         if (converted && !changed) return true;
         if (conv.ToBitmap(&pic, format, true, picture->height, picture->width)) return true;
-        FFLogger()->Log(&FEngine, llError, conv.LastError());
+        FFLogger()->Log(FEvents.LogSender(), llError, conv.LastError());
         return false;
     };
     int cleared = 0;
-    if ((flags & pfBitmap) && FEngine.PreviewCallback) {
+    if ((flags & pfBitmap) && FEvents.HasPreview()) {
         if (!convert()) {
             cleared = pfBitmap;
         } else {
             try {
-                FEngine.PreviewCallback(&FEngine, &conv.Bitmap(), pts, frameNumber);
+                FEvents.Preview(&conv.Bitmap(), pts, frameNumber);
             } catch (const std::exception& e) {
-                FFLogger()->Log(&FEngine, llError,
+                FFLogger()->Log(FEvents.LogSender(), llError,
                                 std::string("Error occurs Preview event: ") + e.what());
                 cleared = pfBitmap;
             }
@@ -223,29 +224,6 @@ void TPictureState::Release() {
     }
     HookPicture.reset();
     OutputHookPicture.reset();
-}
-
-// --- the engine's preview and hook methods
-
-int TCustomFFmpeg::PreviewFlags() const { return FPicture->PreviewFlags(); }
-
-void TCustomFFmpeg::SetPreviewFlags(int flags, bool byEncoder) {
-    FPicture->SetPreviewFlags(flags, byEncoder);
-}
-
-void TCustomFFmpeg::SetHookBitsPixel(int bits) {
-    try {
-        FPicture->SetBitsPixel(bits);
-    } catch (const std::invalid_argument& e) {
-        throw FFmpegException(e.what());
-    }
-}
-
-TPictureState& TCustomFFmpeg::PictureState() { return *FPicture; }
-
-void TCustomFFmpeg::ReleasePictureState() {
-    FPicture->Release();
-    ReleaseFrameHooks(FrameHookList);
 }
 
 }  // namespace tw

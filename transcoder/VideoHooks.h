@@ -9,27 +9,30 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include "transcoder/CustomFFmpeg.h"
+#include "diag/FrameHook.h"
 #include "transcoder/PictureState.h"
+#include "transcoder/RunContext.h"
 
 namespace tw {
 
-/// One transcode's view of the engine's picture state. The hooks call the
-/// engine's callback slots (with the engine as their argument) and clear a
-/// slot that asks to stop or fails, so they work on the engine itself.
-/// Engine thread only; the preview flags may change from any thread.
-/// Nothing here throws: problems are logged at llError and switch the hook
+/// One transcode's view of its owner's picture state and frame hooks. The
+/// hooks go to the run's events; a hook that asks to stop or fails is
+/// dropped there (TRunEvents::DropVideoHook), for good. Engine thread only; the preview flags may
+/// change from any thread. Nothing here throws: problems are logged at llError and switch the hook
 /// or the preview off.
 class TVideoHooks {
   public:
-    TVideoHooks(TCustomFFmpeg& engine, TPictureState& state) : FEngine(engine), FState(state) {}
+    /// frameHooks: the "vhook" modules, run on decoded pictures when no
+    /// input hook is there.
+    TVideoHooks(const TRunContext& run, TPictureState& state, TFrameHookList& frameHooks)
+        : FConfig(run.Config), FEvents(run.Events), FState(state), FFrameHooks(frameHooks) {}
 
     /// A decoded picture before scaling: with "deinterlace" its deinterlaced
     /// copy, then VideoInputHookCallback or the frame-hook chain on it (on a
     /// copy, never in the decoder's buffers); picture then holds the result.
     /// Logs "hook buf malloc error." and "Deinterlacing failed.".
     void ProcessInput(TInputStream& ist, AVFrame* picture);
-    bool HasOutputHook() const { return static_cast<bool>(FEngine.VideoOutputHookCallback); }
+    bool HasOutputHook() const { return FEvents.HasVideoOutputHook(); }
     /// VideoOutputHookCallback on a copy of the output picture, which then
     /// takes the copy's pixels. True when the preview converter's bitmap now
     /// holds this picture.
@@ -42,8 +45,10 @@ class TVideoHooks {
     bool CallVideoHook(bool input, TFormatConverter& converter, AVFrame* picture, int64_t pts,
                        int frameNumber);
 
-    TCustomFFmpeg& FEngine;
+    const TRunConfig& FConfig;
+    TRunEvents& FEvents;
     TPictureState& FState;
+    TFrameHookList& FFrameHooks;
 };
 
 }  // namespace tw

@@ -51,15 +51,15 @@ int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
 
     // 1-2. How many frames this picture becomes.
     const double syncTime =
-        (ost->SyncInput->Pts - FOptions.StartTime) / 1000000.0 / av_q2d(enc->time_base);
+        (ost->SyncInput->Pts - FConfig.StartTime) / 1000000.0 / av_q2d(enc->time_base);
     int n = 1;
-    if (FOptions.VideoSyncMethod == 0) {
+    if (FConfig.VideoSyncMethod == 0) {
         ost->SyncOpts = std::llrint(syncTime);
     } else {
         const double vdelta = syncTime - ost->SyncOpts;
         const bool variable =
-            FOptions.VideoSyncMethod == 2 ||
-            (FOptions.VideoSyncMethod < 0 && (s->oformat->flags & AVFMT_VARIABLE_FPS));
+            FConfig.VideoSyncMethod == 2 ||
+            (FConfig.VideoSyncMethod < 0 && (s->oformat->flags & AVFMT_VARIABLE_FPS));
         if (vdelta < -1.1) {
             n = 0;
         } else if (variable) {
@@ -74,15 +74,15 @@ int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
         if (n == 0) {
             ++FCounters.DropFrames;
             FCounters.ReportLogRequested = true;
-            if (FOptions.Verbose > 2) FFLogger()->Log(FSender, llVerbose, "*** drop!");
+            if (FConfig.Verbose > 2) FFLogger()->Log(FSender, llVerbose, "*** drop!");
         } else if (n > 1) {
             FCounters.DupFrames += n - 1;
             FCounters.ReportLogRequested = true;
-            if (FOptions.Verbose > 2) FFLogger()->LogFmt(FSender, llVerbose, "*** %d dup!", n - 1);
+            if (FConfig.Verbose > 2) FFLogger()->LogFmt(FSender, llVerbose, "*** %d dup!", n - 1);
         }
     }
     n = static_cast<int>(
-        std::min<int64_t>(n, int64_t(FOptions.MaxFrames[mfVideo]) - ost->FrameNumber));
+        std::min<int64_t>(n, int64_t(FConfig.MaxFrames[mfVideo]) - ost->FrameNumber));
     if (n <= 0) return 0;
 
     // 4. Scaling, per record: each input of a join has its own size. A
@@ -141,16 +141,16 @@ int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
     if (!pkt) throw FFmpegException("Video encoding failed");
     const bool interlacedCoding =
         enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME);
-    for (int i = 0; i < n && !FStopRequested; ++i) {
+    for (int i = 0; i < n && !FEvents.StopRequested(); ++i) {
         FramePtr frame(lib().av_frame_clone(final));
         if (!frame) throw FFmpegException("Video encoding failed");
         frame->pts = ost->SyncOpts;
         frame->interlaced_frame = picture->interlaced_frame;
         if (interlacedCoding)
             frame->top_field_first =
-                FOptions.TopFieldFirst == -1 ? picture->top_field_first : FOptions.TopFieldFirst;
-        frame->quality = FOptions.SameQuality ? picture->quality : enc->global_quality;
-        if (FOptions.MeThreshold == 0) frame->pict_type = AV_PICTURE_TYPE_NONE;
+                FConfig.TopFieldFirst == -1 ? picture->top_field_first : FConfig.TopFieldFirst;
+        frame->quality = FConfig.SameQuality ? picture->quality : enc->global_quality;
+        if (FConfig.MeThreshold == 0) frame->pict_type = AV_PICTURE_TYPE_NONE;
         if (er.ForcedKeyFrameIndex < er.ForcedKeyFrameCount() &&
             frame->pts >= er.ForcedKeyFramePts[er.ForcedKeyFrameIndex]) {
             frame->pict_type = AV_PICTURE_TYPE_I;
@@ -185,13 +185,13 @@ int TVideoOut::Encode(AVFormatContext* s, TOutputStream* ost, TInputStream* ist,
 }
 
 void TVideoOut::WriteStats(TOutputStream* ost, int frameSize) {
-    if (FOptions.VstatsFileName.empty() || frameSize <= 0) return;
+    if (FConfig.VstatsFileName.empty() || frameSize <= 0) return;
     TOutputStream& er = *FEncoderRecord(ost);
     AVCodecContext* enc = er.Encoder.get();
     if (!enc) return;
     if (!FVstats) {
-        FVstats.reset(std::fopen(FOptions.VstatsFileName.c_str(), "w"));
-        if (!FVstats) throw FFmpegException("fopen fail: " + FOptions.VstatsFileName);
+        FVstats.reset(std::fopen(FConfig.VstatsFileName.c_str(), "w"));
+        if (!FVstats) throw FFmpegException("fopen fail: " + FConfig.VstatsFileName);
     }
     std::FILE* f = FVstats.get();
     if (enc->codec_type != AVMEDIA_TYPE_VIDEO) return;

@@ -4,23 +4,22 @@
 // statistics file.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "binding/LibPtr.h"
 #include "diag/FFLog.h"
 #include "transcoder/AudioOut.h"
-#include "transcoder/EngineOptions.h"
 #include "transcoder/FilterGraph.h"
 #include "transcoder/PacketWriter.h"
-#include "transcoder/RunCounters.h"
+#include "transcoder/RunContext.h"
 #include "transcoder/StreamTables.h"
 #include "transcoder/VideoHooks.h"
 
 namespace tw {
 
-/// The video path of one transcode; engine thread only. Reads the options,
-/// adds to the counters (video bytes, duplicated and dropped frames) and
+/// The video path of one transcode; engine thread only. Reads the run's
+/// configuration, stops repeating a picture once a stop is requested, adds
+/// to the run's counters (video bytes, duplicated and dropped frames) and
 /// writes through `writer`; owns the video statistics file (closed with the
 /// path). The scaler and the scaled picture belong to the output records.
 /// Throws FFmpegException: "Video encoding failed", "Cannot get resampling
@@ -35,15 +34,13 @@ class TVideoOut {
         TVideoHooks& Hooks;
         TVideoFilter& Filter;
     };
-    TVideoOut(const TEngineOptions& options, TRunCounters& counters,
-              const std::atomic<bool>& stopRequested, const TEncoderRecords& encoderRecord,
-              TParts parts, TLogSender sender)
-        : FOptions(options),
-          FCounters(counters),
-          FStopRequested(stopRequested),
+    TVideoOut(const TRunContext& run, const TEncoderRecords& encoderRecord, TParts parts)
+        : FConfig(run.Config),
+          FCounters(run.Counters),
+          FEvents(run.Events),
           FEncoderRecord(encoderRecord),
           FParts(parts),
-          FSender(sender) {}
+          FSender(run.Events.LogSender()) {}
 
     /// A decoded picture before it is served: counts it, refits the stream's
     /// graph to a new picture size (FitPictures), deinterlaces and runs the
@@ -58,9 +55,9 @@ class TVideoOut {
     void WriteStats(TOutputStream* ost, int frameSize);
 
   private:
-    const TEngineOptions& FOptions;
+    const TRunConfig& FConfig;
     TRunCounters& FCounters;
-    const std::atomic<bool>& FStopRequested;
+    const TRunEvents& FEvents;
     const TEncoderRecords& FEncoderRecord;
     TParts FParts;
     TLogSender FSender;

@@ -188,6 +188,56 @@ TEST_F(CopyJoin, StopDuringTheFirstInput) {
     EXPECT_LT(info.Video()->packets, 500);  // the 20 s clip was not copied whole
 }
 
+// Catches: a run that reads its option values live, so that one changed
+// while it goes on (here the recording time, from its progress handler)
+// cuts the output short.
+TEST_F(CopyJoin, OptionsChangedDuringARunDoNotReachIt) {
+    const std::vector<std::string> inputs = {Clip("a.flv", {"--duration", "1"}),
+                                             Clip("b.flv", {"--duration", "1", "--pattern", "1"})};
+    const std::string out = Dir.File("joined.flv");
+    auto e = NewEngine();
+    ASSERT_TRUE(Prepare(*e, inputs, out));
+    e->ProgressIntervalUs = 0;
+    e->ProgressCallback = [](TCustomFFmpeg* engine, const TProgress&) {
+        engine->RecordingTime = 1;
+    };
+    e->Start(false);
+    EXPECT_TRUE(e->Finished);
+    EXPECT_FALSE(e->ErrorRaised) << e->ErrorMessage;
+    EXPECT_EQ(e->RecordingTime, 1);
+    int64_t sourcePackets = 0;
+    for (const std::string& in : inputs) {
+        const test::MediaInfo info = test::ReadMediaInfo(in);
+        ASSERT_NE(info.Video(), nullptr);
+        sourcePackets += info.Video()->packets;
+    }
+    const test::MediaInfo joined = test::ReadMediaInfo(out);
+    ASSERT_TRUE(joined.Ok()) << joined.error;
+    ASSERT_NE(joined.Video(), nullptr);
+    EXPECT_EQ(joined.Video()->packets, sourcePackets);
+}
+
+// Catches: the run moving the inputs' own timestamp offsets (where it places
+// a joined input) instead of its own, so that the engine's tables no longer
+// say what the inputs were opened with.
+TEST_F(CopyJoin, TheRunPlacesInputsWithItsOwnOffsets) {
+    const std::vector<std::string> inputs = {Clip("a.flv", {"--duration", "1"}),
+                                             Clip("b.flv", {"--duration", "1", "--pattern", "1"})};
+    const std::string out = Dir.File("joined.flv");
+    auto e = NewEngine();
+    ASSERT_TRUE(Prepare(*e, inputs, out));
+    const std::vector<int64_t> before = e->InputTsOffsets;
+    e->Start(false);
+    EXPECT_TRUE(e->Finished);
+    EXPECT_FALSE(e->ErrorRaised) << e->ErrorMessage;
+    EXPECT_EQ(e->InputTsOffsets, before);
+    // The second input still went after the first.
+    const test::MediaInfo joined = test::ReadMediaInfo(out);
+    ASSERT_TRUE(joined.Ok()) << joined.error;
+    ASSERT_TRUE(joined.duration.has_value());
+    EXPECT_GT(*joined.duration, 1.8);
+}
+
 TEST_F(CopyJoin, ATruncatedInputEndsAndTheJoinGoesOn) {
     const std::vector<std::string> inputs = {
         Clip("cut.flv", {"--duration", "4", "--truncate", "0.5"}),

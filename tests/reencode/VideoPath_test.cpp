@@ -56,8 +56,8 @@ class VideoPath : public ::testing::Test {
         if (after) after(e);
         e.Start(false);
         Error = e.ErrorMessage;
-        Dups = e.DupFrames;
-        Drops = e.DropFrames;
+        Dups = e.Counters.DupFrames;
+        Drops = e.Counters.DropFrames;
         FlagsAfter = e.PreviewFlags();
         return !e.ErrorRaised;
     }

@@ -1,70 +1,62 @@
 // Tests of targets and of preset application (transcoder/Targets.h,
-// transcoder/Presets.h) against a recording stand-in for the engine.
+// transcoder/Presets.h) on option values with a fresh option store.
 #include "transcoder/Targets.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
 
+#include "binding/Entries.h"
+#include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "tests/support/LogCapture.h"
+#include "transcoder/Presets.h"
 
 namespace tw {
 namespace {
 
-/// Records what a target or preset does to the engine.
-struct FakeHost : TTargetHost {
-    std::vector<std::pair<std::string, std::string>> Options;
-    std::map<std::string, std::string> Calls;
-    AVRational Rate{25, 0};
-    std::vector<AVRational> InputRates;
-    int VerboseLevel = 1;
-    float Aspect = 0;
-    int Channels = 2;
-    bool Raise = true;
-    std::string Refused;  // an option name SetDefaultOption refuses
-
-    bool SetDefaultOption(const std::string& n, const std::string& v) override {
-        if (n == Refused) return false;
-        Options.emplace_back(n, v);
-        return true;
+/// Option values with a fresh option store, as the engine has them.
+struct Values : TEngineOptions {
+    Values() {
+        EXPECT_TRUE(FFLoader().Load(WorkLibraryKinds)) << FFLoader().LastErrMsg();
+        FFLogger()->TriggerEventInMainThread = false;
+        ResetOptionValues();
+        RaiseOnUnknownOption = true;
     }
-    std::string LastOptionFailure() const override {
-        return "Unrecognized option \"" + Refused + "\"";
+    /// The names of the generic options set, in order.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> all;
+        for (const TRecordedOption& r : OptionContexts->Recorded()) all.push_back(r.Name);
+        return all;
     }
-    bool RaiseOnUnknownOption() const override { return Raise; }
-    void SetVideoCodec(const std::string& n) override { Calls["vcodec"] = n; }
-    void SetAudioCodec(const std::string& n) override { Calls["acodec"] = n; }
-    void SetSubtitleCodec(const std::string& n) override { Calls["scodec"] = n; }
-    std::string CodecName(char kind) const override {
-        auto it = Calls.find(std::string(1, kind) + "codec");
-        return it == Calls.end() ? std::string() : it->second;
+    /// The value of an option in the library option context of a kind
+    /// ('v', 'a' or 'f' for the format), or its recorded text when only a
+    /// private option took it.
+    std::string Value(char kind, const std::string& name) const {
+        for (const TRecordedOption& r : OptionContexts->Recorded())
+            if (r.Name == name && r.HasValue) return r.Value;
+        void* ctx = kind == 'f'   ? static_cast<void*>(OptionContexts->Format())
+                    : kind == 'a' ? static_cast<void*>(OptionContexts->Codec(AVMEDIA_TYPE_AUDIO))
+                                  : static_cast<void*>(OptionContexts->Codec(AVMEDIA_TYPE_VIDEO));
+        uint8_t* out = nullptr;
+        if (lib().av_opt_get(ctx, name.c_str(), 0, &out) < 0) return "<unset>";
+        std::string text(reinterpret_cast<char*>(out));
+        lib().av_free(out);
+        return text;
     }
-    AVRational FrameRate() const override { return Rate; }
-    std::vector<AVRational> InputVideoFrameRates() const override { return InputRates; }
-    int Verbose() const override { return VerboseLevel; }
-    float FrameAspectRatio() const override { return Aspect; }
-    int AudioChannels() const override { return Channels; }
-    void SetForcedFormatName(const std::string& n) override { Calls["f"] = n; }
-    void SetFrameSize(const std::string& s) override { Calls["s"] = s; }
-    void SetFrameRate(const std::string& r) override { Calls["r"] = r; }
-    void SetAspectRatio(const std::string& a) override { Calls["aspect"] = a; }
-    void SetPixelFormat(const std::string& p) override { Calls["pix_fmt"] = p; }
-    void SetAudioSampleRate(int r) override { Calls["ar"] = std::to_string(r); }
-    void SetAudioChannels(int c) override {
-        Channels = c;
-        Calls["ac"] = std::to_string(c);
+    std::string Size() const {
+        return std::to_string(FrameWidth) + "x" + std::to_string(FrameHeight);
     }
-    void SetMuxPreload(float s) override { Calls["muxpreload"] = std::to_string(s); }
-
-    std::string Option(const std::string& name) const {
-        for (const auto& [n, v] : Options)
-            if (n == name) return v;
-        return "<unset>";
+    std::string Rate() const {
+        return std::to_string(FrameRate.num) + "/" + std::to_string(FrameRate.den);
+    }
+    std::string PixFmt() const {
+        return lib().av_get_pix_fmt_name(static_cast<AVPixelFormat>(FramePixFmt));
     }
 };
 
@@ -78,126 +70,147 @@ std::string ErrorOf(const std::function<void()>& f) {
 }
 
 using test::LogCapture;
+const std::vector<AVRational> kNoInputs;
 
+// Catches: an explicit norm that looks at the frame rate, or a vcd target
+// missing one of its settings or setting them in another order.
 TEST(Targets, PalVcdSetsEverythingWithoutFrameRate) {
-    FakeHost h;  // FrameRate 25/0: an explicit norm must not look at it
+    Values h;  // FrameRate 25/0: an explicit norm must not look at it
+    h.FrameRate = {25, 0};
+    h.AudioChannels = 1;
     LogCapture log;
-    ApplyTargetOn(h, "vcd", "pal", "ntsc");
-    EXPECT_EQ(h.Calls["vcodec"], "mpeg1video");
-    EXPECT_EQ(h.Calls["acodec"], "mp2");
-    EXPECT_EQ(h.Calls["f"], "vcd");
-    EXPECT_EQ(h.Calls["s"], "352x288");
-    EXPECT_EQ(h.Calls["r"], "25");
-    EXPECT_EQ(h.Calls["ar"], "44100");
-    EXPECT_EQ(h.Calls["ac"], "2");
-    EXPECT_EQ(h.Calls["muxpreload"], std::to_string(0.44f));
-    EXPECT_EQ(h.Calls["aspect"], "4:3");
+    ApplyTargetOn(h, kNoInputs, "vcd", "pal", "ntsc");
+    EXPECT_EQ(h.VideoCodecName, "mpeg1video");
+    EXPECT_EQ(h.AudioCodecName, "mp2");
+    EXPECT_EQ(h.ForcedFormatName, "vcd");
+    EXPECT_EQ(h.Size(), "352x288");
+    EXPECT_EQ(h.Rate(), "25/1");
+    EXPECT_EQ(h.AudioSampleRate, 44100);
+    EXPECT_EQ(h.AudioChannels, 2);
+    EXPECT_FLOAT_EQ(h.MuxPreload, 0.44f);
+    EXPECT_FLOAT_EQ(h.FrameAspectRatio, 4.0f / 3.0f);
     EXPECT_TRUE(log.Has(llInfo, "Assuming 4:3 for aspect ratio"));
-    EXPECT_EQ(h.Options,
-              (std::vector<std::pair<std::string, std::string>>{{"g", "15"},
-                                                                {"b", "1150000"},
-                                                                {"maxrate", "1150000"},
-                                                                {"minrate", "1150000"},
-                                                                {"bufsize", "327680"},
-                                                                {"ab", "224000"},
-                                                                {"packetsize", "2324"},
-                                                                {"muxrate", "1411200"}}));
+    EXPECT_EQ(h.Names(), (std::vector<std::string>{"g", "b", "maxrate", "minrate", "bufsize", "ab",
+                                                   "packetsize", "muxrate"}));
+    EXPECT_EQ(h.Value('v', "g"), "15");
+    EXPECT_EQ(h.Value('v', "b"), "1150000");
+    EXPECT_EQ(h.Value('v', "maxrate"), "1150000");
+    EXPECT_EQ(h.Value('v', "minrate"), "1150000");
+    EXPECT_EQ(h.Value('v', "bufsize"), "327680");
+    EXPECT_EQ(h.Value('a', "ab"), "224000");
+    EXPECT_EQ(h.Value('f', "packetsize"), "2324");
+    EXPECT_EQ(h.Value('f', "muxrate"), "1411200");
 }
 
+// Catches: an automatic norm without a usable frame rate taken as one, or
+// settings applied before the refusal.
 TEST(Targets, AutomaticNormNeedsAFrameRate) {
-    FakeHost h;
-    EXPECT_EQ(ErrorOf([&] { ApplyTargetOn(h, "vcd", "auto", "ntsc"); }), "frame_rate is invalid.");
-    EXPECT_TRUE(h.Calls.empty());
+    Values h;
+    h.FrameRate = {25, 0};
+    EXPECT_EQ(ErrorOf([&] { ApplyTargetOn(h, kNoInputs, "vcd", "auto", "ntsc"); }),
+              "frame_rate is invalid.");
+    EXPECT_TRUE(h.VideoCodecName.empty());
+    EXPECT_TRUE(h.ForcedFormatName.empty());
+    EXPECT_TRUE(h.Names().empty());
 }
 
+// Catches: the automatic norm not read from the frame rate, then from the
+// inputs' video streams in order, then from the fallback.
 TEST(Targets, AutomaticNormFromFrameRateOrInputs) {
     {
-        FakeHost h;
-        h.Rate = {30000, 1001};
+        Values h;
+        h.FrameRate = {30000, 1001};
         LogCapture log;
-        ApplyTargetOn(h, "vcd", "auto", "pal");
-        EXPECT_EQ(h.Calls["s"], "352x240");
-        EXPECT_EQ(h.Calls["r"], "30000/1001");
-        EXPECT_EQ(h.Option("g"), "18");
+        ApplyTargetOn(h, kNoInputs, "vcd", "auto", "pal");
+        EXPECT_EQ(h.Size(), "352x240");
+        EXPECT_EQ(h.Rate(), "30000/1001");
+        EXPECT_EQ(h.Value('v', "g"), "18");
         EXPECT_TRUE(log.Has(llVerbose, "Assuming NTSC for target."));
     }
     {
         // The option rate says nothing; the second input stream decides.
-        FakeHost h;
-        h.Rate = {15, 1};
-        h.InputRates = {{0, 0}, {24000, 1001}, {25, 1}};
-        ApplyTargetOn(h, "dvd", "auto", "pal");
-        EXPECT_EQ(h.Calls["s"], "720x480");
+        Values h;
+        h.FrameRate = {15, 1};
+        ApplyTargetOn(h, {{0, 0}, {24000, 1001}, {25, 1}}, "dvd", "auto", "pal");
+        EXPECT_EQ(h.Size(), "720x480");
     }
     {
         // Neither decides: the fallback does; film keeps NTSC sizes at 23.976.
-        FakeHost h;
-        h.Rate = {15, 1};
-        h.VerboseLevel = 0;
+        Values h;
+        h.FrameRate = {15, 1};
+        h.Verbose = 0;
         LogCapture log;
-        ApplyTargetOn(h, "dvd", "auto", "film");
-        EXPECT_EQ(h.Calls["s"], "720x480");
-        EXPECT_EQ(h.Calls["r"], "24000/1001");
+        ApplyTargetOn(h, kNoInputs, "dvd", "auto", "film");
+        EXPECT_EQ(h.Size(), "720x480");
+        EXPECT_EQ(h.Rate(), "24000/1001");
         EXPECT_FALSE(log.Has(llVerbose, "Assuming NTSC for target."));
     }
     {
-        FakeHost h;
-        h.Rate = {15, 1};
-        ApplyTargetOn(h, "vcd", "auto", "whatever");
-        EXPECT_EQ(h.Calls["s"], "352x288");
+        Values h;
+        h.FrameRate = {15, 1};
+        ApplyTargetOn(h, kNoInputs, "vcd", "auto", "whatever");
+        EXPECT_EQ(h.Size(), "352x288");
     }
 }
 
+// Catches: rates rounded to the nearest per mille the other way at a tie.
 TEST(Targets, RateRoundingIsHalfToEven) {
     // 25.0005 fps is 25000.5 per mille: rounds to the even 25000, so PAL.
-    FakeHost h;
-    h.Rate = {50001, 2000};
-    ApplyTargetOn(h, "vcd", "auto", "ntsc");
-    EXPECT_EQ(h.Calls["s"], "352x288");
+    Values h;
+    h.FrameRate = {50001, 2000};
+    ApplyTargetOn(h, kNoInputs, "vcd", "auto", "ntsc");
+    EXPECT_EQ(h.Size(), "352x288");
     // 25.0015 fps is 25001.5: rounds to 25002, no norm, fallback NTSC.
-    FakeHost g;
-    g.Rate = {50003, 2000};
-    ApplyTargetOn(g, "vcd", "auto", "ntsc");
-    EXPECT_EQ(g.Calls["s"], "352x240");
+    Values g;
+    g.FrameRate = {50003, 2000};
+    ApplyTargetOn(g, kNoInputs, "vcd", "auto", "ntsc");
+    EXPECT_EQ(g.Size(), "352x240");
 }
 
+// Catches: a dvd target overriding the user's aspect, or leaving mono sound.
 TEST(Targets, DvdKeepsAnInputAspectAndMakesMonoStereo) {
-    FakeHost h;
-    h.Aspect = 4.0f / 3.0f;
-    h.Channels = 1;
-    ApplyTargetOn(h, "dvd", "pal", "ntsc");
-    EXPECT_EQ(h.Calls.count("aspect"), 0u);
-    EXPECT_EQ(h.Calls["ac"], "2");
-    EXPECT_EQ(h.Calls["acodec"], "ac3");
-    EXPECT_EQ(h.Calls["ar"], "48000");
-    FakeHost z;
+    Values h;
+    h.FrameAspectRatio = 4.0f / 3.0f;
+    h.AudioChannels = 1;
+    ApplyTargetOn(h, kNoInputs, "dvd", "pal", "ntsc");
+    EXPECT_FLOAT_EQ(h.FrameAspectRatio, 4.0f / 3.0f);
+    EXPECT_EQ(h.AudioChannels, 2);
+    EXPECT_EQ(h.AudioCodecName, "ac3");
+    EXPECT_EQ(h.AudioSampleRate, 48000);
+    Values z;
     LogCapture log;
-    ApplyTargetOn(z, "dvd", "ntsc", "ntsc");
-    EXPECT_EQ(z.Calls["aspect"], "16:9");
+    ApplyTargetOn(z, kNoInputs, "dvd", "ntsc", "ntsc");
+    EXPECT_FLOAT_EQ(z.FrameAspectRatio, 16.0f / 9.0f);
     EXPECT_TRUE(log.Has(llInfo, "Assuming 16:9 for aspect ratio"));
 }
 
+// Catches: svcd turning more than mono into stereo, the dv pixel formats
+// of the norms mixed up, an unknown target (names are case-sensitive) passed.
 TEST(Targets, SvcdAndDvVariants) {
-    FakeHost s;
-    s.Channels = 6;
-    ApplyTargetOn(s, "svcd", "ntsc", "ntsc");
-    EXPECT_EQ(s.Calls["s"], "480x480");
-    EXPECT_EQ(s.Option("flags"), "+scan_offset");
-    EXPECT_EQ(s.Calls.count("ac"), 0u);  // only mono becomes stereo
-    FakeHost dv;
-    ApplyTargetOn(dv, "dv", "ntsc", "ntsc");
-    EXPECT_EQ(dv.Calls["pix_fmt"], "yuv411p");
-    FakeHost dvp;
-    ApplyTargetOn(dvp, "dv", "pal", "ntsc");
-    EXPECT_EQ(dvp.Calls["pix_fmt"], "yuv420p");
-    FakeHost dv50;
-    ApplyTargetOn(dv50, "dv50", "ntsc", "ntsc");
-    EXPECT_EQ(dv50.Calls["pix_fmt"], "yuv422p");
-    EXPECT_EQ(dv50.Calls["f"], "dv");
-    FakeHost bad;
-    EXPECT_EQ(ErrorOf([&] { ApplyTargetOn(bad, "VCD", "pal", "ntsc"); }), "Unknown target type");
+    Values s;
+    s.AudioChannels = 6;
+    ApplyTargetOn(s, kNoInputs, "svcd", "ntsc", "ntsc");
+    EXPECT_EQ(s.Size(), "480x480");
+    // "flags=+scan_offset" is today the encoder's private "scan_offset".
+    EXPECT_EQ(s.Names(), (std::vector<std::string>{"g", "b", "maxrate", "minrate", "bufsize",
+                                                   "scan_offset", "ab", "packetsize"}));
+    EXPECT_EQ(s.AudioChannels, 6);  // only mono becomes stereo
+    Values dv;
+    ApplyTargetOn(dv, kNoInputs, "dv", "ntsc", "ntsc");
+    EXPECT_EQ(dv.PixFmt(), "yuv411p");
+    Values dvp;
+    ApplyTargetOn(dvp, kNoInputs, "dv", "pal", "ntsc");
+    EXPECT_EQ(dvp.PixFmt(), "yuv420p");
+    Values dv50;
+    ApplyTargetOn(dv50, kNoInputs, "dv50", "ntsc", "ntsc");
+    EXPECT_EQ(dv50.PixFmt(), "yuv422p");
+    EXPECT_EQ(dv50.ForcedFormatName, "dv");
+    Values bad;
+    EXPECT_EQ(ErrorOf([&] { ApplyTargetOn(bad, kNoInputs, "VCD", "pal", "ntsc"); }),
+              "Unknown target type");
 }
 
+// Catches: a norm prefix not split off, or an unknown prefix taken as a norm.
 TEST(Targets, OptionValueSplitting) {
     using P = std::pair<std::string, std::string>;
     EXPECT_EQ(SplitTargetOptionValue(" pal-vcd "), (P{"pal", "vcd"}));
@@ -209,29 +222,34 @@ TEST(Targets, OptionValueSplitting) {
 
 // --- presets ------------------------------------------------------------------
 
+// Catches: a built-in preset found only in its own case, or not by the
+// current codec's name as prefix.
 TEST(ApplyPreset, BuiltInByNameInAnyCaseAndByCodecPrefix) {
-    FakeHost h;
+    Values h;
     ApplyPresetOn(h, "vpre", "LIBX264-DEFAULT");
-    ASSERT_EQ(h.Options.size(), 22u);
-    EXPECT_EQ(h.Options.front(), (std::pair<std::string, std::string>{"coder", "1"}));
-    EXPECT_EQ(h.Options.back(), (std::pair<std::string, std::string>{"wpredp", "2"}));
+    // 22 lines, some of them spelled today as two options.
+    ASSERT_EQ(h.Names().size(), 26u) << ::testing::PrintToString(h.Names());
+    EXPECT_EQ(h.Names().front(), "coder");
+    EXPECT_EQ(h.Names().back(), "weightp");
 
-    FakeHost g;
+    Values g;
     EXPECT_EQ(ErrorOf([&] { ApplyPresetOn(g, "vpre", "default"); }),
               "Preset \"default\" not found");
     g.SetVideoCodec("libx264");
     ApplyPresetOn(g, "vpre", "default");
-    EXPECT_EQ(g.Options.size(), 22u);
+    EXPECT_EQ(g.Names(), h.Names());
 }
 
+// Catches: "fpre" looking in the built-in table, or an empty kind or value
+// doing anything.
 TEST(ApplyPreset, FpreNeverUsesTheTable) {
-    FakeHost h;
+    Values h;
     EXPECT_EQ(ErrorOf([&] { ApplyPresetOn(h, "fpre", "libx264-default"); }),
               "Preset \"libx264-default\" not found");
-    EXPECT_TRUE(h.Options.empty());
+    EXPECT_TRUE(h.Names().empty());
     ApplyPresetOn(h, "", "libx264-default");
     ApplyPresetOn(h, "vpre", "");
-    EXPECT_TRUE(h.Options.empty());
+    EXPECT_TRUE(h.Names().empty());
 }
 
 struct TempPreset {
@@ -246,20 +264,24 @@ struct TempPreset {
     ~TempPreset() { std::remove(Name.c_str()); }
 };
 
+// Catches: comments, blank lines, any line ending or codec keys in another
+// case misread, a line without '=' or value accepted, or the lines before a
+// bad one undone.
 TEST(ApplyPreset, FileLinesCommentsCodecsAndSyntax) {
     TempPreset file("  # comment\r\nvcodec=libx264\r\n\r\n  g=12  \rACODEC=copy\n  #x=y\nbf=2");
-    FakeHost h;
+    Values h;
     ApplyPresetOn(h, "fpre", file.Name);
-    EXPECT_EQ(h.Calls["vcodec"], "libx264");
-    EXPECT_EQ(h.Calls["acodec"], "copy");
-    EXPECT_EQ(h.Options,
-              (std::vector<std::pair<std::string, std::string>>{{"g", "12"}, {"bf", "2"}}));
+    EXPECT_EQ(h.VideoCodecName, "libx264");
+    EXPECT_TRUE(h.AudioStreamCopy);
+    EXPECT_EQ(h.Names(), (std::vector<std::string>{"g", "bf"}));
+    EXPECT_EQ(h.Value('v', "g"), "12");
+    EXPECT_EQ(h.Value('v', "bf"), "2");
 
     TempPreset bad("g=1\nno_equals_sign\nbf=2");
-    FakeHost b;
+    Values b;
     EXPECT_EQ(ErrorOf([&] { ApplyPresetOn(b, "fpre", bad.Name); }),
               bad.Name + ": Invalid syntax: \"no_equals_sign\"");
-    EXPECT_EQ(b.Options.size(), 1u);  // the line before stays applied
+    EXPECT_EQ(b.Names().size(), 1u);  // the line before stays applied
     TempPreset empty_value("g=");
     EXPECT_EQ(ErrorOf([&] { ApplyPresetOn(b, "fpre", empty_value.Name); }),
               empty_value.Name + ": Invalid syntax: \"g=\"");
@@ -267,18 +289,18 @@ TEST(ApplyPreset, FileLinesCommentsCodecsAndSyntax) {
     ApplyPresetOn(b, "fpre", nothing.Name);
 }
 
+// Catches: a refused option passed over silently while refusals raise, the
+// failure not naming the line, or a refusal raised while they do not.
 TEST(ApplyPreset, RefusedOptionNamesTheLine) {
     TempPreset file("g=1\n  zz = 3 \nbf=2");
-    FakeHost h;
-    h.Refused = "zz ";
+    Values h;
     EXPECT_EQ(ErrorOf([&] { ApplyPresetOn(h, "fpre", file.Name); }),
               "Unrecognized option \"zz \"\r\n" + file.Name +
                   ": Invalid option or argument: \"zz = 3\", parsed as \"zz \" = \" 3\"");
-    FakeHost quiet;
-    quiet.Refused = "zz ";
-    quiet.Raise = false;
+    Values quiet;
+    quiet.RaiseOnUnknownOption = false;
     ApplyPresetOn(quiet, "fpre", file.Name);
-    EXPECT_EQ(quiet.Options.size(), 2u);
+    EXPECT_EQ(quiet.Names().size(), 2u);
 }
 
 }  // namespace
