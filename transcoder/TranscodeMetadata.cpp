@@ -150,7 +150,7 @@ void TOutputHeaders::WriteHeaders() {
     PrepareCopyForms();
     for (int i = 0; i < outputs; ++i) {
         AVFormatContext* oc = FTables.Output(i);
-        TFlvKeyframeIndex::TakeOver(oc, FEngine.TotalDuration);
+        TFlvKeyframeIndex::TakeOver(oc, FConfig.TotalDuration);
         if (lib().avformat_write_header(oc, nullptr) < 0)
             FailWithMapping("Could not write header for output file #" + std::to_string(i) +
                             " (incorrect codec parameters ?)");
