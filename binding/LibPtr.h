@@ -39,7 +39,7 @@ using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextFree>;
 
 /// An opened input (avformat_close_input); an input read through our own
 /// I/O (AVFMT_FLAG_CUSTOM_IO) has that I/O closed after it. A description of
-/// an input (marked by InputDescriptionMark, see transcoder/InputReopen.h)
+/// an input (marked by InputDescriptionMark, see transcoder/files/InputReopen.h)
 /// was never opened: it is freed (avformat_free_context).
 struct InputFormatClose {
     void operator()(AVFormatContext* c) const;

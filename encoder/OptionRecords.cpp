@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "transcoder/CustomFFmpeg.h"
-#include "transcoder/Parsers.h"
+#include "transcoder/options/Parsers.h"
 
 namespace tw {
 namespace {

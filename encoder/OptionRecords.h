@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "transcoder/FileSet.h"
+#include "transcoder/files/FileSet.h"
 
 extern "C" {
 #include <libavutil/avutil.h>

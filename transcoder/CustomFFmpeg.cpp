@@ -9,10 +9,10 @@
 #include "binding/FFLoad.h"
 #include "diag/FFLog.h"
 #include "diag/MainThread.h"
-#include "transcoder/ConvertThread.h"
-#include "transcoder/PictureState.h"
 #include "transcoder/RunEvents.h"
-#include "transcoder/Transcoder.h"
+#include "transcoder/paths/PictureState.h"
+#include "transcoder/run/ConvertThread.h"
+#include "transcoder/run/Transcoder.h"
 
 namespace tw {
 

@@ -28,14 +28,14 @@ extern "C" {
 
 #include "diag/Bitmap.h"
 #include "diag/FrameHook.h"
-#include "transcoder/ConvertThread.h"
-#include "transcoder/EngineOptions.h"
 #include "transcoder/FFmpegException.h"
-#include "transcoder/FileSet.h"
-#include "transcoder/PictureState.h"
-#include "transcoder/ProgressReport.h"
 #include "transcoder/RunConfig.h"
 #include "transcoder/RunCounters.h"
+#include "transcoder/files/FileSet.h"
+#include "transcoder/options/EngineOptions.h"
+#include "transcoder/paths/PictureState.h"
+#include "transcoder/run/ConvertThread.h"
+#include "transcoder/run/ProgressReport.h"
 
 namespace tw {
 

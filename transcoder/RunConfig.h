@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "transcoder/OptionState.h"
+#include "transcoder/options/OptionState.h"
 
 namespace tw {
 

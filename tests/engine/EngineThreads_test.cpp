@@ -13,7 +13,7 @@
 #include "diag/ThreadName.h"
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
-#include "transcoder/ConvertThread.h"
+#include "transcoder/run/ConvertThread.h"
 #include "transcoder/CustomFFmpeg.h"
 
 namespace tw {

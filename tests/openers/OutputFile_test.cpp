@@ -12,7 +12,7 @@
 #include "tests/support/Media.h"
 #include "tests/support/TempDir.h"
 #include "transcoder/CustomFFmpeg.h"
-#include "transcoder/StreamTables.h"
+#include "transcoder/files/StreamTables.h"
 
 namespace tw {
 namespace {

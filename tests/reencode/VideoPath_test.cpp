@@ -16,10 +16,10 @@
 #include "tests/support/Media.h"
 #include "tests/support/Pictures.h"
 #include "tests/support/TempDir.h"
-#include "transcoder/AudioVolume.h"
+#include "transcoder/paths/AudioVolume.h"
 #include "transcoder/CustomFFmpeg.h"
-#include "transcoder/Deinterlace.h"
-#include "transcoder/StreamTables.h"
+#include "transcoder/paths/Deinterlace.h"
+#include "transcoder/files/StreamTables.h"
 
 namespace tw {
 namespace {
